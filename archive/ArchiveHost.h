@@ -1,0 +1,84 @@
+#pragma once
+
+#include "unzip32.h"
+#include "zip32.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace kiv {
+class Prompts;
+}
+
+namespace kiv::archive {
+
+// The Zip library as the driver calls it; the program uses the real zip32,
+// tests put a recording fake in its place.
+class ZipLibrary {
+public:
+    virtual ~ZipLibrary() = default;
+    virtual int Init(const ZipCallbacks& callbacks) = 0;
+    virtual int SetOptions(const ZipOptions& options) = 0;
+    virtual int Archive(int count, const char* archive, char** names) = 0;
+    virtual void Version(ZipVersionRecord& version) = 0;
+};
+
+// The UnZip library as the archive layer calls it.
+class UnZipLibrary {
+public:
+    virtual ~UnZipLibrary() = default;
+    virtual std::uint16_t GetVersion() = 0;
+    virtual int GetRunning() = 0;
+    virtual int GetBackGroundMode() = 0;
+    virtual int SetBackGroundMode(int mode) = 0;
+    virtual int CheckArchive(const char* archive, int mode) = 0;
+    virtual HARC OpenArchive(HWND window, const char* archive, std::uint32_t mode) = 0;
+    virtual int CloseArchive(HARC archive) = 0;
+    virtual int FindFirst(HARC archive, const char* wildName, MemberInfo* info) = 0;
+    virtual int FindNext(HARC archive, MemberInfo* info) = 0;
+    virtual int ExtractMem(HWND window, const char* command, unsigned char* buffer, std::uint32_t size,
+                           time_t* time, std::uint16_t* attributes, std::uint32_t* written) = 0;
+};
+
+// The real libraries.
+ZipLibrary& RealZipLibrary();
+UnZipLibrary& RealUnZipLibrary();
+
+// The password dialog as the archive layer needs it.
+class PasswordSource {
+public:
+    virtual ~PasswordSource() = default;
+    // Shows the dialog modally. On OK returns true and sets password to the
+    // dialog's text in code page 932 (at most 80 bytes, never cut inside a
+    // double-byte character).
+    virtual bool AskPassword(std::string& password) = 0;
+};
+
+// The output dialog as the Zip driver's callbacks need it. Lines are UTF-8.
+class OutputSink {
+public:
+    virtual ~OutputSink() = default;
+    virtual void AppendLine(const std::string& line) = 0;
+    virtual void Repaint() = 0;
+    virtual bool IsActive() = 0;
+    virtual void Show() = 0; // not modal
+};
+
+// Everything the archive layer needs from the rest of the program.
+struct Host {
+    Prompts* prompts = nullptr;          // beeps and message boxes
+    PasswordSource* password = nullptr;  // TPasswordDlg
+    OutputSink* output = nullptr;        // TOKBottomDlg
+    std::string workingDirectory;        // without a trailing separator
+    std::function<bool()> passwordChecked; // the calendar's PassWordCheckBox; unset reads as unchecked
+    HWND window = nullptr;               // the application's top-level window
+    ZipLibrary* zip = nullptr;           // defaults to the real library
+    UnZipLibrary* unzip = nullptr;       // defaults to the real library
+};
+
+// The archive layer's one host, set at start-up (and by tests).
+void SetHost(const Host& host);
+Host& CurrentHost();
+
+} // namespace kiv::archive

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+
+class QDialog;
+
+// The one seam through which the program beeps, asks, tells and shows file
+// dialogs. Windows never call message boxes or file dialogs themselves.
+// Texts are UTF-8.
+namespace kiv {
+
+inline constexpr const char* kAppTitle = "ＫＩＶの日記 V1.13";
+
+enum class Icon { None, Warning, Error, Information };
+enum class Buttons { Ok, YesNo, YesNoCancel };
+enum class Answer { Ok, Yes, No, Cancel };
+
+// The state of one of the main window's file dialogs (OpenDialog1,
+// SaveDialog1): the commands set it before each use and read the choice.
+struct FileDialog {
+    std::string filter;     // "description|pattern|description|pattern"
+    std::string defaultExt; // without the full stop; added by the save dialog when the user typed none
+    std::string fileName;   // proposed on entry; the chosen path after a choice
+};
+
+class Prompts {
+public:
+    virtual ~Prompts() = default;
+
+    virtual void Beep() = 0;
+    virtual Answer Message(Icon icon, const std::string& caption, const std::string& text, Buttons buttons) = 0;
+    // True when a file was chosen; its path is then in dialog.fileName.
+    virtual bool OpenFile(FileDialog& dialog) = 0;
+    virtual bool SaveFile(FileDialog& dialog) = 0;
+    // Shows the dialog modally; true when it ended with OK.
+    virtual bool RunModal(QDialog& dialog) = 0;
+};
+
+// The message boxes of the program, with the captions their kind carries.
+// Each beeps first when asked to.
+Answer Ask(Prompts& prompts, const std::string& question, Buttons buttons, bool beep);  // warning
+void ShowError(Prompts& prompts, const std::string& text, bool beep);                    // error, OK
+void ShowPlain(Prompts& prompts, const std::string& text, bool beep);                    // no icon, OK
+
+} // namespace kiv

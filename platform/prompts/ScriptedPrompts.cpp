@@ -1,0 +1,59 @@
+#include "ScriptedPrompts.h"
+
+namespace kiv {
+
+std::vector<ScriptedPrompts::Shown> ScriptedPrompts::messages() const
+{
+    std::vector<Shown> result;
+    for (const Shown& shown : shown_)
+        if (shown.kind == Kind::Message)
+            result.push_back(shown);
+    return result;
+}
+
+ScriptedPrompts::Reply ScriptedPrompts::Next(Reply fallback)
+{
+    if (replies_.empty())
+        return fallback;
+    Reply reply = std::move(replies_.front());
+    replies_.pop_front();
+    return reply;
+}
+
+void ScriptedPrompts::Beep()
+{
+    shown_.push_back({Kind::Beep, Icon::None, {}, {}, Buttons::Ok, {}, false});
+}
+
+Answer ScriptedPrompts::Message(Icon icon, const std::string& caption, const std::string& text, Buttons buttons)
+{
+    bool beepBefore = !shown_.empty() && shown_.back().kind == Kind::Beep;
+    shown_.push_back({Kind::Message, icon, caption, text, buttons, {}, beepBefore});
+    Answer fallback = buttons == Buttons::Ok ? Answer::Ok : buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
+    return Next({fallback, {}, {}}).answer;
+}
+
+bool ScriptedPrompts::File(Kind kind, FileDialog& dialog)
+{
+    shown_.push_back({kind, Icon::None, {}, {}, Buttons::Ok, dialog, false});
+    Reply reply = Next({Answer::Cancel, {}, {}});
+    if (reply.fileName.empty())
+        return false;
+    dialog.fileName = reply.fileName;
+    return true;
+}
+
+bool ScriptedPrompts::OpenFile(FileDialog& dialog) { return File(Kind::OpenFile, dialog); }
+
+bool ScriptedPrompts::SaveFile(FileDialog& dialog) { return File(Kind::SaveFile, dialog); }
+
+bool ScriptedPrompts::RunModal(QDialog& dialog)
+{
+    shown_.push_back({Kind::Modal, Icon::None, {}, {}, Buttons::Ok, {}, false});
+    Reply reply = Next({Answer::Cancel, {}, {}});
+    if (reply.fill)
+        reply.fill(dialog);
+    return reply.answer == Answer::Ok;
+}
+
+} // namespace kiv

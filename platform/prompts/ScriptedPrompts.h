@@ -1,0 +1,63 @@
+#pragma once
+
+#include "Prompts.h"
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kiv {
+
+// Prompts for tests: records every prompt and answers from a queue.
+// An empty queue answers a question with its last button (No / Cancel),
+// a file dialog with cancel and a modal dialog with Cancel, so a test that
+// forgot an answer fails on what was shown rather than hanging.
+class ScriptedPrompts : public Prompts {
+public:
+    enum class Kind { Beep, Message, OpenFile, SaveFile, Modal };
+
+    struct Shown {
+        Kind kind;
+        Icon icon = Icon::None;
+        std::string caption;
+        std::string text;
+        Buttons buttons = Buttons::Ok;
+        FileDialog dialog; // file dialogs: the state as shown
+        bool beepBefore = false; // messages: a beep came right before
+    };
+
+    struct Reply {
+        Answer answer = Answer::Ok;      // messages; Ok / Cancel for modal dialogs
+        std::string fileName;            // file dialogs: empty means cancel
+        std::function<void(QDialog&)> fill; // modal dialogs: fills the dialog before it ends
+    };
+
+    void Queue(Answer answer) { replies_.push_back({answer, {}, {}}); }
+    void QueueFile(const std::string& fileName) { replies_.push_back({Answer::Ok, fileName, {}}); }
+    void QueueModal(Answer answer, std::function<void(QDialog&)> fill = {})
+    {
+        replies_.push_back({answer, {}, std::move(fill)});
+    }
+
+    const std::vector<Shown>& shown() const { return shown_; }
+    // Messages only, in order (beeps left out).
+    std::vector<Shown> messages() const;
+    std::size_t pendingReplies() const { return replies_.size(); }
+    void clear() { shown_.clear(); replies_.clear(); }
+
+    void Beep() override;
+    Answer Message(Icon icon, const std::string& caption, const std::string& text, Buttons buttons) override;
+    bool OpenFile(FileDialog& dialog) override;
+    bool SaveFile(FileDialog& dialog) override;
+    bool RunModal(QDialog& dialog) override;
+
+private:
+    bool File(Kind kind, FileDialog& dialog);
+    Reply Next(Reply fallback);
+
+    std::vector<Shown> shown_;
+    std::deque<Reply> replies_;
+};
+
+} // namespace kiv

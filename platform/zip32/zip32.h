@@ -1,0 +1,110 @@
+/* zip32: the library that writes diary books.
+ *
+ * A run is described by ZipOptions (ZpSetOptions) and by the archive name
+ * and file names given to ZpArchive; the library reports through the
+ * callbacks registered with ZpInit. Written over libzip; no Qt.
+ *
+ * Records keep the field order of the archive driver that calls them; text
+ * fields are native pointers, so on 64-bit builds the byte offsets differ
+ * from the 32-bit layout. ZipVersionRecord holds no pointer and keeps its
+ * 60-byte layout.
+ */
+#ifndef KIV_ZIP32_H
+#define KIV_ZIP32_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Output of the run: a NUL-terminated text; returns its length. */
+typedef int (*ZipPrintFn)(const char* text, unsigned long size);
+/* Archive comment (-z): receives the address of the comment's text pointer,
+ * returns the text pointer. */
+typedef char* (*ZipCommentFn)(char** comment);
+/* Password request: fill buffer (at most size bytes, NUL included); return 0
+ * when a password was supplied, 1 when not. prompt and archive are for
+ * information only. */
+typedef int (*ZipPasswordFn)(char* buffer, int size, const char* prompt, const char* archive);
+/* Per-file service callback; unused (may be NULL). */
+typedef int (*ZipServiceFn)(const char* name, unsigned long size);
+
+typedef struct ZipCallbacks {
+    ZipPrintFn print;
+    ZipCommentFn comment;
+    ZipPasswordFn password;
+    ZipServiceFn service;
+} ZipCallbacks;
+
+/* Flags are 0 (false) or non-zero (true; the driver writes all bits set). */
+typedef struct ZipOptions {
+    const char* Date;        /* date for -t / -tt */
+    const char* szRootDir;   /* directory the file names are relative to */
+    const char* szTempDir;   /* temporary directory for the new archive */
+    int32_t fTemp;           /* use szTempDir */
+    int32_t fSuffix;         /* unused */
+    int32_t fEncrypt;        /* -e, -P: encrypt added files */
+    int32_t fSystem;         /* -S */
+    int32_t fVolume;         /* -$ */
+    int32_t fExtra;          /* -X */
+    int32_t fNoDirEntries;   /* -D */
+    int32_t fExcludeDate;    /* -tt */
+    int32_t fIncludeDate;    /* -t */
+    int32_t fVerbose;        /* -v */
+    int32_t fQuiet;          /* -q */
+    int32_t fCRLF_LF;        /* -ll */
+    int32_t fLF_CRLF;        /* -l */
+    int32_t fJunkDir;        /* -j */
+    int32_t fGrow;           /* -g */
+    int32_t fForce;          /* -k */
+    int32_t fMove;           /* -m */
+    int32_t fDeleteEntries;  /* -d */
+    int32_t fUpdate;         /* -u */
+    int32_t fFreshen;        /* -f */
+    int32_t fJunkSFX;        /* -J */
+    int32_t fLatestTime;     /* -o */
+    int32_t fComment;        /* -z */
+    int32_t fOffsets;        /* -A */
+    int32_t fPrivilege;      /* -! */
+    int32_t fEncryption;     /* unused */
+    int32_t fRecurse;        /* 1 for -r, 2 for -R */
+    int32_t fRepair;         /* 1 for -F, 2 for -FF */
+    char fLevel;             /* compression level '0' .. '9' */
+} ZipOptions;
+
+/* Filled by ZpVersion. Bytes 56, 57, 58 are this library's major, minor and
+ * patch version. */
+typedef struct ZipVersionRecord {
+    uint32_t structlen;
+    uint32_t flag;
+    char betalevel[10];
+    char date[20];
+    char zlib_version[10];
+    int32_t fEncryption;
+    unsigned char zip[4];     /* zip format tool version: major, minor, patch, 0 */
+    unsigned char library[4]; /* this library: major, minor, patch, 0 */
+} ZipVersionRecord;
+
+/* Result codes of ZpArchive. */
+enum {
+    ZIP32_OK = 0,
+    ZIP32_NOTHING_TO_DO = 12,     /* no file matched, nothing to delete */
+    ZIP32_FILE_NOT_FOUND = 18,    /* a named file could not be found or read */
+    ZIP32_BAD_ARCHIVE = 3,        /* the existing archive cannot be read */
+    ZIP32_WRITE_ERROR = 14,       /* the new archive cannot be written */
+    ZIP32_PASSWORD = 20,          /* password cancelled or not verified */
+    ZIP32_BAD_OPTIONS = 16,       /* bad or unsupported options */
+    ZIP32_MEMORY = 4              /* out of memory */
+};
+
+int ZpInit(const ZipCallbacks* callbacks);
+int ZpSetOptions(const ZipOptions* options);
+int ZpArchive(int count, const char* archive, char** names);
+void ZpVersion(ZipVersionRecord* version);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
