@@ -9,9 +9,10 @@ std::string ErrorReportText(const std::string& text)
 {
     // The last character's first byte decides: any byte of a multi-byte
     // UTF-8 character sorts after '.', as a double-byte character does.
-    if (!text.empty() && static_cast<unsigned char>(text.back()) > '.')
-        return text + ".";
-    return text;
+    std::string report = text;
+    if (!report.empty() && static_cast<unsigned char>(report.back()) > '.')
+        report.push_back('.');
+    return report;
 }
 
 bool Guarded(Prompts& prompts, const std::function<void()>& body)

@@ -1,0 +1,269 @@
+#include "TSearchForm.h"
+
+#include "Archive.h"
+#include "ErrorGuard.h"
+#include "Fonts.h"
+#include "FormHost.h"
+#include "KeywordTest.h"
+#include "ListDate.h"
+#include "SearchHost.h"
+#include "TDayBook.h"
+#include "TextBorder.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStyle>
+#include <QTextBlock>
+
+namespace kiv {
+
+namespace {
+
+// The member names of a member list: one per CR LF ended line.
+std::vector<std::string> MemberLines(const std::string& list)
+{
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    for (std::size_t end; (end = list.find("\r\n", start)) != std::string::npos; start = end + 2)
+        names.push_back(list.substr(start, end - start));
+    return names;
+}
+
+// The part of text from position at on, at most count characters.
+std::string Piece(const std::string& text, std::size_t at, std::size_t count)
+{
+    return at < text.size() ? text.substr(at, count) : std::string();
+}
+
+template <typename Control>
+Control* Place(Control* control, int left, int top, int width, int height, const char* hint)
+{
+    control->setGeometry(left, top, width, height);
+    if (hint)
+        control->setStatusTip(QString::fromUtf8(hint));
+    return control;
+}
+
+} // namespace
+
+TSearchForm::TSearchForm(SearchHost& host, QWidget* parent) : QWidget(parent), host_(host)
+{
+    setObjectName(kWindowName);
+    setWindowTitle(QStringLiteral("キーワードで探す"));
+    setFont(FormFont());
+
+    Label1 = Place(new QLabel(QStringLiteral("探し出すキーワード："), this), 8, 8, 106, 12, nullptr);
+    Label2 = Place(new QLabel(QStringLiteral("探し出した日付："), this), 192, 8, 83, 12, nullptr);
+    Edit1 = Place(new QLineEdit(this), 24, 24, 145, 20, "１つ目のキーワード");
+    Edit2 = Place(new QLineEdit(this), 24, 56, 145, 20, "２つ目のキーワード");
+    Edit3 = Place(new QLineEdit(this), 24, 88, 145, 20, "３つ目のキーワード");
+    Memo1 = Place(new QPlainTextEdit(this), 208, 24, 121, 89,
+                  "キーワードで検索した結果の日付をここに表示します。内容を表示するに日付の上でマウスの右ボタンを押してく"
+                  "ださい。");
+    StartBitBtn = Place(new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("開始"), this),
+                        344, 32, 75, 25, "検索を開始します");
+    CloseBitBtn
+        = Place(new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("閉じる"), this),
+                344, 80, 75, 25, "フォームを閉じます");
+    ProgressBar1 = Place(new QProgressBar(this), 24, 136, 305, 25, "検索過程の表示");
+
+    Edit2->setEnabled(false);
+    Edit3->setEnabled(false);
+    Prompts& prompts = host_.formHost().prompts();
+    for (QLineEdit* edit : {Edit1, Edit2, Edit3})
+        GuardInput(edit, prompts);
+
+    Memo1->setReadOnly(true);
+    Memo1->setFont(FormFont(15));
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo1->setContextMenuPolicy(Qt::NoContextMenu);
+    Memo1->viewport()->installEventFilter(this);
+
+    StartBitBtn->setDefault(true);
+    StartBitBtn->setAutoDefault(true);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+
+    PopupMenu1 = new QMenu(this);
+    Show1 = PopupMenu1->addAction(QStringLiteral("表示"));
+
+    setTabOrder(Edit1, Edit2);
+    setTabOrder(Edit2, Edit3);
+    setTabOrder(Edit3, Memo1);
+    setTabOrder(Memo1, StartBitBtn);
+    setTabOrder(StartBitBtn, CloseBitBtn);
+    setTabOrder(CloseBitBtn, ProgressBar1);
+
+    auto guarded = [this](void (TSearchForm::*handler)()) {
+        return [this, handler] { Guarded(host_.formHost().prompts(), [&] { (this->*handler)(); }); };
+    };
+    connect(Edit1, &QLineEdit::textChanged, this, guarded(&TSearchForm::Edit1Change));
+    connect(Edit2, &QLineEdit::textChanged, this, guarded(&TSearchForm::Edit2Change));
+    connect(Edit1, &QLineEdit::returnPressed, StartBitBtn, &QPushButton::click);
+    connect(Edit2, &QLineEdit::returnPressed, StartBitBtn, &QPushButton::click);
+    connect(Edit3, &QLineEdit::returnPressed, StartBitBtn, &QPushButton::click);
+    connect(StartBitBtn, &QPushButton::clicked, this, [this] { StartBitBtnClick(); });
+    connect(CloseBitBtn, &QPushButton::clicked, this, [this] { CloseBitBtnClick(); });
+    connect(Show1, &QAction::triggered, this, [this] { Show1Click(); });
+}
+
+void TSearchForm::Edit1Change()
+{
+    if (!Edit1->text().isEmpty()) {
+        Edit2->setEnabled(true);
+    } else {
+        Edit2->setText(QString());
+        Edit2->setEnabled(false);
+    }
+}
+
+void TSearchForm::Edit2Change()
+{
+    if (!Edit2->text().isEmpty()) {
+        Edit3->setEnabled(true);
+    } else {
+        Edit3->setText(QString());
+        Edit3->setEnabled(false);
+    }
+}
+
+void TSearchForm::StartBitBtnClick()
+{
+    if (searching_)
+        return;
+    Guarded(host_.formHost().prompts(), [&] { Search(); });
+}
+
+void TSearchForm::Search()
+{
+    Prompts& prompts = host_.formHost().prompts();
+    if (Edit1->text().isEmpty()) {
+        ShowPlain(prompts, "キーワードが書き込まれていないと、検索できません。", true);
+        return;
+    }
+    ProgressBar1->setMinimum(0);
+    ProgressBar1->setValue(0);
+    hits_ = 0;
+    Memo1->clear();
+
+    const std::string book = host_.BookFileName();
+    const std::string first = RecordText(Edit1->text());
+    const std::string second = RecordText(Edit2->text());
+    const std::string third = RecordText(Edit3->text());
+    std::string list;
+    archive::ListDays(book, list);
+    const std::vector<std::string> names = MemberLines(list);
+
+    // While the loop runs, the user may type, click and close other
+    // windows; this window's own commands wait until it has ended.
+    searching_ = true;
+    stopRequested_ = false;
+    StartBitBtn->setEnabled(false);
+    CloseBitBtn->setEnabled(false);
+    struct Restore {
+        TSearchForm* form;
+        ~Restore()
+        {
+            form->searching_ = false;
+            form->StartBitBtn->setEnabled(true);
+            form->CloseBitBtn->setEnabled(true);
+        }
+    } restore{this};
+
+    if (!names.empty())
+        ProgressBar1->setMaximum(static_cast<int>(names.size()));
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        {
+            MemoryStream stream;
+            if (!archive::ExtractDay(book, names[i], stream)) {
+                ShowPlain(prompts, book + "の検索に失敗しました。", true);
+                return;
+            }
+            stream.SetPosition(0);
+            TDayBook record;
+            record.Read(stream);
+            if (DayMatches(DayText(record), first, second, third)) {
+                AddResultLine(names[i]);
+                ++hits_;
+            }
+        }
+        ProgressBar1->setValue(static_cast<int>(i + 1));
+        QCoreApplication::processEvents();
+        if (stopRequested_)
+            return;
+    }
+    ShowPlain(prompts, "検索が終わりました。\r\n\r\n" + std::to_string(hits_) + "件ヒットしました。", true);
+}
+
+void TSearchForm::AddResultLine(const std::string& memberName)
+{
+    const std::string line = Piece(memberName, 0, 4) + "/" + Piece(memberName, 4, 2) + "/" + Piece(memberName, 6, 2);
+    QTextCursor cursor(Memo1->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(QString::fromUtf8(line.c_str()) + QLatin1Char('\n'));
+}
+
+void TSearchForm::Memo1MouseDown(const QPoint& position)
+{
+    const QTextBlock line = Memo1->cursorForPosition(position).block();
+    QTextCursor selection(line);
+    selection.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    Memo1->setTextCursor(selection);
+}
+
+bool TSearchForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == Memo1->viewport() && event->type() == QEvent::MouseButtonPress) {
+        auto* press = static_cast<QMouseEvent*>(event);
+        Guarded(host_.formHost().prompts(), [&] { Memo1MouseDown(press->position().toPoint()); });
+        Memo1->setFocus(Qt::MouseFocusReason);
+        if (press->button() == Qt::RightButton)
+            PopupMenu1->popup(press->globalPosition().toPoint());
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TSearchForm::Show1Click()
+{
+    Guarded(host_.formHost().prompts(), [&] {
+        FormHost& form = host_.formHost();
+        if (form.Modified()) {
+            if (Ask(form.prompts(), "日記は変更されていますが、変更を保存しますか？", Buttons::YesNo, true) == Answer::Yes)
+                return;
+            form.ClearEditors();
+            form.SetModified(false);
+        }
+        const QDate date = ListDate(Memo1->textCursor().selectedText());
+        host_.SelectCalendarDate(date);
+        form.ChangeDate();
+    });
+}
+
+void TSearchForm::CloseBitBtnClick()
+{
+    if (!searching_)
+        close();
+}
+
+void TSearchForm::closeEvent(QCloseEvent* event)
+{
+    if (searching_) {
+        event->ignore();
+        return;
+    }
+    emit closed();
+    QWidget::closeEvent(event);
+}
+
+} // namespace kiv

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QWidget>
+
+#include <string>
+
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QAction;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace kiv {
+
+class SearchHost;
+
+// The keyword search window: finds the days of the open book whose texts
+// hold up to three keywords and lists their dates; "表示" on a listed date
+// shows that day.
+//
+// While a search runs, pending window messages are handled once per day.
+// Meanwhile Start and Close are disabled and the window refuses to close;
+// RequestStop ends the loop after the day being read, so that the book or
+// the program can be closed once it has ended.
+class TSearchForm : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr const char* kWindowName = "SearchForm";
+
+    explicit TSearchForm(SearchHost& host, QWidget* parent = nullptr);
+
+    QLabel *Label1, *Label2;
+    QLineEdit *Edit1, *Edit2, *Edit3;
+    QPlainTextEdit* Memo1;
+    QPushButton *StartBitBtn, *CloseBitBtn;
+    QProgressBar* ProgressBar1;
+    QMenu* PopupMenu1;
+    QAction* Show1;
+
+    bool Searching() const { return searching_; }
+    void RequestStop() { stopRequested_ = true; }
+
+    // The handlers, public so that tests can replay the user's actions.
+    void StartBitBtnClick();
+    void Show1Click();
+    void CloseBitBtnClick();
+    // Selects the whole line under the point (client coordinates of Memo1).
+    void Memo1MouseDown(const QPoint& position);
+
+signals:
+    // The window is closing (and will be destroyed).
+    void closed();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void Edit1Change();
+    void Edit2Change();
+    void Search();
+    void AddResultLine(const std::string& memberName);
+
+    SearchHost& host_;
+    bool searching_ = false;
+    bool stopRequested_ = false;
+    int hits_ = 0;
+};
+
+} // namespace kiv
