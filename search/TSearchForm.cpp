@@ -1,13 +1,11 @@
 #include "TSearchForm.h"
 
-#include "Archive.h"
+#include "BookSearch.h"
 #include "ErrorGuard.h"
 #include "Fonts.h"
 #include "FormHost.h"
-#include "KeywordTest.h"
 #include "ListDate.h"
 #include "SearchHost.h"
-#include "TDayBook.h"
 #include "TextBorder.h"
 
 #include <QAction>
@@ -26,22 +24,6 @@
 namespace kiv {
 
 namespace {
-
-// The member names of a member list: one per CR LF ended line.
-std::vector<std::string> MemberLines(const std::string& list)
-{
-    std::vector<std::string> names;
-    std::size_t start = 0;
-    for (std::size_t end; (end = list.find("\r\n", start)) != std::string::npos; start = end + 2)
-        names.push_back(list.substr(start, end - start));
-    return names;
-}
-
-// The part of text from position at on, at most count characters.
-std::string Piece(const std::string& text, std::size_t at, std::size_t count)
-{
-    return at < text.size() ? text.substr(at, count) : std::string();
-}
 
 template <typename Control>
 Control* Place(Control* control, int left, int top, int width, int height, const char* hint)
@@ -160,9 +142,6 @@ void TSearchForm::Search()
     const std::string first = RecordText(Edit1->text());
     const std::string second = RecordText(Edit2->text());
     const std::string third = RecordText(Edit3->text());
-    std::string list;
-    archive::ListDays(book, list);
-    const std::vector<std::string> names = MemberLines(list);
 
     // While the loop runs, the user may type, click and close other
     // windows; this window's own commands wait until it has ended.
@@ -180,37 +159,38 @@ void TSearchForm::Search()
         }
     } restore{this};
 
-    if (!names.empty())
-        ProgressBar1->setMaximum(static_cast<int>(names.size()));
-    for (std::size_t i = 0; i < names.size(); ++i) {
+    class Observer : public SearchObserver {
+    public:
+        explicit Observer(TSearchForm& form) : form_(form) {}
+        void Started(std::size_t total) override { form_.ProgressBar1->setMaximum(static_cast<int>(total)); }
+        void Hit(const std::string& line) override
         {
-            MemoryStream stream;
-            if (!archive::ExtractDay(book, names[i], stream)) {
-                ShowPlain(prompts, book + "の検索に失敗しました。", true);
-                return;
-            }
-            stream.SetPosition(0);
-            TDayBook record;
-            record.Read(stream);
-            if (DayMatches(DayText(record), first, second, third)) {
-                AddResultLine(names[i]);
-                ++hits_;
-            }
+            QTextCursor cursor(form_.Memo1->document());
+            cursor.movePosition(QTextCursor::End);
+            cursor.insertText(QString::fromStdString(line) + QLatin1Char('\n'));
+            ++form_.hits_;
         }
-        ProgressBar1->setValue(static_cast<int>(i + 1));
-        QCoreApplication::processEvents();
-        if (stopRequested_)
-            return;
-    }
-    ShowPlain(prompts, "検索が終わりました。\r\n\r\n" + std::to_string(hits_) + "件ヒットしました。", true);
-}
+        bool DayDone(std::size_t done) override
+        {
+            form_.ProgressBar1->setValue(static_cast<int>(done));
+            QCoreApplication::processEvents();
+            return !form_.stopRequested_;
+        }
 
-void TSearchForm::AddResultLine(const std::string& memberName)
-{
-    const std::string line = Piece(memberName, 0, 4) + "/" + Piece(memberName, 4, 2) + "/" + Piece(memberName, 6, 2);
-    QTextCursor cursor(Memo1->document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(QString::fromUtf8(line.c_str()) + QLatin1Char('\n'));
+    private:
+        TSearchForm& form_;
+    } observer(*this);
+
+    switch (SearchBook(book, first, second, third, observer)) {
+    case SearchEnd::Completed:
+        ShowPlain(prompts, "検索が終わりました。\r\n\r\n" + std::to_string(hits_) + "件ヒットしました。", true);
+        break;
+    case SearchEnd::ExtractFailed:
+        ShowPlain(prompts, book + "の検索に失敗しました。", true);
+        break;
+    case SearchEnd::Stopped:
+        break;
+    }
 }
 
 void TSearchForm::Memo1MouseDown(const QPoint& position)

@@ -61,7 +61,6 @@ private:
     void Edit1Change();
     void Edit2Change();
     void Search();
-    void AddResultLine(const std::string& memberName);
 
     SearchHost& host_;
     bool searching_ = false;

@@ -1,0 +1,50 @@
+#pragma once
+
+// What the benchmarks share: a ten-year diary book made of real day files,
+// one libzip pass over a book as the yardstick, and a reporter that keeps
+// the figures so that ratios can be printed at the end.
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kiv::bench {
+
+inline constexpr int kTenYears = 3653;
+
+struct Book {
+    std::filesystem::path dir;  // a temporary folder holding everything
+    std::filesystem::path work; // an empty working directory beside the book
+    std::string path;           // the book
+    std::vector<std::string> names; // member names, ascending
+};
+
+// Writes `days` day files from 2001-01-01 on, each with diary-like texts of
+// 300 to 2000 bytes and, when pictureEvery > 0, a picture of pictureBytes
+// bytes on every pictureEvery-th day; adds them to a new book with the
+// program's Zip library at level 6 and removes the day files again.
+Book MakeBook(const std::string& label, int days, int pictureEvery = 0, int pictureBytes = 0);
+void RemoveBook(const Book& book);
+
+// The day file name of the index-th day from 2001-01-01.
+std::string DayName(int index);
+
+// Opens the book once with libzip and reads every member; returns the bytes read.
+std::size_t LibzipReadAll(const std::string& path);
+
+// Keeps the adjusted real time (ms) of every benchmark by name.
+class Collector : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override;
+    // Prints "a ... vs b ... ratio r" when both ran.
+    void PrintRatio(const std::string& a, const std::string& b) const;
+
+    std::map<std::string, double> ms;
+};
+
+// Sets TZ as the programs do at start (see there) and initialises the library.
+void Initialize(int& argc, char** argv);
+
+} // namespace kiv::bench

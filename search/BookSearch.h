@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// The search over all days of a book, without widgets: the search window,
+// the command-line tool and the benchmarks run this same loop.
+namespace kiv {
+
+// What a search reports while it runs.
+class SearchObserver {
+public:
+    virtual ~SearchObserver() = default;
+    // The book holds `total` days (called only when it holds any).
+    virtual void Started(std::size_t total) = 0;
+    // A day matched; its result line (yyyy/mm/dd).
+    virtual void Hit(const std::string& resultLine) = 0;
+    // `done` days have been read; false ends the search.
+    virtual bool DayDone(std::size_t done) = 0;
+};
+
+enum class SearchEnd {
+    Completed,     // every day was read
+    ExtractFailed, // a day could not be extracted (the archive layer said why)
+    Stopped        // the observer ended it
+};
+
+// The member names of a member list as ListDays gives it (CR LF ended lines).
+std::vector<std::string> MemberLines(const std::string& list);
+
+// The result line of a member: its first eight characters with a "/" after
+// the fourth and the sixth (20010203.DAY gives 2001/02/03).
+std::string ResultLine(const std::string& memberName);
+
+// Reads every day member of the book in list order, one day record and one
+// stream at a time, and tests the day's text with the keywords (code page
+// 932; the first must not be empty). A day that does not read fails with
+// its read error (kiv::Error); the hits reported until then stand.
+SearchEnd SearchBook(const std::string& book, const std::string& first, const std::string& second,
+                     const std::string& third, SearchObserver& observer);
+
+} // namespace kiv
