@@ -4,7 +4,9 @@
 #include "MemoryStream.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -35,36 +37,76 @@ struct ZipCommand {
     ZipCommand(const ZipCommand&) = delete;
     ZipCommand& operator=(const ZipCommand&) = delete;
 
-    // Storage for the texts of this command and of the options filled with it.
-    std::vector<std::string> texts;
+    // Storage for the texts of this command and of the options filled with
+    // it. A deque, because adding a text must not move the ones handed out.
+    std::deque<std::string> texts;
     std::vector<char*> nameVector;
+    // Stores a copy of text and returns its NUL-terminated characters.
     const char* Keep(const std::string& text);
 };
 
+// The most file names one command stores.
+inline constexpr std::size_t kMaxZipNames = 1024;
+
+// Takes the next word off the front of text: a run of characters up to a
+// space, or the characters between a pair of double quotes (without them).
+// An opening quote without its partner takes the rest of the text.
 std::string NextCommandWord(std::string& text);
+// Fills a zero-filled command record and options record from a command in
+// the style of the zip command line. Fails with kiv::Error for an unknown
+// option letter and for a -t option written wrongly. Empty words ("") are
+// passed over; names after the 1024th are dropped.
 void TranslateZipCommand(const std::string& command, ZipCommand& zipCommand, ZipOptions& options);
+// One run of the Zip library; returns ZpArchive's result (0: success).
+// Fails with kiv::Error, before the library runs, when the temporary
+// directory cannot be obtained or the command cannot be translated.
 std::int32_t RunZipCommand(const std::string& command);
+// major x 100 + minor x 10 + patch level of the Zip library (2.3.0: 230).
 int GetZipVersion();
 
+// The callbacks the Zip library calls during a run.
+// The password: asked with host.password at most once per encrypting run.
 int PasswordCallback(char* buffer, int size, const char* prompt, const char* archive);
+// Output: collected in ZipOutputPending, moved to host.output a line at a time.
 int PrintCallback(const char* text, unsigned long size);
+// The archive comment (-z runs only): shown in host.output.
 char* CommentCallback(char** comment);
 
 // ---- UnZip access ------------------------------------------------------
 
+// The one archive handle; 0 while no book is open. Every operation that
+// opens it closes it again before it returns. At program end, call
+// CloseBookArchive once if it is not 0.
 extern HARC BookHandle;
 
+// Makes sure BookHandle is open; true when it is. A failure has been
+// reported (beep, error box).
 bool OpenBookArchive(const std::string& book);
+// Closes BookHandle if it is open; reports a failure without a beep and
+// then keeps the handle.
 void CloseBookArchive();
 // The text after the last path separator (or colon), found over code page
 // 932 characters.
 std::string MemberName(const std::string& dayFilePath);
 // The message for an UnZipExtractMem result code.
 std::string ExtractErrorMessage(int code);
+// Extracts the member named like the day file into stream, at its position.
+// True on success; a failure has been reported. Fails with kiv::Error for
+// a member of 2 GiB or more.
 bool ExtractDay(const std::string& book, const std::string& dayFilePath, MemoryStream& stream);
 
 // ---- Book operations ---------------------------------------------------
+// The writing operations return true when the Zip run succeeded and report
+// their own failures; errors that end the run before the library is called
+// pass through to the caller.
 
+// The zip commands of the writing operations, byte for byte.
+std::string AddDayFilesCommand(const std::string& book, bool encrypt);
+std::string AddDayFileCommand(const std::string& book, const std::string& dayFilePath, bool encrypt);
+std::string RepairBookCommand(const std::string& book);
+std::string DeleteDayCommand(const std::string& book, const std::string& dayFilePath);
+
+// Encrypt when the host's password check box is ticked.
 bool AddDayFiles(const std::string& book);
 bool AddDayFile(const std::string& book, const std::string& dayFilePath);
 bool BookHasDay(const std::string& book, const std::string& dayFilePath);

@@ -3,6 +3,7 @@
 #include "unzip32.h"
 #include "zip32.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -77,8 +78,21 @@ struct Host {
     UnZipLibrary* unzip = nullptr;       // defaults to the real library
 };
 
-// The archive layer's one host, set at start-up (and by tests).
+// The archive layer's one host, set at start-up (and by tests). SetHost
+// also registers with the UnZip library how it asks for the password of an
+// encrypted member: with host.password.
 void SetHost(const Host& host);
 Host& CurrentHost();
+
+// The host's libraries, or the real ones where the host names none.
+ZipLibrary& CurrentZip();
+UnZipLibrary& CurrentUnZip();
+
+// The longest a password may be, in code page 932 bytes.
+inline constexpr std::size_t kMaxPasswordBytes = 80;
+
+// The password as the libraries get it: the first 80 bytes of a code page
+// 932 text at most, never cut inside a double-byte character.
+std::string LimitPassword(const std::string& cp932);
 
 } // namespace kiv::archive

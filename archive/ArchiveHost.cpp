@@ -1,0 +1,167 @@
+#include "ArchiveHost.h"
+
+#include "ArchiveText.h"
+#include "Cp932.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kiv::archive {
+namespace {
+
+class RealZip final : public ZipLibrary {
+public:
+    int Init(const ZipCallbacks& callbacks) override { return ZpInit(&callbacks); }
+    int SetOptions(const ZipOptions& options) override { return ZpSetOptions(&options); }
+    int Archive(int count, const char* archive, char** names) override { return ZpArchive(count, archive, names); }
+    void Version(ZipVersionRecord& version) override { ZpVersion(&version); }
+};
+
+class RealUnZip final : public UnZipLibrary {
+public:
+    std::uint16_t GetVersion() override { return UnZipGetVersion(); }
+    int GetRunning() override { return UnZipGetRunning(); }
+    int GetBackGroundMode() override { return UnZipGetBackGroundMode(); }
+    int SetBackGroundMode(int mode) override { return UnZipSetBackGroundMode(mode); }
+    int CheckArchive(const char* archive, int mode) override { return UnZipCheckArchive(archive, mode); }
+    HARC OpenArchive(HWND window, const char* archive, std::uint32_t mode) override
+    {
+        return UnZipOpenArchive(window, archive, mode);
+    }
+    int CloseArchive(HARC archive) override { return UnZipCloseArchive(archive); }
+    int FindFirst(HARC archive, const char* wildName, MemberInfo* info) override
+    {
+        return UnZipFindFirst(archive, wildName, info);
+    }
+    int FindNext(HARC archive, MemberInfo* info) override { return UnZipFindNext(archive, info); }
+    int ExtractMem(HWND window, const char* command, unsigned char* buffer, std::uint32_t size, time_t* time,
+        std::uint16_t* attributes, std::uint32_t* written) override
+    {
+        return UnZipExtractMem(window, command, buffer, size, time, attributes, written);
+    }
+};
+
+Host& TheHost()
+{
+    static Host host;
+    return host;
+}
+
+// The UnZip library asks here for the password of an encrypted member; it
+// remembers a password that worked for the book itself.
+extern "C" int AskUnZipPassword(void*, const char*, const char*, char* buffer, int size)
+{
+    PasswordSource* source = CurrentHost().password;
+    std::string password;
+    if (!source || !source->AskPassword(password))
+        return 1;
+    detail::CopyPassword(LimitPassword(password), buffer, size);
+    return 0;
+}
+
+} // namespace
+
+ZipLibrary& RealZipLibrary()
+{
+    static RealZip library;
+    return library;
+}
+
+UnZipLibrary& RealUnZipLibrary()
+{
+    static RealUnZip library;
+    return library;
+}
+
+void SetHost(const Host& host)
+{
+    TheHost() = host;
+    UnZipSetPasswordCallback(&AskUnZipPassword, nullptr);
+}
+
+Host& CurrentHost()
+{
+    return TheHost();
+}
+
+ZipLibrary& CurrentZip()
+{
+    ZipLibrary* zip = TheHost().zip;
+    return zip ? *zip : RealZipLibrary();
+}
+
+UnZipLibrary& CurrentUnZip()
+{
+    UnZipLibrary* unzip = TheHost().unzip;
+    return unzip ? *unzip : RealUnZipLibrary();
+}
+
+std::string LimitPassword(const std::string& cp932)
+{
+    std::size_t end = 0;
+    while (end < cp932.size()) {
+        std::size_t width = IsCp932LeadByte(static_cast<unsigned char>(cp932[end])) ? 2 : 1;
+        if (end + width > kMaxPasswordBytes)
+            break;
+        end += width;
+    }
+    return cp932.substr(0, std::min(end, cp932.size()));
+}
+
+namespace detail {
+
+std::string Trim(std::string_view text)
+{
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && static_cast<unsigned char>(text[begin]) <= 32)
+        ++begin;
+    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32)
+        --end;
+    return std::string(text.substr(begin, end - begin));
+}
+
+std::string TrimRight(std::string_view text)
+{
+    std::size_t end = text.size();
+    while (end > 0 && static_cast<unsigned char>(text[end - 1]) <= 32)
+        --end;
+    return std::string(text.substr(0, end));
+}
+
+namespace {
+
+bool IsUtf8(std::string_view text)
+{
+    std::size_t i = 0;
+    while (i < text.size()) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (length == 0 || i + length > text.size())
+            return false;
+        for (std::size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += length;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string OutputText(std::string_view text)
+{
+    return IsUtf8(text) ? std::string(text) : Utf8FromCp932(text);
+}
+
+void CopyPassword(const std::string& password, char* buffer, int size)
+{
+    if (!buffer || size <= 0)
+        return;
+    std::size_t length = std::min(password.size(), static_cast<std::size_t>(size) - 1);
+    std::memcpy(buffer, password.data(), length);
+    buffer[length] = '\0';
+}
+
+} // namespace detail
+} // namespace kiv::archive

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Small text helpers shared by the archive layer's sources.
+namespace kiv::archive::detail {
+
+// The directory separator written into commands after the working directory.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+// Separators that end a directory part when a path is split.
+inline bool IsPathSeparator(char c)
+{
+#ifdef _WIN32
+    return c == '\\' || c == '/' || c == ':';
+#else
+    return c == '/';
+#endif
+}
+
+// Removes leading and trailing characters with codes up to 32.
+std::string Trim(std::string_view text);
+// Removes trailing characters with codes up to 32.
+std::string TrimRight(std::string_view text);
+
+// Library output may arrive in code page 932 or, for file names, in UTF-8;
+// the output window takes UTF-8.
+std::string OutputText(std::string_view text);
+
+// Copies a password and its NUL into a library's buffer of size bytes,
+// shortening it when the buffer is too small.
+void CopyPassword(const std::string& password, char* buffer, int size);
+
+} // namespace kiv::archive::detail

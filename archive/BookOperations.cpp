@@ -1,0 +1,174 @@
+#include "Archive.h"
+
+#include "ArchiveText.h"
+#include "Cp932.h"
+#include "Prompts.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+namespace kiv::archive {
+namespace {
+
+constexpr const char* kAddFailed = "圧縮中にエラーが発生しました。";
+constexpr const char* kRepairFailed = "修復中にエラーが発生しました。";
+constexpr const char* kDeleteFailed = "日記書庫内の日記を削除中にエラーが発生しました。";
+
+bool PasswordChecked()
+{
+    const auto& checked = CurrentHost().passwordChecked;
+    return checked && checked();
+}
+
+std::string Quoted(const std::string& text)
+{
+    return "\"" + text + "\"";
+}
+
+// "W/": the working directory as the root directory word.
+std::string RootWord()
+{
+    return Quoted(CurrentHost().workingDirectory + detail::kPathSeparator);
+}
+
+// Runs a writing operation's command; a failure is reported with message.
+bool Run(const std::string& command, const char* message)
+{
+    if (RunZipCommand(command) == 0)
+        return true;
+    if (Prompts* prompts = CurrentHost().prompts)
+        ShowError(*prompts, message, true);
+    return false;
+}
+
+// Letter case does not count when day names are compared; the second byte
+// of a double-byte character is left alone.
+std::string CaseKey(const std::string& name)
+{
+    std::string key = name;
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        unsigned char byte = static_cast<unsigned char>(key[i]);
+        if (IsCp932LeadByte(byte))
+            ++i;
+        else if (byte >= 'A' && byte <= 'Z')
+            key[i] = static_cast<char>(byte - 'A' + 'a');
+    }
+    return key;
+}
+
+struct IgnoringCase {
+    bool operator()(const std::string& a, const std::string& b) const { return CaseKey(a) < CaseKey(b); }
+};
+
+std::string InfoName(const MemberInfo& info)
+{
+    return detail::TrimRight(std::string(info.szFileName, strnlen(info.szFileName, sizeof info.szFileName)));
+}
+
+} // namespace
+
+std::string AddDayFilesCommand(const std::string& book, bool encrypt)
+{
+    return std::string(encrypt ? "-r -D -e " : "-r -D ") + Quoted(book) + " " + RootWord() + " \"*.DAY\"";
+}
+
+std::string AddDayFileCommand(const std::string& book, const std::string& dayFilePath, bool encrypt)
+{
+    return std::string(encrypt ? "-D -e " : "-D ") + Quoted(book) + " " + RootWord() + " "
+        + Quoted(MemberName(dayFilePath));
+}
+
+std::string RepairBookCommand(const std::string& book)
+{
+    return "-FF   " + Quoted(book);
+}
+
+std::string DeleteDayCommand(const std::string& book, const std::string& dayFilePath)
+{
+    return " -d " + Quoted(book) + "  " + Quoted(MemberName(dayFilePath));
+}
+
+bool AddDayFiles(const std::string& book)
+{
+    return Run(AddDayFilesCommand(book, PasswordChecked()), kAddFailed);
+}
+
+bool AddDayFile(const std::string& book, const std::string& dayFilePath)
+{
+    return Run(AddDayFileCommand(book, dayFilePath, PasswordChecked()), kAddFailed);
+}
+
+bool RepairBook(const std::string& book)
+{
+    return Run(RepairBookCommand(book), kRepairFailed);
+}
+
+bool DeleteDay(const std::string& book, const std::string& dayFilePath)
+{
+    return Run(DeleteDayCommand(book, dayFilePath), kDeleteFailed);
+}
+
+bool BookHasDay(const std::string& book, const std::string& dayFilePath)
+{
+    if (!OpenBookArchive(book))
+        return false;
+    bool result = false;
+    try {
+        result = CurrentUnZip().FindFirst(BookHandle, MemberName(dayFilePath).c_str(), nullptr) == 0;
+    } catch (...) {
+        CloseBookArchive();
+        throw;
+    }
+    CloseBookArchive();
+    return result;
+}
+
+void ListDays(const std::string& book, std::string& text)
+{
+    std::set<std::string, IgnoringCase> names;
+    bool found = false;
+    OpenBookArchive(book);
+    try {
+        UnZipLibrary& unzip = CurrentUnZip();
+        MemberInfo info;
+        std::memset(&info, 0, sizeof info);
+        found = unzip.FindFirst(BookHandle, "*.DAY", &info) == 0;
+        if (found) {
+            do
+                names.insert(InfoName(info));
+            while (unzip.FindNext(BookHandle, &info) == 0);
+        }
+    } catch (...) {
+        CloseBookArchive();
+        throw;
+    }
+    CloseBookArchive();
+    if (!found)
+        return;
+
+    std::string list;
+    for (const std::string& name : names)
+        list += name + "\r\n";
+    text = std::move(list);
+}
+
+std::string DateListText(const std::string& book)
+{
+    std::string result;
+    std::string names;
+    ListDays(book, names);
+    for (std::size_t lineFeed; !names.empty() && (lineFeed = names.find('\n')) != std::string::npos;) {
+        std::string line = names.substr(0, lineFeed + 1);
+        // Slashes go before the 5th and the 8th character; a shorter line
+        // gets them at its end.
+        line.insert(std::min<std::size_t>(4, line.size()), "/");
+        line.insert(std::min<std::size_t>(7, line.size()), "/");
+        const std::size_t dot = line.find('.');
+        result += (dot == std::string::npos ? std::string() : line.substr(0, dot)) + "\r\n";
+        names.erase(0, lineFeed + 1);
+    }
+    return result;
+}
+
+} // namespace kiv::archive

@@ -1,0 +1,191 @@
+#include "Archive.h"
+
+#include "ArchiveText.h"
+#include "Cp932.h"
+#include "Error.h"
+#include "Prompts.h"
+
+#include <cstring>
+#include <vector>
+
+namespace kiv::archive {
+
+HARC BookHandle = 0;
+
+namespace {
+
+constexpr int kCheckMode = 1;
+constexpr std::uint32_t kOpenMode = 0x00618012;
+
+void ReportError(const std::string& text, bool beep)
+{
+    if (Prompts* prompts = CurrentHost().prompts)
+        ShowError(*prompts, text, beep);
+}
+
+bool IsCp932TrailByte(unsigned char byte)
+{
+    return byte >= 0x40 && byte <= 0xFC && byte != 0x7F;
+}
+
+} // namespace
+
+bool OpenBookArchive(const std::string& book)
+{
+    if (BookHandle != 0)
+        return true;
+    UnZipLibrary& unzip = CurrentUnZip();
+    const std::string quoted = "\"" + book + "\"";
+    if (unzip.CheckArchive(quoted.c_str(), kCheckMode) == 0) {
+        ReportError("選んだファイルは、書庫として正しくありません。", true);
+        BookHandle = 0;
+        return false;
+    }
+    BookHandle = unzip.OpenArchive(CurrentHost().window, quoted.c_str(), kOpenMode);
+    if (BookHandle == 0) {
+        ReportError("書庫を開けません。", true);
+        return false;
+    }
+    return true;
+}
+
+void CloseBookArchive()
+{
+    if (BookHandle == 0)
+        return;
+    if (CurrentUnZip().CloseArchive(BookHandle) == 0)
+        BookHandle = 0;
+    else
+        ReportError("書庫を閉じられません。", false);
+}
+
+std::string MemberName(const std::string& dayFilePath)
+{
+    // A lead byte followed by a trail byte is one character; its second byte
+    // is never taken for a separator. ('/' is no trail byte, so UTF-8 paths
+    // split where they should.)
+    std::size_t start = 0;
+    std::size_t i = 0;
+    while (i < dayFilePath.size()) {
+        unsigned char byte = static_cast<unsigned char>(dayFilePath[i]);
+        if (IsCp932LeadByte(byte) && i + 1 < dayFilePath.size()
+            && IsCp932TrailByte(static_cast<unsigned char>(dayFilePath[i + 1]))) {
+            i += 2;
+            continue;
+        }
+        if (detail::IsPathSeparator(dayFilePath[i]))
+            start = i + 1;
+        ++i;
+    }
+    return dayFilePath.substr(start);
+}
+
+std::string ExtractErrorMessage(int code)
+{
+    switch (code) {
+    case 0x8005:
+        return "解凍するためのディスクの空き容量が足りません。";
+    case 0x8006:
+        return "解凍先のファイルはリードオンリーです。";
+    case 0x8007:
+        return "ユーザーによって解凍をスキップされました。";
+    case 0x8008:
+        return "格納ファイルの種類が\u3000MS-DOS で扱える形式以外です。";
+    case 0x8009:
+        return "UNZIP32.DLL で扱えない格納モードになっています。";
+    case 0x800A:
+        return "格納ファイルにパスワードがかかっています。";
+    case 0x800B:
+        return "格納ファイルは\u3000UNZIP32.DLL が対応していないバージョンの形式です。";
+    case 0x800C:
+        return "格納ファイルのチェックサムがあっていません。";
+    case 0x800D:
+        return "解凍時にファイルを開けませんでした。";
+    case 0x800E:
+        return "格納ファイルの中のものより新しいファイルが解凍先に存在します。";
+    case 0x800F:
+        return "ファイルは解凍先に存在しません。";
+    case 0x8010:
+        return "ファイルはすでに解凍先に存在します。";
+    case 0x8011:
+        return "格納ファイル数が限界を超えています。処理は正常に行われていますが、限界を超えた部分については情報が得ら"
+               "れていま"
+               "せん。";
+    case 0x8012:
+        return "ディレクトリーが作成できません。";
+    case 0x8013:
+        return "解凍中に書き込みエラーが発生しました。";
+    case 0x8014:
+        return "格納ファイルのハフマンコードが壊れています。";
+    case 0x8015:
+        return "格納ファイルのコメントヘッダーが壊れています。";
+    case 0x8016:
+        return "格納ファイルのヘッダーのチェックサムが合っていません。";
+    case 0x8017:
+        return "格納ファイルのヘッダーが壊れています。";
+    case 0x8018:
+        return "格納ファイルを開くことが出来ません。";
+    case 0x8019:
+        return "指定したファイルは、書庫ではありません。";
+    case 0x801A:
+        return "格納ファイルで読み込みエラーが発生しました。";
+    case 0x801B:
+        return "指定されたファイルは、書庫ではありません。";
+    case 0x801C:
+        return "コマンド指定が間違っています。";
+    case 0x801D:
+        return "作業用のヒープメモリーが不足しています。";
+    case 0x801E:
+        return "グローバルメモリーが不足しています。";
+    case 0x801F:
+        return "すでに UNZIP32.DLL が別のプロセスから呼ばれています。";
+    default:
+        return "解凍中にエラーが発生しました。";
+    }
+}
+
+bool ExtractDay(const std::string& book, const std::string& dayFilePath, MemoryStream& stream)
+{
+    bool result = false;
+    // The extraction is attempted also when the book did not open: the
+    // library reads the archive named in the command, the handle only
+    // serves the find call.
+    OpenBookArchive(book);
+    try {
+        UnZipLibrary& unzip = CurrentUnZip();
+        const std::string member = MemberName(dayFilePath);
+
+        MemberInfo info;
+        std::memset(&info, 0, sizeof info);
+        unzip.FindFirst(BookHandle, member.c_str(), &info);
+
+        const auto size = static_cast<std::int32_t>(info.dwOriginalSize);
+        if (size < 0)
+            throw Error(Format("格納ファイル %s は大きすぎて扱えません。", Utf8FromCp932(member)));
+        const auto capacity = static_cast<std::uint32_t>((std::int64_t { size } / 128 + 1) * 128);
+        std::vector<unsigned char> buffer(capacity, 0);
+
+        const std::string command = " -x -s --i -C   \"" + book + "\"   \"" + CurrentHost().workingDirectory
+            + detail::kPathSeparator + "\"  \"" + member + "\"";
+
+        if (unzip.GetRunning() != 0) {
+            ReportError("UnZip32.dll は、現在ほかのプロセスに呼び出されていて、使えません。", true);
+        } else {
+            int code = unzip.ExtractMem(
+                CurrentHost().window, command.c_str(), buffer.data(), capacity, nullptr, nullptr, nullptr);
+            if (code == 0) {
+                stream.Write(buffer.data(), static_cast<std::size_t>(size));
+                result = true;
+            } else {
+                ReportError(ExtractErrorMessage(code), true);
+            }
+        }
+    } catch (...) {
+        CloseBookArchive();
+        throw;
+    }
+    CloseBookArchive();
+    return result;
+}
+
+} // namespace kiv::archive

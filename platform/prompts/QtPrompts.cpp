@@ -1,0 +1,129 @@
+#include "QtPrompts.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStringList>
+
+#include <vector>
+
+namespace kiv {
+
+namespace {
+
+QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+QMessageBox::Icon BoxIcon(Icon icon)
+{
+    switch (icon) {
+    case Icon::Warning: return QMessageBox::Warning;
+    case Icon::Error: return QMessageBox::Critical;
+    case Icon::Information: return QMessageBox::Information;
+    case Icon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+struct ButtonAnswer {
+    QMessageBox::StandardButton button;
+    Answer answer;
+};
+
+std::vector<ButtonAnswer> ButtonSet(Buttons buttons)
+{
+    switch (buttons) {
+    case Buttons::YesNo:
+        return {{QMessageBox::Yes, Answer::Yes}, {QMessageBox::No, Answer::No}};
+    case Buttons::YesNoCancel:
+        return {{QMessageBox::Yes, Answer::Yes}, {QMessageBox::No, Answer::No}, {QMessageBox::Cancel, Answer::Cancel}};
+    case Buttons::Ok:
+        break;
+    }
+    return {{QMessageBox::Ok, Answer::Ok}};
+}
+
+bool RunFileDialog(QWidget* parent, FileDialog& state, QFileDialog::AcceptMode mode)
+{
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    // The commands ask their own overwrite question.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    const QString filter = Text(QtFileFilter(state.filter));
+    if (!filter.isEmpty())
+        dialog.setNameFilters(filter.split(QStringLiteral(";;")));
+    if (!state.defaultExt.empty())
+        dialog.setDefaultSuffix(Text(state.defaultExt));
+    if (!state.fileName.empty()) {
+        const QFileInfo proposed(Text(state.fileName));
+        if (proposed.isAbsolute() || state.fileName.find('/') != std::string::npos)
+            dialog.setDirectory(proposed.absolutePath());
+        dialog.selectFile(proposed.fileName());
+    }
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty())
+        return false;
+    state.fileName = chosen.first().toStdString();
+    return true;
+}
+
+} // namespace
+
+std::string QtFileFilter(const std::string& filter)
+{
+    std::vector<std::string> parts;
+    std::size_t at = 0;
+    while (!filter.empty()) {
+        const std::size_t bar = filter.find('|', at);
+        parts.push_back(filter.substr(at, bar == std::string::npos ? std::string::npos : bar - at));
+        if (bar == std::string::npos)
+            break;
+        at = bar + 1;
+    }
+    std::string result;
+    for (std::size_t i = 0; i < parts.size(); i += 2) {
+        std::string pattern = i + 1 < parts.size() ? parts[i + 1] : std::string();
+        for (char& c : pattern)
+            if (c == ';')
+                c = ' ';
+        if (!result.empty())
+            result += ";;";
+        result += parts[i] + " (" + pattern + ")";
+    }
+    return result;
+}
+
+void QtPrompts::Beep() { QApplication::beep(); }
+
+Answer QtPrompts::Message(Icon icon, const std::string& caption, const std::string& text, Buttons buttons)
+{
+    QString shown = Text(text);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QMessageBox box(BoxIcon(icon), Text(caption), shown, QMessageBox::NoButton, parent_);
+    box.setTextFormat(Qt::PlainText);
+    const std::vector<ButtonAnswer> set = ButtonSet(buttons);
+    std::vector<QAbstractButton*> made;
+    for (const ButtonAnswer& entry : set)
+        made.push_back(box.addButton(entry.button));
+    box.setDefaultButton(static_cast<QPushButton*>(made.front()));
+    box.setEscapeButton(made.back());
+    box.exec();
+    QAbstractButton* clicked = box.clickedButton();
+    for (std::size_t i = 0; i < made.size(); ++i)
+        if (made[i] == clicked)
+            return set[i].answer;
+    return set.back().answer;
+}
+
+bool QtPrompts::OpenFile(FileDialog& dialog) { return RunFileDialog(parent_, dialog, QFileDialog::AcceptOpen); }
+
+bool QtPrompts::SaveFile(FileDialog& dialog) { return RunFileDialog(parent_, dialog, QFileDialog::AcceptSave); }
+
+bool QtPrompts::RunModal(QDialog& dialog) { return dialog.exec() == QDialog::Accepted; }
+
+} // namespace kiv

@@ -1,0 +1,215 @@
+#include "Archive.h"
+#include "FakeLibraries.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kiv;
+using namespace kiv::archive;
+using namespace kiv::archive::testing;
+
+// The archive layer over the real Zip and UnZip libraries, on books in a
+// temporary folder.
+class ArchiveEndToEndTest : public QObject {
+    Q_OBJECT
+
+    Fixture f;
+    QTemporaryDir temp;
+    std::string work;
+    std::string book;
+
+    std::string Day(const char* name) { return work + "/" + name; }
+
+    // A day file of the given size; its bytes tell the days apart.
+    std::string WriteDay(const char* name, int size)
+    {
+        std::string bytes;
+        for (int i = 0; i < size; ++i)
+            bytes += char((i * 7 + name[7]) & 0xFF);
+        QFile file(QString::fromStdString(Day(name)));
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes.data(), bytes.size()) != qint64(bytes.size()))
+            qFatal("cannot write %s", name);
+        return bytes;
+    }
+
+    std::string Extract(const std::string& from, const char* name)
+    {
+        MemoryStream stream;
+        if (!ExtractDay(from, name, stream))
+            return "(failed)";
+        return std::string(stream.Bytes().begin(), stream.Bytes().end());
+    }
+
+    void RemoveDays()
+    {
+        QDir dir(QString::fromStdString(work));
+        for (const QString& name : dir.entryList({ "*.DAY" }, QDir::Files))
+            dir.remove(name);
+    }
+
+private slots:
+    void init()
+    {
+        QVERIFY(temp.isValid());
+        QDir(temp.path()).mkpath("work");
+        work = temp.path().toStdString() + "/work";
+        book = temp.path().toStdString() + "/日記 帳.KIV";
+        RemoveDays();
+        QFile::remove(QString::fromStdString(book));
+        f = {};
+        f.Install(work);
+        CurrentHost().zip = nullptr;
+        CurrentHost().unzip = nullptr;
+    }
+
+    void addListExtractDelete()
+    {
+        const std::string march15 = WriteDay("20010315.DAY", 300);
+        QVERIFY(AddDayFile(book, Day("20010315.DAY")));
+        QVERIFY(BookHasDay(book, Day("20010315.DAY")));
+        QVERIFY(!BookHasDay(book, Day("20010316.DAY")));
+        QCOMPARE(DateListText(book), std::string("2001/03/15\r\n"));
+
+        const std::string december31 = WriteDay("20001231.DAY", 256);
+        const std::string march16 = WriteDay("20010316.DAY", 0);
+        QVERIFY(AddDayFiles(book));
+        std::string names;
+        ListDays(book, names);
+        QCOMPARE(names, std::string("20001231.DAY\r\n20010315.DAY\r\n20010316.DAY\r\n"));
+        QCOMPARE(DateListText(book), std::string("2000/12/31\r\n2001/03/15\r\n2001/03/16\r\n"));
+
+        RemoveDays();
+        QCOMPARE(Extract(book, "20010315.DAY"), march15);
+        QCOMPARE(Extract(book, "20001231.DAY"), december31);
+        QCOMPARE(Extract(book, Day("20010316.DAY").c_str()), march16);
+
+        QVERIFY(DeleteDay(book, Day("20010315.DAY")));
+        QVERIFY(!BookHasDay(book, "20010315.DAY"));
+        QCOMPARE(DateListText(book), std::string("2000/12/31\r\n2001/03/16\r\n"));
+
+        QVERIFY(f.prompts.shown().empty());
+        QCOMPARE(BookHandle, HARC(0));
+        QVERIFY(!f.output.lines.empty()); // the library reported what it did
+    }
+
+    void addingReplacesTheDay()
+    {
+        WriteDay("20010315.DAY", 40);
+        QVERIFY(AddDayFile(book, "20010315.DAY"));
+        const std::string changed = WriteDay("20010315.DAY", 90);
+        QVERIFY(AddDayFile(book, "20010315.DAY"));
+        QCOMPARE(Extract(book, "20010315.DAY"), changed);
+        QCOMPARE(DateListText(book), std::string("2001/03/15\r\n"));
+    }
+
+    void encryptedBookAsksOncePerAddAndOnceForReading()
+    {
+        f.checked = true;
+        const std::string secret = "\x94\xe9\x96\xa7"; // "秘密" in code page 932
+        f.password.answers = { secret, secret, secret };
+        const std::string one = WriteDay("20010315.DAY", 200);
+        const std::string two = WriteDay("20010316.DAY", 100);
+        QVERIFY(AddDayFiles(book));
+        QCOMPARE(f.password.asked, 1);
+        const std::string three = WriteDay("20010317.DAY", 50);
+        QVERIFY(AddDayFile(book, Day("20010317.DAY")));
+        QCOMPARE(f.password.asked, 2);
+        RemoveDays();
+
+        QCOMPARE(DateListText(book), std::string("2001/03/15\r\n2001/03/16\r\n2001/03/17\r\n"));
+        QCOMPARE(f.password.asked, 2);
+        QCOMPARE(Extract(book, "20010315.DAY"), one);
+        QCOMPARE(Extract(book, "20010316.DAY"), two);
+        QCOMPARE(Extract(book, "20010317.DAY"), three);
+        QCOMPARE(f.password.asked, 3);
+        QVERIFY(f.prompts.shown().empty());
+
+        // Deleting needs no password.
+        QVERIFY(DeleteDay(book, "20010316.DAY"));
+        QCOMPARE(f.password.asked, 3);
+    }
+
+    void unreadableEncryptedDayReportsThePassword()
+    {
+        f.checked = true;
+        f.password.answers = { "right" };
+        WriteDay("20010315.DAY", 64);
+        QVERIFY(AddDayFile(book, "20010315.DAY"));
+        RemoveDays();
+
+        // A fresh copy of the book: the library knows no password for it.
+        const std::string copy = temp.path().toStdString() + "/copy.KIV";
+        QVERIFY(QFile::copy(QString::fromStdString(book), QString::fromStdString(copy)));
+        f.password.asked = 0;
+        f.password.answers = { "wrong", std::nullopt };
+        MemoryStream stream;
+        QVERIFY(!ExtractDay(copy, "20010315.DAY", stream));
+        QCOMPARE(f.password.asked, 2);
+        QCOMPARE(f.Messages(), std::vector<std::string> { "beep|格納ファイルにパスワードがかかっています。" });
+        QCOMPARE(stream.Size(), std::size_t(0));
+    }
+
+    void cancelledPasswordFailsTheAdd()
+    {
+        f.checked = true;
+        f.password.answers = { std::nullopt };
+        WriteDay("20010315.DAY", 64);
+        QVERIFY(!AddDayFile(book, "20010315.DAY"));
+        QCOMPARE(f.Messages(), std::vector<std::string> { "beep|圧縮中にエラーが発生しました。" });
+    }
+
+    void repairMakesADamagedCopyReadable()
+    {
+        const std::string one = WriteDay("20010315.DAY", 500);
+        WriteDay("20010316.DAY", 300);
+        QVERIFY(AddDayFiles(book));
+
+        // The copy loses its central directory.
+        QFile original(QString::fromStdString(book));
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        QByteArray bytes = original.readAll();
+        const qsizetype central = bytes.indexOf(QByteArray("PK\x01\x02", 4));
+        QVERIFY(central > 0);
+        const std::string damaged = temp.path().toStdString() + "/damaged.KIV";
+        QFile copy(QString::fromStdString(damaged));
+        QVERIFY(copy.open(QIODevice::WriteOnly));
+        copy.write(bytes.left(central));
+        copy.close();
+
+        std::string names = "before";
+        ListDays(damaged, names);
+        QCOMPARE(names, std::string("before"));
+        QCOMPARE(f.Messages(), std::vector<std::string> { "beep|選んだファイルは、書庫として正しくありません。" });
+
+        f.prompts.clear();
+        QVERIFY(RepairBook(damaged));
+        QCOMPARE(DateListText(damaged), std::string("2001/03/15\r\n2001/03/16\r\n"));
+        RemoveDays();
+        QCOMPARE(Extract(damaged, "20010315.DAY"), one);
+        QVERIFY(f.prompts.shown().empty());
+    }
+
+    void missingBookReportsTwice()
+    {
+        MemoryStream stream;
+        QVERIFY(!ExtractDay(temp.path().toStdString() + "/none.KIV", "20010315.DAY", stream));
+        QCOMPARE(f.Messages(),
+            (std::vector<std::string> {
+                "beep|選んだファイルは、書庫として正しくありません。", "beep|格納ファイルを開くことが出来ません。" }));
+        QVERIFY(!BookHasDay(temp.path().toStdString() + "/none.KIV", "20010315.DAY"));
+    }
+
+    void failedRunsReport()
+    {
+        QVERIFY(!RepairBook(temp.path().toStdString() + "/none.KIV"));
+        QVERIFY(!AddDayFile(book, "20990101.DAY"));
+        QCOMPARE(f.Messages(),
+            (std::vector<std::string> {
+                "beep|修復中にエラーが発生しました。", "beep|圧縮中にエラーが発生しました。" }));
+    }
+};
+
+QTEST_APPLESS_MAIN(ArchiveEndToEndTest)
+#include "tst_ArchiveEndToEnd.moc"

@@ -1,0 +1,279 @@
+// The calendar window: start state, the guard for an unnamed diary, the
+// date list and the click-only date changes.
+#include "TCalendarForm.h"
+#include "TestHost.h"
+
+#include <QCalendarWidget>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QStatusTipEvent>
+#include <QTableView>
+#include <QTest>
+
+using kiv::TCalendarForm;
+using Kind = kiv::ScriptedPrompts::Kind;
+
+namespace {
+
+const std::string kUnnamedQuestion =
+    "日記は変更されていますが、日記の名前がついていません。\r\n名前を付けて保存しますか？";
+
+// The user picks entry `index` of the date list, as the drop-down does it.
+void Pick(TCalendarForm& form, int index)
+{
+    form.DiaryComboBox->setCurrentIndex(index);
+    emit form.DiaryComboBox->activated(index);
+}
+
+// The user clicks a day of the calendar's shown month with the mouse.
+void ClickDay(TCalendarForm& form, int day)
+{
+    auto* view = form.MonthCalendar1->findChild<QTableView*>();
+    QVERIFY(view);
+    const QAbstractItemModel* model = view->model();
+    for (int row = 1; row < model->rowCount(); ++row) {
+        for (int column = 0; column < model->columnCount(); ++column) {
+            const QModelIndex index = model->index(row, column);
+            if (model->data(index).toInt() != day)
+                continue;
+            // Days of the neighbouring months are drawn in another colour;
+            // the first and last rows may hold them.
+            if ((row == 1 && day > 20) || (row >= 5 && day < 15))
+                continue;
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(index).center());
+            return;
+        }
+    }
+    QFAIL("day not shown");
+}
+
+} // namespace
+
+class CalendarFormTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void startState()
+    {
+        TestHost host;
+        host.modified = true; // as the editor windows leave it
+        TCalendarForm form(host);
+        QVERIFY(form.isVisible());
+        QVERIFY(form.isWindow());
+        QVERIFY(form.windowFlags() & Qt::WindowStaysOnTopHint);
+        QCOMPARE(form.pos(), QPoint(580, 107));
+        QCOMPARE(form.windowTitle(), QStringLiteral("カレンダー"));
+        QCOMPARE(form.SelectedDate(), QDate::currentDate());
+        QCOMPARE(form.DiaryComboBox->count(), 0);
+        QVERIFY(!form.DiaryComboBox->isEditable());
+        QVERIFY(!form.PassWordCheckBox->isChecked());
+        QVERIFY(!host.modified);
+        QCOMPARE(form.MonthCalendar1->geometry(), QRect(22, 72, 176, 153));
+        QCOMPARE(form.DiaryComboBox->geometry(), QRect(21, 24, 169, 20));
+        QCOMPARE(form.PassWordCheckBox->geometry(), QRect(5, 288, 201, 17));
+        QCOMPARE(host.changeDateCalls, 0);
+        QVERIFY(host.scripted.shown().empty());
+    }
+
+    void hintsReachTheMainWindow()
+    {
+        TestHost host;
+        TCalendarForm form(host);
+        // The check box's own status tip, sent as hovering sends it.
+        QStatusTipEvent tip(form.PassWordCheckBox->statusTip());
+        QCoreApplication::sendEvent(form.PassWordCheckBox, &tip);
+        QStatusTipEvent gone{QString()};
+        QCoreApplication::sendEvent(form.DiaryComboBox, &gone);
+        QCOMPARE(host.hints, (std::vector<std::string>{"書庫をパスワードで保護する場合は、チェックする", ""}));
+    }
+
+    void clickWithoutBookAndEditsAsksAndYesPutsTheCalendarBack()
+    {
+        TestHost host;
+        TCalendarForm form(host);
+        form.SetDateList("2001/02/01\r\n2001/02/03\r\n");
+        Pick(form, 1);
+        QCOMPARE(host.changeDateCalls, 1);
+        host.current = QDate(2001, 2, 3);
+        host.modified = true;
+
+        host.scripted.Queue(kiv::Answer::Yes);
+        ClickDay(form, 20);
+        const auto messages = host.scripted.messages();
+        QCOMPARE(messages.size(), std::size_t(1));
+        QCOMPARE(messages[0].text, kUnnamedQuestion);
+        QCOMPARE(messages[0].icon, kiv::Icon::Warning);
+        QCOMPARE(messages[0].buttons, kiv::Buttons::YesNo);
+        QVERIFY(messages[0].beepBefore);
+        QCOMPARE(form.SelectedDate(), QDate(2001, 2, 3));
+        QVERIFY(host.modified);
+        QCOMPARE(host.clearEditorsCalls, 0);
+        QCOMPARE(host.changeDateCalls, 1);
+        QCOMPARE(form.DiaryComboBox->currentText(), QStringLiteral("2001/02/03"));
+    }
+
+    void clickWithoutBookAndEditsNoEmptiesTheEditorsAndGoesOn()
+    {
+        TestHost host;
+        TCalendarForm form(host);
+        form.SetSelectedDate(QDate(2001, 2, 3));
+        host.current = QDate(2001, 2, 3);
+        host.modified = true;
+        QDate dateSeen;
+        bool flagSeen = true;
+        host.onChangeDate = [&] {
+            dateSeen = form.SelectedDate();
+            flagSeen = host.modified;
+        };
+
+        host.scripted.Queue(kiv::Answer::No);
+        ClickDay(form, 20);
+        QCOMPARE(host.scripted.messages().size(), std::size_t(1));
+        QCOMPARE(host.clearEditorsCalls, 1);
+        QCOMPARE(host.changeDateCalls, 1);
+        QCOMPARE(dateSeen, QDate(2001, 2, 20));
+        QVERIFY(!flagSeen);
+        QCOMPARE(form.DiaryComboBox->currentIndex(), -1);
+    }
+
+    void noQuestionWithABookOrWithoutEdits_data()
+    {
+        QTest::addColumn<bool>("bookNamed");
+        QTest::addColumn<bool>("modified");
+        QTest::newRow("book named, edited") << true << true;
+        QTest::newRow("no book, not edited") << false << false;
+        QTest::newRow("book named, not edited") << true << false;
+    }
+
+    void noQuestionWithABookOrWithoutEdits()
+    {
+        QFETCH(bool, bookNamed);
+        QFETCH(bool, modified);
+        TestHost host;
+        TCalendarForm form(host);
+        form.SetSelectedDate(QDate(2001, 2, 3));
+        host.bookNamed = bookNamed;
+        host.modified = modified;
+        ClickDay(form, 12);
+        QVERIFY(host.scripted.shown().empty());
+        QCOMPARE(host.changeDateCalls, 1);
+        QCOMPARE(host.clearEditorsCalls, 0);
+        QCOMPARE(host.modified, modified);
+        QCOMPARE(form.SelectedDate(), QDate(2001, 2, 12));
+    }
+
+    void pickingAnEntryShowsThatDay()
+    {
+        TestHost host;
+        TCalendarForm form(host);
+        form.SetDateList("2001/01/31\r\n2001/02/03\r\n2010/12/31");
+        QCOMPARE(form.DiaryComboBox->count(), 3);
+        QCOMPARE(form.DiaryComboBox->currentIndex(), -1);
+        QCOMPARE(form.DiaryComboBox->itemText(2), QStringLiteral("2010/12/31"));
+        QDate dateSeen;
+        host.onChangeDate = [&] { dateSeen = form.SelectedDate(); };
+        Pick(form, 1);
+        QCOMPARE(host.changeDateCalls, 1);
+        QCOMPARE(dateSeen, QDate(2001, 2, 3));
+        QCOMPARE(form.DiaryComboBox->currentText(), QStringLiteral("2001/02/03"));
+        // A click on the calendar afterwards leaves no entry shown.
+        ClickDay(form, 9);
+        QCOMPARE(host.changeDateCalls, 2);
+        QCOMPARE(form.DiaryComboBox->currentIndex(), -1);
+        QVERIFY(form.DiaryComboBox->currentText().isEmpty());
+    }
+
+    void pickingWithTheKeyboardIsAPickToo()
+    {
+        TestHost host;
+        TCalendarForm form(host);
+        form.SetDateList("2001/02/01\r\n2001/02/03\r\n");
+        QTest::keyClick(form.DiaryComboBox, Qt::Key_Down);
+        QCOMPARE(host.changeDateCalls, 1);
+        QCOMPARE(form.SelectedDate(), QDate(2001, 2, 1));
+    }
+
+    void yesOnAPickGoesBackToTheEntryShownBefore()
+    {
+        TestHost host;
+        TCalendarForm form(host);
+        form.SetDateList("2001/02/01\r\n2001/02/03\r\n2001/02/05\r\n");
+        const QDate today = form.SelectedDate();
+        host.modified = true;
+
+        // Nothing was shown before: nothing is shown after.
+        host.scripted.Queue(kiv::Answer::Yes);
+        Pick(form, 1);
+        QCOMPARE(form.DiaryComboBox->currentIndex(), -1);
+        QCOMPARE(form.SelectedDate(), today);
+        QCOMPARE(host.changeDateCalls, 0);
+
+        host.modified = false;
+        Pick(form, 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(host.changeDateCalls, 1);
+        host.modified = true;
+        host.scripted.Queue(kiv::Answer::Yes);
+        Pick(form, 2);
+        QCOMPARE(form.DiaryComboBox->currentIndex(), 0);
+        QCOMPARE(host.changeDateCalls, 1);
+        QVERIFY(host.modified);
+
+        // Picking the entry already shown and answering Yes keeps it.
+        host.scripted.Queue(kiv::Answer::Yes);
+        Pick(form, 0);
+        QCOMPARE(form.DiaryComboBox->currentIndex(), 0);
+    }
+
+    void noOnAPickEmptiesTheEditorsAndShowsThePickedDay()
+    {
+        TestHost host;
+        TCalendarForm form(host);
+        form.SetDateList("2001/02/01\r\n2001/02/03\r\n");
+        host.modified = true;
+        host.scripted.Queue(kiv::Answer::No);
+        Pick(form, 1);
+        QCOMPARE(host.clearEditorsCalls, 1);
+        QVERIFY(!host.modified);
+        QCOMPARE(host.changeDateCalls, 1);
+        QCOMPARE(form.SelectedDate(), QDate(2001, 2, 3));
+    }
+
+    void anEntryThatIsNoDateIsReported()
+    {
+        TestHost host;
+        TCalendarForm form(host);
+        form.SetSelectedDate(QDate(2001, 5, 12));
+        form.SetDateList("2001/13/45\r\nyesterday\r\n");
+        Pick(form, 0);
+        Pick(form, 1);
+        const auto messages = host.scripted.messages();
+        QCOMPARE(messages.size(), std::size_t(2));
+        QCOMPARE(messages[0].text, std::string("'2001/13/45' は日付ではありません."));
+        QCOMPARE(messages[0].icon, kiv::Icon::Error);
+        QCOMPARE(messages[1].text, std::string("'yesterday' は日付ではありません."));
+        QCOMPARE(form.SelectedDate(), QDate(2001, 5, 12));
+        QCOMPARE(host.changeDateCalls, 0);
+    }
+
+    void programChangesStartNothing()
+    {
+        TestHost host;
+        TCalendarForm form(host);
+        form.SetDateList("2001/02/01\r\n2001/02/03\r\n");
+        form.DiaryComboBox->setCurrentIndex(1);
+        form.SetSelectedDate(QDate(2003, 3, 3));
+        form.ClearDateListText();
+        form.SetDateList("2002/01/01\r\n");
+        // Keyboard moves in the calendar change the selection only.
+        form.MonthCalendar1->setFocus();
+        QTest::keyClick(form.MonthCalendar1->findChild<QTableView*>(), Qt::Key_Right);
+        QCoreApplication::processEvents();
+        QCOMPARE(host.changeDateCalls, 0);
+        QVERIFY(host.scripted.shown().empty());
+        QCOMPARE(form.DiaryComboBox->currentIndex(), -1);
+    }
+};
+
+QTEST_MAIN(CalendarFormTest)
+#include "tst_calendarform.moc"

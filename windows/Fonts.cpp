@@ -1,0 +1,15 @@
+#include "Fonts.h"
+
+#include <QStringList>
+
+namespace kiv {
+
+QFont FormFont(int pixelSize)
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic")});
+    font.setPixelSize(pixelSize);
+    return font;
+}
+
+} // namespace kiv

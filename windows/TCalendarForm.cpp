@@ -1,0 +1,190 @@
+#include "TCalendarForm.h"
+
+#include "Error.h"
+#include "ErrorGuard.h"
+#include "Fonts.h"
+#include "FormHost.h"
+#include "ListDate.h"
+#include "Prompts.h"
+#include "TextBorder.h"
+
+#include <QCalendarWidget>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLocale>
+#include <QShowEvent>
+#include <QStatusTipEvent>
+#include <QStringList>
+
+#include <algorithm>
+
+namespace kiv {
+
+namespace {
+
+// The client area of a 222 x 375 window with an ordinary frame; corrected
+// to the outer size once the frame is known.
+constexpr int kClientWidth = 214;
+constexpr int kClientHeight = 348;
+
+} // namespace
+
+TCalendarForm::TCalendarForm(FormHost& host, QWidget* parent) : QWidget(parent, Qt::Window), host_(host)
+{
+    setObjectName(QStringLiteral("CalendarForm"));
+    setWindowTitle(QStringLiteral("カレンダー"));
+    setFont(FormFont());
+
+    Label4 = new QLabel(QStringLiteral("日記帳に保存されている日付の一覧"), this);
+    Label4->setObjectName(QStringLiteral("Label4"));
+    const QSize labelHint = Label4->sizeHint();
+    Label4->setGeometry(14, 8, std::max(184, labelHint.width()), std::max(12, labelHint.height()));
+
+    DiaryComboBox = new QComboBox(this);
+    DiaryComboBox->setObjectName(QStringLiteral("DiaryComboBox"));
+    DiaryComboBox->setEditable(false);
+    DiaryComboBox->setGeometry(21, 24, 169, 20);
+    DiaryComboBox->setStatusTip(
+        QStringLiteral("オープンされている日記の日付一覧を表示し、日付をクリックすると、その日付の日記を表示します"));
+
+    MonthCalendar1 = new QCalendarWidget(this);
+    MonthCalendar1->setObjectName(QStringLiteral("MonthCalendar1"));
+    MonthCalendar1->setGeometry(22, 72, 176, 153);
+    // A Japanese month calendar: one-character day names from Sunday, no
+    // week numbers.
+    MonthCalendar1->setLocale(QLocale(QLocale::Japanese, QLocale::Japan));
+    MonthCalendar1->setFirstDayOfWeek(Qt::Sunday);
+    MonthCalendar1->setHorizontalHeaderFormat(QCalendarWidget::SingleLetterDayNames);
+    MonthCalendar1->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
+    MonthCalendar1->setStatusTip(QStringLiteral("カレンダー（　日付を変更する　）　"));
+
+    PassWordCheckBox = new QCheckBox(QStringLiteral("日記をパスワードで保護しますか？"), this);
+    PassWordCheckBox->setObjectName(QStringLiteral("PassWordCheckBox"));
+    PassWordCheckBox->setGeometry(5, 288, 201, 17);
+    PassWordCheckBox->setChecked(false);
+    PassWordCheckBox->setStatusTip(QStringLiteral("書庫をパスワードで保護する場合は、チェックする"));
+
+    // Tab order: the calendar, the check box, the date list.
+    setTabOrder(MonthCalendar1, PassWordCheckBox);
+    setTabOrder(PassWordCheckBox, DiaryComboBox);
+    MonthCalendar1->setFocus();
+
+    connect(DiaryComboBox, &QComboBox::currentIndexChanged, this, &TCalendarForm::DiaryComboBoxIndexChanged);
+    connect(DiaryComboBox, &QComboBox::activated, this,
+            [this](int index) { Guarded(host_.prompts(), [this, index] { DiaryComboBoxChange(index); }); });
+    connect(MonthCalendar1, &QCalendarWidget::clicked, this,
+            [this] { Guarded(host_.prompts(), [this] { MonthCalendar1Click(); }); });
+
+    resize(kClientWidth, kClientHeight);
+    Guarded(host_.prompts(), [this] { FormCreate(); });
+}
+
+void TCalendarForm::FormCreate()
+{
+    setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    move(kLeft, kTop);
+    show();
+    SetSelectedDate(QDate::currentDate());
+    host_.SetModified(false);
+}
+
+void TCalendarForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (outerSizeFixed_)
+        return;
+    const QSize outer = frameGeometry().size();
+    if (outer == size())
+        return; // no frame known (yet)
+    outerSizeFixed_ = true;
+    resize(kOuterWidth - (outer.width() - width()), kOuterHeight - (outer.height() - height()));
+}
+
+bool TCalendarForm::event(QEvent* event)
+{
+    // The hints of this window's controls go to the main window's status
+    // bar; this window is a window of its own, so they stop here.
+    if (event->type() == QEvent::StatusTip) {
+        const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
+        Guarded(host_.prompts(), [this, &tip] { host_.ShowHint(tip.toStdString()); });
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void TCalendarForm::SetDateList(const std::string& dateListText)
+{
+    QStringList lines = ControlText(dateListText).split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    DiaryComboBox->clear();
+    DiaryComboBox->addItems(lines);
+    DiaryComboBox->setCurrentIndex(-1);
+    changePending_ = false;
+}
+
+void TCalendarForm::ClearDateListText()
+{
+    DiaryComboBox->setCurrentIndex(-1);
+    changePending_ = false;
+}
+
+QDate TCalendarForm::SelectedDate() const { return MonthCalendar1->selectedDate(); }
+
+void TCalendarForm::SetSelectedDate(const QDate& date) { MonthCalendar1->setSelectedDate(date); }
+
+void TCalendarForm::DiaryComboBoxIndexChanged(int index)
+{
+    // Remember what the list showed before a change, until the change has
+    // been handled: a pick emits the change first and the activation right
+    // after it, within the same event.
+    if (!changePending_) {
+        indexBeforeChange_ = shownIndex_;
+        changePending_ = true;
+        QMetaObject::invokeMethod(this, [this] { changePending_ = false; }, Qt::QueuedConnection);
+    }
+    shownIndex_ = index;
+}
+
+bool TCalendarForm::UnnamedDiaryGuard()
+{
+    if (!host_.Modified() || host_.BookNamed())
+        return true;
+    const Answer answer = Ask(host_.prompts(),
+                              "日記は変更されていますが、日記の名前がついていません。\r\n名前を付けて保存しますか？",
+                              Buttons::YesNo, true);
+    if (answer == Answer::Yes)
+        return false;
+    host_.ClearEditors();
+    host_.SetModified(false);
+    return true;
+}
+
+void TCalendarForm::DiaryComboBoxChange(int index)
+{
+    const int before = changePending_ ? indexBeforeChange_ : index;
+    changePending_ = false;
+    if (!UnnamedDiaryGuard()) {
+        DiaryComboBox->setCurrentIndex(before);
+        changePending_ = false;
+        return;
+    }
+    const QDate date = ListDate(DiaryComboBox->itemText(index));
+    SetSelectedDate(date);
+    host_.ChangeDate();
+}
+
+void TCalendarForm::MonthCalendar1Click()
+{
+    if (!UnnamedDiaryGuard()) {
+        int year = 0, month = 0, day = 0;
+        host_.CurrentDate(year, month, day);
+        SetSelectedDate(QDate(year, month, day));
+        return;
+    }
+    ClearDateListText();
+    host_.ChangeDate();
+}
+
+} // namespace kiv

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QDate>
+#include <QWidget>
+
+#include <string>
+
+class QCalendarWidget;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+
+namespace kiv {
+
+class FormHost;
+
+// The calendar window: a separate top-level window that stays on top, with
+// the month calendar (the date being chosen), the date list of the open
+// book and the password check box. Only a mouse click on the calendar and a
+// user's pick in the date list change the shown day; the program setting
+// the date or the list starts nothing.
+class TCalendarForm : public QWidget {
+    Q_OBJECT
+public:
+    // Shows itself at (580, 107), selects today and clears the modified flag.
+    explicit TCalendarForm(FormHost& host, QWidget* parent = nullptr);
+
+    QLabel* Label4;
+    QComboBox* DiaryComboBox;
+    QCalendarWidget* MonthCalendar1;
+    QCheckBox* PassWordCheckBox;
+
+    static constexpr int kLeft = 580;
+    static constexpr int kTop = 107;
+    static constexpr int kOuterWidth = 222;
+    static constexpr int kOuterHeight = 375;
+    static constexpr int kHelpContext = 31;
+
+    // Replaces the date list's entries by the lines of the CR LF separated
+    // text (as the book's date list comes); no entry is shown as picked.
+    void SetDateList(const std::string& dateListText);
+    // Empties the date list's text: no entry is shown as picked.
+    void ClearDateListText();
+
+    QDate SelectedDate() const;
+    void SetSelectedDate(const QDate& date);
+
+    // The handlers, public so that the user's actions can be replayed.
+    // The user picked entry `index` of the date list.
+    void DiaryComboBoxChange(int index);
+    // The user clicked the calendar (its date is already the clicked one).
+    void MonthCalendar1Click();
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void FormCreate();
+    // Guard for an unnamed diary: false when the user wants to save first.
+    bool UnnamedDiaryGuard();
+    void DiaryComboBoxIndexChanged(int index);
+
+    FormHost& host_;
+    int shownIndex_ = -1;       // the entry shown now
+    int indexBeforeChange_ = -1; // the entry shown before the latest change
+    bool changePending_ = false; // that change has not yet been handled
+    bool outerSizeFixed_ = false;
+};
+
+} // namespace kiv

@@ -1,0 +1,124 @@
+#include "TPasswordDlg.h"
+
+#include "Fonts.h"
+
+#include "Cp932.h"
+#include "Prompts.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QScreen>
+#include <QValidator>
+
+#include <algorithm>
+
+namespace kiv {
+namespace {
+
+// Refuses, with a beep, characters that code page 932 cannot hold: the
+// password reaches the libraries in that code page.
+class Cp932Validator : public QValidator {
+public:
+    Cp932Validator(Prompts& prompts, QObject* parent)
+        : QValidator(parent)
+        , prompts_(prompts)
+    {
+    }
+
+    State validate(QString& input, int&) const override
+    {
+        if (Cp932CanHold(input.toStdString()))
+            return Acceptable;
+        prompts_.Beep();
+        return Invalid;
+    }
+
+private:
+    Prompts& prompts_;
+};
+
+// Shows every typed character as "*".
+class StarStyle : public QProxyStyle {
+public:
+    int styleHint(
+        StyleHint hint, const QStyleOption* option, const QWidget* widget, QStyleHintReturn* returnData) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return '*';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+} // namespace
+
+TPasswordDlg::TPasswordDlg(Prompts& prompts, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    , prompts_(prompts)
+    , Label1(new QLabel(QStringLiteral("パスワードの入力 :"), this))
+    , Password(new QLineEdit(this))
+    , OKBtn(new QPushButton(QStringLiteral("OK"), this))
+    , CancelBtn(new QPushButton(QStringLiteral("キャンセル"), this))
+{
+    setObjectName(QStringLiteral("PasswordDlg"));
+    setWindowTitle(QStringLiteral("KIV"));
+    setFont(FormFont());
+    setFixedSize(233, 93);
+
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(8, 9, 96, 12);
+    Label1->resize(std::max(Label1->width(), Label1->sizeHint().width()), Label1->height());
+    Password->setObjectName(QStringLiteral("Password"));
+    Password->setGeometry(8, 27, 217, 20);
+    Password->setMaxLength(80);
+    Password->setEchoMode(QLineEdit::Password);
+    auto* starStyle = new StarStyle;
+    starStyle->setParent(Password);
+    Password->setStyle(starStyle);
+    Password->setValidator(new Cp932Validator(prompts_, Password));
+    OKBtn->setObjectName(QStringLiteral("OKBtn"));
+    OKBtn->setGeometry(70, 59, 75, 25);
+    OKBtn->setDefault(true);
+    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+    CancelBtn->setGeometry(150, 59, 75, 25);
+    CancelBtn->setAutoDefault(false);
+
+    setTabOrder(Password, OKBtn);
+    setTabOrder(OKBtn, CancelBtn);
+
+    connect(OKBtn, &QPushButton::clicked, this, &TPasswordDlg::OKBtnClick);
+    connect(CancelBtn, &QPushButton::clicked, this, &TPasswordDlg::CancelBtnClick);
+}
+
+bool TPasswordDlg::AskPassword(std::string& password)
+{
+    if (!prompts_.RunModal(*this))
+        return false;
+    password = archive::LimitPassword(Cp932FromUtf8(Password->text().toStdString()));
+    return true;
+}
+
+void TPasswordDlg::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (QScreen* shown = screen() ? screen() : QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(shown->geometry().center());
+        move(frame.topLeft());
+    }
+    Password->setFocus();
+}
+
+void TPasswordDlg::OKBtnClick()
+{
+    accept();
+}
+
+void TPasswordDlg::CancelBtnClick()
+{
+    reject();
+}
+
+} // namespace kiv

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "ArchiveHost.h"
+
+#include <QDialog>
+
+#include <string>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace kiv {
+
+class Prompts;
+
+// The password dialog: asks for the password under which day files are
+// encrypted when they are added to the book, and for the password of an
+// encrypted member when one is read. Created once at start-up; hidden until
+// a library asks. The typed text stays in the field for the next time.
+class TPasswordDlg : public QDialog, public archive::PasswordSource {
+    Q_OBJECT
+
+public:
+    explicit TPasswordDlg(Prompts& prompts, QWidget* parent = nullptr);
+
+    // Runs the dialog modally through the prompts seam. On OK, password is
+    // the field's text in code page 932, at most 80 bytes.
+    bool AskPassword(std::string& password) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void OKBtnClick();
+    void CancelBtnClick();
+
+    Prompts& prompts_;
+    QLabel* Label1;
+    QLineEdit* Password;
+    QPushButton* OKBtn;
+    QPushButton* CancelBtn;
+};
+
+} // namespace kiv
