@@ -16,7 +16,7 @@ public:
 
     virtual FormHost& formHost() = 0;
     // The book file name (the full path); empty when no book is named.
-    virtual std::string BookFileName() const = 0;
+    virtual const std::string& BookFileName() const = 0;
     // Sets the calendar's date and empties the date list's text.
     virtual void SelectCalendarDate(const QDate& date) = 0;
 };

@@ -10,9 +10,10 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QCoreApplication>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -156,6 +157,11 @@ void TSearchForm::Search()
             form->searching_ = false;
             form->StartBitBtn->setEnabled(true);
             form->CloseBitBtn->setEnabled(true);
+            // What waited for the loop to end runs from the event loop, not
+            // from inside this search.
+            for (std::function<void()>& action : form->afterStop_)
+                QMetaObject::invokeMethod(qApp, std::move(action), Qt::QueuedConnection);
+            form->afterStop_.clear();
         }
     } restore{this};
 
@@ -191,6 +197,13 @@ void TSearchForm::Search()
     case SearchEnd::Stopped:
         break;
     }
+}
+
+void TSearchForm::RequestStop(std::function<void()> afterwards)
+{
+    stopRequested_ = true;
+    if (afterwards)
+        afterStop_.push_back(std::move(afterwards));
 }
 
 void TSearchForm::Memo1MouseDown(const QPoint& position)
@@ -232,7 +245,12 @@ void TSearchForm::Show1Click()
 
 void TSearchForm::CloseBitBtnClick()
 {
-    if (!searching_)
+    if (searching_)
+        return;
+    // In the frame, the child window closes around the form.
+    if (auto* window = qobject_cast<QMdiSubWindow*>(parentWidget()))
+        window->close();
+    else
         close();
 }
 

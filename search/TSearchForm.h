@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <functional>
+#include <vector>
 #include <string>
 
 class QLabel;
@@ -40,7 +42,9 @@ public:
     QAction* Show1;
 
     bool Searching() const { return searching_; }
-    void RequestStop() { stopRequested_ = true; }
+    // Ends a running search after the day being read; `afterwards` then runs
+    // once the loop has ended (queued, from the event loop).
+    void RequestStop(std::function<void()> afterwards = {});
 
     // The handlers, public so that tests can replay the user's actions.
     void StartBitBtnClick();
@@ -65,6 +69,7 @@ private:
     SearchHost& host_;
     bool searching_ = false;
     bool stopRequested_ = false;
+    std::vector<std::function<void()>> afterStop_;
     int hits_ = 0;
 };
 

@@ -1,0 +1,235 @@
+#include "BookCommands.h"
+
+#include "Archive.h"
+#include "DayFiles.h"
+#include "Prompts.h"
+#include "TAboutForm.h"
+#include "TCalendarForm.h"
+#include "TDayBook.h"
+#include "Workspace.h"
+
+#include <QWidget>
+
+namespace kiv {
+namespace {
+
+const char* const kNoBookCaption = "ＫＩＶの日記 ( 開いている日記なし  )";
+const char* const kOpenFilter = "日記ファイル ( *.KIV)|*.KIV|ＺＩＰファイル ( *.ZIP )|*.ZIP";
+const char* const kSaveFilter = "KIVの作ったファイル|*.KIV";
+const char* const kRepairFilter = "日記ファイル ( *.KIV , *.ZIP )|*.KIV;*.ZIP";
+const char* const kExtractedQuestion = "すでに日記が解凍されていますが、削除しますか？";
+const char* const kOverwriteQuestion = "すでに同名のファイルが存在します。\r\n上書き保存しますか？";
+const char* const kNoNameMessage = "日記に名前がついていないので、名前をつけて保存してください。";
+const char* const kCloseQuestion = "日記が変更されています。\r\n変更を保存しますか？";
+const char* const kExitQuestion = "日記は書き換えられています。保存しますか？";
+const char* const kDeleteQuestion = "本当に削除してもいいですか？";
+const char* const kZipVersionMessage = "ZIP32.DLL のバージョンを 2.3 以上のものに変更してください。";
+const char* const kUnZipVersionMessage = "UNZIP32.DLL のバージョンを 5.40 以上のものに変更してください。";
+
+constexpr int kLowestZipVersion = 230;
+constexpr int kLowestUnZipVersion = 540;
+// An empty day record streams to exactly this many bytes.
+constexpr std::int64_t kEmptyDayFileSize = 16;
+
+std::string WithoutSurroundingQuotes(std::string text)
+{
+    if (!text.empty() && text.front() == '"')
+        text.erase(0, 1);
+    if (!text.empty() && text.back() == '"')
+        text.pop_back();
+    return text;
+}
+
+} // namespace
+
+BookCommands::BookCommands(Workspace& workspace, QWidget& mainWindow, FileDialog& openDialog, FileDialog& saveDialog)
+    : workspace_(workspace)
+    , mainWindow_(mainWindow)
+    , openDialog_(openDialog)
+    , saveDialog_(saveDialog)
+{
+}
+
+void BookCommands::ShowMainCaption()
+{
+    const std::string& book = workspace_.BookFileName();
+    mainWindow_.setWindowTitle(
+        QString::fromStdString(book.empty() ? std::string(kNoBookCaption) : "ＫＩＶの日記 ( " + book + " )"));
+}
+
+void BookCommands::FirstShowing(const QStringList& arguments)
+{
+    Prompts& prompts = workspace_.prompts();
+    if (archive::GetZipVersion() < kLowestZipVersion)
+        ShowError(prompts, kZipVersionMessage, true);
+    if (archive::CurrentUnZip().GetVersion() < kLowestUnZipVersion)
+        ShowError(prompts, kUnZipVersionMessage, true);
+    if (arguments.isEmpty())
+        return;
+    AskAboutExtractedDiaries();
+    workspace_.SetBookFileName(WithoutSurroundingQuotes(arguments.front().toStdString()));
+    ShowOpenedBook();
+}
+
+void BookCommands::AskAboutExtractedDiaries()
+{
+    if (workspace_.HasDayFiles() && Ask(workspace_.prompts(), kExtractedQuestion, Buttons::YesNo, true) == Answer::Yes)
+        workspace_.DiscardDayFiles();
+}
+
+void BookCommands::ShowOpenedBook()
+{
+    ShowMainCaption();
+    workspace_.SetBookOpen(true);
+    workspace_.RefreshDateList();
+    workspace_.LoadDay(workspace_.Date());
+    workspace_.SetModified(false);
+}
+
+bool BookCommands::SaveBook()
+{
+    if (!workspace_.StoreDayForBook(workspace_.Date()))
+        workspace_.SetModified(false); // an emptied day is saved by its removal
+    for (const std::string& name : workspace_.DayFileNames()) {
+        const std::string path = dayfiles::Join(workspace_.WorkingDirectory(), name);
+        const std::int64_t size = dayfiles::Size(path);
+        if (size >= 0 && size <= kEmptyDayFileSize && dayfiles::IsFile(path))
+            dayfiles::Remove(path);
+    }
+    const bool added = archive::AddDayFiles(workspace_.BookFileName());
+    workspace_.AllDayFilesAdded(added);
+    workspace_.RefreshDateList();
+    return added;
+}
+
+void BookCommands::Open()
+{
+    AskAboutExtractedDiaries();
+    openDialog_.filter = kOpenFilter;
+    if (!workspace_.prompts().OpenFile(openDialog_))
+        return;
+    workspace_.SetBookFileName(openDialog_.fileName);
+    ShowOpenedBook();
+}
+
+void BookCommands::Save()
+{
+    if (workspace_.BookFileName().empty()) {
+        ShowPlain(workspace_.prompts(), kNoNameMessage, true);
+        return;
+    }
+    SaveBook();
+    workspace_.ClearWorkingDirectory();
+}
+
+void BookCommands::PrepareSaveDialog()
+{
+    saveDialog_.defaultExt = "KIV";
+    saveDialog_.filter = kSaveFilter;
+    saveDialog_.fileName = workspace_.BookFileName();
+}
+
+void BookCommands::SaveAs()
+{
+    PrepareSaveDialog();
+    if (!workspace_.prompts().SaveFile(saveDialog_))
+        return;
+    const std::string path = saveDialog_.fileName;
+    if (dayfiles::Exists(path) && Ask(workspace_.prompts(), kOverwriteQuestion, Buttons::YesNo, false) == Answer::No)
+        return;
+    workspace_.SetBookOpen(true);
+    workspace_.SetBookFileName(path);
+    ShowMainCaption();
+    SaveBook();
+    workspace_.ClearWorkingDirectory();
+}
+
+BookCommands::SaveOutcome BookCommands::SaveShownDayUnderName()
+{
+    PrepareSaveDialog();
+    if (!workspace_.prompts().SaveFile(saveDialog_))
+        return SaveOutcome::NotSaved;
+    const std::string path = saveDialog_.fileName;
+    if (dayfiles::Exists(path)) {
+        const Answer answer = Ask(workspace_.prompts(), kOverwriteQuestion, Buttons::YesNoCancel, false);
+        if (answer == Answer::No)
+            return SaveOutcome::NotSaved;
+        if (answer == Answer::Cancel)
+            return SaveOutcome::Cancelled;
+    }
+    workspace_.SetBookFileName(path);
+    if (workspace_.StoreDayForBook(workspace_.Date())) {
+        const std::string dayFile = workspace_.DayFilePath(workspace_.Date());
+        workspace_.DayFileAdded(dayFile, archive::AddDayFile(path, dayFile));
+    }
+    return SaveOutcome::Saved;
+}
+
+void BookCommands::Close()
+{
+    if (workspace_.Modified() && Ask(workspace_.prompts(), kCloseQuestion, Buttons::YesNo, false) == Answer::Yes
+        && SaveShownDayUnderName() == SaveOutcome::Cancelled)
+        return;
+    workspace_.ClearWorkingDirectory();
+    workspace_.SetBookFileName({});
+    workspace_.SetBookOpen(false);
+    ShowMainCaption();
+    workspace_.ClearEditors();
+    workspace_.Record().Clear();
+    workspace_.SetDate(QDate::currentDate());
+    workspace_.Windows().calendar->SetSelectedDate(workspace_.Date());
+    workspace_.ShowTodayCaptions();
+    workspace_.SetModified(false);
+    workspace_.CloseOtherChildWindows();
+}
+
+bool BookCommands::CloseQuery()
+{
+    if (!workspace_.Modified())
+        return true;
+    switch (Ask(workspace_.prompts(), kExitQuestion, Buttons::YesNoCancel, true)) {
+    case Answer::Cancel:
+        return false;
+    case Answer::Yes:
+        return SaveShownDayUnderName() != SaveOutcome::Cancelled;
+    default:
+        return true;
+    }
+}
+
+void BookCommands::FormClose()
+{
+    workspace_.ClearWorkingDirectory();
+    workspace_.Record().Clear();
+    if (archive::BookHandle != 0)
+        archive::CloseBookArchive();
+}
+
+void BookCommands::DeleteDayBook()
+{
+    if (!workspace_.EditorsHaveContent())
+        return;
+    if (Ask(workspace_.prompts(), kDeleteQuestion, Buttons::YesNo, true) == Answer::Yes) {
+        const std::string path = workspace_.DayFilePath(workspace_.Date());
+        if (workspace_.BookOpen() && archive::BookHasDay(workspace_.BookFileName(), path))
+            archive::DeleteDay(workspace_.BookFileName(), path);
+        workspace_.DeleteDayFile(workspace_.Date());
+        workspace_.ClearEditors();
+        workspace_.Record().Clear();
+    }
+    workspace_.SetModified(false);
+}
+
+void BookCommands::ArchiveRepair()
+{
+    openDialog_.filter = kRepairFilter;
+    if (workspace_.prompts().OpenFile(openDialog_))
+        archive::RepairBook(openDialog_.fileName);
+}
+
+void BookCommands::About()
+{
+    TAboutForm::Execute(workspace_.prompts(), &mainWindow_);
+}
+
+} // namespace kiv

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "TMainForm.h"
+
+#include <memory>
+
+namespace kiv {
+
+class Prompts;
+class TCalendarForm;
+class TDayBook;
+class TDiaryForm;
+class TOKBottomDlg;
+class TPasswordDlg;
+class TPictureForm;
+class TScheduleForm;
+
+// All windows of the running program, created in their order: the main
+// window, the picture, diary and schedule windows, the password and output
+// dialogs, and last the calendar window, whose creation selects today and
+// clears the modified flag that the editor windows' creation set. The day
+// record exists before any of them and outlives them.
+class Program {
+public:
+    Program(TDayBook& record, Prompts& prompts, const TMainForm::Setup& setup);
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    TMainForm& MainForm() { return *mainForm_; }
+    TPictureForm& PictureForm() { return *picture_; }
+    TDiaryForm& DiaryForm() { return *diary_; }
+    TScheduleForm& ScheduleForm() { return *schedule_; }
+    TPasswordDlg& PasswordDlg() { return *password_; }
+    TOKBottomDlg& OKBottomDlg() { return *output_; }
+    TCalendarForm& CalendarForm() { return *calendar_; }
+
+private:
+    std::unique_ptr<TMainForm> mainForm_;
+    TPictureForm* picture_ = nullptr; // children of the main window's frame
+    TDiaryForm* diary_ = nullptr;
+    TScheduleForm* schedule_ = nullptr;
+    std::unique_ptr<TPasswordDlg> password_;
+    std::unique_ptr<TOKBottomDlg> output_;
+    std::unique_ptr<TCalendarForm> calendar_;
+};
+
+} // namespace kiv

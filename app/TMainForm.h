@@ -1,0 +1,168 @@
+#pragma once
+
+#include "Prompts.h"
+#include "TSearchForm.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class QAction;
+class QMdiArea;
+class QMdiSubWindow;
+class QMenu;
+class QStatusBar;
+
+namespace kiv {
+
+namespace archive {
+class UnZipLibrary;
+class ZipLibrary;
+} // namespace archive
+
+class BookCommands;
+class PictureCommands;
+class TDayBook;
+class Workspace;
+struct EditorWindows;
+
+// The main window: the frame for the schedule, diary, picture (and search)
+// child windows, with the main menu and the status bar that shows the
+// hints. It owns the workspace, whose operations move the shown day, and
+// forwards each menu command, guarded, to the book or picture commands.
+// Closing it (Exit or the window's close button) asks about unsaved edits
+// first; once it has closed, the program ends.
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    struct Setup {
+        QStringList arguments; // the command line without the program
+        archive::ZipLibrary* zip = nullptr; // null: the real libraries
+        archive::UnZipLibrary* unzip = nullptr;
+    };
+
+    static constexpr int kLeft = 20;
+    static constexpr int kTop = 108;
+    static constexpr int kOuterWidth = 544;
+    static constexpr int kOuterHeight = 375;
+    static constexpr int kStatusBarHeight = 19;
+    static constexpr int kHelpContext = 1;
+
+    TMainForm(TDayBook& record, Prompts& prompts, const Setup& setup);
+    ~TMainForm() override;
+
+    Workspace& workspace() { return *workspace_; }
+    // Makes an editor window a child of the frame, at the outer size of the
+    // editor windows; closing it only minimises it.
+    QMdiSubWindow* AddEditorWindow(QWidget* form);
+    // The keyword search window while it exists.
+    TSearchForm* SearchForm() const { return searchForm_; }
+    // The editor and calendar windows exist: they are handed to the workspace.
+    void AttachWindows(const EditorWindows& windows);
+    // True until the first showing has been handled.
+    bool FirstShowPending() const { return firstShow_; }
+
+    QMdiArea* MdiArea;
+    QStatusBar* StatusBar1;
+    FileDialog OpenDialog1;
+    FileDialog SaveDialog1;
+
+    QMenu* File1;
+    QAction* Open1;
+    QAction* SaveAs1;
+    QAction* Save1;
+    QAction* Close1;
+    QAction* Exit1;
+    QMenu* Edit1;
+    QAction* PictureInsert;
+    QAction* PictureSave;
+    QAction* PictureDelete;
+    QAction* DeleteDayBook;
+    QAction* Find1;
+    QMenu* Tool1;
+    QAction* ArchiveRepair;
+    QMenu* Window1;
+    QAction* Cascade1;
+    QAction* Tile1;
+    QAction* ArrangeIcons1;
+    QAction* ScheduleTop;
+    QAction* DiaryTop;
+    QAction* PictureTop;
+    QAction* FindMenu; // enabled while the search window exists
+    QAction* CalendarFormShow;
+    QMenu* Help1;
+    QAction* About1;
+    QAction* Help2;
+
+    // Book commands.
+    void Open1Click();
+    void SaveAs1Click();
+    void Save1Click();
+    void Close1Click();
+    void Exit1Click();
+    void DeleteDayBookClick();
+    void ArchiveRepairClick();
+    void About1Click();
+    // Picture commands.
+    void Edit1Click();
+    void PictureInsertClick();
+    void PictureSaveClick();
+    void PictureDeleteClick();
+    // Search commands: "検索" opens or brings forward the keyword search
+    // window, "検索ウィンドウ" brings it to the front. Their bodies belong to
+    // the search window, which is added to the frame like any child.
+    void Find1Click();
+    void FindMenuClick();
+    // Window commands.
+    void Cascade1Click();
+    void Tile1Click();
+    void ArrangeIcons1Click();
+    void ScheduleTopClick();
+    void DiaryTopClick();
+    void PictureTopClick();
+    void CalendarFormShowClick();
+    void Help2Click();
+    // F1: the help at the help context of the active child window.
+    void ContextHelp();
+
+signals:
+    // The window has closed for good: the program ends.
+    void closed();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateMenu();
+    QAction* AddItem(QMenu* menu, const char* caption, const char* hint, void (TMainForm::*handler)());
+    void FormShow();
+    // Makes the outer size the resource's once the window frame is known
+    // (the window manager may add it only after the window has appeared).
+    void FitOuterSize();
+    // Arranges the shown, not minimised child windows as strips one above
+    // the other (Qt::Vertical) or as columns side by side (Qt::Horizontal).
+    void TileChildWindows(Qt::Orientation stacking);
+    void Run(const std::function<void()>& body);
+    // Makes a child window of the frame at the editor windows' outer size.
+    QMdiSubWindow* AddChildWindow(QWidget* form, Qt::WindowFlags flags);
+    // While a search runs, the book and the program stay: the command asks
+    // the search to end and comes back once it has. True when it was put off.
+    bool PutOffWhileSearching(void (TMainForm::*command)());
+
+    Prompts& prompts_;
+    const QStringList arguments_;
+    std::unique_ptr<Workspace> workspace_;
+    std::unique_ptr<BookCommands> books_;
+    std::unique_ptr<PictureCommands> pictures_;
+    bool firstShow_ = true;
+    bool firstShowQueued_ = false;
+    bool outerSizeFitted_ = false;
+    QPointer<TSearchForm> searchForm_;
+};
+
+} // namespace kiv

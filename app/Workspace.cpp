@@ -1,0 +1,302 @@
+#include "Workspace.h"
+
+#include "Archive.h"
+#include "DayFiles.h"
+#include "MemoryStream.h"
+#include "Prompts.h"
+#include "TCalendarForm.h"
+#include "TDayBook.h"
+#include "TDiaryForm.h"
+#include "TPictureForm.h"
+#include "TScheduleForm.h"
+#include "TextBorder.h"
+
+#include <QLineEdit>
+#include <QLocale>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPlainTextEdit>
+
+namespace kiv {
+
+const QString Workspace::kMarker = QStringLiteral("  ( 記入あり )");
+
+Workspace::Workspace(TDayBook& record, Prompts& prompts, std::string workingDirectory, QMdiArea& frame)
+    : record_(record)
+    , prompts_(prompts)
+    , frame_(frame)
+    , workingDirectory_(std::move(workingDirectory))
+    , date_(QDate::currentDate())
+{
+}
+
+void Workspace::AttachWindows(const EditorWindows& windows)
+{
+    windows_ = windows;
+}
+
+void Workspace::CurrentDate(int& year, int& month, int& day) const
+{
+    date_.getDate(&year, &month, &day);
+}
+
+void Workspace::ShowHint(const std::string& hint)
+{
+    if (hintSink_)
+        hintSink_(QString::fromStdString(hint));
+}
+
+std::string Workspace::DayFilePath(const QDate& date) const
+{
+    return dayfiles::Join(workingDirectory_, date.toString(QStringLiteral("yyyyMMdd")).toStdString() + ".DAY");
+}
+
+bool Workspace::EditorsHaveContent() const
+{
+    for (int row = 1; row <= TDayBook::kScheduleRows; ++row)
+        if (!windows_.schedule->Cell(1, row).isEmpty())
+            return true;
+    if (!windows_.schedule->ScheduleMemo->toPlainText().isEmpty() || !windows_.diary->WeatherEdit->text().isEmpty()
+        || !windows_.diary->TemperatureEdit->text().isEmpty() || !windows_.diary->DayBookMemo->toPlainText().isEmpty())
+        return true;
+    return windows_.picture->HasPicture();
+}
+
+void Workspace::EditorsToRecord()
+{
+    for (int row = 1; row <= TDayBook::kScheduleRows; ++row)
+        record_.SetSchedule(row, RecordText(windows_.schedule->Cell(1, row)));
+    record_.ScheduleMemo = RecordText(windows_.schedule->ScheduleMemo->toPlainText());
+    record_.Weather = RecordText(windows_.diary->WeatherEdit->text());
+    record_.Temperature = RecordText(windows_.diary->TemperatureEdit->text());
+    record_.Diary = RecordText(windows_.diary->DayBookMemo->toPlainText());
+}
+
+void Workspace::RecordToEditors()
+{
+    bool scheduleEntries = !record_.ScheduleMemo.empty();
+    for (int row = 1; row <= TDayBook::kScheduleRows; ++row) {
+        windows_.schedule->SetCell(1, row, ControlText(record_.Schedule(row)));
+        scheduleEntries = scheduleEntries || !record_.Schedule(row).empty();
+    }
+    windows_.schedule->ScheduleMemo->setPlainText(ControlText(record_.ScheduleMemo));
+    windows_.diary->WeatherEdit->setText(ControlText(record_.Weather));
+    windows_.diary->TemperatureEdit->setText(ControlText(record_.Temperature));
+    windows_.diary->DayBookMemo->setPlainText(ControlText(record_.Diary));
+    windows_.picture->ShowRecordPicture(record_);
+    if (scheduleEntries)
+        scheduleMarker_ = kMarker;
+    if (!record_.Diary.empty())
+        diaryMarker_ = kMarker;
+}
+
+void Workspace::ClearEditors()
+{
+    for (int row = 1; row <= TDayBook::kScheduleRows; ++row)
+        windows_.schedule->SetCell(1, row, QString());
+    windows_.schedule->ScheduleMemo->clear();
+    windows_.diary->WeatherEdit->clear();
+    windows_.diary->TemperatureEdit->clear();
+    windows_.diary->DayBookMemo->clear();
+    windows_.picture->ClearPicture();
+}
+
+void Workspace::StoreDay(const QDate& date)
+{
+    if (!EditorsHaveContent())
+        return;
+    EditorsToRecord();
+    MemoryStream stream;
+    record_.Write(stream);
+    stream.SaveToFile(DayFilePath(date));
+    modified_ = false;
+}
+
+void Workspace::LoadDay(const QDate& date)
+{
+    ClearEditors();
+    record_.Clear();
+    scheduleMarker_.clear();
+    diaryMarker_.clear();
+    const std::string path = DayFilePath(date);
+    if (dayfiles::IsFile(path)) {
+        MemoryStream stream;
+        stream.LoadFromFile(path);
+        record_.Read(stream);
+        RecordToEditors();
+        return;
+    }
+    if (bookOpen_ && archive::BookHasDay(bookFileName_, path)) {
+        MemoryStream stream;
+        if (archive::ExtractDay(bookFileName_, path, stream)) {
+            stream.SetPosition(0);
+            record_.Read(stream);
+            RecordToEditors();
+        }
+    }
+}
+
+bool Workspace::StoreDayForBook(const QDate& date)
+{
+    if (EditorsHaveContent()) {
+        StoreDay(date);
+        return true;
+    }
+    if (!modified_)
+        return false;
+    // Everything of the day was removed and the user agreed to save that:
+    // the book must not go on holding the old day.
+    const std::string path = DayFilePath(date);
+    DeleteDayFile(date);
+    if (!bookFileName_.empty() && dayfiles::IsFile(bookFileName_) && archive::BookHasDay(bookFileName_, path))
+        archive::DeleteDay(bookFileName_, path);
+    return false;
+}
+
+void Workspace::ChangeDate()
+{
+    const QDate chosen = windows_.calendar->SelectedDate();
+    if (chosen != date_) {
+        if (modified_ && Ask(prompts_, "変更された日記を保存しますか？", Buttons::YesNo, false) == Answer::Yes) {
+            if (StoreDayForBook(date_)) {
+                const std::string path = DayFilePath(date_);
+                DayFileAdded(path, archive::AddDayFile(bookFileName_, path));
+            }
+            RefreshDateList();
+        }
+        DeleteDayFileOnLeaving(date_);
+        date_ = chosen;
+        LoadDay(date_);
+        modified_ = false;
+        ShowDateCaptions();
+    }
+    BringMarkedWindowToFront();
+}
+
+std::vector<std::string> Workspace::DayFileNames() const
+{
+    return dayfiles::List(workingDirectory_);
+}
+
+void Workspace::ClearWorkingDirectory()
+{
+    for (const std::string& name : DayFileNames())
+        if (!keptDayFiles_.contains(name))
+            dayfiles::Remove(dayfiles::Join(workingDirectory_, name));
+}
+
+void Workspace::DiscardDayFiles()
+{
+    keptDayFiles_.clear();
+    ClearWorkingDirectory();
+}
+
+void Workspace::DeleteDayFileOnLeaving(const QDate& date)
+{
+    const std::string path = DayFilePath(date);
+    if (!DayFileKept(path))
+        dayfiles::Remove(path);
+}
+
+void Workspace::DeleteDayFile(const QDate& date)
+{
+    const std::string path = DayFilePath(date);
+    keptDayFiles_.erase(dayfiles::FileName(path));
+    dayfiles::Remove(path);
+}
+
+void Workspace::DayFileAdded(const std::string& dayFilePath, bool succeeded)
+{
+    if (succeeded)
+        keptDayFiles_.erase(dayfiles::FileName(dayFilePath));
+    else
+        keptDayFiles_.insert(dayfiles::FileName(dayFilePath));
+}
+
+void Workspace::AllDayFilesAdded(bool succeeded)
+{
+    keptDayFiles_.clear();
+    if (!succeeded)
+        for (const std::string& name : DayFileNames())
+            keptDayFiles_.insert(name);
+}
+
+bool Workspace::DayFileKept(const std::string& dayFilePath) const
+{
+    return keptDayFiles_.contains(dayfiles::FileName(dayFilePath));
+}
+
+void Workspace::RefreshDateList()
+{
+    windows_.calendar->SetDateList(archive::DateListText(bookFileName_));
+}
+
+void Workspace::ShowDateCaptions()
+{
+    QString day;
+    QString schedule;
+    QString diary;
+    if (date_ == QDate::currentDate()) {
+        schedule = QStringLiteral("今日の予定");
+        diary = QStringLiteral("今日の日記");
+    } else {
+        day = QLocale().toString(date_, QLocale::ShortFormat);
+        schedule = day + QStringLiteral("の予定");
+        diary = day + QStringLiteral("の日記");
+    }
+    windows_.schedule->setWindowTitle(schedule + scheduleMarker_);
+    windows_.diary->setWindowTitle(diary + diaryMarker_);
+}
+
+void Workspace::ShowTodayCaptions()
+{
+    windows_.schedule->setWindowTitle(QStringLiteral("今日の予定"));
+    windows_.diary->setWindowTitle(QStringLiteral("今日の日記"));
+}
+
+void Workspace::BringMarkedWindowToFront()
+{
+    if (!diaryMarker_.isEmpty())
+        BringToFront(windows_.diary);
+    else if (!scheduleMarker_.isEmpty())
+        BringToFront(windows_.schedule);
+}
+
+void Workspace::BringToFront(QWidget* form)
+{
+    if (auto* window = qobject_cast<QMdiSubWindow*>(form->parentWidget())) {
+        window->raise();
+        frame_.setActiveSubWindow(window);
+    }
+}
+
+void Workspace::ShowOnTop(QWidget* form)
+{
+    if (auto* window = qobject_cast<QMdiSubWindow*>(form->parentWidget())) {
+        if (window->isMinimized())
+            window->showNormal();
+        else
+            window->show();
+    }
+    BringToFront(form);
+}
+
+void Workspace::SelectCalendarDate(const QDate& date)
+{
+    windows_.calendar->SetSelectedDate(date);
+    windows_.calendar->ClearDateListText();
+}
+
+void Workspace::CloseOtherChildWindows()
+{
+    const auto children = frame_.subWindowList();
+    if (children.size() <= 3)
+        return;
+    for (QMdiSubWindow* window : children) {
+        QWidget* form = window->widget();
+        if (form != windows_.picture && form != windows_.diary && form != windows_.schedule)
+            window->close();
+    }
+}
+
+} // namespace kiv

@@ -1,0 +1,148 @@
+#pragma once
+
+#include "FormHost.h"
+#include "SearchHost.h"
+
+#include <QDate>
+#include <QString>
+
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+class QMdiArea;
+class QWidget;
+
+namespace kiv {
+
+class Prompts;
+class TCalendarForm;
+class TDayBook;
+class TDiaryForm;
+class TPictureForm;
+class TScheduleForm;
+
+// The windows that show the current day, and the calendar that chooses it.
+struct EditorWindows {
+    TPictureForm* picture = nullptr;
+    TDiaryForm* diary = nullptr;
+    TScheduleForm* schedule = nullptr;
+    TCalendarForm* calendar = nullptr;
+};
+
+// The working state of the program: where day files live, which book is
+// named and open, which day is shown, whether it has unsaved edits, and the
+// one day record that holds the shown day. It moves the day between the
+// record, the editor windows, the day files and the book.
+//
+// A day file whose add to the book reported a failure is kept: leaving its
+// date and emptying the working directory pass it over, so the edits
+// survive until a save puts them into a book or the user agrees to delete
+// the extracted diaries.
+class Workspace : public FormHost, public SearchHost {
+public:
+    // "  ( 記入あり )": appended to a caption when the day has entries.
+    static const QString kMarker;
+
+    Workspace(TDayBook& record, Prompts& prompts, std::string workingDirectory, QMdiArea& frame);
+
+    // The windows exist only after the main window; they are attached once.
+    void AttachWindows(const EditorWindows& windows);
+    const EditorWindows& Windows() const { return windows_; }
+    QMdiArea& Frame() { return frame_; }
+    // Where ShowHint sends the hints (the main window's status bar).
+    void SetHintSink(std::function<void(const QString&)> sink) { hintSink_ = std::move(sink); }
+
+    // FormHost
+    Prompts& prompts() override { return prompts_; }
+    bool Modified() const override { return modified_; }
+    void SetModified(bool modified) override { modified_ = modified; }
+    bool BookNamed() const override { return !bookFileName_.empty(); }
+    void ClearEditors() override;
+    void ChangeDate() override;
+    void CurrentDate(int& year, int& month, int& day) const override;
+    void ShowHint(const std::string& hint) override;
+
+    // SearchHost
+    FormHost& formHost() override { return *this; }
+    const std::string& BookFileName() const override { return bookFileName_; }
+    void SelectCalendarDate(const QDate& date) override;
+
+    // State.
+    const std::string& WorkingDirectory() const { return workingDirectory_; }
+    void SetBookFileName(const std::string& book) { bookFileName_ = book; }
+    bool BookOpen() const { return bookOpen_; }
+    void SetBookOpen(bool open) { bookOpen_ = open; }
+    const QDate& Date() const { return date_; }
+    void SetDate(const QDate& date) { date_ = date; }
+    const QString& ScheduleMarker() const { return scheduleMarker_; }
+    const QString& DiaryMarker() const { return diaryMarker_; }
+    TDayBook& Record() { return record_; }
+
+    // Day operations.
+    std::string DayFilePath(const QDate& date) const;
+    bool EditorsHaveContent() const;
+    void EditorsToRecord();
+    void RecordToEditors();
+    // Writes the shown day as the date's day file when the editors have
+    // content, and then clears the modified flag.
+    void StoreDay(const QDate& date);
+    // Shows the date's day file, else (with an open book) the book's member.
+    void LoadDay(const QDate& date);
+    // The shown day as the user agreed to save it: a day file when it has
+    // content (true: there is a file to add). A modified day without any
+    // content is removed instead, from the working directory and from the
+    // book when the book holds it.
+    bool StoreDayForBook(const QDate& date);
+
+    // Day files in the working directory.
+    std::vector<std::string> DayFileNames() const; // every entry matching "*.DAY"
+    bool HasDayFiles() const { return !DayFileNames().empty(); }
+    // Deletes every day file except those that have not reached a book.
+    void ClearWorkingDirectory();
+    // Deletes every day file, kept ones included (the user agreed).
+    void DiscardDayFiles();
+    // Deletes the date's day file unless it has not reached a book.
+    void DeleteDayFileOnLeaving(const QDate& date);
+    // Deletes the date's day file, kept or not.
+    void DeleteDayFile(const QDate& date);
+    // Records the outcome of adding one day file, or all of them, to a book.
+    void DayFileAdded(const std::string& dayFilePath, bool succeeded);
+    void AllDayFilesAdded(bool succeeded);
+    bool DayFileKept(const std::string& dayFilePath) const;
+
+    // The calendar's date list from the book.
+    void RefreshDateList();
+    // Captions after a change of date: "今日の…" or the short date, and the markers.
+    void ShowDateCaptions();
+    // Captions of today without markers.
+    void ShowTodayCaptions();
+    // The diary window when the day has diary text, else the schedule
+    // window when it has schedule entries.
+    void BringMarkedWindowToFront();
+    // Shows the child window (restored when minimised) and brings it to the front.
+    void ShowOnTop(QWidget* form);
+    // Closes every child window of the frame but the three editor windows.
+    void CloseOtherChildWindows();
+
+private:
+    void BringToFront(QWidget* form);
+
+    TDayBook& record_;
+    Prompts& prompts_;
+    QMdiArea& frame_;
+    EditorWindows windows_;
+    std::function<void(const QString&)> hintSink_;
+
+    const std::string workingDirectory_;
+    std::string bookFileName_;
+    bool bookOpen_ = false;
+    QDate date_;
+    bool modified_ = false;
+    QString scheduleMarker_;
+    QString diaryMarker_;
+    std::set<std::string> keptDayFiles_; // names in the working directory
+};
+
+} // namespace kiv

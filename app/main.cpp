@@ -1,0 +1,46 @@
+#include "Fonts.h"
+#include "Program.h"
+#include "Prompts.h"
+#include "QtPrompts.h"
+#include "TDayBook.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+#include <cstdlib>
+#include <memory>
+
+int main(int argc, char* argv[])
+{
+#ifndef _WIN32
+    // Without TZ the C library looks the zone up again on every local time
+    // conversion; the dates shown are those of the system's zone either way.
+    if (!std::getenv("TZ"))
+        setenv("TZ", ":/etc/localtime", 1);
+#endif
+    // The day record exists before any window and outlives them all.
+    auto record = std::make_unique<kiv::TDayBook>();
+
+    QApplication application(argc, argv);
+    application.setApplicationName(QStringLiteral("kiv"));
+    application.setApplicationDisplayName(QString::fromUtf8(kiv::kAppTitle));
+    // The standard buttons read はい / いいえ / キャンセル whatever the locale.
+    QTranslator translator;
+    if (translator.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        application.installTranslator(&translator);
+    application.setFont(kiv::FormFont());
+    // The calendar window stays open beside the main window; closing the
+    // main window alone ends the program.
+    application.setQuitOnLastWindowClosed(false);
+
+    kiv::QtPrompts prompts;
+    kiv::TMainForm::Setup setup;
+    setup.arguments = application.arguments().mid(1);
+    kiv::Program program(*record, prompts, setup);
+    prompts.setParentWindow(&program.MainForm());
+    QObject::connect(
+        &program.MainForm(), &kiv::TMainForm::closed, &application, &QApplication::quit, Qt::QueuedConnection);
+    program.MainForm().show();
+    return application.exec();
+}

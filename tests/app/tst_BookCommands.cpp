@@ -1,0 +1,509 @@
+#include "AppFixture.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDialog>
+
+using namespace kiv;
+using namespace kiv::testing;
+
+namespace {
+
+const QDate kMay12(2001, 5, 12);
+const QDate kMay13(2001, 5, 13);
+const char* const kOverwrite = "すでに同名のファイルが存在します。\r\n上書き保存しますか？";
+
+// The real libraries, reporting another version.
+class VersionZip : public archive::ZipLibrary {
+public:
+    explicit VersionZip(int version)
+        : version_(version)
+    {
+    }
+    int Init(const ZipCallbacks& callbacks) override { return archive::RealZipLibrary().Init(callbacks); }
+    int SetOptions(const ZipOptions& options) override { return archive::RealZipLibrary().SetOptions(options); }
+    int Archive(int count, const char* archive, char** names) override
+    {
+        return archive::RealZipLibrary().Archive(count, archive, names);
+    }
+    void Version(ZipVersionRecord& record) override
+    {
+        archive::RealZipLibrary().Version(record);
+        record.library[0] = static_cast<unsigned char>(version_ / 100);
+        record.library[1] = static_cast<unsigned char>(version_ / 10 % 10);
+        record.library[2] = static_cast<unsigned char>(version_ % 10);
+    }
+
+private:
+    int version_;
+};
+
+class VersionUnZip : public archive::UnZipLibrary {
+public:
+    explicit VersionUnZip(std::uint16_t version)
+        : version_(version)
+    {
+    }
+    std::uint16_t GetVersion() override { return version_; }
+    int GetRunning() override { return real().GetRunning(); }
+    int GetBackGroundMode() override { return real().GetBackGroundMode(); }
+    int SetBackGroundMode(int mode) override { return real().SetBackGroundMode(mode); }
+    int CheckArchive(const char* archive, int mode) override { return real().CheckArchive(archive, mode); }
+    HARC OpenArchive(HWND window, const char* archive, std::uint32_t mode) override
+    {
+        return real().OpenArchive(window, archive, mode);
+    }
+    int CloseArchive(HARC archive) override { return real().CloseArchive(archive); }
+    int FindFirst(HARC archive, const char* name, MemberInfo* info) override
+    {
+        return real().FindFirst(archive, name, info);
+    }
+    int FindNext(HARC archive, MemberInfo* info) override { return real().FindNext(archive, info); }
+    int ExtractMem(HWND window, const char* command, unsigned char* buffer, std::uint32_t size, time_t* time,
+        std::uint16_t* attributes, std::uint32_t* written) override
+    {
+        return real().ExtractMem(window, command, buffer, size, time, attributes, written);
+    }
+
+private:
+    static archive::UnZipLibrary& real() { return archive::RealUnZipLibrary(); }
+    std::uint16_t version_;
+};
+
+// A program with a book of two days open on 12 May, whose diary was edited.
+struct EditedBook {
+    App app;
+    std::string book = app.Path("diary.KIV");
+
+    EditedBook()
+    {
+        app.MakeBook(book, { { kMay12, "五月十二日" }, { kMay13, "五月十三日" } });
+        app.prompts.QueueFile(book);
+        app.main().Open1->trigger();
+        app.Click(kMay12);
+        app.diary().DayBookMemo->selectAll();
+        app.TypeDiary("書き直し");
+        app.prompts.clear();
+    }
+};
+
+} // namespace
+
+class BookCommandsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void versionWarnings_data()
+    {
+        QTest::addColumn<int>("zip");
+        QTest::addColumn<int>("unzip");
+        QTest::addColumn<QStringList>("messages");
+        const QString zipText = "ZIP32.DLL のバージョンを 2.3 以上のものに変更してください。";
+        const QString unzipText = "UNZIP32.DLL のバージョンを 5.40 以上のものに変更してください。";
+        QTest::newRow("current") << 230 << 540 << QStringList();
+        QTest::newRow("old zip") << 229 << 540 << QStringList { zipText };
+        QTest::newRow("old unzip") << 230 << 539 << QStringList { unzipText };
+        QTest::newRow("both old") << 229 << 539 << QStringList { zipText, unzipText };
+    }
+    void versionWarnings()
+    {
+        QFETCH(int, zip);
+        QFETCH(int, unzip);
+        QFETCH(QStringList, messages);
+        VersionZip zipLibrary(zip);
+        VersionUnZip unzipLibrary(static_cast<std::uint16_t>(unzip));
+        App app({}, &zipLibrary, &unzipLibrary);
+        QVERIFY(app.Start());
+        QCOMPARE(app.Messages(), messages);
+        for (const auto& shown : app.prompts.messages()) {
+            QVERIFY(shown.beepBefore);
+            QCOMPARE(shown.icon, Icon::Error);
+        }
+        app.main().hide();
+        app.main().show();
+        QTest::qWait(20);
+        QCOMPARE(app.Messages(), messages); // a later showing checks nothing
+    }
+
+    void commandLineBookWithLeftoverDayFiles_data()
+    {
+        QTest::addColumn<bool>("deleteThem");
+        QTest::newRow("keep") << false;
+        QTest::newRow("delete") << true;
+    }
+    void commandLineBookWithLeftoverDayFiles()
+    {
+        QFETCH(bool, deleteThem);
+        App maker;
+        const std::string book = maker.Path("book.KIV");
+        maker.MakeBook(book, { { QDate::currentDate(), "本の今日" } });
+        App app({ QString::fromStdString("\"" + book + "\"") }, nullptr, nullptr, false);
+        WriteFile(app.WorkDir() + "/" + QDate::currentDate().toString("yyyyMMdd").toStdString() + ".DAY",
+            DayFileBytes("残っていた今日"));
+        app.Create();
+        app.prompts.Queue(deleteThem ? Answer::Yes : Answer::No);
+        QVERIFY(app.Start());
+        const auto shown = app.prompts.messages();
+        QCOMPARE(shown.size(), std::size_t(1));
+        QCOMPARE(shown[0].text, std::string("すでに日記が解凍されていますが、削除しますか？"));
+        QCOMPARE(shown[0].buttons, Buttons::YesNo);
+        QVERIFY(shown[0].beepBefore);
+        QCOMPARE(app.ws().BookFileName(), book);
+        QCOMPARE(app.main().windowTitle(), QString::fromStdString("ＫＩＶの日記 ( " + book + " )"));
+        QCOMPARE(app.diary().DayBookMemo->toPlainText(),
+            deleteThem ? QStringLiteral("本の今日") : QStringLiteral("残っていた今日"));
+        QCOMPARE(app.ws().HasDayFiles(), !deleteThem);
+        QCOMPARE(app.diary().windowTitle(), QStringLiteral("今日の日記"));
+        QVERIFY(!app.ws().Modified());
+    }
+
+    void startWithoutBookLoadsNothingAndAsksNothing()
+    {
+        App app({}, nullptr, nullptr, false);
+        WriteFile(app.WorkDir() + "/20010512.DAY", DayFileBytes("残り"));
+        app.Create();
+        QVERIFY(app.Start());
+        QVERIFY(app.prompts.messages().empty());
+        QVERIFY(!app.ws().EditorsHaveContent());
+        QVERIFY(dayfiles::Exists(app.DayFile(kMay12)));
+    }
+
+    void saveWithoutANameOnlyTellsSo()
+    {
+        App app;
+        app.TypeDiary("名前なし");
+        app.main().Save1->trigger();
+        const auto shown = app.prompts.messages();
+        QCOMPARE(shown.size(), std::size_t(1));
+        QCOMPARE(shown[0].text, std::string("日記に名前がついていないので、名前をつけて保存してください。"));
+        QCOMPARE(shown[0].icon, Icon::None);
+        QCOMPARE(shown[0].caption, std::string(kAppTitle));
+        QVERIFY(shown[0].beepBefore);
+        QVERIFY(!app.ws().HasDayFiles());
+        QVERIFY(app.ws().Modified());
+    }
+
+    void saveAsOntoAnExistingBookKeepsItsOtherMembers_data()
+    {
+        QTest::addColumn<bool>("overwrite");
+        QTest::newRow("yes") << true;
+        QTest::newRow("no") << false;
+    }
+    void saveAsOntoAnExistingBookKeepsItsOtherMembers()
+    {
+        QFETCH(bool, overwrite);
+        App app;
+        const std::string book = app.Path("old.KIV");
+        app.MakeBook(book, { { kMay12, "十二日" }, { kMay13, "十三日" } });
+        app.Click(kMay13);
+        app.TypeDiary("新しい十三日");
+        app.prompts.QueueFile(book);
+        app.prompts.Queue(overwrite ? Answer::Yes : Answer::No);
+        app.main().SaveAs1->trigger();
+
+        const auto& dialog = app.prompts.shown().front().dialog;
+        QCOMPARE(dialog.filter, std::string("KIVの作ったファイル|*.KIV"));
+        QCOMPARE(dialog.defaultExt, std::string("KIV"));
+        QCOMPARE(app.prompts.messages().at(0).text, std::string(kOverwrite));
+        QCOMPARE(app.prompts.messages().at(0).buttons, Buttons::YesNo);
+        QCOMPARE(app.MemberDiary(book, kMay12), QStringLiteral("十二日"));
+        QCOMPARE(app.MemberDiary(book, kMay13), overwrite ? QStringLiteral("新しい十三日") : QStringLiteral("十三日"));
+        QCOMPARE(app.ws().BookOpen(), overwrite);
+        QCOMPARE(app.ws().HasDayFiles(), false);
+        if (overwrite) {
+            QCOMPARE(app.main().windowTitle(), QString::fromStdString("ＫＩＶの日記 ( " + book + " )"));
+            QCOMPARE(app.calendar().DiaryComboBox->count(), 2);
+            QVERIFY(!app.ws().Modified());
+        }
+    }
+
+    void saveBookDropsEmptyDayFiles()
+    {
+        App app;
+        const std::string book = app.Path("diary.KIV");
+        app.MakeBook(book, { { kMay13, "十三日" } });
+        app.ws().SetBookFileName(book);
+        app.ws().SetBookOpen(true);
+        TDayBook empty;
+        MemoryStream stream;
+        empty.Write(stream);
+        QCOMPARE(stream.Size(), std::size_t(16));
+        WriteFile(app.WorkDir() + "/20010501.DAY", stream.Bytes());
+        WriteFile(app.WorkDir() + "/20010502.DAY", std::vector<std::uint8_t>(17, 'x'));
+        app.main().Save1->trigger();
+        QVERIFY(!archive::BookHasDay(book, "20010501.DAY"));
+        QVERIFY(archive::BookHasDay(book, "20010502.DAY"));
+        QCOMPARE(app.MemberDiary(book, kMay13), QStringLiteral("十三日"));
+        QVERIFY(!app.ws().HasDayFiles());
+        QCOMPARE(app.calendar().DiaryComboBox->count(), 2);
+    }
+
+    // Close with unsaved edits: each answer, each way the naming can end.
+    void closeBranches_data()
+    {
+        QTest::addColumn<int>("question"); // Yes or No
+        QTest::addColumn<QString>("target"); // "", "new", "book"
+        QTest::addColumn<int>("overwrite"); // for the book
+        QTest::addColumn<bool>("closed");
+        QTest::addColumn<QString>("bookAfter"); // diary of 12 May in the book
+        QTest::addColumn<bool>("newFile");
+        const QString old = "五月十二日";
+        const QString edited = "書き直し";
+        QTest::newRow("no") << int(Answer::No) << "" << 0 << true << old << false;
+        QTest::newRow("yes, dialog cancelled") << int(Answer::Yes) << "" << 0 << true << old << false;
+        QTest::newRow("yes, new file") << int(Answer::Yes) << "new" << 0 << true << old << true;
+        QTest::newRow("yes, overwrite yes")
+            << int(Answer::Yes) << "book" << int(Answer::Yes) << true << edited << false;
+        QTest::newRow("yes, overwrite no") << int(Answer::Yes) << "book" << int(Answer::No) << true << old << false;
+        QTest::newRow("yes, overwrite cancel")
+            << int(Answer::Yes) << "book" << int(Answer::Cancel) << false << old << false;
+    }
+    void closeBranches()
+    {
+        QFETCH(int, question);
+        QFETCH(QString, target);
+        QFETCH(int, overwrite);
+        QFETCH(bool, closed);
+        QFETCH(QString, bookAfter);
+        QFETCH(bool, newFile);
+        EditedBook edited;
+        App& app = edited.app;
+        const std::string fresh = app.Path("fresh.KIV");
+        app.prompts.Queue(Answer(question));
+        if (question == int(Answer::Yes))
+            app.prompts.QueueFile(target == "new" ? fresh : target == "book" ? edited.book : std::string());
+        if (overwrite)
+            app.prompts.Queue(Answer(overwrite));
+        app.main().Close1->trigger();
+
+        const auto shown = app.prompts.messages();
+        QCOMPARE(shown.at(0).text, std::string("日記が変更されています。\r\n変更を保存しますか？"));
+        QCOMPARE(shown.at(0).buttons, Buttons::YesNo);
+        QVERIFY(!shown.at(0).beepBefore);
+        if (overwrite)
+            QCOMPARE(shown.at(1).buttons, Buttons::YesNoCancel);
+        QCOMPARE(app.MemberDiary(edited.book, kMay12), bookAfter);
+        QCOMPARE(dayfiles::Exists(fresh), newFile);
+        if (newFile)
+            QCOMPARE(app.MemberDiary(fresh, kMay12), QStringLiteral("書き直し"));
+        if (closed) {
+            QVERIFY(app.ws().BookFileName().empty());
+            QVERIFY(!app.ws().BookOpen());
+            QCOMPARE(app.main().windowTitle(), QStringLiteral("ＫＩＶの日記 ( 開いている日記なし  )"));
+            QVERIFY(!app.ws().EditorsHaveContent());
+            QCOMPARE(app.ws().Date(), QDate::currentDate());
+            QCOMPARE(app.calendar().SelectedDate(), QDate::currentDate());
+            QCOMPARE(app.diary().windowTitle(), QStringLiteral("今日の日記"));
+            QCOMPARE(app.schedule().windowTitle(), QStringLiteral("今日の予定"));
+            QVERIFY(!app.ws().Modified());
+            QVERIFY(!app.ws().HasDayFiles());
+            QCOMPARE(app.calendar().DiaryComboBox->count(), 2); // the list stays
+        } else {
+            QCOMPARE(app.ws().BookFileName(), edited.book);
+            QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("書き直し"));
+            QVERIFY(app.ws().Modified());
+            QCOMPARE(app.ws().Date(), kMay12);
+        }
+    }
+
+    void closeClosesTheSearchWindowToo()
+    {
+        App app;
+        QWidget* search = new QWidget;
+        app.main().MdiArea->addSubWindow(search)->show();
+        QPointer<QWidget> watch(search);
+        app.main().Close1->trigger();
+        QTRY_VERIFY(watch.isNull());
+        QCOMPARE(app.main().MdiArea->subWindowList().size(), 3);
+        QVERIFY(app.prompts.messages().empty());
+    }
+
+    void exitBranches_data()
+    {
+        QTest::addColumn<int>("question");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("overwrite");
+        QTest::addColumn<bool>("closed");
+        QTest::addColumn<bool>("modifiedAfter"); // only a save clears the flag
+        QTest::newRow("cancel") << int(Answer::Cancel) << "" << 0 << false << true;
+        QTest::newRow("no") << int(Answer::No) << "" << 0 << true << true;
+        QTest::newRow("yes, dialog cancelled") << int(Answer::Yes) << "" << 0 << true << true;
+        QTest::newRow("yes, new file") << int(Answer::Yes) << "new" << 0 << true << false;
+        QTest::newRow("yes, overwrite no") << int(Answer::Yes) << "book" << int(Answer::No) << true << true;
+        QTest::newRow("yes, overwrite cancel") << int(Answer::Yes) << "book" << int(Answer::Cancel) << false << true;
+    }
+    void exitBranches()
+    {
+        QFETCH(int, question);
+        QFETCH(QString, target);
+        QFETCH(int, overwrite);
+        QFETCH(bool, closed);
+        QFETCH(bool, modifiedAfter);
+        EditedBook edited;
+        App& app = edited.app;
+        app.main().show();
+        const std::string fresh = app.Path("fresh.KIV");
+        app.prompts.Queue(Answer(question));
+        if (question == int(Answer::Yes))
+            app.prompts.QueueFile(target == "new" ? fresh : target == "book" ? edited.book : std::string());
+        if (overwrite)
+            app.prompts.Queue(Answer(overwrite));
+        app.main().Exit1->trigger();
+
+        const auto shown = app.prompts.messages();
+        QCOMPARE(shown.at(0).text, std::string("日記は書き換えられています。保存しますか？"));
+        QCOMPARE(shown.at(0).buttons, Buttons::YesNoCancel);
+        QVERIFY(shown.at(0).beepBefore);
+        QCOMPARE(app.main().isVisible(), !closed);
+        QCOMPARE(app.MemberDiary(edited.book, kMay12), QStringLiteral("五月十二日"));
+        QCOMPARE(dayfiles::Exists(fresh), target == "new");
+        if (target == "new")
+            QCOMPARE(app.MemberDiary(fresh, kMay12), QStringLiteral("書き直し"));
+        QCOMPARE(app.ws().HasDayFiles(), false);
+        QCOMPARE(app.ws().Modified(), modifiedAfter);
+    }
+
+    void unmodifiedExitAsksNothingAndEmptiesTheWorkingDirectory()
+    {
+        App app;
+        app.main().show();
+        WriteFile(app.DayFile(kMay12), DayFileBytes("書いたもの"));
+        QVERIFY(app.main().close());
+        QVERIFY(app.prompts.messages().empty());
+        QVERIFY(!app.ws().HasDayFiles());
+    }
+
+    void deleteDiaryFromTheBook_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("yes") << int(Answer::Yes);
+        QTest::newRow("no") << int(Answer::No);
+    }
+    void deleteDiaryFromTheBook()
+    {
+        QFETCH(int, answer);
+        EditedBook edited;
+        App& app = edited.app;
+        app.prompts.Queue(Answer(answer));
+        app.main().DeleteDayBook->trigger();
+        const auto shown = app.prompts.messages();
+        QCOMPARE(shown.size(), std::size_t(1));
+        QCOMPARE(shown[0].text, std::string("本当に削除してもいいですか？"));
+        QVERIFY(shown[0].beepBefore);
+        const bool yes = answer == int(Answer::Yes);
+        QCOMPARE(app.MemberDiary(edited.book, kMay12), yes ? QStringLiteral("<none>") : QStringLiteral("五月十二日"));
+        QCOMPARE(app.MemberDiary(edited.book, kMay13), QStringLiteral("五月十三日"));
+        QCOMPARE(app.ws().EditorsHaveContent(), !yes);
+        QVERIFY(!app.ws().Modified());
+        QCOMPARE(app.calendar().DiaryComboBox->count(), 2);
+    }
+
+    void deleteDiaryWithoutABookRemovesOnlyTheDayFile()
+    {
+        App app;
+        WriteFile(app.DayFile(kMay12), DayFileBytes("一日"));
+        app.Click(kMay12);
+        app.prompts.Queue(Answer::Yes);
+        app.main().DeleteDayBook->trigger();
+        QCOMPARE(app.prompts.messages().size(), std::size_t(1));
+        QVERIFY(!dayfiles::Exists(app.DayFile(kMay12)));
+        QVERIFY(!app.ws().EditorsHaveContent());
+        QVERIFY(app.ws().Record().Diary.empty());
+    }
+
+    void deleteDiaryOnAnEmptyDayDoesNothing()
+    {
+        App app;
+        app.ws().SetModified(true);
+        app.main().DeleteDayBook->trigger();
+        QVERIFY(app.prompts.shown().empty());
+        QVERIFY(app.ws().Modified());
+    }
+
+    void repairMendsADamagedCopy()
+    {
+        App app;
+        const std::string book = app.Path("good.KIV");
+        app.MakeBook(book, { { kMay12, "十二日" }, { kMay13, "十三日" } });
+        QByteArray bytes = ReadFile(book);
+        const std::string damaged = app.Path("damaged.KIV");
+        // Without its central directory the copy is no archive any more.
+        const qsizetype central = bytes.lastIndexOf(QByteArray("PK\x01\x02", 4), bytes.size() - 1);
+        QVERIFY(central > 0);
+        WriteFile(damaged, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + central));
+        app.prompts.QueueFile(damaged);
+        app.main().ArchiveRepair->trigger();
+        QCOMPARE(app.prompts.shown().front().dialog.filter, std::string("日記ファイル ( *.KIV , *.ZIP )|*.KIV;*.ZIP"));
+        QVERIFY(app.Messages().isEmpty());
+        QCOMPARE(archive::DateListText(damaged), std::string("2001/05/12\r\n2001/05/13\r\n"));
+        QCOMPARE(app.MemberDiary(damaged, kMay13), QStringLiteral("十三日"));
+        QVERIFY(app.ws().BookFileName().empty());
+    }
+
+    void openAsksAboutLeftoversAndShowsTheBook()
+    {
+        App app;
+        const std::string book = app.Path("diary.KIV");
+        app.MakeBook(book, { { QDate::currentDate(), "今日の分" } });
+        WriteFile(app.DayFile(kMay12), DayFileBytes("残り"));
+        app.TypeDiary("上書きされる");
+        app.prompts.Queue(Answer::Yes);
+        app.prompts.QueueFile(book);
+        app.main().Open1->trigger();
+        QCOMPARE(app.Messages(), QStringList { "すでに日記が解凍されていますが、削除しますか？" });
+        QCOMPARE(app.prompts.shown().at(2).dialog.filter,
+            std::string("日記ファイル ( *.KIV)|*.KIV|ＺＩＰファイル ( *.ZIP )|*.ZIP"));
+        QVERIFY(!app.ws().HasDayFiles());
+        QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("今日の分"));
+        QVERIFY(!app.ws().Modified());
+        QCOMPARE(app.calendar().DiaryComboBox->count(), 1);
+    }
+
+    // The calendar's check box decides; the password dialog answers both
+    // the add and the later reading of the member.
+    void aTickedPasswordBoxEncryptsWhatIsSaved()
+    {
+        App app;
+        const std::string book = app.Path("secret.KIV");
+        auto typePassword = [](QDialog& dialog) { dialog.findChild<QLineEdit*>()->setText("himitsu"); };
+        app.calendar().PassWordCheckBox->setChecked(true);
+        app.TypeDiary("秘密の日記");
+        app.prompts.QueueFile(book);
+        app.prompts.QueueModal(Answer::Ok, typePassword);
+        app.main().SaveAs1->trigger();
+        QVERIFY(app.prompts.messages().empty());
+        QVERIFY(!ReadFile(book).contains(Cp932FromUtf8("秘密の日記").c_str()));
+        app.main().Close1->trigger();
+
+        app.prompts.QueueFile(book);
+        app.prompts.QueueModal(Answer::Ok, typePassword);
+        app.main().Open1->trigger();
+        QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("秘密の日記"));
+        int modal = 0;
+        for (const auto& shown : app.prompts.shown())
+            modal += shown.kind == ScriptedPrompts::Kind::Modal;
+        QCOMPARE(modal, 2);
+    }
+
+    // A save whose add fails leaves every day file where it is, also when
+    // the program then ends.
+    void aFailedSaveKeepsTheDayFiles()
+    {
+        App app;
+        app.ws().SetBookFileName(app.Path("missing/folder/diary.KIV"));
+        app.ws().SetBookOpen(true);
+        WriteFile(app.DayFile(kMay12), DayFileBytes("前の日"));
+        app.TypeDiary("今日の日記");
+        app.main().Save1->trigger();
+        QVERIFY(app.Messages().contains(QStringLiteral("圧縮中にエラーが発生しました。")));
+        QVERIFY(dayfiles::IsFile(app.DayFile(kMay12)));
+        QVERIFY(dayfiles::IsFile(app.DayFile(QDate::currentDate())));
+        app.main().show();
+        QVERIFY(app.main().close());
+        QVERIFY(dayfiles::IsFile(app.DayFile(kMay12)));
+        QVERIFY(dayfiles::IsFile(app.DayFile(QDate::currentDate())));
+    }
+};
+
+QTEST_MAIN(BookCommandsTest)
+#include "tst_BookCommands.moc"

@@ -1,0 +1,192 @@
+#include "AppFixture.h"
+
+#include "Help.h"
+#include "Registry.h"
+#include "WorkingDirectory.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+
+using namespace kiv;
+using namespace kiv::testing;
+
+namespace {
+
+// Captions of a menu's items, "-" for a separator.
+QStringList Captions(const QList<QAction*>& actions)
+{
+    QStringList captions;
+    for (QAction* action : actions)
+        captions << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    return captions;
+}
+
+QMdiSubWindow* Frame(QWidget& form)
+{
+    return static_cast<QMdiSubWindow*>(form.parentWidget());
+}
+
+void WriteIni(const App& app, const QByteArray& text)
+{
+    QDir().mkpath(app.root.path() + "/config/kiv");
+    QFile file(app.root.path() + "/config/kiv/registry.ini");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text);
+}
+
+} // namespace
+
+class MainFormTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void theMenuHoldsEveryItemInOrder()
+    {
+        App app;
+        QMenuBar* bar = app.main().menuBar();
+        QCOMPARE(
+            Captions(bar->actions()), (QStringList { "ファイル", "編集", "検索", "ツール", "ウィンドウ", "ヘルプ" }));
+        QCOMPARE(Captions(app.main().File1->actions()),
+            (QStringList { "日記を開く", "-", "名前を付けて保存", "上書き保存", "-", "閉じる", "-", "終了" }));
+        QCOMPARE(Captions(app.main().Edit1->actions()),
+            (QStringList { "画像の取り込み", "画像の保存", "-", "画像の削除", "-", "日記の削除" }));
+        QCOMPARE(Captions(app.main().Tool1->actions()), QStringList { "書庫の修復" });
+        QCOMPARE(Captions(app.main().Window1->actions()),
+            (QStringList { "重ねて表示", "縦に並べて表示", "横に並べて表示", "-", "予定表を一番上に表示",
+                "日記を一番上に表示", "画像を一番上に表示", "検索ウィンドウ", "-", "カレンダーを表示" }));
+        QCOMPARE(Captions(app.main().Help1->actions()), (QStringList { "バージョン情報", "-", "ヘルプ" }));
+        QVERIFY(app.main().Find1->menu() == nullptr);
+        QVERIFY(!app.main().FindMenu->isEnabled());
+        QCOMPARE(app.main().Tile1->statusTip(), QStringLiteral("予定表、日記、画像を水平に並べて表示します"));
+        QCOMPARE(app.main().PictureSave->statusTip(), QStringLiteral("表示されている画像をファイルに保存します。"));
+        QVERIFY(app.main().Close1->statusTip().isEmpty());
+    }
+
+    void theStatusBarShowsTheHighlightedItemsHint()
+    {
+        App app;
+        app.main().show();
+        app.main().menuBar()->setActiveAction(app.main().File1->menuAction());
+        QTRY_VERIFY(app.main().File1->isVisible());
+        app.main().File1->setActiveAction(app.main().Exit1);
+        QTRY_COMPARE(app.main().StatusBar1->currentMessage(), QStringLiteral("終了します"));
+        app.main().File1->hide();
+        app.ws().ShowHint("カレンダー");
+        QCOMPARE(app.main().StatusBar1->currentMessage(), QStringLiteral("カレンダー"));
+    }
+
+    void tileMakesStripsAndArrangeMakesColumns()
+    {
+        App app;
+        app.main().resize(700, 500);
+        app.main().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&app.main()));
+        const QSize area = app.main().MdiArea->contentsRect().size();
+        app.main().Tile1->trigger();
+        int top = 0;
+        QList<int> tops;
+        for (QMdiSubWindow* window : app.main().MdiArea->subWindowList()) {
+            QCOMPARE(window->x(), 0);
+            QCOMPARE(window->width(), area.width());
+            tops << window->y();
+            top += window->height();
+        }
+        QCOMPARE(top, area.height());
+        std::sort(tops.begin(), tops.end());
+        QCOMPARE(tops, (QList<int> { 0, area.height() / 3, area.height() * 2 / 3 }));
+
+        app.main().ArrangeIcons1->trigger();
+        int width = 0;
+        for (QMdiSubWindow* window : app.main().MdiArea->subWindowList()) {
+            QCOMPARE(window->y(), 0);
+            QCOMPARE(window->height(), area.height());
+            width += window->width();
+        }
+        QCOMPARE(width, area.width());
+    }
+
+    void editorWindowsMinimiseInsteadOfClosing()
+    {
+        App app;
+        app.main().show();
+        QVERIFY(!Frame(app.diary())->close());
+        QVERIFY(Frame(app.diary())->isMinimized());
+        QCOMPARE(app.main().MdiArea->subWindowList().size(), 3);
+        app.main().DiaryTop->trigger();
+        QVERIFY(!Frame(app.diary())->isMinimized());
+        QCOMPARE(app.TopChild(), &app.diary());
+        app.main().ScheduleTop->trigger();
+        QCOMPARE(app.TopChild(), &app.schedule());
+        app.main().PictureTop->trigger();
+        QCOMPARE(app.TopChild(), &app.picture());
+        app.calendar().hide();
+        app.main().CalendarFormShow->trigger();
+        QVERIFY(app.calendar().isVisible());
+    }
+
+    void aboutShowsTheVersionWindowModally()
+    {
+        App app;
+        app.main().About1->trigger();
+        QCOMPARE(app.prompts.shown().size(), std::size_t(1));
+        QCOMPARE(app.prompts.shown()[0].kind, ScriptedPrompts::Kind::Modal);
+    }
+
+    void theCloseButtonAsksAsExitDoes()
+    {
+        App app;
+        app.main().show();
+        app.TypeDiary("未保存");
+        app.prompts.Queue(Answer::Cancel);
+        QVERIFY(!app.main().close());
+        QCOMPARE(app.Messages(), QStringList { "日記は書き換えられています。保存しますか？" });
+        QVERIFY(app.main().isVisible());
+    }
+
+    void theRegistryNamesTheWorkingDirectory_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QString>("expected"); // "<fallback>" for the user's own folder
+        QTest::newRow("no file") << QByteArray() << "<fallback>";
+        QTest::newRow("value") << QByteArray("[KIV_FILE]\nInstDir=/srv/diary work\n") << "/srv/diary work";
+        QTest::newRow("quoted, any case") << QByteArray("[kiv_file]\r\ninstdir = \"/srv/x\"\r\n") << "/srv/x";
+        QTest::newRow("key without value") << QByteArray("[KIV_FILE]\n") << "";
+        QTest::newRow("other key") << QByteArray("[OTHER]\nInstDir=/srv/y\n") << "<fallback>";
+    }
+    void theRegistryNamesTheWorkingDirectory()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(QString, expected);
+        App app({}, nullptr, nullptr, false);
+        if (!ini.isEmpty())
+            WriteIni(app, ini);
+        const QString fallback = app.root.path() + "/state/kiv/work";
+        QCOMPARE(QString::fromStdString(FindWorkingDirectory()), expected == "<fallback>" ? fallback : expected);
+        QCOMPARE(QFileInfo(fallback).isDir(), expected == "<fallback>");
+    }
+
+    void anEmptyWorkingDirectoryPutsDayFilesAtTheRoot()
+    {
+        App app({}, nullptr, nullptr, false);
+        WriteIni(app, "[KIV_FILE]\n");
+        app.Create();
+        QCOMPARE(app.ws().DayFilePath(QDate(2001, 5, 12)), std::string("/20010512.DAY"));
+    }
+
+    void helpOpensOnlyAnInstalledDocument()
+    {
+        QCOMPARE(help::HelpAddress("/usr/share/kiv/help/index.html", 1),
+            QStringLiteral("file:///usr/share/kiv/help/index.html#context-1"));
+        App app;
+        qputenv("XDG_DATA_HOME", app.root.path().toUtf8());
+        qputenv("XDG_DATA_DIRS", app.root.path().toUtf8());
+        QVERIFY(help::HelpDocumentPath().isEmpty());
+        app.main().Help2->trigger();
+        QVERIFY(app.prompts.shown().empty());
+    }
+};
+
+QTEST_MAIN(MainFormTest)
+#include "tst_MainForm.moc"

@@ -1,0 +1,279 @@
+#include "AppFixture.h"
+
+#include <QStatusBar>
+#include <QTableWidget>
+
+using namespace kiv;
+using namespace kiv::testing;
+
+namespace {
+const QDate kMay12(2001, 5, 12);
+const QDate kMay13(2001, 5, 13);
+const QString kMarker = QStringLiteral("  ( 記入あり )");
+} // namespace
+
+class WorkspaceTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void startsEmptyOnToday()
+    {
+        App app;
+        QVERIFY(app.Start());
+        QCOMPARE(app.main().windowTitle(), QStringLiteral("ＫＩＶの日記 ( 開いている日記なし  )"));
+        QCOMPARE(app.schedule().windowTitle(), QStringLiteral("今日の予定"));
+        QCOMPARE(app.diary().windowTitle(), QStringLiteral("今日の日記"));
+        QCOMPARE(app.schedule().Cell(0, 0), QString(3, ' ') + "時間");
+        QCOMPARE(app.schedule().Cell(0, 1), QString(6, ' ') + "8:00");
+        QCOMPARE(app.schedule().Cell(0, 11), QString(5, ' ') + "18:00");
+        QCOMPARE(app.schedule().Cell(1, 0), QString(44, ' ') + "記事");
+        QVERIFY(!app.ws().EditorsHaveContent());
+        QVERIFY(!app.ws().Modified());
+        QCOMPARE(app.ws().Date(), QDate::currentDate());
+        QCOMPARE(app.calendar().SelectedDate(), QDate::currentDate());
+        QCOMPARE(app.calendar().DiaryComboBox->count(), 0);
+        QVERIFY(!app.ws().BookOpen());
+        QCOMPARE(app.ws().WorkingDirectory(), app.WorkDir());
+        QVERIFY(app.prompts.messages().empty());
+        QCOMPARE(app.main().pos(), QPoint(20, 108));
+        QCOMPARE(app.main().frameGeometry().size(), QSize(544, 375));
+        QCOMPARE(app.main().StatusBar1->height(), 19);
+        QCOMPARE(app.ws().DayFilePath(QDate(2001, 5, 5)), app.WorkDir() + "/20010505.DAY");
+        QCOMPARE(app.ws().DayFilePath(QDate(2010, 12, 31)), app.WorkDir() + "/20101231.DAY");
+    }
+
+    void savingOnLeaveStoresAddsAndListsTheDay()
+    {
+        App app;
+        const std::string book = app.Path("diary.KIV");
+        app.MakeBook(book, { { kMay12, "古い日記" } });
+        app.ws().SetBookFileName(book);
+        app.ws().SetBookOpen(true);
+        app.Click(kMay12);
+        QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("古い日記"));
+        QVERIFY(!app.ws().Modified());
+
+        app.diary().DayBookMemo->selectAll();
+        app.TypeDiary("新しい日記");
+        app.diary().WeatherEdit->setText("晴れ");
+        app.prompts.Queue(Answer::Yes);
+        app.Click(kMay13);
+
+        const auto shown = app.prompts.messages();
+        QCOMPARE(shown.size(), std::size_t(1));
+        QCOMPARE(shown[0].text, std::string("変更された日記を保存しますか？"));
+        QCOMPARE(shown[0].buttons, Buttons::YesNo);
+        QCOMPARE(shown[0].icon, Icon::Warning);
+        QVERIFY(!shown[0].beepBefore);
+        QCOMPARE(app.MemberDiary(book, kMay12), QStringLiteral("新しい日記"));
+        QVERIFY(!dayfiles::Exists(app.DayFile(kMay12)));
+        QCOMPARE(app.ws().Date(), kMay13);
+        QVERIFY(!app.ws().Modified());
+        QCOMPARE(app.calendar().DiaryComboBox->count(), 1);
+        QCOMPARE(app.calendar().DiaryComboBox->itemText(0), QStringLiteral("2001/05/12"));
+    }
+
+    void answeringNoDropsTheEditsAndLeavesTheMember()
+    {
+        App app;
+        const std::string book = app.Path("diary.KIV");
+        app.MakeBook(book, { { kMay12, "本の日記" } });
+        app.ws().SetBookFileName(book);
+        app.ws().SetBookOpen(true);
+        app.Click(kMay12);
+        app.TypeDiary("追記");
+        app.prompts.Queue(Answer::No);
+        app.Click(kMay13);
+        QCOMPARE(app.MemberDiary(book, kMay12), QStringLiteral("本の日記"));
+        QVERIFY(!dayfiles::Exists(app.DayFile(kMay12)));
+        QVERIFY(app.diary().DayBookMemo->toPlainText().isEmpty());
+        app.Click(kMay12);
+        QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("本の日記"));
+    }
+
+    void theShownDateAsksNothingAndOnlyBringsItsWindowForward()
+    {
+        App app;
+        app.ws().SetBookFileName(app.Path("named.KIV")); // the calendar lets the edit pass
+        WriteFile(app.DayFile(kMay12), DayFileBytes("日記"));
+        app.Click(kMay12);
+        app.Window(app.schedule());
+        QCOMPARE(app.TopChild(), &app.schedule());
+        app.diary().WeatherEdit->setText("雨");
+        QVERIFY(app.ws().Modified());
+        app.Click(kMay12);
+        QVERIFY(app.prompts.messages().empty());
+        QVERIFY(app.ws().Modified());
+        QCOMPARE(app.diary().WeatherEdit->text(), QStringLiteral("雨"));
+        QCOMPARE(app.TopChild(), &app.diary());
+    }
+
+    void aDayFileIsShownBeforeTheBooksMember()
+    {
+        App app;
+        const std::string book = app.Path("diary.KIV");
+        app.MakeBook(book, { { kMay12, "本" } });
+        WriteFile(app.DayFile(kMay12), DayFileBytes("ファイル"));
+        app.ws().SetBookFileName(book);
+        app.ws().SetBookOpen(true);
+        app.Click(kMay12);
+        QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("ファイル"));
+    }
+
+    void noMemberIsReadWithoutAnOpenBook()
+    {
+        App app;
+        const std::string book = app.Path("diary.KIV");
+        app.MakeBook(book, { { kMay12, "本" } });
+        app.ws().SetBookFileName(book);
+        app.Click(kMay12);
+        QVERIFY(!app.ws().EditorsHaveContent());
+        QVERIFY(app.prompts.messages().empty());
+    }
+
+    void markersCaptionsAndTheWindowBroughtForward()
+    {
+        App app;
+        TDayBook both;
+        both.SetSchedule(3, Rec("会議"));
+        both.Diary = Rec("日記");
+        TDayBook scheduleOnly;
+        scheduleOnly.ScheduleMemo = Rec("メモ");
+        TDayBook weatherOnly;
+        weatherOnly.Weather = Rec("晴れ");
+        weatherOnly.Temperature = Rec("20度");
+        const QDate kMay14(2001, 5, 14);
+        for (auto [date, day] : { std::pair { kMay12, &both }, { kMay13, &scheduleOnly }, { kMay14, &weatherOnly } }) {
+            MemoryStream stream;
+            day->Write(stream);
+            stream.SaveToFile(app.DayFile(date));
+        }
+        const QString may12 = QLocale().toString(kMay12, QLocale::ShortFormat);
+        app.Click(kMay12);
+        QCOMPARE(app.schedule().windowTitle(), may12 + "の予定" + kMarker);
+        QCOMPARE(app.diary().windowTitle(), may12 + "の日記" + kMarker);
+        QCOMPARE(app.schedule().Cell(1, 3), QStringLiteral("会議"));
+        QCOMPARE(app.TopChild(), &app.diary());
+
+        // Leaving unmodified days deletes their day files: put them back.
+        app.Click(kMay13);
+        QCOMPARE(app.diary().windowTitle(), QLocale().toString(kMay13, QLocale::ShortFormat) + "の日記");
+        QCOMPARE(app.schedule().windowTitle().right(kMarker.size()), kMarker);
+        QCOMPARE(app.TopChild(), &app.schedule());
+        QVERIFY(!dayfiles::Exists(app.DayFile(kMay12)));
+
+        app.Window(app.picture());
+        app.Click(kMay14);
+        QVERIFY(!app.schedule().windowTitle().endsWith(kMarker));
+        QVERIFY(!app.diary().windowTitle().endsWith(kMarker));
+        QCOMPARE(app.TopChild(), &app.picture());
+
+        app.Click(QDate::currentDate());
+        QCOMPARE(app.schedule().windowTitle(), QStringLiteral("今日の予定"));
+        QCOMPARE(app.diary().windowTitle(), QStringLiteral("今日の日記"));
+    }
+
+    void unnamedDiaryGuard()
+    {
+        App app;
+        app.TypeDiary("書きかけ");
+        app.prompts.Queue(Answer::Yes);
+        app.Click(kMay12);
+        auto shown = app.prompts.messages();
+        QCOMPARE(shown.size(), std::size_t(1));
+        QCOMPARE(shown[0].text,
+            std::string("日記は変更されていますが、日記の名前がついていません。\r\n名前を付けて保存しますか？"));
+        QVERIFY(shown[0].beepBefore);
+        QCOMPARE(app.calendar().SelectedDate(), QDate::currentDate());
+        QCOMPARE(app.ws().Date(), QDate::currentDate());
+        QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("書きかけ"));
+        QVERIFY(app.ws().Modified());
+
+        app.prompts.Queue(Answer::No);
+        app.Click(kMay12);
+        QCOMPARE(app.prompts.messages().size(), std::size_t(2));
+        QVERIFY(app.diary().DayBookMemo->toPlainText().isEmpty());
+        QVERIFY(!app.ws().Modified());
+        QCOMPARE(app.ws().Date(), kMay12);
+    }
+
+    void modifiedFlagFollowsEveryEditButNotTheProgramsOwn()
+    {
+        App app;
+        QTest::keyClick(app.diary().TemperatureEdit, 'x');
+        QVERIFY(app.ws().Modified());
+        QTest::keyClick(app.diary().TemperatureEdit, Qt::Key_Backspace);
+        QVERIFY(app.ws().Modified());
+
+        app.ws().SetModified(false);
+        app.schedule().ScheduleStringGrid->setFocus();
+        QTest::keyClick(app.schedule().ScheduleStringGrid, Qt::Key_Down);
+        QVERIFY(app.ws().Modified());
+
+        TDayBook day;
+        day.ScheduleMemo = Rec("予定");
+        day.Diary = Rec("日記");
+        MemoryStream stream;
+        day.Write(stream);
+        stream.SaveToFile(app.DayFile(kMay12));
+        app.ws().SetModified(false);
+        app.Click(kMay12);
+        QVERIFY(app.ws().EditorsHaveContent());
+        QVERIFY(!app.ws().Modified());
+    }
+
+    void storingAnEmptyDayWritesNothing()
+    {
+        App app;
+        app.ws().SetModified(true);
+        app.ws().StoreDay(kMay12);
+        QVERIFY(!dayfiles::Exists(app.DayFile(kMay12)));
+        QVERIFY(app.ws().Modified());
+        app.schedule().SetCell(1, 5, " ");
+        QVERIFY(app.ws().EditorsHaveContent());
+    }
+
+    // A failed add must not cost the user the day: its file stays, is shown
+    // again, survives leaving the date unmodified and the program's end.
+    void aFailedAddKeepsTheDayFile()
+    {
+        App app;
+        app.ws().SetBookFileName(app.Path("missing/folder/diary.KIV"));
+        app.Click(kMay12);
+        app.TypeDiary("大事な日記");
+        app.prompts.Queue(Answer::Yes);
+        app.Click(kMay13);
+        QVERIFY(app.Messages().contains(QStringLiteral("圧縮中にエラーが発生しました。")));
+        QVERIFY(dayfiles::IsFile(app.DayFile(kMay12)));
+
+        app.Click(kMay12);
+        QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("大事な日記"));
+        app.Click(kMay13);
+        QVERIFY(dayfiles::IsFile(app.DayFile(kMay12)));
+        app.main().show();
+        QVERIFY(app.main().close());
+        QVERIFY(dayfiles::IsFile(app.DayFile(kMay12)));
+    }
+
+    // Saving a day whose every entry was removed removes it from the book.
+    void savingAnEmptiedDayRemovesItsMember()
+    {
+        App app;
+        const std::string book = app.Path("diary.KIV");
+        app.MakeBook(book, { { kMay12, "消す日記" }, { kMay13, "残る日記" } });
+        app.ws().SetBookFileName(book);
+        app.ws().SetBookOpen(true);
+        app.Click(kMay12);
+        app.diary().DayBookMemo->selectAll();
+        QTest::keyClick(app.diary().DayBookMemo, Qt::Key_Delete);
+        app.prompts.Queue(Answer::Yes);
+        app.Click(kMay13);
+        QCOMPARE(app.MemberDiary(book, kMay12), QStringLiteral("<none>"));
+        QCOMPARE(app.MemberDiary(book, kMay13), QStringLiteral("残る日記"));
+        QCOMPARE(app.calendar().DiaryComboBox->count(), 1);
+        QCOMPARE(app.calendar().DiaryComboBox->itemText(0), QStringLiteral("2001/05/13"));
+    }
+};
+
+QTEST_MAIN(WorkspaceTest)
+#include "tst_Workspace.moc"
