@@ -26,7 +26,7 @@ public:
     // Empties every text and the picture.
     void Clear();
 
-    const std::string& Schedule(int row) const;          // row 1 .. 11
+    const std::string& Schedule(int row) const; // row 1 .. 11
     void SetSchedule(int row, std::string text);
     std::string ScheduleMemo, Weather, Temperature, Diary;
 
@@ -38,8 +38,8 @@ public:
     // Replaces the picture; a size of 0 or less leaves none.
     void SetPhotoData(const void* data, std::int32_t size, std::int32_t kind);
 
-    // The picture read from a "Photo.Data" record: the bytes of a BMP file,
-    // empty normally.
+    // The picture read from a "Photo.Data" record: the bytes of a BMP file
+    // (starting with "BM"), empty normally.
     const std::vector<std::uint8_t>& Photo() const { return photoBitmap_; }
     // Assigning a non-empty bitmap stores it as a BMP payload; an empty one
     // changes nothing.
@@ -49,12 +49,21 @@ public:
 
     // Appends the day file bytes of the record at the stream's position.
     void Write(MemoryStream& stream) const;
-    // Reads one day file from the stream's position into this record. Fails
-    // with kiv::Error carrying the read error's text; what was read before
-    // the error stays in the record.
+    // Reads one day file from the stream's position into this record; only
+    // what the file holds is set. Fails with kiv::Error carrying the read
+    // error's text; the properties read before the error stay in the record
+    // (a picture only when all of its bytes were there). Never allocates
+    // more than the rest of the stream holds.
     void Read(MemoryStream& stream);
 
 private:
+    friend class DayFileReader;
+
+    // The fifteen texts in the order of the day file: Schedule1 .. 11,
+    // ScheduleMemo, Weather, Temperature, Diary.
+    std::string& Text(std::size_t index);
+    const std::string& Text(std::size_t index) const;
+
     std::string schedule_[kScheduleRows];
     std::vector<std::uint8_t> photoData_;
     std::int32_t photoKind_ = 0;

@@ -43,7 +43,7 @@ public:
     void ShowHint(const std::string&) override {}
 
     FormHost& formHost() override { return *this; }
-    std::string BookFileName() const override { return book; }
+    const std::string& BookFileName() const override { return book; }
     void SelectCalendarDate(const QDate& date) override { calendar = date; }
 };
 

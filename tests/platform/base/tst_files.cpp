@@ -1,0 +1,97 @@
+#include "Error.h"
+#include "Files.h"
+
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+using namespace kiv;
+
+namespace {
+
+QByteArray Content(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+QString ErrorOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const Error& error) {
+        return QString::fromUtf8(error.what());
+    }
+    return {};
+}
+
+} // namespace
+
+class TestFiles : public QObject {
+    Q_OBJECT
+
+private slots:
+    void writeReplacesTheWholeFile();
+    void failedWriteKeepsTheOldFile();
+    void readFailsOnMissingFile();
+};
+
+void TestFiles::writeReplacesTheWholeFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("20240101.DAY");
+    WriteFileAtomically(path.toStdString(), "a longer old content", 20);
+    WriteFileAtomically(path.toStdString(), "new", 3);
+    QCOMPARE(Content(path), QByteArray("new"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList { "20240101.DAY" });
+
+    // Permissions as for any new file, not those of a private temporary.
+    mode_t mask = umask(0);
+    umask(mask);
+    struct stat info { };
+    QCOMPARE(stat(path.toLocal8Bit().constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, 0666 & ~mask);
+}
+
+void TestFiles::failedWriteKeepsTheOldFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("book.KIV");
+    WriteFileAtomically(path.toStdString(), "old", 3);
+
+    // A full disk, simulated by a file size limit (which holds for root too).
+    const QByteArray big(4096, 'x');
+    struct rlimit old { };
+    getrlimit(RLIMIT_FSIZE, &old);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 100;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const QString error = ErrorOf([&] { WriteFileAtomically(path.toStdString(), big.constData(), big.size()); });
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QCOMPARE(error, "ファイル " + path + " を作成できません");
+    QCOMPARE(Content(path), QByteArray("old"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList { "book.KIV" });
+
+    const QString missing = dir.filePath("no folder/x.DAY");
+    QCOMPARE(ErrorOf([&] { WriteFileAtomically(missing.toStdString(), "x", 1); }),
+        "ファイル " + missing + " を作成できません");
+}
+
+void TestFiles::readFailsOnMissingFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("none.DAY");
+    QCOMPARE(ErrorOf([&] { ReadWholeFile(path.toStdString()); }), "ファイル " + path + " は開けません");
+
+    const QByteArray bytes = QByteArray(200000, '\0') + "end";
+    WriteFileAtomically(path.toStdString(), bytes.constData(), bytes.size());
+    QCOMPARE(ReadWholeFile(path.toStdString()), std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+}
+
+QTEST_APPLESS_MAIN(TestFiles)
+#include "tst_files.moc"
