@@ -162,8 +162,8 @@ std::string DateListText(const std::string& book)
         std::string line = names.substr(0, lineFeed + 1);
         // Slashes go before the 5th and the 8th character; a shorter line
         // gets them at its end.
-        line.insert(std::min<std::size_t>(4, line.size()), "/");
-        line.insert(std::min<std::size_t>(7, line.size()), "/");
+        line.insert(std::min<std::size_t>(4, line.size()), 1, '/');
+        line.insert(std::min<std::size_t>(7, line.size()), 1, '/');
         const std::size_t dot = line.find('.');
         result += (dot == std::string::npos ? std::string() : line.substr(0, dot)) + "\r\n";
         names.erase(0, lineFeed + 1);

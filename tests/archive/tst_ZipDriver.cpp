@@ -248,7 +248,9 @@ private slots:
         std::string command = "-D b";
         std::vector<std::string> expected;
         for (int i = 0; i < 1025; ++i) {
-            std::string name = "n" + std::to_string(i) + ".DAY";
+            std::string name = "n";
+            name += std::to_string(i);
+            name += ".DAY";
             command += " " + name;
             if (i < 1024)
                 expected.push_back(name);

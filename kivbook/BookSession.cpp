@@ -1,0 +1,197 @@
+#include "BookSession.h"
+
+#include "Archive.h"
+#include "ConsolePrompts.h"
+#include "Error.h"
+#include "ErrorGuard.h"
+#include "Interrupt.h"
+#include "TemporaryFolder.h"
+
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace kiv::kivbook {
+
+// The Zip library's output lines: on standard error as they come when asked
+// for, else kept to explain a failure.
+class BookSession::ZipOutput final : public archive::OutputSink {
+public:
+    ZipOutput(ConsolePrompts& prompts, bool verbose)
+        : prompts_(prompts)
+        , verbose_(verbose)
+    {
+    }
+    void AppendLine(const std::string& line) override
+    {
+        if (line.empty())
+            return;
+        if (verbose_)
+            prompts_.Print(line);
+        else
+            kept_.push_back(line);
+    }
+    void Repaint() override { }
+    bool IsActive() override { return true; }
+    void Show() override { }
+
+    void PrintKept()
+    {
+        for (const std::string& line : kept_)
+            prompts_.Print(line);
+        kept_.clear();
+    }
+
+private:
+    ConsolePrompts& prompts_;
+    bool verbose_;
+    std::vector<std::string> kept_;
+};
+
+namespace {
+
+std::string AbsoluteBookPath(const std::string& book)
+{
+    if (book.empty())
+        throw Failure("the book's path is empty");
+    // The archive layer puts the path between double quotes in its commands.
+    if (book.find('"') != std::string::npos)
+        throw Failure(book + ": a book's path cannot hold a double quote");
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(book, error);
+    if (error)
+        throw Failure(book + ": " + error.message());
+    return absolute.lexically_normal().string();
+}
+
+} // namespace
+
+BookSession::BookSession(ConsolePrompts& prompts, SessionSettings settings)
+    : prompts_(prompts)
+    , settings_(std::move(settings))
+    , book_(AbsoluteBookPath(settings_.book))
+    , password_(prompts, settings_.passwordFile, settings_.book, settings_.purpose)
+{
+    output_ = std::make_unique<ZipOutput>(prompts_, settings_.verbose);
+    archive::Host host;
+    host.prompts = &prompts_;
+    host.password = &password_;
+    host.output = output_.get();
+    host.workingDirectory = settings_.workingDirectory.empty() ? SystemTemporaryFolder() : settings_.workingDirectory;
+    const bool encrypt = settings_.encrypt;
+    host.passwordChecked = [encrypt] { return encrypt; };
+    archive::SetHost(host);
+}
+
+BookSession::~BookSession()
+{
+    try {
+        if (archive::BookHandle != 0)
+            archive::CloseBookArchive();
+    } catch (...) {
+        // Leaving anyway; the handle dies with the process.
+    }
+    archive::SetHost(archive::Host {});
+}
+
+void BookSession::ExplainZipFailure()
+{
+    output_->PrintKept();
+}
+
+void BookSession::RequireBook() const
+{
+    std::error_code error;
+    auto status = std::filesystem::status(book_, error);
+    if (!std::filesystem::exists(status))
+        throw Failure(ShownBook() + ": no such book");
+    if (std::filesystem::is_directory(status))
+        throw Failure(ShownBook() + ": is a folder, not a book");
+}
+
+std::vector<std::string> BookSession::Members()
+{
+    const int errorsBefore = prompts_.ErrorCount();
+    std::string text;
+    archive::ListDays(book_, text);
+    if (prompts_.ErrorCount() != errorsBefore)
+        throw Failure(ShownBook() + ": the book's days cannot be listed");
+    std::vector<std::string> members;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        members.push_back(text.substr(start, end - start));
+    return members;
+}
+
+std::vector<std::string> BookSession::AllMembers()
+{
+    const int errorsBefore = prompts_.ErrorCount();
+    std::vector<std::string> members;
+    if (archive::OpenBookArchive(book_)) {
+        try {
+            archive::UnZipLibrary& unzip = archive::CurrentUnZip();
+            MemberInfo info;
+            std::memset(&info, 0, sizeof info);
+            // An empty pattern matches every member.
+            for (int found = unzip.FindFirst(archive::BookHandle, "", &info); found == 0;
+                 found = unzip.FindNext(archive::BookHandle, &info))
+                members.emplace_back(info.szFileName, strnlen(info.szFileName, sizeof info.szFileName));
+        } catch (...) {
+            archive::CloseBookArchive();
+            throw;
+        }
+        archive::CloseBookArchive();
+    }
+    if (prompts_.ErrorCount() != errorsBefore)
+        throw Failure(ShownBook() + ": the book's members cannot be listed");
+    return members;
+}
+
+void BookSession::RequireDay(const std::string& member, const std::string& shownDate)
+{
+    const int errorsBefore = prompts_.ErrorCount();
+    if (archive::BookHasDay(book_, member))
+        return;
+    if (prompts_.ErrorCount() != errorsBefore)
+        throw Failure(ShownBook() + ": the book cannot be read");
+    throw Failure(ShownBook() + " holds no day " + shownDate);
+}
+
+BookSession::Reading BookSession::ReadDay(const std::string& member, TDayBook& record)
+{
+    CheckInterrupt();
+    Reading reading;
+    MemoryStream stream;
+    prompts_.StartCapture();
+    try {
+        reading.ok = archive::ExtractDay(book_, member, stream);
+    } catch (const std::exception& error) {
+        reading.messages = prompts_.EndCapture();
+        reading.messages.push_back(ErrorReportText(error.what()));
+        reading.extractFailed = true;
+        return reading;
+    }
+    reading.messages = prompts_.EndCapture();
+    if (!reading.ok) {
+        reading.extractFailed = true;
+        const std::string passwordMessage = archive::ExtractErrorMessage(0x800A);
+        for (const std::string& message : reading.messages) {
+            if (message == passwordMessage && password_.Given()) {
+                reading.messages.push_back("the password given does not open this day");
+                break;
+            }
+        }
+        return reading;
+    }
+    record.Clear();
+    stream.SetPosition(0);
+    try {
+        record.Read(stream);
+    } catch (const Error& error) {
+        reading.ok = false;
+        reading.messages.push_back(ErrorReportText(error.what()));
+    }
+    return reading;
+}
+
+} // namespace kiv::kivbook

@@ -1,0 +1,247 @@
+// export: every day of a book as documents in a new folder.
+#include "Commands.h"
+#include "ConsolePrompts.h"
+#include "Cp932.h"
+#include "ExportDocuments.h"
+#include "Png.h"
+#include "TemporaryFolder.h"
+#include "TextForms.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <sys/stat.h>
+#include <system_error>
+
+namespace kiv::kivbook {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kSummaryCharacters = 40;
+
+ExportFormat FormatArgument(const std::optional<std::string>& text)
+{
+    if (!text || *text == "markdown")
+        return ExportFormat::Markdown;
+    if (*text == "html")
+        return ExportFormat::Html;
+    if (*text == "text")
+        return ExportFormat::Text;
+    throw UsageError("--format is markdown, html or text, not '" + *text + "'");
+}
+
+void WriteFile(const std::string& path, const void* data, std::size_t size)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        throw Failure("cannot write " + path + ": " + std::strerror(errno));
+    const bool written = std::fwrite(data, 1, size, file) == size;
+    const int writeError = errno;
+    if (std::fclose(file) != 0 || !written)
+        throw Failure("cannot write " + path + ": " + std::strerror(written ? errno : writeError));
+}
+
+void WriteFile(const std::string& path, const std::string& text)
+{
+    WriteFile(path, text.data(), text.size());
+}
+
+// One day to export, named before any day is read so that each document can
+// link to its neighbours.
+struct Entry {
+    std::string member;
+    std::optional<Date> date;
+    std::string base; // the day's files are base + extension
+    std::string title; // the date list's line
+};
+
+// "2001-03-15" for a date; other members keep what is safe of their name,
+// behind a prefix no date has.
+std::string BaseName(const std::string& member, const std::optional<Date>& date)
+{
+    if (date) {
+        std::string key = DateListLine(*date);
+        for (char& c : key)
+            if (c == '/')
+                c = '-';
+        return key;
+    }
+    std::string base = "member-";
+    for (char c : member.substr(0, member.rfind('.')))
+        base += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_';
+    return base;
+}
+
+std::vector<Entry> Entries(const std::vector<std::string>& members)
+{
+    std::vector<Entry> entries;
+    std::set<std::string> taken = { "index" };
+    for (const std::string& member : members) {
+        Entry entry;
+        entry.member = member;
+        entry.date = DateOfMember(member);
+        entry.title = entry.date ? DateListLine(*entry.date) : Utf8FromCp932(member);
+        std::string base = BaseName(member, entry.date);
+        for (int n = 2; taken.count(base); ++n)
+            base = BaseName(member, entry.date) + "-" + std::to_string(n);
+        taken.insert(base);
+        entry.base = base;
+        entries.push_back(std::move(entry));
+    }
+    return entries;
+}
+
+std::string GroupOf(const Entry& entry)
+{
+    if (!entry.date)
+        return "日付のない日記";
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d年%02d月", entry.date->year, entry.date->month);
+    return text;
+}
+
+// The first line with text: of the diary, else the memo, the schedule, the
+// weather.
+std::string Summary(const DayDocument& day)
+{
+    std::vector<const std::string*> texts = { &day.diary, &day.memo };
+    for (const std::string& entry : day.schedule)
+        texts.push_back(&entry);
+    texts.push_back(&day.weather);
+    for (const std::string* text : texts) {
+        std::size_t start = 0;
+        while (start < text->size()) {
+            std::size_t end = text->find('\n', start);
+            if (end == std::string::npos)
+                end = text->size();
+            std::string line = text->substr(start, end - start);
+            if (line.find_first_not_of(" \t\u3000") != std::string::npos && !line.empty())
+                return Shortened(line, kSummaryCharacters);
+            start = end + 1;
+        }
+    }
+    return {};
+}
+
+// Writes the day's picture files beside the documents and notes them.
+void ExportPicture(
+    const TDayBook& record, const std::string& folder, const std::string& base, ExportFormat format, DayDocument& day)
+{
+    if (record.PhotoSize() <= 0)
+        return;
+    const std::vector<std::uint8_t>& bytes = record.PhotoData();
+    day.pictureSize = record.PhotoSize();
+    if (record.PhotoKind() == TDayBook::kJpeg) {
+        day.pictureKind = "JPEG";
+        day.pictureFile = base + ".jpg";
+    } else if (record.PhotoKind() == TDayBook::kBmp) {
+        day.pictureKind = "BMP";
+        day.pictureFile = base + ".bmp";
+    } else {
+        // The program's own picture export has no file type for these.
+        day.pictureNote = "種類 " + std::to_string(record.PhotoKind()) + " の画像（" + std::to_string(day.pictureSize)
+            + " バイト）は書き出していません。";
+        return;
+    }
+    WriteFile(folder + "/" + day.pictureFile, bytes.data(), bytes.size());
+
+    // Browsers and Markdown viewers show PNG everywhere, BMP not always.
+    if (record.PhotoKind() == TDayBook::kBmp && format != ExportFormat::Text) {
+        if (std::optional<RgbImage> image = DecodeBmp(bytes)) {
+            const std::vector<std::uint8_t> png = EncodePng(*image);
+            day.originalFile = day.pictureFile;
+            day.pictureFile = base + ".png";
+            WriteFile(folder + "/" + day.pictureFile, png.data(), png.size());
+        }
+    }
+}
+
+DayDocument Document(const TDayBook& record, const Entry& entry)
+{
+    DayDocument day;
+    day.title = entry.title;
+    for (int row = 1; row <= TDayBook::kScheduleRows; ++row)
+        day.schedule[row - 1] = ShownText(record.Schedule(row));
+    day.memo = ShownText(record.ScheduleMemo);
+    day.weather = ShownText(record.Weather);
+    day.temperature = ShownText(record.Temperature);
+    day.diary = ShownText(record.Diary);
+    return day;
+}
+
+// Fails unless path names nothing yet or an empty folder, which the export
+// then replaces.
+void RequireFreeTarget(const fs::path& target)
+{
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(target, error);
+    if (!fs::exists(status))
+        return;
+    if (!fs::is_directory(status) || !fs::is_empty(target, error) || error)
+        throw Failure(target.string() + " already exists: export writes into a new or empty folder");
+}
+
+} // namespace
+
+int ExportCommand(CommandContext& context)
+{
+    const ExportFormat format = FormatArgument(context.arguments.Value("--format"));
+    const std::string extension = ExportExtension(format);
+    std::error_code error;
+    fs::path target = fs::absolute(context.arguments.Positionals().at(1), error).lexically_normal();
+    if (!error && target.filename().empty() && target.has_parent_path())
+        target = target.parent_path(); // "out/" names the folder out
+    if (error || target.filename().empty() || target.filename() == "..")
+        throw UsageError("'" + context.arguments.Positionals().at(1) + "' cannot be an export folder");
+    RequireFreeTarget(target);
+    if (!fs::is_directory(target.parent_path(), error))
+        throw Failure(target.parent_path().string() + ": no such folder");
+
+    BookSession session(context.prompts, SettingsFor(context));
+    session.RequireBook();
+    const std::vector<Entry> entries = Entries(session.Members());
+
+    // Everything is written into a hidden folder beside the target and
+    // renamed into place at the end: a failure leaves nothing behind.
+    TemporaryFolder folder(target.parent_path().string(), "." + target.filename().string() + ".kivbook-");
+    std::vector<IndexEntry> index;
+    const std::string indexFile = "index" + extension;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Entry& entry = entries[i];
+        TDayBook record;
+        BookSession::Reading reading = session.ReadDay(entry.member, record);
+        if (!reading.ok) {
+            for (const std::string& message : reading.messages)
+                context.prompts.Print(message);
+            throw Failure(entry.title + " does not read: nothing exported");
+        }
+        record.ConvertPhotoBitmap();
+
+        DayDocument day = Document(record, entry);
+        day.indexFile = indexFile;
+        if (i > 0)
+            day.previous = { entries[i - 1].base + extension, entries[i - 1].title };
+        if (i + 1 < entries.size())
+            day.next = { entries[i + 1].base + extension, entries[i + 1].title };
+        ExportPicture(record, folder.Path(), entry.base, format, day);
+        WriteFile(folder.Path() + "/" + entry.base + extension, RenderDay(format, day));
+        index.push_back({ GroupOf(entry), entry.title, entry.base + extension, Summary(day), record.PhotoSize() > 0 });
+    }
+    const std::string bookName = fs::path(session.ShownBook()).filename().string();
+    WriteFile(folder.Path() + "/" + indexFile, RenderIndex(format, bookName, index));
+
+    // The new folder gets the usual permissions, not mkdtemp's private ones.
+    const mode_t mask = umask(0);
+    umask(mask);
+    chmod(folder.Path().c_str(), 0777 & ~mask);
+    if (std::rename(folder.Path().c_str(), target.c_str()) != 0)
+        throw Failure("cannot create " + target.string() + ": " + std::strerror(errno));
+    folder.Release();
+    return 0;
+}
+
+} // namespace kiv::kivbook

@@ -1,0 +1,213 @@
+#include "Kivbook.h"
+
+#include "Commands.h"
+#include "ConsolePrompts.h"
+#include "Error.h"
+#include "ErrorGuard.h"
+#include "Interrupt.h"
+
+#include <algorithm>
+#include <ostream>
+
+namespace kiv::kivbook {
+namespace {
+
+struct Command {
+    const char* name;
+    const char* synopsis; // the usage line after "kivbook "
+    const char* description; // what it does, its options
+    std::vector<OptionRule> options;
+    std::size_t minPositionals;
+    std::size_t maxPositionals;
+    int (*run)(CommandContext&);
+};
+
+const OptionRule kPasswordFile { "--password-file", true, false };
+const OptionRule kVerbose { "--verbose", false, false };
+
+const std::vector<Command>& Commands()
+{
+    static const std::vector<Command> commands = {
+        { "list", "list BOOK", "Prints the book's date list: one yyyy/mm/dd line per day, ascending.\n", {}, 1, 1,
+            &ListCommand },
+        { "show", "show BOOK DATE [--json] [--hex] [--password-file FILE]",
+            "Prints one day: the schedule as \"8:00 ...\" to \"18:00 ...\" lines, the memo,\n"
+            "weather, temperature and diary, and the picture's kind and size.\n"
+            "\n"
+            "  --json                one JSON object: date, schedule (11 strings),\n"
+            "                        scheduleMemo, weather, temperature, diary, and\n"
+            "                        picture (kind 1 BMP or 2 JPEG, size, sha256) or null\n"
+            "  --hex                 every text as the hexadecimal of its stored bytes\n"
+            "                        (code page 932, CR LF line breaks)\n"
+            "  --password-file FILE  the password of encrypted days: the file's first\n"
+            "                        line (\"-\": standard input); else it is asked for\n"
+            "                        on the terminal\n",
+            { { "--json", false, false }, { "--hex", false, false }, kPasswordFile }, 2, 2, &ShowCommand },
+        { "search", "search BOOK KEYWORD [KEYWORD [KEYWORD]] [--password-file FILE]",
+            "Finds the days that hold every keyword, as the program's search window\n"
+            "does: one yyyy/mm/dd line per hit in the book's order, then the number\n"
+            "of hits. Keywords are compared exactly (case and width count) and may\n"
+            "span the space between two fields.\n"
+            "\n"
+            "  --password-file FILE  the password of encrypted days (see show)\n",
+            { kPasswordFile }, 2, 4, &SearchCommand },
+        { "put", "put BOOK DATE [options]",
+            "Writes one day into the book, replacing the day the book held for that\n"
+            "date; creates the book when there is none. Fields not given stay empty.\n"
+            "\n"
+            "  --weather TEXT        the weather\n"
+            "  --temperature TEXT    the temperature\n"
+            "  --diary-file FILE     the diary: the file's text exactly (\"-\": standard\n"
+            "                        input); line breaks are stored as CR LF\n"
+            "  --memo-file FILE      the schedule memo, the same way\n"
+            "  --schedule H=TEXT     the schedule entry for H:00, H from 8 to 18;\n"
+            "                        may be given once per hour\n"
+            "  --picture FILE        a .bmp, .jpg or .jpeg file, stored byte for byte\n"
+            "  --encrypt             encrypt the day with a password, as the program's\n"
+            "                        password check box does\n"
+            "  --password-file FILE  that password: the file's first line (\"-\": standard\n"
+            "                        input); else it is asked for twice on the terminal\n"
+            "  --verbose             show the Zip library's output\n",
+            { { "--weather", true, false }, { "--temperature", true, false }, { "--diary-file", true, false },
+                { "--memo-file", true, false }, { "--schedule", true, true }, { "--picture", true, false },
+                { "--encrypt", false, false }, kPasswordFile, kVerbose },
+            2, 2, &PutCommand },
+        { "delete", "delete BOOK DATE [--verbose]", "Removes one day from the book.\n", { kVerbose }, 2, 2,
+            &DeleteCommand },
+        { "repair", "repair BOOK [--verbose]",
+            "Repairs a damaged book in place (the thorough repair): the days whose\n"
+            "data can still be found are kept.\n",
+            { kVerbose }, 1, 1, &RepairCommand },
+        { "check", "check BOOK [--password-file FILE]",
+            "Reads every day of the book and lists, one per line, the members that do\n"
+            "not read as days, and why; then a line with the counts. Exit status 1\n"
+            "when there is any.\n"
+            "\n"
+            "  --password-file FILE  the password of encrypted days (see show)\n",
+            { kPasswordFile }, 1, 1, &CheckCommand },
+        { "export", "export BOOK DIR [--format markdown|html|text] [--password-file FILE]",
+            "Writes every day of the book into the new folder DIR (it must not exist,\n"
+            "or be empty): one file per day (2001-03-15.md, ...) and an index of the\n"
+            "days by month, in UTF-8. A picture is written beside its day byte for\n"
+            "byte (.jpg, .bmp); for HTML and Markdown a BMP picture is also written as\n"
+            "PNG and shown as such. On a failure nothing is left behind.\n"
+            "\n"
+            "  --format FORMAT       markdown (the default), html or text\n"
+            "  --password-file FILE  the password of encrypted days (see show)\n",
+            { { "--format", true, false }, kPasswordFile }, 2, 2, &ExportCommand },
+    };
+    return commands;
+}
+
+constexpr const char* kOverview = "usage: kivbook COMMAND ARGUMENTS...\n"
+                                  "\n"
+                                  "Works on the diary books of ＫＩＶの日記 without its windows.\n"
+                                  "\n"
+                                  "commands:\n"
+                                  "  list    BOOK                 the book's days, one yyyy/mm/dd a line\n"
+                                  "  show    BOOK DATE            one day's schedule, memo, weather, temperature,\n"
+                                  "                               diary and picture\n"
+                                  "  search  BOOK KEYWORD...      the days that hold up to three keywords\n"
+                                  "  put     BOOK DATE [options]  write one day into the book\n"
+                                  "  delete  BOOK DATE            remove one day from the book\n"
+                                  "  repair  BOOK                 repair a damaged book\n"
+                                  "  check   BOOK                 read every day; list what does not read\n"
+                                  "  export  BOOK DIR             every day as Markdown, HTML or text files\n"
+                                  "\n"
+                                  "DATE is yyyy/mm/dd or yyyymmdd. Texts on the command line, in files and on\n"
+                                  "the output are UTF-8. \"kivbook COMMAND --help\" tells more.\n"
+                                  "\n"
+                                  "exit status: 0 done, 1 a problem with the book or the day, 2 wrong usage\n";
+
+void PrintCommandHelp(std::ostream& out, const Command& command)
+{
+    out << "usage: kivbook " << command.synopsis << "\n\n" << command.description;
+}
+
+int UsageFailure(std::ostream& err, const std::string& text, const Command* command)
+{
+    err << "kivbook: " << text << '\n';
+    if (command)
+        err << "usage: kivbook " << command->synopsis << "\n(kivbook " << command->name << " --help tells more)\n";
+    else
+        err << kOverview;
+    return 2;
+}
+
+int RunCommand(const Command& command, const std::vector<std::string>& words, std::ostream& out, std::ostream& err)
+{
+    ConsolePrompts prompts(err);
+    try {
+        const Arguments arguments = Arguments::Parse(words, command.options);
+        const std::size_t count = arguments.Positionals().size();
+        if (count < command.minPositionals)
+            throw UsageError(count == 0 ? "no book given" : "too few arguments");
+        if (count > command.maxPositionals)
+            throw UsageError("too many arguments");
+        CommandContext context { arguments, out, prompts };
+        const int status = command.run(context);
+        out.flush();
+        // A failure that a signal caused (the password prompt cut short)
+        // reads as the interruption it was.
+        if (status != 0 && InterruptRequested())
+            throw Interrupted();
+        return status;
+    } catch (const UsageError& error) {
+        out.flush();
+        return UsageFailure(err, error.what(), &command);
+    } catch (const Interrupted&) {
+        out.flush();
+        prompts.Print("interrupted");
+        return InterruptExitStatus();
+    } catch (const Failure& error) {
+        out.flush();
+        prompts.Print(error.what());
+    } catch (const Error& error) {
+        // The program's own errors read as its general error report shows them.
+        out.flush();
+        prompts.Print(ErrorReportText(error.what()));
+    } catch (const std::bad_alloc&) {
+        out.flush();
+        prompts.Print("out of memory");
+    } catch (const std::exception& error) {
+        out.flush();
+        prompts.Print(error.what());
+    }
+    return 1;
+}
+
+} // namespace
+
+int Run(const std::vector<std::string>& words, std::ostream& out, std::ostream& err)
+{
+    if (words.empty())
+        return UsageFailure(err, "no command given", nullptr);
+    const std::string& name = words.front();
+    if (name == "--help" || name == "-h" || name == "help") {
+        if (words.size() > 1) {
+            for (const Command& command : Commands())
+                if (words[1] == command.name) {
+                    PrintCommandHelp(out, command);
+                    return 0;
+                }
+        }
+        out << kOverview;
+        return 0;
+    }
+    if (name == "--version") {
+        out << "kivbook " << kAppTitle << '\n';
+        return 0;
+    }
+    const auto& commands = Commands();
+    auto command = std::find_if(commands.begin(), commands.end(), [&](const Command& c) { return name == c.name; });
+    if (command == commands.end())
+        return UsageFailure(err, "unknown command '" + name + "'", nullptr);
+    const std::vector<std::string> rest(words.begin() + 1, words.end());
+    if (AsksForHelp(rest)) {
+        PrintCommandHelp(out, *command);
+        return 0;
+    }
+    return RunCommand(*command, rest, out, err);
+}
+
+} // namespace kiv::kivbook

@@ -1,0 +1,262 @@
+// The commands that only read a book: list, show, search, check.
+#include "Archive.h"
+#include "BookSearch.h"
+#include "BookSession.h"
+#include "Commands.h"
+#include "ConsolePrompts.h"
+#include "Cp932.h"
+#include "Dates.h"
+#include "Error.h"
+#include "Interrupt.h"
+#include "TextForms.h"
+
+#include <ostream>
+#include <set>
+
+namespace kiv::kivbook {
+namespace {
+
+// ASCII letters in lower case, the second byte of a double-byte character
+// left alone: the book's names compare so.
+std::string FoldedCase(std::string name)
+{
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        unsigned char byte = static_cast<unsigned char>(name[i]);
+        if (IsCp932LeadByte(byte))
+            ++i;
+        else if (byte >= 'A' && byte <= 'Z')
+            name[i] = static_cast<char>(byte - 'A' + 'a');
+    }
+    return name;
+}
+
+void PrintReading(ConsolePrompts& prompts, const BookSession::Reading& reading)
+{
+    for (const std::string& message : reading.messages)
+        prompts.Print(message);
+}
+
+// "label: text", or the label alone and the text's lines indented below it
+// when the text has several lines.
+void PrintField(std::ostream& out, const std::string& label, const std::string& text)
+{
+    if (text.find('\n') == std::string::npos) {
+        out << label;
+        if (!text.empty())
+            out << ' ' << text;
+        out << '\n';
+        return;
+    }
+    out << label << '\n';
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        out << "  " << text.substr(start, end - start) << '\n';
+        start = end + 1;
+    }
+}
+
+std::string PictureKindName(std::int32_t kind)
+{
+    switch (kind) {
+    case TDayBook::kBmp:
+        return "BMP";
+    case TDayBook::kJpeg:
+        return "JPEG";
+    default:
+        return "kind " + std::to_string(kind);
+    }
+}
+
+void PrintDay(std::ostream& out, const TDayBook& day, bool hex)
+{
+    auto text = [hex](const std::string& stored) { return hex ? Hex(stored) : ShownText(stored); };
+    for (int row = 1; row <= TDayBook::kScheduleRows; ++row)
+        PrintField(out, std::to_string(row + 7) + ":00", text(day.Schedule(row)));
+    PrintField(out, "memo:", text(day.ScheduleMemo));
+    PrintField(out, "weather:", text(day.Weather));
+    PrintField(out, "temperature:", text(day.Temperature));
+    PrintField(out, "diary:", text(day.Diary));
+    if (day.PhotoSize() > 0)
+        out << "picture: " << PictureKindName(day.PhotoKind()) << ", " << day.PhotoSize() << " bytes\n";
+    else
+        out << "picture: none\n";
+}
+
+void PrintDayJson(std::ostream& out, const Date& date, const TDayBook& day, bool hex)
+{
+    auto text = [hex](const std::string& stored) { return JsonString(hex ? Hex(stored) : ShownText(stored)); };
+    out << "{\"date\":" << JsonString(DateListLine(date)) << ",\"schedule\":[";
+    for (int row = 1; row <= TDayBook::kScheduleRows; ++row)
+        out << (row > 1 ? "," : "") << text(day.Schedule(row));
+    out << "],\"scheduleMemo\":" << text(day.ScheduleMemo) << ",\"weather\":" << text(day.Weather)
+        << ",\"temperature\":" << text(day.Temperature) << ",\"diary\":" << text(day.Diary) << ",\"picture\":";
+    if (day.PhotoSize() > 0)
+        out << "{\"kind\":" << day.PhotoKind() << ",\"size\":" << day.PhotoSize() << ",\"sha256\":\""
+            << Sha256Hex(day.PhotoData()) << "\"}";
+    else
+        out << "null";
+    out << "}\n";
+}
+
+} // namespace
+
+Date DateArgument(const std::string& text)
+{
+    std::optional<Date> date = ParseDate(text);
+    if (!date)
+        throw UsageError("'" + text + "' is not a date (yyyy/mm/dd or yyyymmdd)");
+    return *date;
+}
+
+SessionSettings SettingsFor(const CommandContext& context)
+{
+    SessionSettings settings;
+    settings.book = context.arguments.Positionals().at(0);
+    settings.passwordFile = context.arguments.Value("--password-file").value_or("");
+    settings.verbose = context.arguments.Has("--verbose");
+    return settings;
+}
+
+int ListCommand(CommandContext& context)
+{
+    BookSession session(context.prompts, SettingsFor(context));
+    session.RequireBook();
+    const int errorsBefore = context.prompts.ErrorCount();
+    const std::string list = archive::DateListText(session.Book());
+    if (context.prompts.ErrorCount() != errorsBefore)
+        throw Failure(session.ShownBook() + ": the book's days cannot be listed");
+    context.out << ShownText(list);
+    return 0;
+}
+
+int ShowCommand(CommandContext& context)
+{
+    const Date date = DateArgument(context.arguments.Positionals().at(1));
+    BookSession session(context.prompts, SettingsFor(context));
+    session.RequireBook();
+    session.RequireDay(DayFileName(date), DateListLine(date));
+
+    TDayBook day;
+    BookSession::Reading reading = session.ReadDay(DayFileName(date), day);
+    if (!reading.ok) {
+        PrintReading(context.prompts, reading);
+        return 1;
+    }
+    // A picture of the older "Photo.Data" form is shown as the picture
+    // window shows it: as a BMP payload.
+    day.ConvertPhotoBitmap();
+    const bool hex = context.arguments.Has("--hex");
+    if (context.arguments.Has("--json"))
+        PrintDayJson(context.out, date, day, hex);
+    else
+        PrintDay(context.out, day, hex);
+    return 0;
+}
+
+int SearchCommand(CommandContext& context)
+{
+    const std::vector<std::string>& words = context.arguments.Positionals();
+    std::string keywords[3];
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        // The window's fields: a keyword field is usable only when the one
+        // above it holds text.
+        if (i > 1 && words[i - 1].empty() && !words[i].empty())
+            throw UsageError("an empty keyword cannot come before another one");
+        try {
+            keywords[i - 1] = Cp932FromUtf8(words[i]);
+        } catch (const Error& error) {
+            throw Failure("keyword '" + words[i] + "': " + error.what());
+        }
+    }
+    if (keywords[0].empty())
+        throw UsageError("キーワードが書き込まれていないと、検索できません。");
+
+    BookSession session(context.prompts, SettingsFor(context));
+    session.RequireBook();
+
+    // The search window's own loop; its result list becomes the output.
+    class Printer final : public SearchObserver {
+    public:
+        explicit Printer(std::ostream& out)
+            : out_(out)
+        {
+        }
+        void Started(std::size_t) override { }
+        void Hit(const std::string& resultLine) override
+        {
+            out_ << Utf8FromCp932(resultLine) << '\n';
+            ++hits;
+        }
+        bool DayDone(std::size_t) override { return !InterruptRequested(); }
+        int hits = 0;
+
+    private:
+        std::ostream& out_;
+    } printer(context.out);
+
+    const int errorsBefore = context.prompts.ErrorCount();
+    switch (SearchBook(session.Book(), keywords[0], keywords[1], keywords[2], printer)) {
+    case SearchEnd::Completed:
+        // A book that cannot be listed searches as an empty one; the archive
+        // layer has said why.
+        if (context.prompts.ErrorCount() != errorsBefore)
+            throw Failure(session.ShownBook() + ": the book's days cannot be listed");
+        context.out << printer.hits << "件ヒットしました。\n";
+        return 0;
+    case SearchEnd::ExtractFailed:
+        if (context.prompts.LastError() == archive::ExtractErrorMessage(0x800A) && session.Password().Given())
+            context.prompts.Print("the password given does not open every day");
+        context.prompts.Print(session.ShownBook() + "の検索に失敗しました。");
+        return 1;
+    case SearchEnd::Stopped:
+        break;
+    }
+    throw Interrupted();
+}
+
+int CheckCommand(CommandContext& context)
+{
+    BookSession session(context.prompts, SettingsFor(context));
+    session.RequireBook();
+    const std::vector<std::string> members = session.Members();
+    int problems = 0;
+    auto report = [&](const std::string& member, const std::string& why) {
+        context.out << Utf8FromCp932(member) << ": " << why << '\n';
+        ++problems;
+    };
+
+    for (const std::string& member : members) {
+        TDayBook day;
+        BookSession::Reading reading = session.ReadDay(member, day);
+        if (!reading.ok) {
+            std::string why;
+            for (const std::string& message : reading.messages)
+                why += (why.empty() ? "" : " / ") + message;
+            report(member, why);
+        } else if (!DateOfMember(member)) {
+            report(member, "reads, but its name is not a date (yyyymmdd.DAY)");
+        }
+    }
+
+    // Members that the date list passes over are not days of the book.
+    std::set<std::string> listed;
+    for (const std::string& member : members)
+        listed.insert(FoldedCase(member));
+    for (const std::string& member : session.AllMembers()) {
+        std::string name = member;
+        // The date list drops trailing blanks and control characters.
+        while (!name.empty() && static_cast<unsigned char>(name.back()) <= ' ')
+            name.pop_back();
+        if (!listed.count(FoldedCase(name)))
+            report(member, "not a day file (the program does not list it)");
+    }
+
+    context.out << members.size() << (members.size() == 1 ? " day" : " days") << " checked, " << problems
+                << (problems == 1 ? " problem" : " problems") << '\n';
+    return problems == 0 ? 0 : 1;
+}
+
+} // namespace kiv::kivbook

@@ -1,0 +1,171 @@
+// The commands that change a book: put, delete, repair.
+#include "Archive.h"
+#include "Commands.h"
+#include "ConsolePrompts.h"
+#include "Error.h"
+#include "Files.h"
+#include "TemporaryFolder.h"
+#include "TextForms.h"
+
+#include <iostream>
+#include <iterator>
+#include <limits>
+#include <set>
+
+namespace kiv::kivbook {
+namespace {
+
+// A text of an option, as the record stores it.
+std::string Stored(const std::string& option, const std::string& utf8)
+{
+    try {
+        return StoredText(utf8);
+    } catch (const Error& error) {
+        throw Failure(option + ": " + error.what());
+    }
+}
+
+// A whole file, or standard input for "-".
+std::string ReadTextFile(const std::string& path)
+{
+    if (path == "-") {
+        std::string text { std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>() };
+        if (std::cin.bad())
+            throw Failure("standard input cannot be read");
+        return text;
+    }
+    std::vector<std::uint8_t> bytes = ReadWholeFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// The picture kind the program gives a file by its name's extension.
+std::int32_t PictureKind(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t dot = path.find_last_of('.');
+    std::string extension;
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+        extension = path.substr(dot);
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    if (extension == ".bmp")
+        return TDayBook::kBmp;
+    if (extension == ".jpg" || extension == ".jpeg")
+        return TDayBook::kJpeg;
+    throw UsageError("--picture: the file's name must end in .bmp, .jpg or .jpeg");
+}
+
+void SetSchedule(TDayBook& day, const std::vector<std::string>& entries)
+{
+    std::set<int> hours;
+    for (const std::string& entry : entries) {
+        const std::size_t equals = entry.find('=');
+        const std::string hour = entry.substr(0, equals);
+        int value = 0;
+        bool digits = !hour.empty() && hour.size() <= 2;
+        for (char c : hour) {
+            digits = digits && c >= '0' && c <= '9';
+            value = value * 10 + (c - '0');
+        }
+        if (equals == std::string::npos || !digits || value < 8 || value > 18)
+            throw UsageError("--schedule takes H=TEXT with H from 8 to 18, not '" + entry + "'");
+        if (!hours.insert(value).second)
+            throw UsageError("--schedule gives " + std::to_string(value) + ":00 twice");
+        day.SetSchedule(value - 7, Stored("--schedule " + hour, entry.substr(equals + 1)));
+    }
+}
+
+bool IsEmpty(const TDayBook& day)
+{
+    for (int row = 1; row <= TDayBook::kScheduleRows; ++row)
+        if (!day.Schedule(row).empty())
+            return false;
+    return day.ScheduleMemo.empty() && day.Weather.empty() && day.Temperature.empty() && day.Diary.empty()
+        && day.PhotoSize() <= 0;
+}
+
+// The day the options describe.
+TDayBook DayFromOptions(const Arguments& arguments)
+{
+    TDayBook day;
+    SetSchedule(day, arguments.Values("--schedule"));
+    if (auto memo = arguments.Value("--memo-file"))
+        day.ScheduleMemo = Stored("--memo-file", ReadTextFile(*memo));
+    if (auto weather = arguments.Value("--weather"))
+        day.Weather = Stored("--weather", *weather);
+    if (auto temperature = arguments.Value("--temperature"))
+        day.Temperature = Stored("--temperature", *temperature);
+    if (auto diary = arguments.Value("--diary-file"))
+        day.Diary = Stored("--diary-file", ReadTextFile(*diary));
+    if (auto picture = arguments.Value("--picture")) {
+        const std::int32_t kind = PictureKind(*picture);
+        std::vector<std::uint8_t> bytes = ReadWholeFile(*picture);
+        if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+            throw Failure(*picture + ": the picture is too large");
+        day.SetPhotoData(bytes.data(), static_cast<std::int32_t>(bytes.size()), kind);
+    }
+    return day;
+}
+
+// The exit status of a writing operation; a failure (the archive layer has
+// reported it) is explained with the Zip library's own words.
+int Succeeded(BookSession& session, bool ok)
+{
+    if (ok)
+        return 0;
+    session.ExplainZipFailure();
+    return 1;
+}
+
+} // namespace
+
+int PutCommand(CommandContext& context)
+{
+    const Arguments& arguments = context.arguments;
+    const Date date = DateArgument(arguments.Positionals().at(1));
+    int fromStandardInput = 0;
+    for (const char* option : { "--diary-file", "--memo-file", "--password-file" })
+        fromStandardInput += arguments.Value(option) == "-";
+    if (fromStandardInput > 1)
+        throw UsageError("standard input can feed only one of --diary-file, --memo-file and --password-file");
+    if (arguments.Has("--password-file") && !arguments.Has("--encrypt"))
+        throw UsageError("--password-file is for --encrypt");
+
+    const TDayBook day = DayFromOptions(arguments);
+    if (IsEmpty(day))
+        throw Failure("the day would be empty: nothing written (to remove a day, use delete)");
+
+    // The day file goes through a working directory of its own, as the
+    // program's day files go through its working directory.
+    TemporaryFolder folder(SystemTemporaryFolder(), "kivbook-");
+    SessionSettings settings = SettingsFor(context);
+    settings.purpose = ConsolePassword::Purpose::Encrypt;
+    settings.encrypt = arguments.Has("--encrypt");
+    settings.workingDirectory = folder.Path();
+    BookSession session(context.prompts, settings);
+
+    MemoryStream stream;
+    day.Write(stream);
+    const std::string dayFile = folder.Path() + "/" + DayFileName(date);
+    stream.SaveToFile(dayFile);
+    return Succeeded(session, archive::AddDayFile(session.Book(), dayFile));
+}
+
+int DeleteCommand(CommandContext& context)
+{
+    const Date date = DateArgument(context.arguments.Positionals().at(1));
+    BookSession session(context.prompts, SettingsFor(context));
+    session.RequireBook();
+    session.RequireDay(DayFileName(date), DateListLine(date));
+    return Succeeded(session, archive::DeleteDay(session.Book(), DayFileName(date)));
+}
+
+int RepairCommand(CommandContext& context)
+{
+    BookSession session(context.prompts, SettingsFor(context));
+    session.RequireBook();
+    return Succeeded(session, archive::RepairBook(session.Book()));
+}
+
+} // namespace kiv::kivbook

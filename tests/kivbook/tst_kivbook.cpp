@@ -1,0 +1,580 @@
+#include "Archive.h"
+#include "Cp932.h"
+#include "ScriptedPrompts.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+#include <zlib.h>
+
+using namespace kiv;
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+QByteArray Hex(const char* bytes)
+{
+    return QByteArray(bytes).toHex();
+}
+
+// A 2 x 2 picture, 24 bits, rows bottom-up and padded to four bytes:
+// red and green on top, blue and white below.
+QByteArray TwoByTwoBmp()
+{
+    QByteArray bmp = QByteArray::fromHex("424d46000000000000003600000028000000"
+                                         "020000000200000001001800000000001000000000000000000000000000000000000000");
+    bmp += QByteArray::fromHex("ff0000ffffff0000"); // blue, white, padding
+    bmp += QByteArray::fromHex("0000ff00ff000000"); // red, green, padding
+    return bmp;
+}
+
+// The pixel rows of a PNG that EncodePng-style files hold (8-bit RGB, no
+// interlace), each row without its filter byte; empty when it is none.
+QByteArray PngPixels(const QByteArray& png, int& width, int& height)
+{
+    if (!png.startsWith("\x89PNG\r\n\x1a\n"))
+        return {};
+    QByteArray data;
+    int at = 8;
+    while (at + 8 <= png.size()) {
+        const quint32 length = qFromBigEndian<quint32>(png.constData() + at);
+        const QByteArray type = png.mid(at + 4, 4);
+        const QByteArray body = png.mid(at + 8, int(length));
+        const quint32 crc = qFromBigEndian<quint32>(png.constData() + at + 8 + length);
+        if (crc != crc32(0, reinterpret_cast<const Bytef*>(png.constData() + at + 4), length + 4))
+            return {};
+        if (type == "IHDR") {
+            width = int(qFromBigEndian<quint32>(body.constData()));
+            height = int(qFromBigEndian<quint32>(body.constData() + 4));
+            if (body.mid(8, 5) != QByteArray::fromHex("0802000000"))
+                return {};
+        } else if (type == "IDAT") {
+            data += body;
+        }
+        at += 12 + int(length);
+    }
+    uLongf size = uLongf(width * 3 + 1) * uLongf(height);
+    QByteArray raw(int(size), '\0');
+    if (uncompress(reinterpret_cast<Bytef*>(raw.data()), &size, reinterpret_cast<const Bytef*>(data.constData()),
+            uLong(data.size()))
+        != Z_OK)
+        return {};
+    QByteArray pixels;
+    for (int y = 0; y < height; ++y) {
+        if (raw[y * (width * 3 + 1)] != 0)
+            return {}; // only filter type 0 is expected
+        pixels += raw.mid(y * (width * 3 + 1) + 1, width * 3);
+    }
+    return pixels;
+}
+
+} // namespace
+
+// The built kivbook, run on books in a temporary folder.
+class KivbookTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir temp;
+    QString book;
+
+    QString Path(const QString& name) const { return temp.filePath(name); }
+
+    Run Kivbook(const QStringList& arguments, const QByteArray& input = {})
+    {
+        QProcess process;
+        process.setWorkingDirectory(temp.path());
+        // Temporary files go to a folder of the test's own, to see them go.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("TMPDIR", Path("tmp"));
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(KIVBOOK_PATH), arguments);
+        if (!process.waitForStarted())
+            qFatal("kivbook does not start");
+        process.write(input);
+        process.closeWriteChannel();
+        if (!process.waitForFinished(120000))
+            qFatal("kivbook does not end");
+        Run run;
+        run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        run.out = process.readAllStandardOutput();
+        run.err = process.readAllStandardError();
+        // In the sanitizer build a finding ends kivbook with status 1 too.
+        if (run.err.contains("Sanitizer") || run.err.contains("runtime error:"))
+            qFatal("kivbook %s: %s", qPrintable(arguments.join(' ')), run.err.constData());
+        return run;
+    }
+
+    // Puts a day and fails the test when that does not work.
+    void Put(const QString& date, const QStringList& options)
+    {
+        Run run = Kivbook(QStringList { "put", book, date } + options);
+        QVERIFY2(run.status == 0, run.err.constData());
+    }
+
+    // Adds files of arbitrary content to the book through the program's own
+    // add operation.
+    void AddMember(const QString& name, const QByteArray& bytes)
+    {
+        QDir(temp.path()).mkpath("work");
+        WriteFile(Path("work/" + name), bytes);
+        ScriptedPrompts prompts;
+        archive::Host host;
+        host.prompts = &prompts;
+        host.workingDirectory = Path("work").toStdString();
+        archive::SetHost(host);
+        QVERIFY(archive::AddDayFile(book.toStdString(), name.toStdString()));
+        QVERIFY(prompts.shown().empty());
+        archive::SetHost({});
+    }
+
+    // The member's bytes as the command-line unzip tool reads them.
+    QByteArray Unzipped(const QString& member, const QString& password = {})
+    {
+        const QString unzip = QStandardPaths::findExecutable("unzip");
+        if (unzip.isEmpty())
+            return "(no unzip)";
+        QProcess process;
+        QStringList arguments { "-p" };
+        if (!password.isEmpty())
+            arguments << "-P" << password;
+        process.start(unzip, arguments << book << member);
+        process.waitForFinished();
+        return process.exitCode() == 0 ? process.readAllStandardOutput() : QByteArray("(unzip failed)");
+    }
+
+private slots:
+    void init()
+    {
+        QVERIFY(temp.isValid());
+        book = Path("日記 帳.KIV");
+        QDir dir(temp.path());
+        dir.removeRecursively();
+        QDir().mkpath(Path("tmp"));
+    }
+
+    void cleanup() { QVERIFY(QDir(Path("tmp")).isEmpty()); }
+
+    void putThenShowHexGivesTheStoredBytes()
+    {
+        // ～ is FULLWIDTH TILDE, 81 60 in code page 932 (not the wave dash).
+        WriteFile(Path("diary.txt"), "今日\n明日～");
+        WriteFile(Path("memo.txt"), QByteArray(256, 'm'));
+        Put("2001/03/15",
+            { "--weather", "晴れ", "--temperature", "25", "--diary-file", "diary.txt", "--memo-file", "memo.txt",
+                "--schedule", "8=会議", "--schedule", "18=帰宅" });
+
+        Run run = Kivbook({ "show", book, "20010315", "--hex" });
+        QCOMPARE(run.status, 0);
+        QByteArray expected = "8:00 " + Hex("\x89\xef\x8b\x63") + "\n";
+        for (int hour = 9; hour <= 17; ++hour)
+            expected += QByteArray::number(hour) + ":00\n";
+        expected += "18:00 " + Hex("\x8b\x41\x91\xee") + "\n";
+        expected += "memo: " + QByteArray(256, 'm').toHex() + "\n";
+        expected += "weather: " + Hex("\x90\xb0\x82\xea") + "\n";
+        expected += "temperature: 3235\n";
+        expected += "diary: " + Hex("\x8d\xa1\x93\xfa\r\n\x96\xbe\x93\xfa\x81\x60") + "\n";
+        expected += "picture: none\n";
+        QCOMPARE(run.out, expected);
+        QCOMPARE(run.err, QByteArray());
+
+        // The member is the day file, byte for byte, for any zip reader.
+        Put("2001/03/16", { "--weather", "晴れ" });
+        QCOMPARE(Unzipped("20010316.DAY"),
+            QByteArray::fromHex("54504630"
+                                "0854446179426f6f6b"
+                                "00"
+                                "07576561746865720604"
+                                "90b082ea"
+                                "0000"));
+    }
+
+    void showJsonAndText()
+    {
+        WriteFile(Path("diary.txt"), "\"quoted\"\ttab\nline");
+        WriteFile(Path("photo.JPEG"), "\xff\xd8 not really a JPEG \xff\xd9");
+        Put("2001/03/15", { "--diary-file", "diary.txt", "--picture", "photo.JPEG", "--schedule", "12=昼" });
+        const QByteArray sha
+            = QCryptographicHash::hash(ReadFile(Path("photo.JPEG")), QCryptographicHash::Sha256).toHex();
+
+        Run json = Kivbook({ "show", book, "2001/3/15", "--json" });
+        QCOMPARE(json.status, 0);
+        QCOMPARE(json.out,
+            "{\"date\":\"2001/03/15\",\"schedule\":[\"\",\"\",\"\",\"\",\"昼\",\"\",\"\",\"\",\"\",\"\",\"\"],"
+            "\"scheduleMemo\":\"\",\"weather\":\"\",\"temperature\":\"\","
+            "\"diary\":\"\\\"quoted\\\"\\ttab\\nline\",\"picture\":{\"kind\":2,\"size\":23,\"sha256\":\""
+                + sha + "\"}}\n");
+
+        Run text = Kivbook({ "show", book, "2001/03/15" });
+        QCOMPARE(text.status, 0);
+        QVERIFY(text.out.contains("\n12:00 昼\n"));
+        QVERIFY(text.out.contains("\ndiary:\n  \"quoted\"\ttab\n  line\n"));
+        QVERIFY(text.out.endsWith("picture: JPEG, 23 bytes\n"));
+    }
+
+    void putReplacesAndDeleteRemoves()
+    {
+        Put("2001/03/15", { "--weather", "雨" });
+        Put("2001/03/16", { "--weather", "雪" });
+        Put("2001/03/15", { "--temperature", "3" });
+        Run show = Kivbook({ "show", book, "2001/03/15" });
+        QVERIFY(show.out.contains("\nweather:\n"));
+        QVERIFY(show.out.contains("\ntemperature: 3\n"));
+        QCOMPARE(Kivbook({ "list", book }).out, QByteArray("2001/03/15\n2001/03/16\n"));
+
+        QCOMPARE(Kivbook({ "delete", book, "2001/03/15" }).status, 0);
+        QCOMPARE(Kivbook({ "list", book }).out, QByteArray("2001/03/16\n"));
+        Run again = Kivbook({ "delete", book, "2001/03/15" });
+        QCOMPARE(again.status, 1);
+        QVERIFY(again.err.contains("holds no day 2001/03/15"));
+        QCOMPARE(Kivbook({ "show", book, "2001/03/15" }).status, 1);
+    }
+
+    void failedWritesLeaveTheBookAsItWas()
+    {
+        WriteFile(book, "not a zip archive");
+        Run put = Kivbook({ "put", book, "2001/03/15", "--weather", "晴れ" });
+        QCOMPARE(put.status, 1);
+        QVERIFY(put.err.startsWith("kivbook: 圧縮中にエラーが発生しました。\n"));
+        QVERIFY(put.err.count('\n') >= 2); // and what the Zip library said
+        QCOMPARE(ReadFile(book), QByteArray("not a zip archive"));
+        QCOMPARE(Kivbook({ "delete", book, "2001/03/15" }).status, 1);
+        QCOMPARE(ReadFile(book), QByteArray("not a zip archive"));
+    }
+
+    void textCodePage932CannotHoldWritesNothing()
+    {
+        Run refused = Kivbook({ "put", book, "2001/03/15", "--weather", "☀" });
+        QCOMPARE(refused.status, 1);
+        QVERIFY2(refused.err.contains("--weather") && refused.err.contains("U+2600"), refused.err.constData());
+        QVERIFY(!QFile::exists(book));
+
+        Put("2001/03/15", { "--weather", "晴れ" });
+        const QByteArray before = ReadFile(book);
+        WriteFile(Path("diary.txt"), "한국어");
+        Run fromFile = Kivbook({ "put", book, "2001/03/15", "--diary-file", "diary.txt" });
+        QCOMPARE(fromFile.status, 1);
+        QVERIFY(fromFile.err.contains("U+D55C"));
+        QCOMPARE(ReadFile(book), before);
+        QCOMPARE(Kivbook({ "search", book, "晴れ☀" }).status, 1);
+    }
+
+    void listEqualsTheDateList()
+    {
+        for (const char* date : { "2001/12/24", "1999/01/01", "2001/02/03", "20000229" })
+            Put(date, { "--weather", date });
+        AddMember("abc.DAY", "junk");
+
+        ScriptedPrompts prompts;
+        archive::Host host;
+        host.prompts = &prompts;
+        archive::SetHost(host);
+        const std::string dateList = archive::DateListText(book.toStdString());
+        archive::SetHost({});
+
+        Run run = Kivbook({ "list", book });
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out.toStdString(), LfFromCrLf(dateList));
+        QCOMPARE(run.out, QByteArray("1999/01/01\n2000/02/29\n2001/02/03\n2001/12/24\nabc\n"));
+    }
+
+    void searchGivesTheResultLines_data()
+    {
+        QTest::addColumn<QStringList>("keywords");
+        QTest::addColumn<QByteArray>("expected");
+
+        QTest::newRow("one keyword, in diary and schedule")
+            << QStringList { "rain" } << QByteArray("2001/02/03\n2001/12/24\n2件ヒットしました。\n");
+        QTest::newRow("case counts") << QStringList { "Rain" } << QByteArray("2001/05/05\n1件ヒットしました。\n");
+        QTest::newRow("both keywords") << QStringList { "rain", "walk" }
+                                       << QByteArray("2001/02/03\n2001/12/24\n2件ヒットしました。\n");
+        QTest::newRow("one of two missing") << QStringList { "rain", "snow" } << QByteArray("0件ヒットしました。\n");
+        QTest::newRow("three keywords") << QStringList { "walk", "park", "rain" }
+                                        << QByteArray("2001/02/03\n1件ヒットしました。\n");
+        QTest::newRow("across the joining space")
+            << QStringList { "n w" } << QByteArray("2001/12/24\n1件ヒットしました。\n");
+        QTest::newRow("trail byte is no match") << QStringList { "\\" } << QByteArray("0件ヒットしました。\n");
+        QTest::newRow("double-byte keyword") << QStringList { "表" } << QByteArray("2001/05/05\n1件ヒットしました。\n");
+        QTest::newRow("memo and temperature")
+            << QStringList { "メモ", "30" } << QByteArray("2001/12/24\n1件ヒットしました。\n");
+    }
+
+    void searchGivesTheResultLines()
+    {
+        QFETCH(QStringList, keywords);
+        QFETCH(QByteArray, expected);
+
+        // 表 is 95 5C: its second byte is a backslash.
+        WriteFile(Path("a.txt"), "rain and walk in the park");
+        WriteFile(Path("b.txt"), "表");
+        WriteFile(Path("memo.txt"), "メモ");
+        Put("2001/12/24",
+            { "--schedule", "8=rain", "--schedule", "9=walk", "--memo-file", "memo.txt", "--temperature", "30" });
+        Put("2001/05/05", { "--weather", "Rain", "--diary-file", "b.txt" });
+        Put("2001/02/03", { "--diary-file", "a.txt" });
+
+        Run run = Kivbook(QStringList { "search", book } + keywords);
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out, expected);
+    }
+
+    void encryptedBooks()
+    {
+        WriteFile(Path("pw"), "秘密\n");
+        WriteFile(Path("wrong"), "himitsu\n");
+        Put("2002/01/01", { "--weather", "曇り", "--encrypt", "--password-file", "pw" });
+        Put("2002/01/02", { "--weather", "曇りのち晴れ" });
+
+        // Encrypted, with the password in code page 932 as the program's
+        // password dialog gives it.
+        {
+            struct Cp932Password : archive::PasswordSource {
+                bool AskPassword(std::string& password) override
+                {
+                    password = "\x94\xe9\x96\xa7"; // 秘密
+                    return true;
+                }
+            } password;
+            ScriptedPrompts prompts;
+            archive::Host host;
+            host.prompts = &prompts;
+            host.password = &password;
+            archive::SetHost(host);
+            MemberInfo info {};
+            QVERIFY(archive::OpenBookArchive(book.toStdString()));
+            QCOMPARE(archive::CurrentUnZip().FindFirst(archive::BookHandle, "20020101.DAY", &info), 0);
+            archive::CloseBookArchive();
+            QCOMPARE(info.uFlag & 1, 1u);
+            MemoryStream stream;
+            QVERIFY(archive::ExtractDay(book.toStdString(), "20020101.DAY", stream));
+            archive::SetHost({});
+            QCOMPARE(QByteArray(reinterpret_cast<const char*>(stream.Data()), int(stream.Size())),
+                QByteArray::fromHex("54504630"
+                                    "0854446179426f6f6b"
+                                    "00"
+                                    "07576561746865720604"
+                                    "93dc82e8"
+                                    "0000"));
+        }
+
+        Run show = Kivbook({ "show", book, "2002/01/01", "--password-file", "pw" });
+        QCOMPARE(show.status, 0);
+        QVERIFY(show.out.contains("weather: 曇り\n"));
+
+        Run fromInput = Kivbook({ "search", book, "曇り", "--password-file", "-" }, "秘密\n");
+        QCOMPARE(fromInput.status, 0);
+        QCOMPARE(fromInput.out, QByteArray("2002/01/01\n2002/01/02\n2件ヒットしました。\n"));
+
+        Run wrong = Kivbook({ "show", book, "2002/01/01", "--password-file", "wrong" });
+        QCOMPARE(wrong.status, 1);
+        QCOMPARE(wrong.out, QByteArray());
+        QVERIFY(wrong.err.contains("格納ファイルにパスワードがかかっています。"));
+        QVERIFY(wrong.err.contains("the password given does not open this day"));
+
+        // Standard input is a pipe here, never a terminal to ask on.
+        Run none = Kivbook({ "show", book, "2002/01/01" });
+        QCOMPARE(none.status, 1);
+        QVERIFY(none.err.contains("--password-file"));
+        // The plain day needs no password.
+        QCOMPARE(Kivbook({ "show", book, "2002/01/02" }).status, 0);
+
+        Run search = Kivbook({ "search", book, "曇り" });
+        QCOMPARE(search.status, 1);
+        QVERIFY(search.err.contains("日記 帳.KIVの検索に失敗しました。"));
+        QCOMPARE(search.out, QByteArray()); // no count line: the search did not end
+    }
+
+    void checkFindsMembersThatAreNotDays()
+    {
+        Put("2003/01/01", { "--weather", "晴れ" });
+        Put("2003/01/02", { "--weather", "雨" });
+        Run good = Kivbook({ "check", book });
+        QCOMPARE(good.status, 0);
+        QCOMPARE(good.out, QByteArray("2 days checked, 0 problems\n"));
+
+        AddMember("20030103.DAY", "not a day file");
+        AddMember("notes.txt", "hello");
+        Run bad = Kivbook({ "check", book });
+        QCOMPARE(bad.status, 1);
+        QCOMPARE(bad.out,
+            QByteArray("20030103.DAY: 不正なストリーム フォーマット.\n"
+                       "notes.txt: not a day file (the program does not list it)\n"
+                       "3 days checked, 2 problems\n"));
+    }
+
+    void repairMakesATruncatedBookReadable()
+    {
+        for (const char* date : { "2003/01/01", "2003/01/02", "2003/01/03" })
+            Put(date, { "--weather", date });
+        const QByteArray whole = ReadFile(book);
+        const int centralDirectory = whole.indexOf("PK\x01\x02");
+        QVERIFY(centralDirectory > 0);
+
+        // Cut off the central directory: every day's data is still there.
+        WriteFile(book, whole.left(centralDirectory));
+        Run broken = Kivbook({ "list", book });
+        QCOMPARE(broken.status, 1);
+        QVERIFY(broken.err.contains("選んだファイルは、書庫として正しくありません。"));
+
+        Run repair = Kivbook({ "repair", book });
+        QVERIFY2(repair.status == 0, repair.err.constData());
+        QCOMPARE(Kivbook({ "list", book }).out, QByteArray("2003/01/01\n2003/01/02\n2003/01/03\n"));
+        QCOMPARE(Kivbook({ "check", book }).status, 0);
+        QVERIFY(Kivbook({ "show", book, "2003/01/03" }).out.contains("weather: 2003/01/03\n"));
+    }
+
+    void exportWritesEveryFormat_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("extension");
+        QTest::addColumn<QByteArray>("scheduleRow");
+        QTest::addColumn<QByteArray>("pictureReference");
+
+        QTest::newRow("markdown") << "markdown"
+                                  << ".md" << QByteArray("| 8:00 | 会議 \\| 準備 |") << QByteArray("](2001-03-16.png)");
+        QTest::newRow("html") << "html"
+                              << ".html"
+                              << QByteArray("<td class=\"time\">8:00</td><td class=\"text\">会議 | 準備</td>")
+                              << QByteArray("<img src=\"2001-03-16.png\"");
+        QTest::newRow("text") << "text"
+                              << ".txt" << QByteArray(" 8:00 | 会議 | 準備\n")
+                              << QByteArray("画像：2001-03-16.bmp（BMP、70 バイト）");
+    }
+
+    void exportWritesEveryFormat()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, extension);
+        QFETCH(QByteArray, scheduleRow);
+        QFETCH(QByteArray, pictureReference);
+
+        const QByteArray jpeg = "\xff\xd8\xff\xe0 JPEG bytes \xff\xd9";
+        WriteFile(Path("p.bmp"), TwoByTwoBmp());
+        WriteFile(Path("p.jpg"), jpeg);
+        Put("2001/03/15", { "--schedule", "8=会議 | 準備", "--weather", "晴れ" });
+        Put("2001/03/16", { "--picture", "p.bmp" });
+        Put("2001/04/01", { "--picture", "p.jpg", "--weather", "<b>雨</b>" });
+
+        Run run = Kivbook({ "export", book, "out", "--format", format });
+        QVERIFY2(run.status == 0, run.err.constData());
+        QDir out(Path("out"));
+        QStringList expectedFiles { "2001-03-15" + extension, "2001-03-16" + extension, "2001-03-16.bmp",
+            "2001-04-01" + extension, "2001-04-01.jpg", "index" + extension };
+        if (format != "text")
+            expectedFiles << "2001-03-16.png";
+        expectedFiles.sort();
+        QCOMPARE(out.entryList(QDir::Files, QDir::Name), expectedFiles);
+
+        QVERIFY(ReadFile(out.filePath("2001-03-15" + extension)).contains(scheduleRow));
+        QVERIFY(ReadFile(out.filePath("2001-03-16" + extension)).contains(pictureReference));
+        QCOMPARE(ReadFile(out.filePath("2001-03-16.bmp")), TwoByTwoBmp());
+        QCOMPARE(ReadFile(out.filePath("2001-04-01.jpg")), jpeg);
+        if (format == "html")
+            QVERIFY(ReadFile(out.filePath("2001-04-01.html")).contains("天気：&lt;b&gt;雨&lt;/b&gt;"));
+        if (format != "text") {
+            int width = 0, height = 0;
+            QCOMPARE(PngPixels(ReadFile(out.filePath("2001-03-16.png")), width, height),
+                QByteArray::fromHex("ff0000"
+                                    "00ff00"
+                                    "0000ff"
+                                    "ffffff"));
+            QCOMPARE(width, 2);
+            QCOMPARE(height, 2);
+        }
+        const QByteArray index = ReadFile(out.filePath("index" + extension));
+        QVERIFY(index.contains("2001年03月") && index.contains("2001年04月"));
+        for (const char* day : { "2001-03-15", "2001-03-16", "2001-04-01" })
+            QVERIFY(index.contains(day + extension.toUtf8()));
+    }
+
+    void exportLeavesNothingOnFailure()
+    {
+        Put("2001/03/15", { "--weather", "晴れ" });
+        AddMember("20010316.DAY", "not a day file");
+        const QStringList before = QDir(temp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+
+        Run run = Kivbook({ "export", book, "out" });
+        QCOMPARE(run.status, 1);
+        QVERIFY(run.err.contains("2001/03/16 does not read"));
+        QCOMPARE(QDir(temp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
+
+        // A folder with something in it is never written into.
+        QDir(temp.path()).mkpath("full");
+        WriteFile(Path("full/keep.txt"), "mine");
+        Run full = Kivbook({ "export", book, "full" });
+        QCOMPARE(full.status, 1);
+        QCOMPARE(QDir(Path("full")).entryList(QDir::Files), QStringList { "keep.txt" });
+    }
+
+    void usage_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+
+        QTest::newRow("nothing") << QStringList {} << 2;
+        QTest::newRow("unknown command") << QStringList { "frob" } << 2;
+        QTest::newRow("no book") << QStringList { "list" } << 2;
+        QTest::newRow("too many") << QStringList { "list", "a.KIV", "b.KIV" } << 2;
+        QTest::newRow("not a date") << QStringList { "show", "a.KIV", "2001/02/30" } << 2;
+        QTest::newRow("unknown option") << QStringList { "show", "a.KIV", "20010101", "--fast" } << 2;
+        QTest::newRow("hour out of range") << QStringList { "put", "a.KIV", "20010101", "--schedule", "19=x" } << 2;
+        QTest::newRow("hour twice") << QStringList { "put", "a.KIV", "20010101", "--schedule", "9=x", "--schedule",
+            "9=y" } << 2;
+        QTest::newRow("picture kind") << QStringList { "put", "a.KIV", "20010101", "--picture", "p.gif" } << 2;
+        QTest::newRow("two from stdin") << QStringList { "put", "a.KIV", "20010101", "--diary-file", "-", "--memo-file",
+            "-" } << 2;
+        QTest::newRow("empty first keyword") << QStringList { "search", "a.KIV", "" } << 2;
+        QTest::newRow("gap in keywords") << QStringList { "search", "a.KIV", "a", "", "c" } << 2;
+        QTest::newRow("export format") << QStringList { "export", "a.KIV", "out", "--format", "pdf" } << 2;
+        QTest::newRow("no such book") << QStringList { "list", "a.KIV" } << 1;
+        QTest::newRow("empty day") << QStringList { "put", "a.KIV", "20010101" } << 1;
+    }
+
+    void usage()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        Run run = Kivbook(arguments);
+        QCOMPARE(run.status, status);
+        QCOMPARE(run.out, QByteArray());
+        QVERIFY(run.err.startsWith("kivbook: "));
+        QCOMPARE(run.err.contains("usage: kivbook"), status == 2);
+        QVERIFY(!QFile::exists(Path("a.KIV")));
+    }
+
+    void everyCommandHasHelp()
+    {
+        for (const char* command : { "list", "show", "search", "put", "delete", "repair", "check", "export" }) {
+            Run run = Kivbook({ command, "--help" });
+            QCOMPARE(run.status, 0);
+            QVERIFY2(run.out.startsWith(QByteArray("usage: kivbook ") + command), command);
+        }
+        QCOMPARE(Kivbook({ "--help" }).status, 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(KivbookTest)
+#include "tst_kivbook.moc"

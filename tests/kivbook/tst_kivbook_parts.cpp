@@ -1,0 +1,280 @@
+#include "Arguments.h"
+#include "Dates.h"
+#include "Png.h"
+#include "TextForms.h"
+
+#include <QCryptographicHash>
+#include <QTest>
+#include <QtEndian>
+
+using namespace kiv::kivbook;
+
+namespace {
+
+QByteArray U16(quint16 value)
+{
+    QByteArray bytes(2, '\0');
+    qToLittleEndian(value, bytes.data());
+    return bytes;
+}
+
+QByteArray U32(quint32 value)
+{
+    QByteArray bytes(4, '\0');
+    qToLittleEndian(value, bytes.data());
+    return bytes;
+}
+
+// A BMP file with a 40-byte header (or the 12-byte one of the oldest
+// files); extra is what follows the header: masks, colour table.
+QByteArray Bmp(int width, int height, int bits, quint32 compression, const QByteArray& extra, const QByteArray& pixels,
+    bool coreHeader = false)
+{
+    QByteArray header;
+    if (coreHeader) {
+        header = U32(12) + U16(quint16(width)) + U16(quint16(height)) + U16(1) + U16(quint16(bits));
+    } else {
+        header = U32(40) + U32(quint32(width)) + U32(quint32(height)) + U16(1) + U16(quint16(bits)) + U32(compression)
+            + U32(quint32(pixels.size())) + U32(0) + U32(0) + U32(0) + U32(0);
+    }
+    const quint32 offset = quint32(14 + header.size() + extra.size());
+    return "BM" + U32(offset + quint32(pixels.size())) + U32(0) + U32(offset) + header + extra + pixels;
+}
+
+// Colour table entries: blue, green, red, reserved.
+QByteArray Palette(std::initializer_list<const char*> rgbHex)
+{
+    QByteArray table;
+    for (const char* rgb : rgbHex) {
+        const QByteArray colour = QByteArray::fromHex(rgb);
+        table += colour.mid(2, 1) + colour.mid(1, 1) + colour.mid(0, 1) + '\0';
+    }
+    return table;
+}
+
+std::vector<std::uint8_t> Bytes(const QByteArray& bytes)
+{
+    return { bytes.begin(), bytes.end() };
+}
+
+} // namespace
+
+// The pieces of kivbook written for it alone: the BMP reader behind the PNG
+// pictures of an export, the picture digest of show --json, the escaping of
+// exported and printed texts, dates and options.
+class KivbookPartsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void decodesBmp_data()
+    {
+        QTest::addColumn<QByteArray>("bmp");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QByteArray>("rgb"); // top row first
+
+        // Rows are stored bottom-up and padded to four bytes.
+        QTest::newRow("1 bit") << Bmp(3, 2, 1, 0, Palette({ "000000", "ffffff" }),
+            QByteArray::fromHex("a0000000"
+                                "40000000"))
+                               << 3
+                               << QByteArray::fromHex("000000ffffff000000"
+                                                      "ffffff000000ffffff");
+        QTest::newRow("4 bits") << Bmp(3, 1, 4, 0, Palette({ "000000", "ff0000", "00ff00" }) + QByteArray(13 * 4, '\0'),
+            QByteArray::fromHex("1200"
+                                "0000"))
+                                << 3 << QByteArray::fromHex("ff000000ff00000000");
+        // The table holds two colours; an index beyond it shows black.
+        QByteArray eightBit = Bmp(3, 1, 8, 0, Palette({ "102030", "405060" }), QByteArray::fromHex("00010500"));
+        eightBit.replace(46, 4, U32(2)); // colours used
+        QTest::newRow("8 bits, short table") << eightBit << 3 << QByteArray::fromHex("102030405060000000");
+        QTest::newRow("16 bits 5-5-5") << Bmp(2, 1, 16, 0, {}, U16(0x7C00) + U16(0x001F)) << 2
+                                       << QByteArray::fromHex("ff00000000ff");
+        QTest::newRow("16 bits 5-6-5 fields") << Bmp(2, 1, 16, 3, U32(0xF800) + U32(0x07E0) + U32(0x001F),
+            U16(0x07E0) + U16(0x8000)) << 2 << QByteArray::fromHex("00ff00840000");
+        QTest::newRow("24 bits top-down") << Bmp(1, -2, 24, 0, {},
+            QByteArray::fromHex("0000ff00"
+                                "ff000000"))
+                                          << 1
+                                          << QByteArray::fromHex("ff0000"
+                                                                 "0000ff");
+        QTest::newRow("32 bits, fourth byte unused")
+            << Bmp(1, 1, 32, 0, {}, QByteArray::fromHex("102030ff")) << 1 << QByteArray::fromHex("302010");
+        QTest::newRow("core header") << Bmp(1, 1, 24, 0, {}, QByteArray::fromHex("01020300"), true) << 1
+                                     << QByteArray::fromHex("030201");
+    }
+
+    void decodesBmp()
+    {
+        QFETCH(QByteArray, bmp);
+        QFETCH(int, width);
+        QFETCH(QByteArray, rgb);
+        std::optional<RgbImage> image = DecodeBmp(Bytes(bmp));
+        QVERIFY(image);
+        QCOMPARE(int(image->width), width);
+        QCOMPARE(int(image->height), rgb.size() / 3 / width);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(image->pixels.data()), int(image->pixels.size())), rgb);
+    }
+
+    void keepsWhatItCannotDecode_data()
+    {
+        QTest::addColumn<QByteArray>("bmp");
+
+        QTest::newRow("run-length encoded") << Bmp(2, 1, 8, 1, Palette({ "000000" }), QByteArray::fromHex("02000001"));
+        QTest::newRow("pixels cut short") << Bmp(4, 4, 24, 0, {}, QByteArray(40, '\x7f'));
+        QTest::newRow("not BM") << QByteArray("XY") + Bmp(1, 1, 24, 0, {}, QByteArray(4, '\0')).mid(2);
+        QTest::newRow("no width") << Bmp(0, 1, 24, 0, {}, QByteArray(4, '\0'));
+        QTest::newRow("2 bits") << Bmp(1, 1, 2, 0, Palette({ "000000" }), QByteArray(4, '\0'));
+        // Claims a picture far larger than the file: nothing is allocated.
+        QTest::newRow("huge") << Bmp(100000, 100000, 24, 0, {}, QByteArray(16, '\0'));
+        QTest::newRow("header cut short") << Bmp(1, 1, 24, 0, {}, QByteArray(4, '\0')).left(30);
+    }
+
+    void keepsWhatItCannotDecode()
+    {
+        QFETCH(QByteArray, bmp);
+        QVERIFY(!DecodeBmp(Bytes(bmp)));
+    }
+
+    void pngHoldsThePixels()
+    {
+        RgbImage image { 2, 1, { 1, 2, 3, 4, 5, 6 } };
+        const std::vector<std::uint8_t> png = EncodePng(image);
+        const QByteArray bytes(reinterpret_cast<const char*>(png.data()), int(png.size()));
+        QVERIFY(bytes.startsWith("\x89PNG\r\n\x1a\n"));
+        QCOMPARE(bytes.mid(8, 21),
+            QByteArray::fromHex("0000000d49484452"
+                                "00000002"
+                                "00000001"
+                                "0802000000"));
+        QVERIFY(bytes.endsWith(QByteArray::fromHex("0000000049454e44ae426082")));
+    }
+
+    void sha256MatchesAnotherImplementation()
+    {
+        // Every length around the 56- and 64-byte block boundaries.
+        for (int length = 0; length <= 200; ++length) {
+            QByteArray bytes(length, '\0');
+            for (int i = 0; i < length; ++i)
+                bytes[i] = char(i * 31 + 7);
+            QCOMPARE(QByteArray::fromStdString(Sha256Hex(Bytes(bytes))),
+                QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+        }
+        QCOMPARE(
+            Sha256Hex(Bytes("abc")), std::string("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+    }
+
+    void markdownShowsTextAsItStands_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("markdown");
+
+        QTest::newRow("heading") << "# not a heading"
+                                 << "\\# not a heading";
+        QTest::newRow("numbered list") << "12. not a list"
+                                       << "12\\. not a list";
+        QTest::newRow("bullet") << "- not a list"
+                                << "\\- not a list";
+        QTest::newRow("dash inside a line") << "a - b"
+                                            << "a - b";
+        QTest::newRow("emphasis") << "*bold* _it_"
+                                  << "\\*bold\\* \\_it\\_";
+        QTest::newRow("html") << "a<b>&c"
+                              << "a\\<b\\>\\&c";
+        QTest::newRow("line breaks are hard breaks") << "one\ntwo"
+                                                     << "one\\\ntwo";
+        QTest::newRow("paragraphs stay paragraphs") << "one\n\ntwo\n"
+                                                    << "one\n\ntwo\n";
+        QTest::newRow("indent is no code block") << "  x\n\ty"
+                                                 << "&#32;&#32;x\\\n&#9;y";
+        QTest::newRow("Japanese as it is") << "今日は晴れ。"
+                                           << "今日は晴れ。";
+    }
+
+    void markdownShowsTextAsItStands()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, markdown);
+        QCOMPARE(QString::fromStdString(MarkdownEscaped(text.toStdString())), markdown);
+    }
+
+    void jsonAndHtmlEscaping()
+    {
+        QCOMPARE(JsonString("a\"b\\c\nd\x01\x1f 日"), std::string("\"a\\\"b\\\\c\\nd\\u0001\\u001f 日\""));
+        QCOMPARE(HtmlEscaped("<a href='x'>&\"</a>"), std::string("&lt;a href=&#39;x&#39;&gt;&amp;&quot;&lt;/a&gt;"));
+        QCOMPARE(Hex(std::string("\x00\x90\xff", 3)), std::string("0090ff"));
+        QCOMPARE(Shortened("あいうえお", 3), std::string("あいう…"));
+        QCOMPARE(Shortened("あいう", 3), std::string("あいう"));
+    }
+
+    void dates_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("key"); // empty: not a date
+
+        QTest::newRow("slashes") << "2001/03/15"
+                                 << "20010315";
+        QTest::newRow("short month and day") << "2001/3/5"
+                                             << "20010305";
+        QTest::newRow("key") << "20010315"
+                             << "20010315";
+        QTest::newRow("leap day 2000") << "2000/02/29"
+                                       << "20000229";
+        QTest::newRow("no leap day 1900") << "19000229"
+                                          << "";
+        QTest::newRow("no leap day 2001") << "2001/02/29"
+                                          << "";
+        QTest::newRow("month 13") << "2001/13/01"
+                                  << "";
+        QTest::newRow("day 0") << "2001/01/00"
+                               << "";
+        QTest::newRow("year 0") << "00000101"
+                                << "";
+        QTest::newRow("dashes") << "2001-03-15"
+                                << "";
+        QTest::newRow("three digits") << "2001/003/15"
+                                      << "";
+        QTest::newRow("trailing text") << "2001/03/15x"
+                                       << "";
+        QTest::newRow("seven digits") << "2001031"
+                                      << "";
+    }
+
+    void dates()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, key);
+        std::optional<Date> date = ParseDate(text.toStdString());
+        QCOMPARE(date ? QString::fromStdString(DateKey(*date)) : QString(), key);
+    }
+
+    void membersNamedByDates()
+    {
+        QCOMPARE(DateListLine(*DateOfMember("20010315.DAY")), std::string("2001/03/15"));
+        QVERIFY(DateOfMember("20010315.day"));
+        QVERIFY(!DateOfMember("20010230.DAY"));
+        QVERIFY(!DateOfMember("abc.DAY"));
+        QVERIFY(!DateOfMember("20010315.TXT"));
+    }
+
+    void arguments()
+    {
+        const std::vector<OptionRule> rules
+            = { { "--weather", true, false }, { "--schedule", true, true }, { "--encrypt", false, false } };
+        Arguments parsed = Arguments::Parse(
+            { "b.KIV", "--weather=雨", "--schedule", "8=a", "-", "--schedule", "9=b", "--", "--encrypt" }, rules);
+        QCOMPARE(parsed.Positionals(), (std::vector<std::string> { "b.KIV", "-", "--encrypt" }));
+        QCOMPARE(parsed.Value("--weather"), std::optional<std::string>("雨"));
+        QCOMPARE(parsed.Values("--schedule"), (std::vector<std::string> { "8=a", "9=b" }));
+        QVERIFY(!parsed.Has("--encrypt"));
+
+        QVERIFY_THROWS_EXCEPTION(UsageError, Arguments::Parse({ "--weather", "a", "--weather", "b" }, rules));
+        QVERIFY_THROWS_EXCEPTION(UsageError, Arguments::Parse({ "--weather" }, rules));
+        QVERIFY_THROWS_EXCEPTION(UsageError, Arguments::Parse({ "--encrypt=yes" }, rules));
+        QVERIFY_THROWS_EXCEPTION(UsageError, Arguments::Parse({ "--fast" }, rules));
+        QVERIFY(AsksForHelp({ "b.KIV", "-h" }));
+        QVERIFY(!AsksForHelp({ "--", "--help" }));
+    }
+};
+
+QTEST_GUILESS_MAIN(KivbookPartsTest)
+#include "tst_kivbook_parts.moc"
