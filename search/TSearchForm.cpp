@@ -100,25 +100,21 @@ TSearchForm::TSearchForm(SearchHost& host, QWidget* parent) : QWidget(parent), h
     connect(Show1, &QAction::triggered, this, [this] { Show1Click(); });
 }
 
-void TSearchForm::Edit1Change()
+// A keyword field is usable only while the field above it holds text;
+// emptying a field empties the one below, whose own change goes on down.
+void TSearchForm::FollowField(QLineEdit* above, QLineEdit* below)
 {
-    if (!Edit1->text().isEmpty()) {
-        Edit2->setEnabled(true);
+    if (!above->text().isEmpty()) {
+        below->setEnabled(true);
     } else {
-        Edit2->setText(QString());
-        Edit2->setEnabled(false);
+        below->setText(QString());
+        below->setEnabled(false);
     }
 }
 
-void TSearchForm::Edit2Change()
-{
-    if (!Edit2->text().isEmpty()) {
-        Edit3->setEnabled(true);
-    } else {
-        Edit3->setText(QString());
-        Edit3->setEnabled(false);
-    }
-}
+void TSearchForm::Edit1Change() { FollowField(Edit1, Edit2); }
+
+void TSearchForm::Edit2Change() { FollowField(Edit2, Edit3); }
 
 void TSearchForm::StartBitBtnClick()
 {

@@ -64,6 +64,7 @@ protected:
 private:
     void Edit1Change();
     void Edit2Change();
+    static void FollowField(QLineEdit* above, QLineEdit* below);
     void Search();
 
     SearchHost& host_;

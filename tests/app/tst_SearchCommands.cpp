@@ -21,14 +21,21 @@ int SearchWindows(const App& app)
     return count;
 }
 
-// A book of `days` days from 2001-01-01, each with "rain" in its diary.
-std::string RainyBook(App& app, int days)
+// Starts the program on a book of `days` days from 2001-01-01, each with
+// "rain" in its diary, and opens the search window with "rain" typed in.
+std::string StartSearching(App& app, int days)
 {
     const std::string book = app.Path("rain.KIV");
     std::map<QDate, const char*> diaries;
     for (int d = 0; d < days; ++d)
         diaries[QDate(2001, 1, 1).addDays(d)] = "rain";
     app.MakeBook(book, diaries);
+    app.setup.arguments = QStringList { QString::fromStdString(book) };
+    app.Create();
+    if (!app.Start())
+        qFatal("the program did not start");
+    app.main().Find1Click();
+    app.main().SearchForm()->Edit1->setText("rain");
     return book;
 }
 
@@ -53,19 +60,12 @@ private slots:
     void oneSearchWindowAtMostAndItsMenuItemFollowsIt()
     {
         App app;
-        const std::string book = RainyBook(app, 2);
-        app.setup.arguments = QStringList { QString::fromStdString(book) };
-        app.Create();
-        QVERIFY(app.Start());
         QVERIFY(!app.main().FindMenu->isEnabled());
-
-        app.main().Find1Click();
+        StartSearching(app, 2);
         QCOMPARE(SearchWindows(app), 1);
         QVERIFY(app.main().FindMenu->isEnabled());
         TSearchForm* form = app.main().SearchForm();
-        QVERIFY(form);
         QCOMPARE(form->parentWidget()->size(), QSize(544, 375));
-        form->Edit1->setText("rain");
 
         app.main().Find1Click();
         QCOMPARE(SearchWindows(app), 1);
@@ -85,13 +85,8 @@ private slots:
     void showingAFoundDayChangesTheDate()
     {
         App app;
-        const std::string book = RainyBook(app, 3);
-        app.setup.arguments = QStringList { QString::fromStdString(book) };
-        app.Create();
-        QVERIFY(app.Start());
-        app.main().Find1Click();
+        StartSearching(app, 3);
         TSearchForm* form = app.main().SearchForm();
-        form->Edit1->setText("rain");
         form->StartBitBtnClick();
         QCOMPARE(form->Memo1->toPlainText(), QString("2001/01/01\n2001/01/02\n2001/01/03\n"));
 
@@ -108,13 +103,8 @@ private slots:
     void closingTheBookEndsARunningSearchFirst()
     {
         App app;
-        const std::string book = RainyBook(app, 30);
-        app.setup.arguments = QStringList { QString::fromStdString(book) };
-        app.Create();
-        QVERIFY(app.Start());
-        app.main().Find1Click();
+        const std::string book = StartSearching(app, 30);
         QPointer<TSearchForm> form = app.main().SearchForm();
-        form->Edit1->setText("rain");
         bool searchingWhenClosed = false;
         QTimer::singleShot(0, &app.main(), [&] {
             searchingWhenClosed = form->Searching();
@@ -136,13 +126,8 @@ private slots:
     void closingTheProgramEndsARunningSearchFirst()
     {
         App app;
-        const std::string book = RainyBook(app, 30);
-        app.setup.arguments = QStringList { QString::fromStdString(book) };
-        app.Create();
-        QVERIFY(app.Start());
-        app.main().Find1Click();
+        StartSearching(app, 30);
         TSearchForm* form = app.main().SearchForm();
-        form->Edit1->setText("rain");
         bool closedDuringSearch = true;
         QTimer::singleShot(0, &app.main(), [&] { closedDuringSearch = app.main().close(); });
         form->StartBitBtnClick();
