@@ -245,6 +245,7 @@ void AddDayZipTool(benchmark::State& state)
 
 class Collector : public benchmark::ConsoleReporter {
 public:
+    Collector() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
     void ReportRuns(const std::vector<Run>& runs) override
     {
         for (const Run& run : runs)

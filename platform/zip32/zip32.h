@@ -8,10 +8,47 @@
  * fields are native pointers, so on 64-bit builds the byte offsets differ
  * from the 32-bit layout. ZipVersionRecord holds no pointer and keeps its
  * 60-byte layout.
+ *
+ * What a run does:
+ *   adding (no -d, no -F): the named files, or the files matching patterns
+ *     with '*' and '?', taken relative to szRootDir (the current directory
+ *     when unset) are added; with fRecurse, directories are walked and a
+ *     pattern matches file names at every level; stored names are relative
+ *     to the root and '/'-separated. A named file that is missing fails
+ *     the run; a pattern that matches nothing only warns. A member of the
+ *     same name (ignoring the case of ASCII letters) is replaced, every
+ *     other member is copied unchanged (not recompressed). A missing or
+ *     empty book file is created.
+ *   fDeleteEntries: the members matching the names or patterns (ignoring
+ *     the case of ASCII letters) are deleted; deleting the last one leaves
+ *     an empty archive.
+ *   fRepair: 1 (-F) rebuilds the book from its central directory, dropping
+ *     members whose data is damaged; 2 (-FF) also scans the file for local
+ *     headers, so a book without a usable central directory, or with
+ *     garbage before or after it, is recovered. Encrypted members are
+ *     carried over as they are. A sound book is left untouched.
+ *   Every change writes the new book to a temporary file beside the old one
+ *   and renames it over it; on any failure the old book stays as it was.
+ *   szTempDir / fTemp are therefore not used.
+ * Options handled: level '0' (stored) .. '9', fEncrypt (traditional PKWARE
+ * encryption; the password callback is asked twice, the answers must
+ * agree), fNoDirEntries, fRecurse, fJunkDir, fMove, fUpdate, fFreshen,
+ * fIncludeDate / fExcludeDate with Date as mmddyyyy or yyyy-mm-dd,
+ * fLatestTime, fComment (the comment callback receives the current comment
+ * and returns the new one), fJunkSFX (drops data before the archive, as -F
+ * does), fQuiet, fVerbose, fGrow (same as a normal add). fSystem, fVolume,
+ * fExtra and fPrivilege mean nothing on this platform and are ignored.
+ * fForce (MS-DOS names), fOffsets and the line end translations fLF_CRLF /
+ * fCRLF_LF end the run with ZIP32_BAD_OPTIONS.
+ *
+ * Output: one print call per line, each ending with a line feed, e.g.
+ * "  adding: 20010315.DAY (deflated 42%)", "updating: ...", "deleting: ...",
+ * "zip warning: ..." and "zip error: ...". Quiet runs print nothing.
  */
 #ifndef KIV_ZIP32_H
 #define KIV_ZIP32_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -86,18 +123,33 @@ typedef struct ZipVersionRecord {
     unsigned char library[4]; /* this library: major, minor, patch, 0 */
 } ZipVersionRecord;
 
+#ifdef __cplusplus
+static_assert(sizeof(ZipVersionRecord) == 60, "ZipVersionRecord is 60 bytes");
+static_assert(offsetof(ZipVersionRecord, library) == 56, "library version at byte 56");
+#else
+_Static_assert(sizeof(ZipVersionRecord) == 60, "ZipVersionRecord is 60 bytes");
+_Static_assert(offsetof(ZipVersionRecord, library) == 56, "library version at byte 56");
+#endif
+
 /* Result codes of ZpArchive. */
 enum {
     ZIP32_OK = 0,
-    ZIP32_NOTHING_TO_DO = 12,     /* no file matched, nothing to delete */
+    ZIP32_NOTHING_TO_DO = 12,     /* no file matched, nothing to delete, the book to
+                                     delete from does not exist */
     ZIP32_FILE_NOT_FOUND = 18,    /* a named file could not be found or read */
-    ZIP32_BAD_ARCHIVE = 3,        /* the existing archive cannot be read */
-    ZIP32_WRITE_ERROR = 14,       /* the new archive cannot be written */
-    ZIP32_PASSWORD = 20,          /* password cancelled or not verified */
-    ZIP32_BAD_OPTIONS = 16,       /* bad or unsupported options */
+    ZIP32_BAD_ARCHIVE = 3,        /* the existing archive cannot be read (damaged,
+                                     not an archive, unreadable); repair found
+                                     nothing to recover */
+    ZIP32_WRITE_ERROR = 14,       /* the new archive cannot be written (folder not
+                                     writable, disk full) */
+    ZIP32_PASSWORD = 20,          /* password cancelled, empty, or not verified */
+    ZIP32_BAD_OPTIONS = 16,       /* bad or unsupported options, no archive name,
+                                     two files with one member name */
     ZIP32_MEMORY = 4              /* out of memory */
 };
 
+/* ZpInit and ZpSetOptions return 1 when the record was taken, 0 for a null
+ * pointer. */
 int ZpInit(const ZipCallbacks* callbacks);
 int ZpSetOptions(const ZipOptions* options);
 int ZpArchive(int count, const char* archive, char** names);

@@ -1,0 +1,583 @@
+// unzip32 entry points: archive handles, find calls, extraction into memory
+// and the password dialogue with the program.
+#include "unzip32.h"
+
+#include "BookCache.h"
+#include "Wildcard.h"
+
+#include <zip.h>
+#include <zlib.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+using namespace kivzip;
+
+namespace {
+
+constexpr std::uint16_t kVersion = 541;
+constexpr int kPasswordSize = 256;       // buffer handed to the password callback
+constexpr int kMaxPasswordAnswers = 16;  // wrong answers before giving up
+constexpr std::size_t kRememberedPasswords = 8;
+
+std::atomic<int> gRunning{0};
+std::atomic<int> gBackground{0};
+
+// Marks the library busy for the lifetime of one call; a second call that
+// arrives meanwhile is refused.
+class BusyGuard {
+public:
+    BusyGuard()
+    {
+        int expected = 0;
+        entered_ = gRunning.compare_exchange_strong(expected, 1);
+    }
+    ~BusyGuard()
+    {
+        if (entered_)
+            gRunning.store(0);
+    }
+    explicit operator bool() const { return entered_; }
+
+private:
+    bool entered_ = false;
+};
+
+struct Handle {
+    std::string path;
+    std::shared_ptr<Book> book;
+    std::string pattern;
+    std::size_t next = 0;
+    bool searching = false;
+};
+
+struct State {
+    std::unordered_map<HARC, Handle> handles;
+    HARC nextHandle = 0x4B490001;
+    UnZipPasswordFn passwordFn = nullptr;
+    void* passwordUser = nullptr;
+    // Passwords that opened members, most recent first, per absolute book path.
+    std::unordered_map<std::string, std::vector<std::string>> passwords;
+};
+
+State& TheState()
+{
+    static State state;
+    return state;
+}
+
+bool IsSeparator(char c)
+{
+#ifdef _WIN32
+    return c == '\\' || c == '/';
+#else
+    return c == '/';
+#endif
+}
+
+struct Word {
+    std::string text;
+    bool quoted = false;
+};
+
+// Splits off the next word: characters up to 32 separate words; a word that
+// begins with a double quote runs to the next double quote (or the end).
+bool NextWord(std::string_view& rest, Word& word)
+{
+    for (;;) {
+        std::size_t i = 0;
+        while (i < rest.size() && static_cast<unsigned char>(rest[i]) <= 32)
+            ++i;
+        rest.remove_prefix(i);
+        if (rest.empty())
+            return false;
+        if (rest.front() == '"') {
+            const std::size_t close = rest.find('"', 1);
+            const std::size_t end = close == std::string_view::npos ? rest.size() : close;
+            word.text.assign(rest.substr(1, end - 1));
+            word.quoted = true;
+            rest.remove_prefix(close == std::string_view::npos ? rest.size() : close + 1);
+        } else {
+            std::size_t end = 0;
+            while (end < rest.size() && static_cast<unsigned char>(rest[end]) > 32)
+                ++end;
+            word.text.assign(rest.substr(0, end));
+            word.quoted = false;
+            rest.remove_prefix(end);
+        }
+        if (!word.text.empty())
+            return true;
+    }
+}
+
+// An archive path as the program passes it: enclosed in double quotes.
+std::string Unquote(const char* archive)
+{
+    if (!archive)
+        return {};
+    std::string_view text(archive);
+    Word word;
+    if (!NextWord(text, word))
+        return {};
+    return word.text;
+}
+
+std::string AbsolutePath(const std::string& path)
+{
+    if (!path.empty() && path.front() == '/')
+        return path;
+    std::vector<char> buffer(4096);
+    while (!getcwd(buffer.data(), buffer.size())) {
+        if (errno != ERANGE)
+            return path;
+        buffer.resize(buffer.size() * 2);
+    }
+    std::string absolute(buffer.data());
+    if (absolute.empty() || absolute.back() != '/')
+        absolute += '/';
+    return absolute + path;
+}
+
+const char* MethodName(std::uint16_t method)
+{
+    switch (method) {
+    case 0: return "stored";
+    case 1: return "shrunk";
+    case 2: return "reduce1";
+    case 3: return "reduce2";
+    case 4: return "reduce3";
+    case 5: return "reduce4";
+    case 6: return "implode";
+    case 8: return "deflate";
+    case 9: return "deflt64";
+    case 12: return "bzip2";
+    case 14: return "lzma";
+    case 93: return "zstd";
+    case 95: return "xz";
+    case 98: return "ppmd";
+    default: return "unknown";
+    }
+}
+
+void FillInfo(const Member& m, MemberInfo* info)
+{
+    if (!info)
+        return;
+    std::memset(info, 0, sizeof(*info));
+    info->dwOriginalSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(m.size, 0xFFFFFFFFu));
+    info->dwCompressedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(m.compressedSize, 0xFFFFFFFFu));
+    info->dwCRC = m.crc;
+    info->uFlag = (m.encrypted ? 1u : 0u) | (m.coding == NameCoding::Utf8 ? 0x800u : 0u);
+    info->uOSType = m.hostSystem;
+    if (m.size > 0)
+        info->wRatio = static_cast<std::uint16_t>(std::min<std::uint64_t>(m.compressedSize * 1000 / m.size, 0xFFFF));
+    info->wDate = m.dosDate;
+    info->wTime = m.dosTime;
+    const std::size_t length = std::min(m.name.size(), sizeof(info->szFileName) - 1);
+    std::memcpy(info->szFileName, m.name.data(), length);
+    const std::uint16_t a = m.DosAttributes();
+    const char attribute[] = {(a & 0x10) ? 'd' : '-', (a & 0x04) ? 's' : '-', (a & 0x02) ? 'h' : '-',
+                              (a & 0x01) ? 'r' : 'w', (a & 0x20) ? 'a' : '-', '\0'};
+    std::memcpy(info->szAttribute, attribute, sizeof(attribute));
+    const char* mode = MethodName(m.method);
+    std::memcpy(info->szMode, mode, std::min(std::strlen(mode), sizeof(info->szMode) - 1));
+}
+
+// Index in the book's member list of the next member from start on that
+// matches pattern; -1 when none.
+long NextMatch(const Book& book, const std::string& pattern, std::size_t start)
+{
+    const auto& members = book.Members();
+    for (std::size_t i = start; i < members.size(); ++i)
+        if (WildMatch(pattern, members[i].name, true, members[i].coding))
+            return static_cast<long>(i);
+    return -1;
+}
+
+long FirstMatch(const Book& book, const std::string& pattern)
+{
+    if (!HasWildcards(pattern))
+        return book.FindExact(pattern);
+    return NextMatch(book, pattern, 0);
+}
+
+// Reads an unencrypted stored or deflated member straight from the book's
+// bytes into buffer (which holds at least m.size bytes). Returns -1 when the
+// member is not one for this way, else 0 or an error code.
+int ReadDirect(const Book& book, const Member& m, unsigned char* buffer)
+{
+    if (!m.located || m.encrypted || (m.method != ZIP_CM_STORE && m.method != ZIP_CM_DEFLATE))
+        return -1;
+    const std::vector<unsigned char>& b = book.Bytes();
+    const std::uint64_t at = m.localOffset;
+    if (at + 30 > b.size() || b[at] != 'P' || b[at + 1] != 'K' || b[at + 2] != 3 || b[at + 3] != 4)
+        return UNZIP_ERROR_HEADER_BROKEN;
+    const std::uint64_t data = at + 30 + (b[at + 26] | (b[at + 27] << 8)) + (b[at + 28] | (b[at + 29] << 8));
+    if (data > b.size() || m.compressedSize > b.size() - data)
+        return UNZIP_ERROR_HEADER_BROKEN;
+    const unsigned char* in = b.data() + data;
+
+    if (m.method == ZIP_CM_STORE) {
+        if (m.compressedSize != m.size)
+            return UNZIP_ERROR_HEADER_BROKEN;
+        if (m.size > 0)
+            std::memcpy(buffer, in, m.size);
+    } else {
+        static z_stream z{};
+        static bool ready = false;
+        if (!ready) {
+            if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
+                return UNZIP_ERROR_MORE_HEAP_MEMORY;
+            ready = true;
+        } else {
+            inflateReset(&z);
+        }
+        unsigned char spare;
+        std::uint64_t inLeft = m.compressedSize, outDone = 0;
+        int status = Z_OK;
+        while (status == Z_OK) {
+            if (z.avail_in == 0 && inLeft > 0) {
+                z.next_in = const_cast<Bytef*>(in + (m.compressedSize - inLeft));
+                z.avail_in = static_cast<uInt>(std::min<std::uint64_t>(inLeft, 1u << 30));
+                inLeft -= z.avail_in;
+            }
+            if (outDone < m.size) {
+                z.next_out = buffer + outDone;
+                z.avail_out = static_cast<uInt>(std::min<std::uint64_t>(m.size - outDone, 1u << 30));
+            } else {
+                z.next_out = &spare; // data beyond the recorded size goes nowhere
+                z.avail_out = 1;
+            }
+            const uInt before = z.avail_out;
+            status = inflate(&z, Z_NO_FLUSH);
+            const uInt made = before - z.avail_out;
+            if (outDone >= m.size && made > 0)
+                return UNZIP_ERROR_HEADER_BROKEN; // longer than recorded
+            outDone += made;
+        }
+        z.avail_in = 0;
+        if (status == Z_DATA_ERROR || status == Z_NEED_DICT || status == Z_STREAM_ERROR)
+            return UNZIP_ERROR_HUFFMAN_CODE;
+        if (status == Z_MEM_ERROR)
+            return UNZIP_ERROR_MORE_HEAP_MEMORY;
+        if (status != Z_STREAM_END)
+            return UNZIP_ERROR_HUFFMAN_CODE; // cut short
+        if (outDone != m.size)
+            return UNZIP_ERROR_HEADER_BROKEN;
+    }
+    uLong crc = crc32(0, Z_NULL, 0);
+    for (std::uint64_t done = 0; done < m.size;) {
+        const uInt chunk = static_cast<uInt>(std::min<std::uint64_t>(m.size - done, 1u << 30));
+        crc = crc32(crc, buffer + done, chunk);
+        done += chunk;
+    }
+    return static_cast<std::uint32_t>(crc) == m.crc ? 0 : UNZIP_ERROR_FILE_CRC;
+}
+
+// Reads member m of the book into buffer (which holds at least m.size bytes),
+// decrypting with password when it is not null. Returns 0 or an error code.
+int ReadMember(const Book& book, const Member& m, const char* password, unsigned char* buffer)
+{
+    zip_t* archive = book.Archive();
+    zip_file_t* file = password ? zip_fopen_index_encrypted(archive, m.index, 0, password)
+                                : zip_fopen_index(archive, m.index, 0);
+    if (!file) {
+        const int code = CodeForReadError(zip_error_code_zip(zip_get_error(archive)));
+        zip_error_clear(archive);
+        return code;
+    }
+    int code = 0;
+    std::uint64_t done = 0;
+    while (done < m.size) {
+        const zip_int64_t n = zip_fread(file, buffer + done, m.size - done);
+        if (n < 0) {
+            code = CodeForReadError(zip_error_code_zip(zip_file_get_error(file)));
+            break;
+        }
+        if (n == 0) {
+            code = UNZIP_ERROR_HEADER_BROKEN; // shorter than recorded
+            break;
+        }
+        done += static_cast<std::uint64_t>(n);
+    }
+    if (code == 0) {
+        // Reading on to the end lets libzip compare the CRC; data beyond the
+        // recorded size never reaches the caller's buffer.
+        unsigned char extra;
+        const zip_int64_t n = zip_fread(file, &extra, 1);
+        if (n < 0)
+            code = CodeForReadError(zip_error_code_zip(zip_file_get_error(file)));
+        else if (n > 0)
+            code = UNZIP_ERROR_HEADER_BROKEN;
+    }
+    const int closed = zip_fclose(file);
+    if (code == 0 && closed != 0)
+        code = CodeForReadError(closed);
+    return code;
+}
+
+void Remember(std::vector<std::string>& known, const std::string& password)
+{
+    known.erase(std::remove(known.begin(), known.end(), password), known.end());
+    known.insert(known.begin(), password);
+    if (known.size() > kRememberedPasswords)
+        known.resize(kRememberedPasswords);
+}
+
+bool IsDataError(int code)
+{
+    return code == UNZIP_ERROR_FILE_CRC || code == UNZIP_ERROR_HUFFMAN_CODE || code == UNZIP_ERROR_HEADER_BROKEN;
+}
+
+// Extracts an encrypted member: the remembered passwords of the book first,
+// then the program is asked until a password opens the member or the user
+// cancels.
+int ReadEncrypted(const Book& book, const Member& m, unsigned char* buffer)
+{
+    State& state = TheState();
+    std::vector<std::string>& known = state.passwords[AbsolutePath(book.Path())];
+
+    // A wrong password passes the one-byte check of the encryption header
+    // now and then and fails later on the data; such a failure with a
+    // remembered password lets the next one try.
+    const std::vector<std::string> candidates = known;
+    for (const std::string& password : candidates) {
+        const int code = ReadMember(book, m, password.c_str(), buffer);
+        if (code == 0) {
+            Remember(known, password);
+            return 0;
+        }
+        if (code != UNZIP_ERROR_PASSWORD_FILE && !IsDataError(code))
+            return code;
+    }
+
+    if (!state.passwordFn)
+        return UNZIP_ERROR_PASSWORD_FILE;
+    std::vector<char> answer(kPasswordSize);
+    for (int attempt = 0; attempt < kMaxPasswordAnswers; ++attempt) {
+        std::fill(answer.begin(), answer.end(), '\0');
+        if (state.passwordFn(state.passwordUser, book.Path().c_str(), m.name.c_str(), answer.data(),
+                             kPasswordSize) != 0)
+            return UNZIP_ERROR_PASSWORD_FILE;
+        answer.back() = '\0';
+        const std::string password(answer.data());
+        std::fill(answer.begin(), answer.end(), '\0');
+        const int code = ReadMember(book, m, password.c_str(), buffer);
+        if (code == 0)
+            Remember(known, password);
+        if (code != UNZIP_ERROR_PASSWORD_FILE)
+            return code;
+    }
+    return UNZIP_ERROR_PASSWORD_FILE;
+}
+
+int Extract(const char* command, unsigned char* buffer, std::uint32_t size, time_t* time,
+            std::uint16_t* attributes, std::uint32_t* written)
+{
+    if (written)
+        *written = 0;
+    if (!command)
+        return UNZIP_ERROR_COMMAND_NAME;
+
+    std::string archive;
+    std::vector<std::string> names;
+    bool haveDestination = false;
+    std::string_view rest(command);
+    Word word;
+    while (NextWord(rest, word)) {
+        if (!word.quoted && word.text.front() == '-')
+            continue; // options: the member always goes to the buffer
+        if (archive.empty())
+            archive = word.text;
+        else if (!haveDestination && names.empty() && IsSeparator(word.text.back()))
+            haveDestination = true;
+        else
+            names.push_back(word.text);
+    }
+    if (archive.empty() || names.empty())
+        return UNZIP_ERROR_COMMAND_NAME;
+
+    std::shared_ptr<Book> book;
+    if (const int code = AcquireBook(archive, book))
+        return code;
+    long found = -1;
+    for (const std::string& name : names)
+        if ((found = FirstMatch(*book, name)) >= 0)
+            break;
+    if (found < 0)
+        return UNZIP_ERROR_MEMBER_NOT_FOUND;
+    const Member& m = book->Members()[static_cast<std::size_t>(found)];
+    if (m.size > size || (m.size > 0 && !buffer))
+        return UNZIP_ERROR_CANNOT_WRITE;
+
+    // Refused here, before the program is asked for a password (libzip 1.7
+    // would also leak a little when it refuses a method itself).
+    if (!m.IsDirectory() && (!zip_compression_method_supported(m.method, 0) ||
+                             (m.encrypted && !zip_encryption_method_supported(m.encryption, 0))))
+        return UNZIP_ERROR_METHOD;
+    int code = 0;
+    if (!m.IsDirectory()) {
+        code = ReadDirect(*book, m, buffer);
+        if (code < 0)
+            code = m.encrypted ? ReadEncrypted(*book, m, buffer) : ReadMember(*book, m, nullptr, buffer);
+    }
+    if (code != 0)
+        return code;
+    if (written)
+        *written = static_cast<std::uint32_t>(m.size);
+    if (time)
+        *time = m.mtime;
+    if (attributes)
+        *attributes = m.DosAttributes();
+    return 0;
+}
+
+} // namespace
+
+extern "C" {
+
+std::uint16_t UnZipGetVersion(void)
+{
+    return kVersion;
+}
+
+int UnZipGetRunning(void)
+{
+    return gRunning.load();
+}
+
+int UnZipGetBackGroundMode(void)
+{
+    return gBackground.load();
+}
+
+int UnZipSetBackGroundMode(int mode)
+{
+    gBackground.store(mode != 0 ? 1 : 0);
+    return 1;
+}
+
+void UnZipSetPasswordCallback(UnZipPasswordFn callback, void* user)
+{
+    State& state = TheState();
+    state.passwordFn = callback;
+    state.passwordUser = user;
+}
+
+int UnZipCheckArchive(const char* archive, int /*mode*/)
+{
+    BusyGuard busy;
+    if (!busy)
+        return 0;
+    try {
+        std::shared_ptr<Book> book;
+        return AcquireBook(Unquote(archive), book) == 0 ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
+HARC UnZipOpenArchive(HWND /*window*/, const char* archive, std::uint32_t /*mode*/)
+{
+    BusyGuard busy;
+    if (!busy)
+        return 0;
+    try {
+        Handle handle;
+        handle.path = Unquote(archive);
+        if (AcquireBook(handle.path, handle.book) != 0)
+            return 0;
+        State& state = TheState();
+        HARC id = state.nextHandle++;
+        if (id == 0 || state.handles.count(id))
+            id = state.nextHandle++;
+        state.handles.emplace(id, std::move(handle));
+        return id;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int UnZipCloseArchive(HARC archive)
+{
+    BusyGuard busy;
+    if (!busy)
+        return UNZIP_ERROR_ALREADY_RUNNING;
+    return TheState().handles.erase(archive) ? 0 : UNZIP_ERROR_BAD_HANDLE;
+}
+
+int UnZipFindFirst(HARC archive, const char* wildName, MemberInfo* info)
+{
+    BusyGuard busy;
+    if (!busy)
+        return UNZIP_ERROR_ALREADY_RUNNING;
+    try {
+        auto& handles = TheState().handles;
+        auto it = handles.find(archive);
+        if (it == handles.end())
+            return UNZIP_ERROR_BAD_HANDLE;
+        Handle& handle = it->second;
+        handle.pattern = (wildName && *wildName) ? wildName : "*";
+        handle.searching = true;
+        const long found = FirstMatch(*handle.book, handle.pattern);
+        if (found < 0) {
+            handle.next = handle.book->Members().size();
+            return UNZIP_NO_MORE_MEMBERS;
+        }
+        handle.next = static_cast<std::size_t>(found) + 1;
+        FillInfo(handle.book->Members()[static_cast<std::size_t>(found)], info);
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return UNZIP_ERROR_MORE_HEAP_MEMORY;
+    } catch (...) {
+        return UNZIP_ERROR_UNEXPECTED;
+    }
+}
+
+int UnZipFindNext(HARC archive, MemberInfo* info)
+{
+    BusyGuard busy;
+    if (!busy)
+        return UNZIP_ERROR_ALREADY_RUNNING;
+    auto& handles = TheState().handles;
+    auto it = handles.find(archive);
+    if (it == handles.end())
+        return UNZIP_ERROR_BAD_HANDLE;
+    Handle& handle = it->second;
+    if (!handle.searching)
+        return UNZIP_NO_MORE_MEMBERS;
+    const long found = NextMatch(*handle.book, handle.pattern, handle.next);
+    if (found < 0) {
+        handle.next = handle.book->Members().size();
+        return UNZIP_NO_MORE_MEMBERS;
+    }
+    handle.next = static_cast<std::size_t>(found) + 1;
+    FillInfo(handle.book->Members()[static_cast<std::size_t>(found)], info);
+    return 0;
+}
+
+int UnZipExtractMem(HWND /*window*/, const char* command, unsigned char* buffer, std::uint32_t size,
+                    time_t* time, std::uint16_t* attributes, std::uint32_t* written)
+{
+    BusyGuard busy;
+    if (!busy)
+        return UNZIP_ERROR_ALREADY_RUNNING;
+    try {
+        return Extract(command, buffer, size, time, attributes, written);
+    } catch (const std::bad_alloc&) {
+        return UNZIP_ERROR_MORE_HEAP_MEMORY;
+    } catch (...) {
+        return UNZIP_ERROR_UNEXPECTED;
+    }
+}
+
+} // extern "C"

@@ -1,0 +1,458 @@
+#include "unzip32.h"
+
+#include "ZipTestSupport.h"
+
+#include <QtTest>
+
+using namespace ziptest;
+
+namespace {
+
+// Python writers; members come as name and file pairs.
+const char* const kDescriptorWriter = R"(
+import io, sys, zipfile
+class Stream(io.RawIOBase):
+    def __init__(self): self.data = bytearray()
+    def writable(self): return True
+    def write(self, b): self.data += b; return len(b)
+s = Stream()
+with zipfile.ZipFile(s, 'w', zipfile.ZIP_DEFLATED) as z:
+    for name, path in zip(sys.argv[2::2], sys.argv[3::2]):
+        with z.open(name, 'w') as f: f.write(open(path, 'rb').read())
+open(sys.argv[1], 'wb').write(s.data)
+)";
+
+const char* const kZipfileWriter = R"(
+import sys, zipfile
+method = zipfile.ZIP_STORED if sys.argv[2] == 'stored' else zipfile.ZIP_DEFLATED
+with zipfile.ZipFile(sys.argv[1], 'w', method) as z:
+    for name, path in zip(sys.argv[3::2], sys.argv[4::2]):
+        info = zipfile.ZipInfo(name, date_time=(2001, 3, 15, 12, 30, 10))
+        info.compress_type = method
+        z.writestr(info, open(path, 'rb').read())
+)";
+
+// Runs a writer with the members' data put into files beside the book.
+int MakeBook(const char* writer, QStringList args, const QList<QPair<QString, QByteArray>>& members)
+{
+    const QString book = args.front();
+    for (int i = 0; i < members.size(); ++i) {
+        const QString path = book + QStringLiteral(".member%1").arg(i);
+        WriteAll(path, members[i].second);
+        args << members[i].first << path;
+    }
+    return Python(writer, args).exitCode;
+}
+
+QByteArray Quoted(const QString& path)
+{
+    return "\"" + path.toLocal8Bit() + "\"";
+}
+
+QByteArray Command(const QString& book, const QByteArray& member)
+{
+    return " -x -s --i -C   " + Quoted(book) + "   \"/tmp/w/\"  \"" + member + "\"";
+}
+
+struct Extracted {
+    int code = -2;
+    QByteArray data;
+    std::uint32_t written = 0;
+    time_t time = 0;
+    std::uint16_t attributes = 0;
+};
+
+Extracted Extract(const QString& book, const QByteArray& member, std::uint32_t capacity = 65536)
+{
+    Extracted e;
+    QByteArray buffer(static_cast<qsizetype>(capacity) + 16, '\x5A'); // the tail must stay untouched
+    e.code = UnZipExtractMem(nullptr, Command(book, member).constData(), reinterpret_cast<unsigned char*>(buffer.data()),
+                             capacity, &e.time, &e.attributes, &e.written);
+    if (buffer.mid(static_cast<qsizetype>(capacity)) != QByteArray(16, '\x5A'))
+        e.code = -3; // wrote past the buffer
+    e.data = buffer.left(static_cast<qsizetype>(e.written));
+    return e;
+}
+
+QByteArrayList List(const QString& book, const char* pattern)
+{
+    QByteArrayList names;
+    const HARC handle = UnZipOpenArchive(nullptr, Quoted(book).constData(), 0x00618012);
+    if (!handle)
+        return {"<not opened>"};
+    MemberInfo info;
+    for (int r = UnZipFindFirst(handle, pattern, &info); r == 0; r = UnZipFindNext(handle, &info))
+        names << QByteArray(info.szFileName);
+    UnZipCloseArchive(handle);
+    return names;
+}
+
+// The program's password dialog, scripted.
+struct Asker {
+    explicit Asker(QByteArrayList scripted = {}) : answers(std::move(scripted)) {}
+    QByteArrayList answers; // "<cancel>" cancels
+    int asked = 0;
+    int runningInside = 0;
+    int nestedExtract = 0;
+    QString book;
+
+    static int Ask(void* user, const char*, const char*, char* buffer, int size)
+    {
+        auto* self = static_cast<Asker*>(user);
+        ++self->asked;
+        self->runningInside = UnZipGetRunning();
+        if (!self->book.isEmpty())
+            self->nestedExtract = Extract(self->book, "a.DAY").code;
+        if (self->answers.isEmpty() || self->answers.front() == "<cancel>")
+            return 1;
+        std::snprintf(buffer, static_cast<std::size_t>(size), "%s", self->answers.takeFirst().constData());
+        return 0;
+    }
+    void Install() { UnZipSetPasswordCallback(&Ask, this); }
+};
+
+void Patch(const QString& path, qsizetype at, const QByteArray& bytes)
+{
+    QByteArray data = ReadAll(path);
+    data.replace(at, bytes.size(), bytes);
+    WriteAll(path, data);
+}
+
+} // namespace
+
+class TestUnZip32 : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void findsMembers();
+    void memberInfo();
+    void extractsBooksFromPeers_data();
+    void extractsBooksFromPeers();
+    void extractResults();
+    void damagedBooks_data();
+    void damagedBooks();
+    void passwords();
+    void encryptedBooksFromPeers();
+    void cacheFollowsTheFile();
+    void versionAndModes();
+
+private:
+    QTemporaryDir dir_;
+    QString book_; // made by python's zipfile
+};
+
+void TestUnZip32::initTestCase()
+{
+    qputenv("TZ", ":/etc/localtime");
+    REQUIRE_PEER("python3");
+    book_ = dir_.filePath("peer.KIV");
+    QCOMPARE(MakeBook(kZipfileWriter, {book_, "deflated"},
+                      {{"20010315.DAY", DayText(1, 900)}, {"20010316.day", "second"}, {"sub/20020101.DAY", "nested"},
+                       {"readme.txt", "not a day"}, {"empty.DAY", ""}}),
+             0);
+}
+
+void TestUnZip32::findsMembers()
+{
+    // Patterns ignore letter case; '*' crosses '/'.
+    QCOMPARE(List(book_, "*.DAY"), QByteArrayList({"20010315.DAY", "20010316.day", "sub/20020101.DAY", "empty.DAY"}));
+    QCOMPARE(List(book_, "2001031?.dAy"), QByteArrayList({"20010315.DAY", "20010316.day"}));
+    QCOMPARE(List(book_, "20010316.DAY"), QByteArrayList{"20010316.day"});
+    QCOMPARE(List(book_, nullptr).size(), 5);
+    QCOMPARE(List(book_, "*.JPG"), QByteArrayList{});
+
+    // Shift_JIS names: '?' takes a whole character, and the trail byte of
+    // one ("\x83\x41", 'A' as a trail byte) is never folded like a letter.
+    const QString sjis = dir_.filePath("sjis.zip");
+    QCOMPARE(MakeBook(kZipfileWriter, {sjis, "stored"}, {{"XX.DAY", "x"}}), 0);
+    QByteArray raw = ReadAll(sjis);
+    WriteAll(sjis, raw.replace("XX.DAY", "\x83\x41.DAY")); // as stored by a Shift_JIS system
+    QCOMPARE(List(sjis, "?.DAY"), QByteArrayList{"\x83\x41.DAY"});
+    QCOMPARE(List(sjis, "\x83\x61.DAY"), QByteArrayList{});
+    QCOMPARE(List(sjis, "\x83\x41.day"), QByteArrayList{"\x83\x41.DAY"});
+
+    const HARC handle = UnZipOpenArchive(nullptr, Quoted(book_).constData(), 0x00618012);
+    QVERIFY(handle != 0);
+    QCOMPARE(UnZipFindFirst(handle, "20010315.DAY", nullptr), 0);
+    QCOMPARE(UnZipFindNext(handle, nullptr), int(UNZIP_NO_MORE_MEMBERS));
+    QCOMPARE(UnZipFindNext(handle, nullptr), int(UNZIP_NO_MORE_MEMBERS));
+    QCOMPARE(UnZipCloseArchive(handle), 0);
+    QCOMPARE(UnZipCloseArchive(handle), int(UNZIP_ERROR_BAD_HANDLE));
+    QCOMPARE(UnZipFindFirst(handle, "*", nullptr), int(UNZIP_ERROR_BAD_HANDLE));
+    QCOMPARE(UnZipFindFirst(0, "*", nullptr), int(UNZIP_ERROR_BAD_HANDLE));
+
+    QCOMPARE(UnZipCheckArchive(Quoted(book_).constData(), 1), 1);
+    QCOMPARE(UnZipCheckArchive(book_.toLocal8Bit().constData(), 1), 1); // unquoted too
+    QCOMPARE(UnZipCheckArchive(Quoted(dir_.filePath("none.KIV")).constData(), 1), 0);
+    QCOMPARE(UnZipOpenArchive(nullptr, Quoted(dir_.filePath("none.KIV")).constData(), 0), HARC(0));
+}
+
+void TestUnZip32::memberInfo()
+{
+    const HARC handle = UnZipOpenArchive(nullptr, Quoted(book_).constData(), 0x00618012);
+    QByteArray record(sizeof(MemberInfo), '\xEE');
+    auto* info = reinterpret_cast<MemberInfo*>(record.data());
+    QCOMPARE(UnZipFindFirst(handle, "20010315.DAY", info), 0);
+    UnZipCloseArchive(handle);
+    // The two fields the program reads, by offset.
+    std::uint32_t size = 0;
+    std::memcpy(&size, record.constData(), 4);
+    QCOMPARE(size, 900u);
+    QCOMPARE(QByteArray(record.constData() + 26), QByteArray("20010315.DAY"));
+    QCOMPARE(info->wDate, std::uint16_t(((2001 - 1980) << 9) | (3 << 5) | 15));
+    QCOMPARE(info->wTime, std::uint16_t((12 << 11) | (30 << 5) | 5));
+    QCOMPARE(QByteArray(info->szMode), QByteArray("deflate"));
+    QVERIFY(info->dwCompressedSize < 900 && info->wRatio == info->dwCompressedSize * 1000 / 900);
+    QVERIFY(info->dwCRC != 0);
+    QCOMPARE(info->uFlag & 1u, 0u);
+}
+
+void TestUnZip32::extractsBooksFromPeers_data()
+{
+    QTest::addColumn<QString>("writer");
+    QTest::newRow("zipfile deflated") << "deflated";
+    QTest::newRow("zipfile stored") << "stored";
+    QTest::newRow("data descriptors") << "descriptor";
+    QTest::newRow("bsdtar") << "bsdtar";
+    QTest::newRow("zip tool") << "zip";
+}
+
+void TestUnZip32::extractsBooksFromPeers()
+{
+    QFETCH(QString, writer);
+    QTemporaryDir dir;
+    const QString book = dir.filePath(writer + ".zip");
+    const QByteArray first = DayText(7, 1800), second = "short day";
+    if (writer == "deflated" || writer == "stored") {
+        QCOMPARE(MakeBook(kZipfileWriter, {book, writer}, {{"20010315.DAY", first}, {"20010316.DAY", second}}), 0);
+    } else if (writer == "descriptor") {
+        QCOMPARE(MakeBook(kDescriptorWriter, {book}, {{"20010315.DAY", first}, {"20010316.DAY", second}}), 0);
+        QVERIFY(ReadAll(book).contains("PK\x07\x08"));
+    } else {
+        REQUIRE_PEER(writer);
+        WriteAll(dir.filePath("20010315.DAY"), first);
+        WriteAll(dir.filePath("20010316.DAY"), second);
+        const QStringList args = writer == "bsdtar"
+                                     ? QStringList{"--format", "zip", "-cf", book, "20010315.DAY", "20010316.DAY"}
+                                     : QStringList{"-q", book, "20010315.DAY", "20010316.DAY"};
+        QCOMPARE(RunPeer(writer, args, dir.path()).exitCode, 0);
+    }
+    QCOMPARE(UnZipCheckArchive(Quoted(book).constData(), 1), 1);
+    QCOMPARE(List(book, "*.DAY"), QByteArrayList({"20010315.DAY", "20010316.DAY"}));
+    const Extracted a = Extract(book, "20010315.DAY", 1920);
+    QCOMPARE(a.code, 0);
+    QCOMPARE(a.data, first);
+    const Extracted b = Extract(book, "20010316.day", 128);
+    QCOMPARE(b.code, 0);
+    QCOMPARE(b.data, second);
+}
+
+void TestUnZip32::extractResults()
+{
+    const Extracted day = Extract(book_, "20010315.DAY", 900);
+    QCOMPARE(day.code, 0);
+    QCOMPARE(day.data, DayText(1, 900));
+    QCOMPARE(day.written, 900u);
+    QCOMPARE(QDateTime::fromSecsSinceEpoch(day.time), QDateTime(QDate(2001, 3, 15), QTime(12, 30, 10)));
+    QVERIFY(day.attributes & 0x20);
+    QCOMPARE(Extract(book_, "sub/20020101.DAY").data, QByteArray("nested"));
+
+    // Never past the buffer: one byte short writes nothing at all.
+    const Extracted tight = Extract(book_, "20010315.DAY", 899);
+    QCOMPARE(tight.code, int(UNZIP_ERROR_CANNOT_WRITE));
+    QCOMPARE(tight.written, 0u);
+    const Extracted empty = Extract(book_, "empty.DAY", 0);
+    QCOMPARE(empty.code, 0);
+    QCOMPARE(empty.written, 0u);
+    QCOMPARE(UnZipExtractMem(nullptr, Command(book_, "empty.DAY").constData(), nullptr, 0, nullptr, nullptr, nullptr),
+             0);
+
+    QCOMPARE(Extract(book_, "20991231.DAY").code, int(UNZIP_ERROR_MEMBER_NOT_FOUND));
+    QCOMPARE(Extract(dir_.filePath("none.KIV"), "20010315.DAY").code, int(UNZIP_ERROR_ARC_FILE_OPEN));
+    QCOMPARE(Extract(dir_.path(), "20010315.DAY").code, int(UNZIP_ERROR_ARC_FILE_OPEN));
+    const QString text = dir_.filePath("text.KIV"), nothing = dir_.filePath("nothing.KIV");
+    WriteAll(text, QByteArray(300, 't'));
+    WriteAll(nothing, "");
+    QCOMPARE(Extract(text, "20010315.DAY").code, int(UNZIP_ERROR_NOT_ARC_FILE));
+    QCOMPARE(Extract(nothing, "20010315.DAY").code, int(UNZIP_ERROR_NOT_ARC_FILE));
+    QCOMPARE(UnZipCheckArchive(Quoted(text).constData(), 1), 0);
+
+    unsigned char buffer[16];
+    for (const char* command : {"", " -x -s ", " -x \"book.KIV\" \"/tmp/w/\" "})
+        QCOMPARE(UnZipExtractMem(nullptr, command, buffer, 16, nullptr, nullptr, nullptr), int(UNZIP_ERROR_COMMAND_NAME));
+    QCOMPARE(UnZipExtractMem(nullptr, nullptr, buffer, 16, nullptr, nullptr, nullptr), int(UNZIP_ERROR_COMMAND_NAME));
+}
+
+void TestUnZip32::damagedBooks_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<int>("code");
+    QTest::newRow("stored data changed") << "data" << "stored" << int(UNZIP_ERROR_FILE_CRC);
+    QTest::newRow("deflate stream broken") << "stream" << "deflated" << int(UNZIP_ERROR_HUFFMAN_CODE);
+    QTest::newRow("local header damaged") << "local" << "deflated" << int(UNZIP_ERROR_HEADER_BROKEN);
+    QTest::newRow("unknown method") << "method" << "stored" << int(UNZIP_ERROR_METHOD);
+    QTest::newRow("member count wrong") << "count" << "deflated" << int(UNZIP_ERROR_HEADER_BROKEN);
+    QTest::newRow("spanned archive") << "disk" << "deflated" << int(UNZIP_ERROR_VERSION);
+}
+
+void TestUnZip32::damagedBooks()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, method);
+    QFETCH(int, code);
+    QTemporaryDir dir;
+    const QString book = dir.filePath("damaged.zip");
+    QCOMPARE(MakeBook(kZipfileWriter, {book, method}, {{"a.DAY", DayText(4, 600)}, {"b.DAY", "intact"}}), 0);
+    const QByteArray bytes = ReadAll(book);
+    const qsizetype data = 30 + 5, end = bytes.lastIndexOf("PK\x05\x06");
+    if (damage == "data")
+        Patch(book, data + 100, "?");
+    else if (damage == "stream")
+        Patch(book, data, "\xFF");
+    else if (damage == "local")
+        Patch(book, 0, "XK");
+    else if (damage == "method") {
+        Patch(book, 8, "\x61");
+        Patch(book, bytes.indexOf("PK\x01\x02") + 10, "\x61");
+    } else if (damage == "count")
+        Patch(book, end + 8, QByteArray("\x03\x00\x03\x00", 4));
+    else
+        Patch(book, end + 4, "\x01");
+
+    const bool opens = damage != "count" && damage != "disk";
+    QCOMPARE(UnZipCheckArchive(Quoted(book).constData(), 1), opens ? 1 : 0);
+    const Extracted a = Extract(book, "a.DAY");
+    QCOMPARE(a.code, code);
+    QCOMPARE(a.written, 0u);
+    if (opens)
+        QCOMPARE(Extract(book, "b.DAY").data, QByteArray("intact"));
+}
+
+void TestUnZip32::passwords()
+{
+    QTemporaryDir dir;
+    const QString book = dir.filePath("secret.KIV");
+    WriteAll(dir.filePath("w/a.DAY"), DayText(5, 700));
+    WriteAll(dir.filePath("w/b.DAY"), "second day");
+    WriteAll(dir.filePath("w/c.DAY"), DayText(6, 300));
+    ZipRun add;
+    add.options.fEncrypt = -1;
+    add.passwords = {"pw", "pw", "pw2", "pw2"};
+    QCOMPARE(add.Run(book, {"a.DAY", "b.DAY"}, dir.filePath("w")), int(ZIP32_OK));
+    add.options.fLevel = '0';
+    QCOMPARE(add.Run(book, {"c.DAY"}, dir.filePath("w")), int(ZIP32_OK)); // another password
+
+    UnZipSetPasswordCallback(nullptr, nullptr);
+    QCOMPARE(Extract(book, "a.DAY").code, int(UNZIP_ERROR_PASSWORD_FILE));
+
+    Asker asker;
+    asker.Install();
+    asker.answers = {"<cancel>"};
+    QCOMPARE(Extract(book, "a.DAY").code, int(UNZIP_ERROR_PASSWORD_FILE));
+    QCOMPARE(asker.asked, 1);
+
+    // A wrong answer asks again; the right one is remembered for the book.
+    asker = Asker{{"wrong", "pw"}};
+    asker.Install();
+    const Extracted a = Extract(book, "a.DAY");
+    QCOMPARE(a.code, 0);
+    QCOMPARE(a.data, DayText(5, 700));
+    QCOMPARE(asker.asked, 2);
+    QCOMPARE(Extract(book, "b.DAY").data, QByteArray("second day"));
+    QCOMPARE(asker.asked, 2);
+
+    // Another password for another member: asked once, and both are known
+    // from then on.
+    asker.answers = {"pw2"};
+    QCOMPARE(Extract(book, "c.DAY").data, DayText(6, 300));
+    QCOMPARE(asker.asked, 3);
+    QCOMPARE(Extract(book, "a.DAY").code, 0);
+    QCOMPARE(Extract(book, "c.DAY").code, 0);
+    QCOMPARE(asker.asked, 3);
+
+    // While the program is asked, the library is busy.
+    const QString other = dir.filePath("other.KIV");
+    QVERIFY(QFile::copy(book, other));
+    asker = Asker{{"pw"}};
+    asker.book = other;
+    asker.Install();
+    QCOMPARE(UnZipGetRunning(), 0);
+    QCOMPARE(Extract(other, "a.DAY").code, 0);
+    QCOMPARE(asker.runningInside, 1);
+    QCOMPARE(asker.nestedExtract, int(UNZIP_ERROR_ALREADY_RUNNING));
+
+    // The right password on damaged data is a checksum error.
+    const QString damaged = dir.filePath("damaged.KIV");
+    QByteArray bytes = ReadAll(book);
+    bytes[bytes.indexOf("c.DAY") + 5 + 12 + 100] ^= 0x20; // inside c.DAY's stored, encrypted data
+    WriteAll(damaged, bytes);
+    asker = Asker{{"pw2"}};
+    asker.Install();
+    QCOMPARE(Extract(damaged, "c.DAY").code, int(UNZIP_ERROR_FILE_CRC));
+    UnZipSetPasswordCallback(nullptr, nullptr);
+}
+
+void TestUnZip32::encryptedBooksFromPeers()
+{
+    QTemporaryDir dir;
+    WriteAll(dir.filePath("20010315.DAY"), DayText(8, 1000));
+    Asker asker{{"peer pw"}};
+    asker.Install();
+    if (HavePeer("zip")) {
+        QCOMPARE(RunPeer("zip", {"-q", "-P", "peer pw", "info.zip", "20010315.DAY"}, dir.path()).exitCode, 0);
+        QCOMPARE(Extract(dir.filePath("info.zip"), "20010315.DAY").data, DayText(8, 1000));
+    }
+    REQUIRE_PEER("7z");
+    QCOMPARE(RunPeer("7z", {"a", "-tzip", "-ppeer pw", "-mem=ZipCrypto", "seven.zip", "20010315.DAY"}, dir.path()).exitCode, 0);
+    asker.answers = {"peer pw"};
+    QCOMPARE(Extract(dir.filePath("seven.zip"), "20010315.DAY").data, DayText(8, 1000));
+    UnZipSetPasswordCallback(nullptr, nullptr);
+}
+
+void TestUnZip32::cacheFollowsTheFile()
+{
+    QTemporaryDir dir;
+    const QString book = dir.filePath("changing.KIV");
+    const QString work = dir.filePath("w");
+    WriteAll(work + "/a.DAY", "first version");
+    ZipRun add;
+    QCOMPARE(add.Run(book, {"a.DAY"}, work), int(ZIP32_OK));
+    QCOMPARE(Extract(book, "a.DAY").data, QByteArray("first version"));
+
+    // Rewritten (renamed over) with a member of the same size.
+    WriteAll(work + "/a.DAY", "later version");
+    QCOMPARE(add.Run(book, {"a.DAY"}, work), int(ZIP32_OK));
+    QCOMPARE(Extract(book, "a.DAY").data, QByteArray("later version"));
+
+    // Changed in place, same size, modification time put back.
+    struct stat before;
+    QCOMPARE(stat(book.toLocal8Bit().constData(), &before), 0);
+    QByteArray bytes = ReadAll(book);
+    bytes.replace("a.DAY", "A.DAX");
+    QFile file(book);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    file.write(bytes);
+    file.close();
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    QCOMPARE(utimensat(AT_FDCWD, book.toLocal8Bit().constData(), times, 0), 0);
+    QCOMPARE(List(book, "*"), QByteArrayList{"A.DAX"});
+
+    QVERIFY(QFile::remove(book));
+    QCOMPARE(UnZipCheckArchive(Quoted(book).constData(), 1), 0);
+    QCOMPARE(Extract(book, "A.DAX").code, int(UNZIP_ERROR_ARC_FILE_OPEN));
+}
+
+void TestUnZip32::versionAndModes()
+{
+    QVERIFY(UnZipGetVersion() >= 540);
+    QVERIFY(UnZipSetBackGroundMode(1) != 0);
+    QVERIFY(UnZipGetBackGroundMode() != 0);
+    UnZipSetBackGroundMode(0);
+    QCOMPARE(UnZipGetBackGroundMode(), 0);
+    QCOMPARE(UnZipGetRunning(), 0);
+}
+
+QTEST_APPLESS_MAIN(TestUnZip32)
+#include "tst_unzip32.moc"
