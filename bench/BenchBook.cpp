@@ -11,6 +11,8 @@
 #include <ctime>
 #include <random>
 
+#include <unistd.h>
+
 namespace kiv::bench {
 
 namespace fs = std::filesystem;
@@ -78,18 +80,7 @@ Book MakeBook(const std::string& label, int days, int pictureEvery, int pictureB
         stream.SaveToFile((book.work / book.names.back()).string());
     }
     book.path = (book.dir / (label + ".KIV")).string();
-    const std::string root = book.work.string() + "/";
-    ZipCallbacks callbacks{Quiet, nullptr, nullptr, nullptr};
-    ZpInit(&callbacks);
-    ZipOptions options{};
-    options.szRootDir = root.c_str();
-    options.fNoDirEntries = -1;
-    options.fRecurse = 1;
-    options.fLevel = '6';
-    ZpSetOptions(&options);
-    char pattern2[] = "*.DAY";
-    char* names[] = {pattern2};
-    if (ZpArchive(1, book.path.c_str(), names) != 0) {
+    if (RunZip(book.path, book.work.string() + "/", {"*.DAY"}, true) != 0) {
         std::fprintf(stderr, "cannot build the book %s\n", book.path.c_str());
         std::exit(1);
     }
@@ -98,6 +89,22 @@ Book MakeBook(const std::string& label, int days, int pictureEvery, int pictureB
     std::printf("book %s: %d days, %lld bytes\n", label.c_str(), days,
                 static_cast<long long>(fs::file_size(book.path)));
     return book;
+}
+
+int RunZip(const std::string& book, const std::string& root, std::vector<std::string> names, bool recurse)
+{
+    ZipCallbacks callbacks{Quiet, nullptr, nullptr, nullptr};
+    ZpInit(&callbacks);
+    ZipOptions options{};
+    options.szRootDir = root.c_str();
+    options.fNoDirEntries = -1;
+    options.fRecurse = recurse ? 1 : 0;
+    options.fLevel = '6';
+    ZpSetOptions(&options);
+    std::vector<char*> argv;
+    for (std::string& name : names)
+        argv.push_back(name.data());
+    return ZpArchive(static_cast<int>(argv.size()), book.c_str(), argv.data());
 }
 
 void RemoveBook(const Book& book)
@@ -128,6 +135,9 @@ std::size_t LibzipReadAll(const std::string& path)
     zip_discard(archive);
     return total;
 }
+
+// Colours only on a terminal, so that logs stay plain text.
+Collector::Collector() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
 
 void Collector::ReportRuns(const std::vector<Run>& runs)
 {

@@ -28,6 +28,10 @@ struct Book {
 Book MakeBook(const std::string& label, int days, int pictureEvery = 0, int pictureBytes = 0);
 void RemoveBook(const Book& book);
 
+// One quiet run of the program's Zip library adding the named files (or
+// patterns) of root (ending in '/') to the book at level 6; its result.
+int RunZip(const std::string& book, const std::string& root, std::vector<std::string> names, bool recurse);
+
 // The day file name of the index-th day from 2001-01-01.
 std::string DayName(int index);
 
@@ -37,6 +41,7 @@ std::size_t LibzipReadAll(const std::string& path);
 // Keeps the adjusted real time (ms) of every benchmark by name.
 class Collector : public benchmark::ConsoleReporter {
 public:
+    Collector();
     void ReportRuns(const std::vector<Run>& runs) override;
     // Prints "a ... vs b ... ratio r" when both ran.
     void PrintRatio(const std::string& a, const std::string& b) const;
