@@ -91,7 +91,7 @@ private slots:
         MemoryStream stream;
         ExtractDay(kBook, "20010315.DAY", stream);
         const std::string bare = f.unzip.extractCommand;
-        ExtractDay(kBook, "/home/u/work/20010315.DAY", stream);
+        ExtractDay(kBook, "/home/u/days/20010315.DAY", stream);
         QCOMPARE(f.unzip.extractCommand, bare);
     }
 
