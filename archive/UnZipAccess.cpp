@@ -6,6 +6,9 @@
 #include "Prompts.h"
 
 #include <cstring>
+#include <filesystem>
+#include <optional>
+#include <system_error>
 #include <vector>
 
 namespace kiv::archive {
@@ -26,6 +29,46 @@ void ReportError(const std::string& text, bool beep)
 bool IsCp932TrailByte(unsigned char byte)
 {
     return byte >= 0x40 && byte <= 0xFC && byte != 0x7F;
+}
+
+// Deflate, the method of every book, packs at most 1032 bytes into one.
+constexpr std::uint64_t kMostExpansion = 1032;
+
+// The most bytes a member of the book can unpack to; none when the book
+// cannot be looked at (then the library's answer decides).
+std::optional<std::uint64_t> MostMemberSize(const std::string& book)
+{
+    std::error_code error;
+    const auto bookSize
+        = std::filesystem::file_size(std::filesystem::path(std::u8string(book.begin(), book.end())), error);
+    if (error)
+        return std::nullopt;
+    return bookSize * kMostExpansion;
+}
+
+// Extracts the member, whose recorded size is size, through a buffer of
+// the next multiple of 128 above it; true when the stream received it.
+bool ExtractMember(
+    UnZipLibrary& unzip, const std::string& book, const std::string& member, std::int32_t size, MemoryStream& stream)
+{
+    const auto capacity = static_cast<std::uint32_t>((std::int64_t { size } / 128 + 1) * 128);
+    std::vector<unsigned char> buffer(capacity, 0);
+
+    const std::string command = " -x -s --i -C   \"" + book + "\"   \"" + CurrentHost().workingDirectory
+        + detail::kPathSeparator + "\"  \"" + member + "\"";
+
+    if (unzip.GetRunning() != 0) {
+        ReportError("UnZip32.dll は、現在ほかのプロセスに呼び出されていて、使えません。", true);
+        return false;
+    }
+    const int code
+        = unzip.ExtractMem(CurrentHost().window, command.c_str(), buffer.data(), capacity, nullptr, nullptr, nullptr);
+    if (code != 0) {
+        ReportError(ExtractErrorMessage(code), true);
+        return false;
+    }
+    stream.Write(buffer.data(), static_cast<std::size_t>(size));
+    return true;
 }
 
 } // namespace
@@ -162,23 +205,12 @@ bool ExtractDay(const std::string& book, const std::string& dayFilePath, MemoryS
         const auto size = static_cast<std::int32_t>(info.dwOriginalSize);
         if (size < 0)
             throw Error(Format("格納ファイル %s は大きすぎて扱えません。", Utf8FromCp932(member)));
-        const auto capacity = static_cast<std::uint32_t>((std::int64_t { size } / 128 + 1) * 128);
-        std::vector<unsigned char> buffer(capacity, 0);
-
-        const std::string command = " -x -s --i -C   \"" + book + "\"   \"" + CurrentHost().workingDirectory
-            + detail::kPathSeparator + "\"  \"" + member + "\"";
-
-        if (unzip.GetRunning() != 0) {
-            ReportError("UnZip32.dll は、現在ほかのプロセスに呼び出されていて、使えません。", true);
+        if (const auto most = MostMemberSize(book); most && static_cast<std::uint64_t>(size) > *most) {
+            // A recorded size that the whole book could not unpack to is a
+            // damaged header; no buffer is allocated for it.
+            ReportError(ExtractErrorMessage(UNZIP_ERROR_HEADER_BROKEN), true);
         } else {
-            int code = unzip.ExtractMem(
-                CurrentHost().window, command.c_str(), buffer.data(), capacity, nullptr, nullptr, nullptr);
-            if (code == 0) {
-                stream.Write(buffer.data(), static_cast<std::size_t>(size));
-                result = true;
-            } else {
-                ReportError(ExtractErrorMessage(code), true);
-            }
+            result = ExtractMember(unzip, book, member, size, stream);
         }
     } catch (...) {
         CloseBookArchive();

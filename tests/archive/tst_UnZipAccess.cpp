@@ -2,7 +2,10 @@
 #include "Error.h"
 #include "FakeLibraries.h"
 
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <fstream>
 
 using namespace kiv;
 using namespace kiv::archive;
@@ -223,6 +226,33 @@ private slots:
         QCOMPARE(error, QString("格納ファイル 20010315.DAY は大きすぎて扱えません。"));
         QCOMPARE(f.unzip.calls.back(), std::string("CloseArchive 7"));
         QCOMPARE(BookHandle, HARC(0));
+    }
+
+    void sizeTheBookCannotHoldIsADamagedHeader()
+    {
+        // A book of 10 bytes unpacks to 10320 bytes at most.
+        QTemporaryDir temp;
+        const std::string book = temp.filePath("small.KIV").toStdString();
+        std::ofstream(book, std::ios::binary) << "0123456789";
+        f.unzip.members["20010315.DAY"] = "";
+        MemoryStream stream;
+
+        f.unzip.sizes["20010315.DAY"] = 10320;
+        QVERIFY(ExtractDay(book, "20010315.DAY", stream));
+        QCOMPARE(f.unzip.extractSize, 10368u);
+
+        f.unzip.calls.clear();
+        for (std::uint32_t size : { 10321u, 0x7FFFFF00u }) {
+            f.unzip.sizes["20010315.DAY"] = size;
+            QVERIFY(!ExtractDay(book, "20010315.DAY", stream));
+        }
+        QCOMPARE(f.Messages(),
+            (std::vector<std::string> {
+                "beep|格納ファイルのヘッダーが壊れています。", "beep|格納ファイルのヘッダーが壊れています。" }));
+        QCOMPARE(std::count(f.unzip.calls.begin(), f.unzip.calls.end(), "ExtractMem"), 0);
+        QCOMPARE(f.unzip.calls.back(), std::string("CloseArchive 7"));
+        QCOMPARE(BookHandle, HARC(0));
+        QCOMPARE(stream.Size(), std::size_t(10320));
     }
 
     void openBookIsHandedOutAgainWithoutAskingTheLibrary()
