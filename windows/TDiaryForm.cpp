@@ -62,6 +62,8 @@ TDiaryForm::TDiaryForm(FormHost& host, QWidget* parent) : QWidget(parent), host_
     DayBookMemo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     DayBookMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     DayBookMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Tab moves on to the next control instead of going into the text.
+    DayBookMemo->setTabChangesFocus(true);
 
     GuardInput(WeatherEdit, host_.prompts());
     GuardInput(TemperatureEdit, host_.prompts());

@@ -83,7 +83,9 @@ TPasswordDlg::TPasswordDlg(Prompts& prompts, QWidget* parent)
     OKBtn->setDefault(true);
     CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
     CancelBtn->setGeometry(150, 59, 75, 25);
-    CancelBtn->setAutoDefault(false);
+    // While it has the focus, Enter presses it (as it does any focused
+    // button); elsewhere Enter is OK.
+    CancelBtn->setAutoDefault(true);
 
     setTabOrder(Password, OKBtn);
     setTabOrder(OKBtn, CancelBtn);

@@ -332,6 +332,8 @@ TScheduleForm::TScheduleForm(FormHost& host, QWidget* parent) : QWidget(parent),
     ScheduleMemo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     ScheduleMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     ScheduleMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Tab moves on to the next control instead of going into the text.
+    ScheduleMemo->setTabChangesFocus(true);
     GuardInput(ScheduleMemo, host_.prompts());
 
     setTabOrder(ScheduleStringGrid, ScheduleMemo);

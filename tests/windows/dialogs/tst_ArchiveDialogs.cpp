@@ -147,6 +147,28 @@ private slots:
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
     }
 
+    // Enter presses the button that has the focus; from the field it is OK.
+    void enterOnTheFocusedCancelButtonCancels()
+    {
+        TPasswordDlg dialog(f.prompts);
+        dialog.show();
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        auto* cancel = Child<QPushButton>(dialog, "CancelBtn");
+        cancel->setFocus();
+        QTest::keyClick(cancel, Qt::Key_Return);
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QVERIFY(!dialog.isVisible());
+
+        dialog.show();
+        dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        auto* password = Child<QLineEdit>(dialog, "Password");
+        password->setFocus();
+        QTest::keyClick(password, Qt::Key_Return);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+
     // With the real libraries: the dialog appears once per encrypting add
     // run, and once when the book is first read.
     void passwordDialogServesBothLibraries()

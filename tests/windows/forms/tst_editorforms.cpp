@@ -279,6 +279,35 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(form.ScheduleMemo)); // the only other stop
     }
 
+    // The memos take no Tab characters: Tab walks the tab order from them
+    // as from any other control, and the day is not marked by it.
+    void tabLeavesTheMemos()
+    {
+        TestHost host;
+        TDiaryForm diary(host);
+        diary.show();
+        diary.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&diary));
+        diary.DayBookMemo->setFocus();
+        host.modified = false;
+        QTest::keyClick(diary.DayBookMemo, Qt::Key_Tab);
+        QVERIFY(diary.DayBookMemo->toPlainText().isEmpty());
+        QVERIFY(!host.modified);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(diary.WeatherEdit));
+        diary.hide();
+
+        TScheduleForm schedule(host);
+        schedule.show();
+        schedule.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&schedule));
+        schedule.ScheduleMemo->setFocus();
+        host.modified = false;
+        QTest::keyClick(schedule.ScheduleMemo, Qt::Key_Backtab, Qt::ShiftModifier);
+        QVERIFY(schedule.ScheduleMemo->toPlainText().isEmpty());
+        QVERIFY(!host.modified);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(schedule.ScheduleStringGrid));
+    }
+
     void hoursScrollUnderTheFixedHeadings()
     {
         TestHost host;
