@@ -1,6 +1,7 @@
 #include "Program.h"
 
 #include "Archive.h"
+#include "Fonts.h"
 #include "TCalendarForm.h"
 #include "TDiaryForm.h"
 #include "TOKBottomDlg.h"
@@ -9,9 +10,23 @@
 #include "TScheduleForm.h"
 #include "Workspace.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 namespace kiv {
+
+void SetUpApplication(QApplication& application)
+{
+    application.setApplicationName(QStringLiteral("kiv"));
+    // The standard buttons read はい / いいえ / キャンセル whatever the locale.
+    auto* translator = new QTranslator(&application);
+    if (translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        application.installTranslator(translator);
+    application.setFont(FormFont());
+    application.setQuitOnLastWindowClosed(false);
+}
 
 Program::Program(TDayBook& record, Prompts& prompts, const TMainForm::Setup& setup)
 {

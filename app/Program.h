@@ -4,6 +4,8 @@
 
 #include <memory>
 
+class QApplication;
+
 namespace kiv {
 
 class Prompts;
@@ -14,6 +16,14 @@ class TOKBottomDlg;
 class TPasswordDlg;
 class TPictureForm;
 class TScheduleForm;
+
+// The settings of the application made before any window exists: the
+// standard buttons in Japanese whatever the locale, the windows' font, and
+// an end that only the main window's closing brings (the calendar window
+// stays beside it). No display name is set: the platforms append one to
+// every window title, and the captions must read exactly as the windows
+// set them.
+void SetUpApplication(QApplication& application);
 
 // All windows of the running program, created in their order: the main
 // window, the picture, diary and schedule windows, the password and output

@@ -1,12 +1,9 @@
-#include "Fonts.h"
 #include "Program.h"
 #include "Prompts.h"
 #include "QtPrompts.h"
 #include "TDayBook.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QTranslator>
 
 #include <cstdlib>
 #include <memory>
@@ -23,16 +20,7 @@ int main(int argc, char* argv[])
     auto record = std::make_unique<kiv::TDayBook>();
 
     QApplication application(argc, argv);
-    application.setApplicationName(QStringLiteral("kiv"));
-    application.setApplicationDisplayName(QString::fromUtf8(kiv::kAppTitle));
-    // The standard buttons read はい / いいえ / キャンセル whatever the locale.
-    QTranslator translator;
-    if (translator.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        application.installTranslator(&translator);
-    application.setFont(kiv::FormFont());
-    // The calendar window stays open beside the main window; closing the
-    // main window alone ends the program.
-    application.setQuitOnLastWindowClosed(false);
+    kiv::SetUpApplication(application);
 
     kiv::QtPrompts prompts;
     kiv::TMainForm::Setup setup;

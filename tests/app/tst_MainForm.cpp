@@ -186,6 +186,21 @@ private slots:
         app.main().Help2->trigger();
         QVERIFY(app.prompts.shown().empty());
     }
+
+    // A display name of the application would be appended by the platform
+    // to every window title ("ＫＩＶの日記 ( … ) - …", "警告 - …"): the
+    // application must not have one, so its name stays the plain one.
+    // (Last: it sets the application's font for the rest of the run.)
+    void captionsReachTheTitleBarAsSet()
+    {
+        SetUpApplication(*qApp);
+        QVERIFY(!qApp->quitOnLastWindowClosed());
+        QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("kiv"));
+        const QString name = QCoreApplication::applicationName();
+        QCoreApplication::setApplicationName(QStringLiteral("probe"));
+        QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("probe"));
+        QCoreApplication::setApplicationName(name);
+    }
 };
 
 QTEST_MAIN(MainFormTest)
