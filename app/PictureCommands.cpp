@@ -3,15 +3,13 @@
 #include "DayFiles.h"
 #include "Files.h"
 #include "MemoryStream.h"
+#include "PictureKind.h"
 #include "Prompts.h"
 #include "TDayBook.h"
 #include "TPictureForm.h"
 #include "Workspace.h"
 
 #include <QAction>
-
-#include <algorithm>
-#include <cctype>
 
 namespace kiv {
 namespace {
@@ -20,13 +18,6 @@ const char* const kPictureFilter = "画像ファイル ( *.bmp, *.jpg, *.jpeg )|
 const char* const kBmpFilter = "ビットマップ画像 ( *.bmp)|*.bmp";
 const char* const kJpegFilter = "ＪＰＥＧ画像 ( *.jpg)|*.jpg";
 const char* const kOverwriteQuestion = "すでに同名のファイルが存在します。\r\n上書き保存しますか？";
-
-std::string Lower(std::string text)
-{
-    std::transform(
-        text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 } // namespace
 
@@ -46,12 +37,7 @@ void PictureCommands::Insert()
 {
     openDialog_.filter = kPictureFilter;
     if (workspace_.prompts().OpenFile(openDialog_)) {
-        const std::string extension = Lower(dayfiles::Extension(openDialog_.fileName));
-        std::int32_t kind = TDayBook::kNoPicture;
-        if (extension == ".bmp")
-            kind = TDayBook::kBmp;
-        else if (extension == ".jpg" || extension == ".jpeg")
-            kind = TDayBook::kJpeg;
+        const std::int32_t kind = PictureKindOfExtension(dayfiles::Extension(openDialog_.fileName));
         if (kind != TDayBook::kNoPicture) {
             const std::vector<std::uint8_t> bytes = ReadWholeFile(openDialog_.fileName);
             workspace_.Record().SetPhotoData(bytes.data(), static_cast<std::int32_t>(bytes.size()), kind);

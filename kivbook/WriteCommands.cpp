@@ -4,6 +4,7 @@
 #include "ConsolePrompts.h"
 #include "Error.h"
 #include "Files.h"
+#include "PictureKind.h"
 #include "TemporaryFolder.h"
 #include "TextForms.h"
 
@@ -46,13 +47,9 @@ std::int32_t PictureKind(const std::string& path)
     std::string extension;
     if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
         extension = path.substr(dot);
-    for (char& c : extension)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    if (extension == ".bmp")
-        return TDayBook::kBmp;
-    if (extension == ".jpg" || extension == ".jpeg")
-        return TDayBook::kJpeg;
+    const std::int32_t kind = PictureKindOfExtension(extension);
+    if (kind != TDayBook::kNoPicture)
+        return kind;
     throw UsageError("--picture: the file's name must end in .bmp, .jpg or .jpeg");
 }
 
