@@ -1,6 +1,7 @@
 #include "BookSession.h"
 
 #include "Archive.h"
+#include "BookSearch.h"
 #include "ConsolePrompts.h"
 #include "Error.h"
 #include "ErrorGuard.h"
@@ -116,11 +117,7 @@ std::vector<std::string> BookSession::Members()
     archive::ListDays(book_, text);
     if (prompts_.ErrorCount() != errorsBefore)
         throw Failure(ShownBook() + ": the book's days cannot be listed");
-    std::vector<std::string> members;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
-        members.push_back(text.substr(start, end - start));
-    return members;
+    return MemberLines(text);
 }
 
 std::vector<std::string> BookSession::AllMembers()
