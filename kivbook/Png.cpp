@@ -1,8 +1,9 @@
 #include "Png.h"
 
-#include <zlib.h>
+#include <png.h>
 
-#include <new>
+#include <stdexcept>
+#include <string>
 
 namespace kiv::kivbook {
 namespace {
@@ -46,23 +47,6 @@ struct Channel {
         return static_cast<std::uint8_t>((std::uint64_t((pixel & mask) >> shift) * 255 + max / 2) / max);
     }
 };
-
-void PutUint32(std::vector<std::uint8_t>& out, std::uint32_t value)
-{
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(static_cast<std::uint8_t>(value >> shift));
-}
-
-void PutChunk(std::vector<std::uint8_t>& out, const char* type, const std::vector<std::uint8_t>& data)
-{
-    PutUint32(out, static_cast<std::uint32_t>(data.size()));
-    const std::size_t start = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data.begin(), data.end());
-    uLong crc = crc32(0L, Z_NULL, 0);
-    crc = crc32_z(crc, out.data() + start, out.size() - start);
-    PutUint32(out, static_cast<std::uint32_t>(crc));
-}
 
 } // namespace
 
@@ -191,30 +175,20 @@ std::optional<RgbImage> DecodeBmp(const std::vector<std::uint8_t>& b)
 
 std::vector<std::uint8_t> EncodePng(const RgbImage& image)
 {
-    // Each row: filter type 0 (none), then the row's bytes.
-    const std::size_t rowBytes = std::size_t(image.width) * 3;
-    std::vector<std::uint8_t> raw;
-    raw.reserve((rowBytes + 1) * image.height);
-    for (std::uint32_t y = 0; y < image.height; ++y) {
-        raw.push_back(0);
-        const auto* row = image.pixels.data() + y * rowBytes;
-        raw.insert(raw.end(), row, row + rowBytes);
-    }
-    uLongf compressedSize = compressBound(static_cast<uLong>(raw.size()));
-    std::vector<std::uint8_t> compressed(compressedSize);
-    if (compress2(compressed.data(), &compressedSize, raw.data(), static_cast<uLong>(raw.size()), 6) != Z_OK)
-        throw std::bad_alloc();
-    compressed.resize(compressedSize);
-
-    std::vector<std::uint8_t> png = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n' };
-    std::vector<std::uint8_t> header;
-    PutUint32(header, image.width);
-    PutUint32(header, image.height);
-    header.insert(header.end(), { 8, 2, 0, 0, 0 }); // 8 bits, RGB, deflate, no filter set, no interlace
-    PutChunk(png, "IHDR", header);
-    PutChunk(png, "IDAT", compressed);
-    PutChunk(png, "IEND", {});
-    return png;
+    png_image png {};
+    png.version = PNG_IMAGE_VERSION;
+    png.width = image.width;
+    png.height = image.height;
+    png.format = PNG_FORMAT_RGB;
+    // A buffer of the largest size the file can take is written in one pass
+    // and then cut to the size it took.
+    std::vector<std::uint8_t> file(PNG_IMAGE_PNG_SIZE_MAX(png));
+    png_alloc_size_t size = file.size();
+    if (!png_image_write_to_memory(&png, file.data(), &size, 0, image.pixels.data(), 0, nullptr))
+        throw std::runtime_error(std::string("cannot write the picture as PNG: ") + png.message);
+    file.resize(size);
+    file.shrink_to_fit();
+    return file;
 }
 
 } // namespace kiv::kivbook

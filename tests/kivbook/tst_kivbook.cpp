@@ -1,5 +1,6 @@
 #include "Archive.h"
 #include "Cp932.h"
+#include "PngPixels.h"
 #include "ScriptedPrompts.h"
 
 #include <QCryptographicHash>
@@ -9,9 +10,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtEndian>
-
-#include <zlib.h>
 
 using namespace kiv;
 
@@ -50,46 +48,6 @@ QByteArray TwoByTwoBmp()
     bmp += QByteArray::fromHex("ff0000ffffff0000"); // blue, white, padding
     bmp += QByteArray::fromHex("0000ff00ff000000"); // red, green, padding
     return bmp;
-}
-
-// The pixel rows of a PNG that EncodePng-style files hold (8-bit RGB, no
-// interlace), each row without its filter byte; empty when it is none.
-QByteArray PngPixels(const QByteArray& png, int& width, int& height)
-{
-    if (!png.startsWith("\x89PNG\r\n\x1a\n"))
-        return {};
-    QByteArray data;
-    int at = 8;
-    while (at + 8 <= png.size()) {
-        const quint32 length = qFromBigEndian<quint32>(png.constData() + at);
-        const QByteArray type = png.mid(at + 4, 4);
-        const QByteArray body = png.mid(at + 8, int(length));
-        const quint32 crc = qFromBigEndian<quint32>(png.constData() + at + 8 + length);
-        if (crc != crc32(0, reinterpret_cast<const Bytef*>(png.constData() + at + 4), length + 4))
-            return {};
-        if (type == "IHDR") {
-            width = int(qFromBigEndian<quint32>(body.constData()));
-            height = int(qFromBigEndian<quint32>(body.constData() + 4));
-            if (body.mid(8, 5) != QByteArray::fromHex("0802000000"))
-                return {};
-        } else if (type == "IDAT") {
-            data += body;
-        }
-        at += 12 + int(length);
-    }
-    uLongf size = uLongf(width * 3 + 1) * uLongf(height);
-    QByteArray raw(int(size), '\0');
-    if (uncompress(reinterpret_cast<Bytef*>(raw.data()), &size, reinterpret_cast<const Bytef*>(data.constData()),
-            uLong(data.size()))
-        != Z_OK)
-        return {};
-    QByteArray pixels;
-    for (int y = 0; y < height; ++y) {
-        if (raw[y * (width * 3 + 1)] != 0)
-            return {}; // only filter type 0 is expected
-        pixels += raw.mid(y * (width * 3 + 1) + 1, width * 3);
-    }
-    return pixels;
 }
 
 } // namespace
