@@ -1,13 +1,18 @@
 # The two commands of the README:
 #   make run [BOOK=path/to/diary.KIV]   set up, build and start the program
 #   make test                           set up, build and run every test
+# and for installing:
+#   make install [PREFIX=/usr/local] [DESTDIR=staging]
+#   make package                        a Debian package in $(BUILD)/
 
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BOOK ?=
 WERROR := $(if $(CI),ON,OFF)
+PREFIX ?= /usr/local
+DESTDIR ?=
 
-.PHONY: run test deps build bench clean
+.PHONY: run test deps build bench install package clean
 
 deps:
 	./scripts/install-deps
@@ -21,6 +26,19 @@ run: build
 
 test: deps
 	./scripts/run-tests
+
+# Installed straight onto this machine (no DESTDIR), the desktop's file type
+# and menu caches are brought up to date; a package's installer does that
+# itself.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+	@if [ -z "$(DESTDIR)" ]; then \
+		! command -v update-mime-database >/dev/null || update-mime-database "$(PREFIX)/share/mime"; \
+		! command -v update-desktop-database >/dev/null || update-desktop-database -q "$(PREFIX)/share/applications"; \
+	fi
+
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 bench: build
 	./scripts/run-benchmarks $(BUILD)

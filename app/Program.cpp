@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QTranslator>
 
@@ -20,6 +21,9 @@ namespace kiv {
 void SetUpApplication(QApplication& application)
 {
     application.setApplicationName(QStringLiteral("kiv"));
+    // Once installed, the windows belong to the menu entry and show its icon.
+    application.setDesktopFileName(QStringLiteral("jp.kiv.Diary"));
+    application.setWindowIcon(QIcon::fromTheme(QStringLiteral("jp.kiv.Diary")));
     // The standard buttons read はい / いいえ / キャンセル whatever the locale.
     auto* translator = new QTranslator(&application);
     if (translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))

@@ -1,0 +1,20 @@
+# make package: a Debian package of the installed tree. Its dependencies are
+# the libraries the programs link (found by dpkg-shlibdeps) and what they
+# load at run time: the Japanese font and Qt's own Japanese translations.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME kiv)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "ＫＩＶの日記 - diary and day planner with a Japanese user interface")
+set(CPACK_PACKAGE_DESCRIPTION "For every calendar day, an hourly schedule with a memo, a diary text with
+the weather and the temperature, and one picture, kept together in one
+diary book (a ZIP archive, optionally protected with a password).
+kivbook works on the books from the command line.")
+set(CPACK_PACKAGE_CONTACT "KIV diary maintainers <maintainers@kiv.example>")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION misc)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic, qt6-translations-l10n")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info, desktop-file-utils")
+set(CPACK_STRIP_FILES ON)
+include(CPack)

@@ -1,0 +1,135 @@
+#!/bin/sh
+# Installs the build into a staging folder and checks what a desktop reads
+# from it: the files, the menu entry, the software centre's metadata, the
+# diary book's file type and its handler, the manual pages, the bash
+# completion; then builds the Debian package and reads its control data.
+# Usage: check-install.sh BUILD_DIR SOURCE_DIR
+set -eu
+
+build=$(cd "$1" && pwd)
+source=$(cd "$2" && pwd)
+id=jp.kiv.Diary
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+stage=$work/stage
+share=$stage/usr/share
+failures=0
+
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+step() {
+    echo "-- $*"
+}
+
+step "install into a staging folder"
+DESTDIR=$stage cmake --install "$build" --prefix /usr >/dev/null
+
+for file in \
+    usr/bin/kiv usr/bin/kivbook \
+    "usr/share/applications/$id.desktop" \
+    "usr/share/mime/packages/$id.xml" \
+    "usr/share/metainfo/$id.metainfo.xml" \
+    "usr/share/icons/hicolor/scalable/apps/$id.svg" \
+    usr/share/man/man1/kiv.1 usr/share/man/man1/kivbook.1 \
+    usr/share/bash-completion/completions/kivbook; do
+    [ -s "$stage/$file" ] || fail "$file is not installed"
+done
+for program in kiv kivbook; do
+    [ -x "$stage/usr/bin/$program" ] || fail "$program is not executable"
+done
+for size in 16 22 24 32 48 64 128 256; do
+    icon=$share/icons/hicolor/${size}x$size/apps/$id.png
+    file -b "$icon" | grep -q "^PNG image data, $size x $size," || fail "$icon is no $size x $size PNG"
+done
+if [ -f "$source/docs/help/index.html" ]; then
+    [ -f "$share/kiv/help/index.html" ] || fail "the help pages are not installed"
+fi
+"$stage/usr/bin/kivbook" --help | grep -q '^usage: kivbook' || fail "the installed kivbook does not run"
+
+step "desktop-file-validate"
+desktop-file-validate "$share/applications/$id.desktop" || fail "desktop-file-validate"
+
+step "appstreamcli validate --no-net"
+appstreamcli validate --no-net "$share/metainfo/$id.metainfo.xml" || fail "appstreamcli validate"
+
+step "xmllint of the file type"
+xmllint --noout "$share/mime/packages/$id.xml" || fail "xmllint"
+
+step "manual pages"
+for page in kiv kivbook; do
+    warnings=$(MANWIDTH=80 man --warnings -l "$share/man/man1/$page.1" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "$page.1: $warnings"
+done
+
+step "a book's file type and handler"
+export XDG_DATA_HOME="$work/home-data" XDG_CONFIG_HOME="$work/home-config" XDG_DATA_DIRS="$share"
+update-mime-database "$share/mime"
+update-desktop-database -q "$share/applications"
+books=$work/books
+mkdir -p "$books"
+"$stage/usr/bin/kivbook" put "$books/diary.KIV" 2001/03/15 --weather 晴れ >/dev/null
+"$stage/usr/bin/kivbook" put "$books/diary.KIV" 2001/03/16 --weather 雨 >/dev/null
+cp "$books/diary.KIV" "$books/copy.kiv"
+for book in diary.KIV copy.kiv; do
+    type=$(xdg-mime query filetype "$books/$book")
+    echo "$book: $type"
+    [ "$type" = application/x-kiv-book ] || fail "$book is $type"
+done
+handler=$(xdg-mime query default application/x-kiv-book)
+echo "handler: $handler"
+[ "$handler" = "$id.desktop" ] || fail "the handler of a book is '$handler'"
+
+step "bash completion"
+# Each case: the words on the line (the last one being completed), then
+# what the completion offers.
+complete_line() {
+    PATH=$stage/usr/bin:$PATH bash -c '
+        . /usr/share/bash-completion/bash_completion
+        . "$0"
+        COMP_WORDS=("$@")
+        COMP_CWORD=$(($# - 1))
+        COMP_LINE="$*"
+        COMP_POINT=${#COMP_LINE}
+        _kivbook
+        printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "
+    ' "$share/bash-completion/completions/kivbook" "$@"
+}
+check_completion() {
+    expected=$1
+    shift
+    got=$(cd "$books" && complete_line "$@")
+    [ "$got" = "$expected" ] || fail "completing '$*' offers '$got', not '$expected'"
+}
+check_completion "export " kivbook ex
+check_completion "2001/03/15 2001/03/16 " kivbook show diary.KIV ""
+check_completion "2001/03/16 " kivbook delete --verbose diary.KIV 2001/03/16
+check_completion "--memo-file " kivbook put diary.KIV 2001/03/15 --weather x --m
+check_completion "html " kivbook export diary.KIV out --format h
+
+step "Debian package"
+(cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null)
+deb=$(ls "$work"/package/*.deb)
+info=$(dpkg-deb -I "$deb")
+echo "$info"
+# A package with a removal script stays half-known to dpkg after dpkg -r.
+echo "$info" | grep -q " postrm " && fail "the package has a removal script"
+depends=$(dpkg-deb -f "$deb" Depends)
+for needed in libqt6widgets6 libzip4 libjpeg62-turbo libpng16-16 fonts-ipafont-gothic qt6-translations-l10n; do
+    case ", $depends" in
+    *", $needed "* | *", $needed,"* | *", $needed") ;;
+    *) fail "the package does not depend on $needed" ;;
+    esac
+done
+contents=$(dpkg-deb -c "$deb")
+for file in ./usr/bin/kiv ./usr/bin/kivbook "./usr/share/applications/$id.desktop"; do
+    echo "$contents" | grep -q " $file\$" || fail "the package holds no $file"
+done
+
+if [ $failures -ne 0 ]; then
+    echo "$failures check(s) failed" >&2
+    exit 1
+fi
+echo "all install checks passed"
