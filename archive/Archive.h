@@ -112,8 +112,20 @@ bool AddDayFile(const std::string& book, const std::string& dayFilePath);
 bool BookHasDay(const std::string& book, const std::string& dayFilePath);
 bool DeleteDay(const std::string& book, const std::string& dayFilePath);
 bool RepairBook(const std::string& book);
+// The key by which day names compare: ASCII letters in lower case, the
+// second byte of a double-byte character left alone.
+std::string CaseKey(const std::string& name);
+
+// What keeps a member from being read as a day, judged from its find
+// record: a name that the program cannot ask for (it holds a folder part,
+// which MemberName would cut off, or it fills the record's 512 bytes and so
+// may have been cut), or a symbolic link.
+enum class MemberTrouble { None, FolderInName, NameTooLong, Link };
+MemberTrouble TroubleOf(const MemberInfo& info);
+
 // Member names of the book's days, ascending, each followed by CR LF; text
-// keeps what it held when the book has no day.
+// keeps what it held when the book has no day. Members with a trouble are
+// passed over.
 void ListDays(const std::string& book, std::string& text);
 // The date list: one yyyy/mm/dd per line, each followed by CR LF.
 std::string DateListText(const std::string& book);

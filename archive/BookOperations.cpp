@@ -42,21 +42,6 @@ bool Run(const std::string& command, const char* message)
     return false;
 }
 
-// Letter case does not count when day names are compared; the second byte
-// of a double-byte character is left alone.
-std::string CaseKey(const std::string& name)
-{
-    std::string key = name;
-    for (std::size_t i = 0; i < key.size(); ++i) {
-        unsigned char byte = static_cast<unsigned char>(key[i]);
-        if (IsCp932LeadByte(byte))
-            ++i;
-        else if (byte >= 'A' && byte <= 'Z')
-            key[i] = static_cast<char>(byte - 'A' + 'a');
-    }
-    return key;
-}
-
 struct IgnoringCase {
     bool operator()(const std::string& a, const std::string& b) const { return CaseKey(a) < CaseKey(b); }
 };
@@ -109,6 +94,32 @@ bool DeleteDay(const std::string& book, const std::string& dayFilePath)
     return Run(DeleteDayCommand(book, dayFilePath), kDeleteFailed);
 }
 
+std::string CaseKey(const std::string& name)
+{
+    std::string key = name;
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        unsigned char byte = static_cast<unsigned char>(key[i]);
+        if (IsCp932LeadByte(byte))
+            ++i;
+        else if (byte >= 'A' && byte <= 'Z')
+            key[i] = static_cast<char>(byte - 'A' + 'a');
+    }
+    return key;
+}
+
+MemberTrouble TroubleOf(const MemberInfo& info)
+{
+    const std::size_t length = strnlen(info.szFileName, sizeof info.szFileName);
+    if (length >= sizeof info.szFileName - 1)
+        return MemberTrouble::NameTooLong;
+    const std::string name(info.szFileName, length);
+    if (MemberName(name) != name)
+        return MemberTrouble::FolderInName;
+    if (info.szAttribute[0] == 'l')
+        return MemberTrouble::Link;
+    return MemberTrouble::None;
+}
+
 bool BookHasDay(const std::string& book, const std::string& dayFilePath)
 {
     if (!OpenBookArchive(book))
@@ -127,24 +138,21 @@ bool BookHasDay(const std::string& book, const std::string& dayFilePath)
 void ListDays(const std::string& book, std::string& text)
 {
     std::set<std::string, IgnoringCase> names;
-    bool found = false;
     OpenBookArchive(book);
     try {
         UnZipLibrary& unzip = CurrentUnZip();
         MemberInfo info;
         std::memset(&info, 0, sizeof info);
-        found = unzip.FindFirst(BookHandle, "*.DAY", &info) == 0;
-        if (found) {
-            do
+        for (int found = unzip.FindFirst(BookHandle, "*.DAY", &info); found == 0;
+             found = unzip.FindNext(BookHandle, &info))
+            if (TroubleOf(info) == MemberTrouble::None)
                 names.insert(InfoName(info));
-            while (unzip.FindNext(BookHandle, &info) == 0);
-        }
     } catch (...) {
         CloseBookArchive();
         throw;
     }
     CloseBookArchive();
-    if (!found)
+    if (names.empty())
         return;
 
     std::string list;

@@ -7,9 +7,11 @@
 #include "ErrorGuard.h"
 #include "Interrupt.h"
 #include "TemporaryFolder.h"
+#include "TextForms.h"
 
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 namespace kiv::kivbook {
@@ -120,10 +122,11 @@ std::vector<std::string> BookSession::Members()
     return MemberLines(text);
 }
 
-std::vector<std::string> BookSession::AllMembers()
+std::vector<BookSession::Member> BookSession::AllMembers()
 {
     const int errorsBefore = prompts_.ErrorCount();
-    std::vector<std::string> members;
+    std::vector<Member> members;
+    std::set<std::string> names; // folded as the library finds names
     if (archive::OpenBookArchive(book_)) {
         try {
             archive::UnZipLibrary& unzip = archive::CurrentUnZip();
@@ -131,8 +134,25 @@ std::vector<std::string> BookSession::AllMembers()
             std::memset(&info, 0, sizeof info);
             // An empty pattern matches every member.
             for (int found = unzip.FindFirst(archive::BookHandle, "", &info); found == 0;
-                 found = unzip.FindNext(archive::BookHandle, &info))
-                members.emplace_back(info.szFileName, strnlen(info.szFileName, sizeof info.szFileName));
+                 found = unzip.FindNext(archive::BookHandle, &info)) {
+                Member member { std::string(info.szFileName, strnlen(info.szFileName, sizeof info.szFileName)), {} };
+                switch (archive::TroubleOf(info)) {
+                case archive::MemberTrouble::FolderInName:
+                    member.oddity = "a name with a folder part";
+                    break;
+                case archive::MemberTrouble::NameTooLong:
+                    member.oddity = "a name too long to read (512 bytes or more)";
+                    break;
+                case archive::MemberTrouble::Link:
+                    member.oddity = "a symbolic link, not a file";
+                    break;
+                case archive::MemberTrouble::None:
+                    if (!names.insert(archive::CaseKey(member.name)).second)
+                        member.oddity = "a second member of this name (only the first one is read)";
+                    break;
+                }
+                members.push_back(std::move(member));
+            }
         } catch (...) {
             archive::CloseBookArchive();
             throw;
@@ -142,6 +162,18 @@ std::vector<std::string> BookSession::AllMembers()
     if (prompts_.ErrorCount() != errorsBefore)
         throw Failure(ShownBook() + ": the book's members cannot be listed");
     return members;
+}
+
+int BookSession::ReportOddMembers()
+{
+    int count = 0;
+    for (const Member& member : AllMembers()) {
+        if (member.oddity.empty())
+            continue;
+        prompts_.Print("skipped " + ShownName(member.name) + ": " + member.oddity);
+        ++count;
+    }
+    return count;
 }
 
 void BookSession::RequireDay(const std::string& member, const std::string& shownDate)

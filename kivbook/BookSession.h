@@ -59,9 +59,20 @@ public:
     // the archive layer reported a problem with the book.
     std::vector<std::string> Members();
 
+    struct Member {
+        std::string name; // as stored (the find record holds 512 bytes of it)
+        // Why no command reads it as a day though its name might say so (a
+        // name with a folder part or too long, a link, a name that an
+        // earlier member has); empty for the others.
+        std::string oddity;
+    };
     // Every member of the book, days or not, in the book's order. Fails
     // when the archive layer reported a problem with the book.
-    std::vector<std::string> AllMembers();
+    std::vector<Member> AllMembers();
+
+    // Prints "skipped NAME: why" for each odd member of the book; returns
+    // how many there are.
+    int ReportOddMembers();
 
     // Fails unless the book holds the member (BookHasDay).
     void RequireDay(const std::string& member, const std::string& shownDate);

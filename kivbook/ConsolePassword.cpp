@@ -109,12 +109,21 @@ std::optional<std::string> ConsolePassword::Obtain()
         prompts_.Print("the password is empty");
         return std::nullopt;
     }
+    std::string cp932;
     try {
-        return Cp932FromUtf8(*utf8);
+        cp932 = Cp932FromUtf8(*utf8);
     } catch (const Error& error) {
         prompts_.Print(std::string("password: ") + error.what());
         return std::nullopt;
     }
+    // The archive libraries would cut a longer one: the day would be
+    // encrypted with another password than the one given.
+    if (cp932.size() > archive::kMaxPasswordBytes) {
+        prompts_.Print("the password is longer than " + std::to_string(archive::kMaxPasswordBytes)
+            + " bytes (in code page 932, where a Japanese character takes two)");
+        return std::nullopt;
+    }
+    return cp932;
 }
 
 std::optional<std::string> ConsolePassword::FromFile()

@@ -1,6 +1,7 @@
 #include "ConsolePrompts.h"
 
 #include "Cp932.h"
+#include "TextForms.h"
 
 #include <ostream>
 
@@ -57,11 +58,16 @@ std::vector<std::string> ConsolePrompts::EndCapture()
 
 void ConsolePrompts::Print(const std::string& text)
 {
-    // A message of several lines keeps the prefix on each of them.
+    // A message of several lines keeps the prefix on each of them; control
+    // characters (from a member's name, say) reach the terminal escaped.
     std::size_t start = 0;
     while (true) {
         std::size_t end = text.find('\n', start);
-        err_ << "kivbook: " << text.substr(start, end == std::string::npos ? std::string::npos : end - start) << '\n';
+        err_ << "kivbook: "
+             << Printable(
+                    std::string_view(text).substr(start, end == std::string::npos ? std::string::npos : end - start),
+                    false)
+             << '\n';
         if (end == std::string::npos)
             break;
         start = end + 1;

@@ -233,6 +233,8 @@ int ExportCommand(CommandContext& context)
     }
     const std::string bookName = fs::path(session.ShownBook()).filename().string();
     WriteFile(folder.Path() + "/" + indexFile, RenderIndex(format, bookName, index));
+    // The date list passes over odd members; the user hears of them.
+    const int skipped = session.ReportOddMembers();
 
     // The new folder gets the usual permissions, not mkdtemp's private ones.
     const mode_t mask = umask(0);
@@ -241,7 +243,7 @@ int ExportCommand(CommandContext& context)
     if (std::rename(folder.Path().c_str(), target.c_str()) != 0)
         throw Failure("cannot create " + target.string() + ": " + std::strerror(errno));
     folder.Release();
-    return 0;
+    return skipped == 0 ? 0 : 1;
 }
 
 } // namespace kiv::kivbook

@@ -41,13 +41,19 @@ const std::vector<Command>& Commands()
             "                        (code page 932, CR LF line breaks)\n"
             "  --password-file FILE  the password of encrypted days: the file's first\n"
             "                        line (\"-\": standard input); else it is asked for\n"
-            "                        on the terminal\n",
+            "                        on the terminal. At most 80 bytes in code page 932\n"
+            "                        (a Japanese character takes two): a longer one is\n"
+            "                        refused, never cut\n"
+            "\n"
+            "Control characters of the texts are shown escaped (\\x1b); --hex and\n"
+            "--json give them exactly.\n",
             { { "--json", false, false }, { "--hex", false, false }, kPasswordFile }, 2, 2, &ShowCommand },
         { "search", "search BOOK KEYWORD [KEYWORD [KEYWORD]] [--password-file FILE]",
             "Finds the days that hold every keyword, as the program's search window\n"
             "does: one yyyy/mm/dd line per hit in the book's order, then the number\n"
             "of hits. Keywords are compared exactly (case and width count) and may\n"
-            "span the space between two fields.\n"
+            "span the space between two fields. Odd members are skipped, each named in\n"
+            "a message (see check); the exit status is then 1.\n"
             "\n"
             "  --password-file FILE  the password of encrypted days (see show)\n",
             { kPasswordFile }, 2, 4, &SearchCommand },
@@ -66,7 +72,8 @@ const std::vector<Command>& Commands()
             "  --encrypt             encrypt the day with a password, as the program's\n"
             "                        password check box does\n"
             "  --password-file FILE  that password: the file's first line (\"-\": standard\n"
-            "                        input); else it is asked for twice on the terminal\n"
+            "                        input); else it is asked for twice on the terminal;\n"
+            "                        at most 80 bytes (see show)\n"
             "  --verbose             show the Zip library's output\n",
             { { "--weather", true, false }, { "--temperature", true, false }, { "--diary-file", true, false },
                 { "--memo-file", true, false }, { "--schedule", true, true }, { "--picture", true, false },
@@ -81,7 +88,10 @@ const std::vector<Command>& Commands()
         { "check", "check BOOK [--password-file FILE]",
             "Reads every day of the book and lists, one per line, the members that do\n"
             "not read as days, and why; then a line with the counts. Exit status 1\n"
-            "when there is any.\n"
+            "when there is any. Among them the odd members, which no command reads:\n"
+            "a name with a folder part (../x.DAY), a name of 512 bytes or more, a\n"
+            "symbolic link, and a second member of a name the book already holds.\n"
+            "Control characters of names are shown escaped (\\x1b).\n"
             "\n"
             "  --password-file FILE  the password of encrypted days (see show)\n",
             { kPasswordFile }, 1, 1, &CheckCommand },
@@ -90,7 +100,9 @@ const std::vector<Command>& Commands()
             "or be empty): one file per day (2001-03-15.md, ...) and an index of the\n"
             "days by month, in UTF-8. A picture is written beside its day byte for\n"
             "byte (.jpg, .bmp); for HTML and Markdown a BMP picture is also written as\n"
-            "PNG and shown as such. On a failure nothing is left behind.\n"
+            "PNG and shown as such. On a failure nothing is left behind. Odd members\n"
+            "are skipped, each named in a message (see check); the exit status is\n"
+            "then 1.\n"
             "\n"
             "  --format FORMAT       markdown (the default), html or text\n"
             "  --password-file FILE  the password of encrypted days (see show)\n",

@@ -16,20 +16,6 @@
 namespace kiv::kivbook {
 namespace {
 
-// ASCII letters in lower case, the second byte of a double-byte character
-// left alone: the book's names compare so.
-std::string FoldedCase(std::string name)
-{
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        unsigned char byte = static_cast<unsigned char>(name[i]);
-        if (IsCp932LeadByte(byte))
-            ++i;
-        else if (byte >= 'A' && byte <= 'Z')
-            name[i] = static_cast<char>(byte - 'A' + 'a');
-    }
-    return name;
-}
-
 void PrintReading(ConsolePrompts& prompts, const BookSession::Reading& reading)
 {
     for (const std::string& message : reading.messages)
@@ -72,7 +58,7 @@ std::string PictureKindName(std::int32_t kind)
 
 void PrintDay(std::ostream& out, const TDayBook& day, bool hex)
 {
-    auto text = [hex](const std::string& stored) { return hex ? Hex(stored) : ShownText(stored); };
+    auto text = [hex](const std::string& stored) { return hex ? Hex(stored) : Printable(ShownText(stored), true); };
     for (int row = 1; row <= TDayBook::kScheduleRows; ++row)
         PrintField(out, std::to_string(row + 7) + ":00", text(day.Schedule(row)));
     PrintField(out, "memo:", text(day.ScheduleMemo));
@@ -128,7 +114,7 @@ int ListCommand(CommandContext& context)
     const std::string list = archive::DateListText(session.Book());
     if (context.prompts.ErrorCount() != errorsBefore)
         throw Failure(session.ShownBook() + ": the book's days cannot be listed");
-    context.out << ShownText(list);
+    context.out << Printable(ShownText(list), true);
     return 0;
 }
 
@@ -187,7 +173,7 @@ int SearchCommand(CommandContext& context)
         void Started(std::size_t) override { }
         void Hit(const std::string& resultLine) override
         {
-            out_ << Utf8FromCp932(resultLine) << '\n';
+            out_ << ShownName(resultLine) << '\n';
             ++hits;
         }
         bool DayDone(std::size_t) override { return !InterruptRequested(); }
@@ -199,13 +185,16 @@ int SearchCommand(CommandContext& context)
 
     const int errorsBefore = context.prompts.ErrorCount();
     switch (SearchBook(session.Book(), keywords[0], keywords[1], keywords[2], printer)) {
-    case SearchEnd::Completed:
+    case SearchEnd::Completed: {
         // A book that cannot be listed searches as an empty one; the archive
         // layer has said why.
         if (context.prompts.ErrorCount() != errorsBefore)
             throw Failure(session.ShownBook() + ": the book's days cannot be listed");
+        // The date list passes over odd members; the user hears of them.
+        const int skipped = session.ReportOddMembers();
         context.out << printer.hits << "件ヒットしました。\n";
-        return 0;
+        return skipped == 0 ? 0 : 1;
+    }
     case SearchEnd::ExtractFailed:
         if (context.prompts.LastError() == archive::ExtractErrorMessage(0x800A) && session.Password().Given())
             context.prompts.Print("the password given does not open every day");
@@ -224,7 +213,7 @@ int CheckCommand(CommandContext& context)
     const std::vector<std::string> members = session.Members();
     int problems = 0;
     auto report = [&](const std::string& member, const std::string& why) {
-        context.out << Utf8FromCp932(member) << ": " << why << '\n';
+        context.out << ShownName(member) << ": " << Printable(why, false) << '\n';
         ++problems;
     };
 
@@ -244,14 +233,16 @@ int CheckCommand(CommandContext& context)
     // Members that the date list passes over are not days of the book.
     std::set<std::string> listed;
     for (const std::string& member : members)
-        listed.insert(FoldedCase(member));
-    for (const std::string& member : session.AllMembers()) {
-        std::string name = member;
+        listed.insert(archive::CaseKey(member));
+    for (const BookSession::Member& member : session.AllMembers()) {
+        std::string name = member.name;
         // The date list drops trailing blanks and control characters.
         while (!name.empty() && static_cast<unsigned char>(name.back()) <= ' ')
             name.pop_back();
-        if (!listed.count(FoldedCase(name)))
-            report(member, "not a day file (the program does not list it)");
+        if (!member.oddity.empty())
+            report(member.name, member.oddity);
+        else if (!listed.count(archive::CaseKey(name)))
+            report(member.name, "not a day file (the program does not list it)");
     }
 
     context.out << members.size() << (members.size() == 1 ? " day" : " days") << " checked, " << problems

@@ -17,6 +17,51 @@ std::string StoredText(std::string_view utf8)
     return CrLfFromLf(Cp932FromUtf8(LfFromCrLf(utf8)));
 }
 
+namespace {
+
+// The control character (C0, DEL or C1: U+0080 ... U+009F, two bytes in
+// UTF-8) that begins at utf8[i], and its length in bytes; length 0 when
+// there is none.
+unsigned ControlAt(std::string_view utf8, std::size_t i, std::size_t& length)
+{
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    length = c < 0x20 || c == 0x7F ? 1 : 0;
+    if (c == 0xC2 && i + 1 < utf8.size()) {
+        const auto next = static_cast<unsigned char>(utf8[i + 1]);
+        if (next >= 0x80 && next < 0xA0) {
+            length = 2;
+            return next;
+        }
+    }
+    return c;
+}
+
+} // namespace
+
+std::string Printable(std::string_view utf8, bool keepLines)
+{
+    std::string text;
+    text.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        std::size_t length = 0;
+        const unsigned c = ControlAt(utf8, i, length);
+        if (length == 0 || (keepLines && (c == '\n' || c == '\t'))) {
+            text += utf8[i++];
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, c < 0x80 ? "\\x%02x" : "\\u%04x", c);
+        text += escaped;
+        i += length;
+    }
+    return text;
+}
+
+std::string ShownName(std::string_view cp932)
+{
+    return Printable(Utf8FromCp932(cp932), false);
+}
+
 std::string Hex(std::string_view bytes)
 {
     static constexpr char kDigits[] = "0123456789abcdef";
@@ -32,7 +77,9 @@ std::string Hex(std::string_view bytes)
 std::string JsonString(std::string_view utf8)
 {
     std::string text = "\"";
-    for (unsigned char c : utf8) {
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        std::size_t length = 0;
+        const unsigned c = ControlAt(utf8, i, length);
         switch (c) {
         case '"':
             text += "\\\"";
@@ -50,10 +97,13 @@ std::string JsonString(std::string_view utf8)
             text += "\\t";
             break;
         default:
-            if (c < 0x20) {
+            if (length > 0) {
+                // DEL and C1 are valid JSON as they are; escaped, no
+                // terminal acts on them.
                 char escaped[8];
                 std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
                 text += escaped;
+                i += length - 1;
             } else {
                 text += static_cast<char>(c);
             }

@@ -13,6 +13,15 @@ std::string ShownText(std::string_view cp932);
 // with kiv::Error naming a character code page 932 cannot hold.
 std::string StoredText(std::string_view utf8);
 
+// Text safe to write to a terminal: each control character (C0, DEL, C1)
+// becomes \xHH (C1: \u0080 ... \u009f), so nothing taken from a book can
+// move the cursor, change colours or retitle the window. With keepLines,
+// line feeds and tabs stay as they are.
+std::string Printable(std::string_view utf8, bool keepLines);
+// A member name (code page 932) as messages and listings show it: UTF-8,
+// every control character escaped.
+std::string ShownName(std::string_view cp932);
+
 // Lower-case hexadecimal digits of the bytes.
 std::string Hex(std::string_view bytes);
 // A JSON string literal, quotes included.

@@ -77,6 +77,21 @@ Cache& TheCache()
     return cache;
 }
 
+// Writers on these systems record MS-DOS attributes only; the others put a
+// Unix mode (file kind and permissions) in the upper 16 bits.
+bool RecordsDosAttributesOnly(std::uint8_t hostSystem)
+{
+    switch (hostSystem) {
+    case ZIP_OPSYS_DOS:
+    case ZIP_OPSYS_OS_2:
+    case ZIP_OPSYS_WINDOWS_NTFS:
+    case ZIP_OPSYS_VFAT:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 bool FileKey::operator==(const FileKey& other) const
@@ -86,17 +101,16 @@ bool FileKey::operator==(const FileKey& other) const
            changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
 }
 
+bool Member::IsLink() const
+{
+    return !RecordsDosAttributesOnly(hostSystem) && ((externalAttributes >> 16) & 0170000) == 0120000;
+}
+
 std::uint16_t Member::DosAttributes() const
 {
-    std::uint16_t attributes = 0;
-    switch (hostSystem) {
-    case ZIP_OPSYS_DOS:
-    case ZIP_OPSYS_OS_2:
-    case ZIP_OPSYS_WINDOWS_NTFS:
-    case ZIP_OPSYS_VFAT:
-        attributes = static_cast<std::uint16_t>(externalAttributes & 0x3F);
-        break;
-    default: {
+    std::uint16_t attributes = static_cast<std::uint16_t>(externalAttributes & 0x3F);
+    if (!RecordsDosAttributesOnly(hostSystem)) {
+        // Writers that record no Unix mode may still set the MS-DOS bits.
         const std::uint32_t mode = externalAttributes >> 16;
         if (mode != 0) {
             if ((mode & 0200) == 0)
@@ -104,10 +118,6 @@ std::uint16_t Member::DosAttributes() const
             if ((mode & 0170000) == 0040000)
                 attributes |= 0x10;
         }
-        // Writers that record no Unix mode may still set the MS-DOS bits.
-        attributes |= static_cast<std::uint16_t>(externalAttributes & 0x3F);
-        break;
-    }
     }
     if (IsDirectory())
         attributes |= 0x10;

@@ -44,6 +44,8 @@ struct Member {
     bool located = false;
 
     bool IsDirectory() const { return !name.empty() && name.back() == '/'; }
+    // A symbolic link: its data is the link's target, never a file's.
+    bool IsLink() const;
     // MS-DOS attribute bits (read-only 1, hidden 2, system 4, directory 16,
     // archive 32).
     std::uint16_t DosAttributes() const;

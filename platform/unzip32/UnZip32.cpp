@@ -185,7 +185,7 @@ void FillInfo(const Member& m, MemberInfo* info)
     const std::size_t length = std::min(m.name.size(), sizeof(info->szFileName) - 1);
     std::memcpy(info->szFileName, m.name.data(), length);
     const std::uint16_t a = m.DosAttributes();
-    const char attribute[] = {(a & 0x10) ? 'd' : '-', (a & 0x04) ? 's' : '-', (a & 0x02) ? 'h' : '-',
+    const char attribute[] = {(a & 0x10) ? 'd' : m.IsLink() ? 'l' : '-', (a & 0x04) ? 's' : '-', (a & 0x02) ? 'h' : '-',
                               (a & 0x01) ? 'r' : 'w', (a & 0x20) ? 'a' : '-', '\0'};
     std::memcpy(info->szAttribute, attribute, sizeof(attribute));
     const char* mode = MethodName(m.method);
@@ -420,7 +420,10 @@ int Extract(const char* command, unsigned char* buffer, std::uint32_t size, time
         return UNZIP_ERROR_CANNOT_WRITE;
 
     // Refused here, before the program is asked for a password (libzip 1.7
-    // would also leak a little when it refuses a method itself).
+    // would also leak a little when it refuses a method itself). A link's
+    // data is a path, which no caller could take for the file's contents.
+    if (m.IsLink())
+        return UNZIP_ERROR_UNKNOWN_TYPE;
     if (!m.IsDirectory() && (!zip_compression_method_supported(m.method, 0) ||
                              (m.encrypted && !zip_encryption_method_supported(m.encryption, 0))))
         return UNZIP_ERROR_METHOD;

@@ -42,8 +42,9 @@ typedef struct MemberInfo {
     uint16_t wTime;            /* offset 24: MS-DOS time */
     char szFileName[513];      /* offset 26: member name as stored, NUL-terminated (cut at 512 bytes) */
     char dummy1[3];
-    char szAttribute[8];       /* offset 542: "dshwa": directory, system, hidden, 'w'
-                                  ('r' when read-only), archive; '-' for a bit not set */
+    char szAttribute[8];       /* offset 542: "dshwa": directory ('l' for a symbolic
+                                  link), system, hidden, 'w' ('r' when read-only),
+                                  archive; '-' for a bit not set */
     char szMode[8];            /* offset 550: method name, e.g. "deflate", "stored" */
 } MemberInfo;
 #pragma pack(pop)
@@ -63,6 +64,7 @@ _Static_assert(offsetof(MemberInfo, szFileName) == 26, "name at offset 26");
 /* Result codes. 0 is success.
  *
  * What produces each code:
+ *   UNZIP_ERROR_UNKNOWN_TYPE    the member is a symbolic link
  *   UNZIP_ERROR_METHOD          member compressed with a method libzip cannot
  *                               decompress, or encrypted with an unsupported
  *                               encryption
@@ -97,7 +99,7 @@ enum {
     UNZIP_ERROR_DISK_SPACE = 0x8005,
     UNZIP_ERROR_READ_ONLY = 0x8006,
     UNZIP_ERROR_USER_SKIP = 0x8007,
-    UNZIP_ERROR_UNKNOWN_TYPE = 0x8008,
+    UNZIP_ERROR_UNKNOWN_TYPE = 0x8008,  /* not a file: a symbolic link */
     UNZIP_ERROR_METHOD = 0x8009,      /* compression method not supported */
     UNZIP_ERROR_PASSWORD_FILE = 0x800A, /* wrong or missing password */
     UNZIP_ERROR_VERSION = 0x800B,

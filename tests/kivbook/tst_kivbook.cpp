@@ -1,7 +1,9 @@
 #include "Archive.h"
 #include "Cp932.h"
+#include "HandMadeZip.h"
 #include "PngPixels.h"
 #include "ScriptedPrompts.h"
+#include "TDayBook.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -172,7 +174,7 @@ private slots:
 
     void showJsonAndText()
     {
-        WriteFile(Path("diary.txt"), "\"quoted\"\ttab\nline");
+        WriteFile(Path("diary.txt"), "\"quoted\"\ttab\nline\x1b[2J\x07");
         WriteFile(Path("photo.JPEG"), "\xff\xd8 not really a JPEG \xff\xd9");
         Put("2001/03/15", { "--diary-file", "diary.txt", "--picture", "photo.JPEG", "--schedule", "12=昼" });
         const QByteArray sha
@@ -183,13 +185,15 @@ private slots:
         QCOMPARE(json.out,
             "{\"date\":\"2001/03/15\",\"schedule\":[\"\",\"\",\"\",\"\",\"昼\",\"\",\"\",\"\",\"\",\"\",\"\"],"
             "\"scheduleMemo\":\"\",\"weather\":\"\",\"temperature\":\"\","
-            "\"diary\":\"\\\"quoted\\\"\\ttab\\nline\",\"picture\":{\"kind\":2,\"size\":23,\"sha256\":\""
-                + sha + "\"}}\n");
+            "\"diary\":\"\\\"quoted\\\"\\ttab\\nline\\u001b[2J\\u0007\",\"picture\":{\"kind\":2,\"size\":23,\"sha256\":"
+            "\"" + sha
+                + "\"}}\n");
 
         Run text = Kivbook({ "show", book, "2001/03/15" });
         QCOMPARE(text.status, 0);
         QVERIFY(text.out.contains("\n12:00 昼\n"));
-        QVERIFY(text.out.contains("\ndiary:\n  \"quoted\"\ttab\n  line\n"));
+        // Control characters never reach the terminal as they are.
+        QVERIFY(text.out.contains("\ndiary:\n  \"quoted\"\ttab\n  line\\x1b[2J\\x07\n"));
         QVERIFY(text.out.endsWith("picture: JPEG, 23 bytes\n"));
     }
 
@@ -381,6 +385,62 @@ private slots:
             QByteArray("20030103.DAY: 不正なストリーム フォーマット.\n"
                        "notes.txt: not a day file (the program does not list it)\n"
                        "3 days checked, 2 problems\n"));
+    }
+
+    void oddMembersAreSkippedAndNamed()
+    {
+        TDayBook day;
+        day.Diary = "rain";
+        MemoryStream stream;
+        day.Write(stream);
+        WriteFile(
+            book, handmade::OddBook(QByteArray(reinterpret_cast<const char*>(stream.Data()), int(stream.Size()))));
+        const QByteArray longName(512, 'A'); // as much as a find record holds
+        const QByteArray odd = "../../20010102.DAY: a name with a folder part\n" + longName
+            + ": a name too long to read (512 bytes or more)\n"
+              "20010103.DAY: a symbolic link, not a file\n"
+              "20010104.DAY: a second member of this name (only the first one is read)\n";
+        QByteArray skipped;
+        for (const QByteArray& line : odd.split('\n'))
+            if (!line.isEmpty())
+                skipped += "kivbook: skipped " + line + "\n";
+
+        Run search = Kivbook({ "search", book, "rain" });
+        QCOMPARE(search.status, 1);
+        QCOMPARE(search.out, QByteArray("2001/01/\\x1b[\n2001/01/01\n2001/01/04\n3件ヒットしました。\n"));
+        QCOMPARE(search.err, skipped);
+
+        Run check = Kivbook({ "check", book });
+        QCOMPARE(check.status, 1);
+        QCOMPARE(check.out,
+            "200101\\x1b[2J.DAY: reads, but its name is not a date (yyyymmdd.DAY)\n" + odd
+                + "3 days checked, 5 problems\n");
+
+        Run exported = Kivbook({ "export", book, "out" });
+        QCOMPARE(exported.status, 1);
+        QCOMPARE(exported.err, skipped);
+        QCOMPARE(QDir(Path("out")).entryList(QDir::Files),
+            QStringList({ "2001-01-01.md", "2001-01-04.md", "index.md", "member-200101__2J.md" }));
+
+        QCOMPARE(Kivbook({ "list", book }).out, QByteArray("2001/01/\\x1b[2J\n2001/01/01\n2001/01/04\n"));
+    }
+
+    void passwordsOfMoreThan80BytesAreRefused()
+    {
+        // 40 kanji are 80 bytes in code page 932; one more letter is too many.
+        const QByteArray longest = QString(40, QChar(0x79D8)).toUtf8(); // 秘
+        WriteFile(Path("pw80"), longest + "\n");
+        WriteFile(Path("pw81"), longest + "x\n");
+        Run refused = Kivbook({ "put", book, "2002/01/01", "--weather", "雨", "--encrypt", "--password-file", "pw81" });
+        QCOMPARE(refused.status, 1);
+        QVERIFY2(refused.err.contains("kivbook: the password is longer than 80 bytes"), refused.err.constData());
+        QVERIFY(!QFile::exists(book));
+
+        Put("2002/01/01", { "--weather", "雨", "--encrypt", "--password-file", "pw80" });
+        QVERIFY(Kivbook({ "show", book, "2002/01/01", "--password-file", "pw80" }).out.contains("weather: 雨\n"));
+        Run show = Kivbook({ "show", book, "2002/01/01", "--password-file", "pw81" });
+        QCOMPARE(show.status, 1);
+        QVERIFY(show.err.contains("kivbook: the password is longer than 80 bytes"));
     }
 
     void repairMakesATruncatedBookReadable()

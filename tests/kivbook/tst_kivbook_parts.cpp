@@ -200,9 +200,15 @@ private slots:
         QCOMPARE(QString::fromStdString(MarkdownEscaped(text.toStdString())), markdown);
     }
 
-    void jsonAndHtmlEscaping()
+    void escaping()
     {
         QCOMPARE(JsonString("a\"b\\c\nd\x01\x1f 日"), std::string("\"a\\\"b\\\\c\\nd\\u0001\\u001f 日\""));
+        // DEL and C1 (U+0085 is C2 85), which terminals may act on; "\xc2\xa0"
+        // (no-break space) is no control character.
+        QCOMPARE(JsonString("\x7f\xc2\x85\xc2\xa0"), std::string("\"\\u007f\\u0085\xc2\xa0\""));
+        QCOMPARE(
+            Printable("a\x1b[1m\x7f\xc2\x85\xc2\xa0\tb\nc", true), std::string("a\\x1b[1m\\x7f\\u0085\xc2\xa0\tb\nc"));
+        QCOMPARE(Printable("\tb\n", false), std::string("\\x09b\\x0a"));
         QCOMPARE(HtmlEscaped("<a href='x'>&\"</a>"), std::string("&lt;a href=&#39;x&#39;&gt;&amp;&quot;&lt;/a&gt;"));
         QCOMPARE(Hex(std::string("\x00\x90\xff", 3)), std::string("0090ff"));
         QCOMPARE(Shortened("あいうえお", 3), std::string("あいう…"));

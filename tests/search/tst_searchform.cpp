@@ -1,5 +1,6 @@
 #include "Archive.h"
 #include "FormHost.h"
+#include "HandMadeZip.h"
 #include "ScriptedPrompts.h"
 #include "SearchHost.h"
 #include "TDayBook.h"
@@ -188,6 +189,26 @@ private slots:
         QCOMPARE(Messages(), std::vector<std::string>{"不正なストリーム フォーマット."});
         QVERIFY(form.StartBitBtn->isEnabled());
         QVERIFY(form.CloseBitBtn->isEnabled());
+    }
+
+    void oddMembersDoNotStopTheSearch()
+    {
+        TDayBook day;
+        day.Diary = "rain";
+        MemoryStream stream;
+        day.Write(stream);
+        QFile book(QString::fromStdString(host.book));
+        QVERIFY(book.open(QIODevice::WriteOnly));
+        book.write(handmade::OddBook(QByteArray(reinterpret_cast<const char*>(stream.Data()), qsizetype(stream.Size()))));
+        book.close();
+        InstallHost(false);
+
+        TSearchForm form(host);
+        form.Edit1->setText("rain");
+        host.scripted.clear();
+        form.StartBitBtnClick();
+        QCOMPARE(form.Memo1->toPlainText(), QString("2001/01/\x1b[\n2001/01/01\n2001/01/04\n"));
+        QCOMPARE(Messages(), std::vector<std::string>{"検索が終わりました。\r\n\r\n3件ヒットしました。"});
     }
 
     void anEncryptedBookAsksOnceAndAFailedExtractionEndsTheSearch()
