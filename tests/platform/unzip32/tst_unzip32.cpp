@@ -1,5 +1,6 @@
 #include "unzip32.h"
 
+#include "HandMadeZip.h"
 #include "ZipTestSupport.h"
 
 #include <QtTest>
@@ -133,7 +134,10 @@ private slots:
     void damagedBooks_data();
     void damagedBooks();
     void passwords();
+    void encryptedBooksFromPeers_data();
     void encryptedBooksFromPeers();
+    void aRememberedPasswordThatOnlyPassesTheCheckByteStillAsks();
+    void linksAreNotExtracted();
     void cacheFollowsTheFile();
     void versionAndModes();
 
@@ -206,6 +210,23 @@ void TestUnZip32::memberInfo()
     QVERIFY(info->dwCompressedSize < 900 && info->wRatio == info->dwCompressedSize * 1000 / 900);
     QVERIFY(info->dwCRC != 0);
     QCOMPARE(info->uFlag & 1u, 0u);
+}
+
+void TestUnZip32::linksAreNotExtracted()
+{
+    // A link's data is its target's path; no caller may take it for a day.
+    QTemporaryDir dir;
+    const QString book = dir.filePath("link.KIV");
+    WriteAll(book, handmade::StoredZip({{"20010315.DAY", "/etc/passwd", true}, {"20010316.DAY", "a day"}}));
+    const HARC handle = UnZipOpenArchive(nullptr, Quoted(book).constData(), 0x00618012);
+    MemberInfo info;
+    QCOMPARE(UnZipFindFirst(handle, "*", &info), 0);
+    QCOMPARE(QByteArray(info.szAttribute), QByteArray("l--wa"));
+    QCOMPARE(UnZipFindNext(handle, &info), 0);
+    QCOMPARE(QByteArray(info.szAttribute), QByteArray("---wa"));
+    UnZipCloseArchive(handle);
+    QCOMPARE(Extract(book, "20010315.DAY").code, int(UNZIP_ERROR_UNKNOWN_TYPE));
+    QCOMPARE(Extract(book, "20010316.DAY").data, QByteArray("a day"));
 }
 
 void TestUnZip32::extractsBooksFromPeers_data()
@@ -394,20 +415,71 @@ void TestUnZip32::passwords()
     UnZipSetPasswordCallback(nullptr, nullptr);
 }
 
+void TestUnZip32::encryptedBooksFromPeers_data()
+{
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("zip tool") << "zip" << QStringList{"-q", "-P", "peer pw", "peer.zip", "20010315.DAY"};
+    QTest::newRow("7z") << "7z" << QStringList{"a", "-tzip", "-ppeer pw", "-mem=ZipCrypto", "peer.zip", "20010315.DAY"};
+}
+
 void TestUnZip32::encryptedBooksFromPeers()
 {
+    QFETCH(QString, tool);
+    QFETCH(QStringList, args);
+    REQUIRE_PEER(tool);
     QTemporaryDir dir;
     WriteAll(dir.filePath("20010315.DAY"), DayText(8, 1000));
+    QCOMPARE(RunPeer(tool, args, dir.path()).exitCode, 0);
     Asker asker{{"peer pw"}};
     asker.Install();
-    if (HavePeer("zip")) {
-        QCOMPARE(RunPeer("zip", {"-q", "-P", "peer pw", "info.zip", "20010315.DAY"}, dir.path()).exitCode, 0);
-        QCOMPARE(Extract(dir.filePath("info.zip"), "20010315.DAY").data, DayText(8, 1000));
+    QCOMPARE(Extract(dir.filePath("peer.zip"), "20010315.DAY").data, DayText(8, 1000));
+    UnZipSetPasswordCallback(nullptr, nullptr);
+}
+
+void TestUnZip32::aRememberedPasswordThatOnlyPassesTheCheckByteStillAsks()
+{
+    QTemporaryDir dir;
+    const QString book = dir.filePath("two passwords.KIV");
+    WriteAll(dir.filePath("w/b.DAY"), DayText(9, 2000));
+    ZipRun add;
+    add.options.fEncrypt = -1;
+    add.passwords = {"right", "right"};
+    QCOMPARE(add.Run(book, {"b.DAY"}, dir.filePath("w")), int(ZIP32_OK));
+    const QByteArray storedB = RawMember(book, "b.DAY");
+
+    // One password in 256 passes the one-byte check of b.DAY's encryption
+    // header; find one by trying.
+    QByteArray colliding;
+    int error = 0;
+    zip_t* archive = zip_open(book.toLocal8Bit().constData(), ZIP_RDONLY, &error);
+    QVERIFY(archive);
+    for (int i = 0; colliding.isEmpty() && i < 20000; ++i) {
+        const QByteArray candidate = "try" + QByteArray::number(i);
+        if (zip_file_t* file = zip_fopen_encrypted(archive, "b.DAY", 0, candidate.constData())) {
+            zip_fclose(file);
+            colliding = candidate;
+        }
     }
-    REQUIRE_PEER("7z");
-    QCOMPARE(RunPeer("7z", {"a", "-tzip", "-ppeer pw", "-mem=ZipCrypto", "seven.zip", "20010315.DAY"}, dir.path()).exitCode, 0);
-    asker.answers = {"peer pw"};
-    QCOMPARE(Extract(dir.filePath("seven.zip"), "20010315.DAY").data, DayText(8, 1000));
+    zip_discard(archive);
+    QVERIFY(!colliding.isEmpty());
+
+    // a.DAY is encrypted with it, and opening a.DAY makes it the password
+    // remembered for the book.
+    WriteAll(dir.filePath("w/a.DAY"), DayText(10, 500));
+    add.passwords = {colliding.constData(), colliding.constData()};
+    QCOMPARE(add.Run(book, {"a.DAY"}, dir.filePath("w")), int(ZIP32_OK));
+    QCOMPARE(RawMember(book, "b.DAY"), storedB); // copied, header and all
+    Asker asker{{colliding}};
+    asker.Install();
+    QCOMPARE(Extract(book, "a.DAY").data, DayText(10, 500));
+
+    // It passes b.DAY's check and fails on the data: the program is asked.
+    asker.answers = {"right"};
+    const Extracted b = Extract(book, "b.DAY");
+    QCOMPARE(b.code, 0);
+    QCOMPARE(b.data, DayText(9, 2000));
+    QCOMPARE(asker.asked, 2);
     UnZipSetPasswordCallback(nullptr, nullptr);
 }
 

@@ -86,10 +86,16 @@ inline PeerResult Python(const QString& script, const QStringList& args = {})
     return RunPeer("python3", QStringList{"-c", script} + args);
 }
 
+// A peer tool that is missing skips the test on a developer's machine. The
+// test command (CI set) installs every peer tool, so there it is a failure.
 #define REQUIRE_PEER(program)                                                                                  \
     do {                                                                                                       \
-        if (!ziptest::HavePeer(program))                                                                       \
-            QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(program)));                            \
+        if (!ziptest::HavePeer(program)) {                                                                     \
+            const QString missing = QStringLiteral("%1 is not installed").arg(program);                        \
+            if (!qEnvironmentVariableIsEmpty("CI"))                                                            \
+                QFAIL(qPrintable(missing));                                                                    \
+            QSKIP(qPrintable(missing));                                                                        \
+        }                                                                                                      \
     } while (0)
 
 // Members of a book as libzip reads them: name -> data ("<error>" when a
