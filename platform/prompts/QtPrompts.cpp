@@ -52,6 +52,9 @@ bool RunFileDialog(QWidget* parent, FileDialog& state, QFileDialog::AcceptMode m
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     // The commands ask their own overwrite question.
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    // The program's filter texts name their patterns themselves; the
+    // dialog would name them a second time.
+    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
     const QString filter = Text(QtFileFilter(state.filter));
     if (!filter.isEmpty())
         dialog.setNameFilters(filter.split(QStringLiteral(";;")));

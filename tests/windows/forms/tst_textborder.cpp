@@ -8,6 +8,9 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QFontInfo>
 #include <QInputMethodEvent>
 #include <QLineEdit>
@@ -182,6 +185,30 @@ private slots:
             box->button(QMessageBox::Yes)->click();
         });
         QCOMPARE(prompts.Message(kiv::Icon::Error, "x", "y", kiv::Buttons::YesNoCancel), kiv::Answer::Yes);
+    }
+
+    // The dialog lists each filter by its own text, which already names
+    // its patterns; the patterns still filter.
+    void fileDialogsShowEachFilterTextOnce()
+    {
+        kiv::QtPrompts prompts;
+        QStringList shown, patterns;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            QVERIFY(types);
+            for (int i = 0; i < types->count(); ++i)
+                shown << types->itemText(i);
+            auto* files = dialog->findChild<QFileSystemModel*>();
+            QVERIFY(files);
+            patterns = files->nameFilters();
+            dialog->reject();
+        });
+        kiv::FileDialog state { "日記ファイル ( *.KIV)|*.KIV|ＺＩＰファイル ( *.ZIP )|*.ZIP", "KIV", {} };
+        QVERIFY(!prompts.OpenFile(state));
+        QCOMPARE(shown, (QStringList { "日記ファイル ( *.KIV)", "ＺＩＰファイル ( *.ZIP )" }));
+        QCOMPARE(patterns, QStringList { "*.KIV" });
     }
 };
 
