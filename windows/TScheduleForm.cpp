@@ -74,13 +74,29 @@ public:
         const QPalette::ColorGroup group = (cell.state & QStyle::State_Enabled) ? QPalette::Normal : QPalette::Disabled;
         painter->setPen(cell.palette.color(group, (cell.state & QStyle::State_Selected) ? QPalette::HighlightedText
                                                                                          : QPalette::Text));
-        const QRect area = cell.rect.adjusted(kTextInset, kTextInset, 0, 0);
+        QRect area = cell.rect.adjusted(kTextInset, kTextInset, 0, 0);
+        if (!(index.flags() & Qt::ItemIsEditable))
+            area.translate(-HeadingOverflow(painter->fontMetrics(), text, cell.rect.width()), 0);
         painter->drawText(area, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
         painter->restore();
     }
 
 private:
     static constexpr int kTextInset = 2;
+
+    // A heading's leading spaces place it for the first choice of font; in
+    // a font with wider figures it would run past its cell. It then gives
+    // up as much of its leading spaces as it needs to end inside the cell.
+    static int HeadingOverflow(const QFontMetrics& metrics, const QString& text, int cellWidth)
+    {
+        const int overflow = metrics.horizontalAdvance(text) - (cellWidth - 2 * kTextInset);
+        if (overflow <= 0)
+            return 0;
+        qsizetype spaces = 0;
+        while (spaces < text.size() && text.at(spaces) == QLatin1Char(' '))
+            ++spaces;
+        return std::min(overflow, metrics.horizontalAdvance(text.left(spaces)));
+    }
 };
 
 // The grid: rows scroll a whole row at a time under the fixed heading row,

@@ -343,6 +343,32 @@ private slots:
         QCOMPARE(grid->visualRect(grid->model()->index(1, 1)).top(), 20);
     }
 
+    // With figures wider than the first choice of font has (the fallback
+    // font's), the hour labels still end inside their column.
+    void hourLabelsEndInsideTheirColumn()
+    {
+        TestHost host;
+        TScheduleForm form(host);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QTableWidget* grid = form.ScheduleStringGrid;
+        const QImage image = grid->viewport()->grab().toImage();
+        const qreal scale = image.devicePixelRatio();
+        for (int row = 1; row <= 10; ++row) {
+            const QRect cell = grid->visualRect(grid->model()->index(row, 0));
+            auto inked = [&](int left, int right) {
+                for (int y = cell.top(); y < cell.bottom(); ++y)
+                    for (int x = left; x <= right; ++x)
+                        if (QColor(image.pixel(QPoint(x, y) * scale)).lightness() < 128)
+                            return true;
+                return false;
+            };
+            QVERIFY(inked(cell.left(), cell.right() - 3));
+            // The cell's last two pixels, before the grid line, stay clear.
+            QVERIFY2(!inked(cell.right() - 1, cell.right()), qPrintable(form.Cell(0, row)));
+        }
+    }
+
     void scheduleCellEditorRefusesWhatCannotBeStored()
     {
         TestHost host;
