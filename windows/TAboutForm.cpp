@@ -1,6 +1,7 @@
 #include "TAboutForm.h"
 
 #include "Fonts.h"
+#include "OuterSize.h"
 
 #include "Archive.h"
 #include "Prompts.h"
@@ -60,6 +61,7 @@ TAboutForm::TAboutForm(QWidget* owner)
     setFont(FormFont());
     resize(kOuterSize);
     move(kPosition);
+    KeepOuterSize(this, kOuterSize);
 
     OKButton->setObjectName(QStringLiteral("OKButton"));
     OKButton->setGeometry(56, 184, 75, 25);
@@ -91,16 +93,6 @@ void TAboutForm::FormCreate()
     UnZipVersionLabel->setText(UnZipVersionText(archive::CurrentUnZip().GetVersion()));
     for (QLabel* label : { Label1, Label2, Label3, Label4, ZipVersionLabel, UnZipVersionLabel })
         AutoWidth(label);
-}
-
-// The outer size includes the window frame, which is known only once the
-// window system has framed the window.
-void TAboutForm::showEvent(QShowEvent* event)
-{
-    QDialog::showEvent(event);
-    const QSize frame = frameGeometry().size() - geometry().size();
-    if (!frame.isEmpty())
-        resize(kOuterSize - frame);
 }
 
 void TAboutForm::OKButtonClick()

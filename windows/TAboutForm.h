@@ -27,9 +27,6 @@ public:
     static QString ZipVersionText(int version);
     static QString UnZipVersionText(int version);
 
-protected:
-    void showEvent(QShowEvent* event) override;
-
 private:
     void FormCreate();
     void OKButtonClick();

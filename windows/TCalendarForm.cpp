@@ -5,6 +5,7 @@
 #include "Fonts.h"
 #include "FormHost.h"
 #include "ListDate.h"
+#include "OuterSize.h"
 #include "Prompts.h"
 #include "TextBorder.h"
 
@@ -13,9 +14,9 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLocale>
-#include <QShowEvent>
 #include <QStatusTipEvent>
 #include <QStringList>
+#include <QTextCharFormat>
 
 #include <algorithm>
 
@@ -77,6 +78,7 @@ TCalendarForm::TCalendarForm(FormHost& host, QWidget* parent) : QWidget(parent, 
             [this] { Guarded(host_.prompts(), [this] { MonthCalendar1Click(); }); });
 
     resize(kClientWidth, kClientHeight);
+    KeepOuterSize(this, QSize(kOuterWidth, kOuterHeight));
     Guarded(host_.prompts(), [this] { FormCreate(); });
 }
 
@@ -87,18 +89,6 @@ void TCalendarForm::FormCreate()
     show();
     SetSelectedDate(QDate::currentDate());
     host_.SetModified(false);
-}
-
-void TCalendarForm::showEvent(QShowEvent* event)
-{
-    QWidget::showEvent(event);
-    if (outerSizeFixed_)
-        return;
-    const QSize outer = frameGeometry().size();
-    if (outer == size())
-        return; // no frame known (yet)
-    outerSizeFixed_ = true;
-    resize(kOuterWidth - (outer.width() - width()), kOuterHeight - (outer.height() - height()));
 }
 
 bool TCalendarForm::event(QEvent* event)
@@ -122,6 +112,19 @@ void TCalendarForm::SetDateList(const std::string& dateListText)
     DiaryComboBox->addItems(lines);
     DiaryComboBox->setCurrentIndex(-1);
     changePending_ = false;
+    ShowBookDays(lines);
+}
+
+void TCalendarForm::ShowBookDays(const QStringList& dates)
+{
+    MonthCalendar1->setDateTextFormat(QDate(), QTextCharFormat());
+    QTextCharFormat bold;
+    bold.setFontWeight(QFont::Bold);
+    for (const QString& line : dates) {
+        const QDate date = QDate::fromString(line, QStringLiteral("yyyy/MM/dd"));
+        if (date.isValid())
+            MonthCalendar1->setDateTextFormat(date, bold);
+    }
 }
 
 void TCalendarForm::ClearDateListText()

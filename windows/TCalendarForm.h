@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDate>
+#include <QStringList>
 #include <QWidget>
 
 #include <string>
@@ -38,6 +39,7 @@ public:
 
     // Replaces the date list's entries by the lines of the CR LF separated
     // text (as the book's date list comes); no entry is shown as picked.
+    // The calendar shows those days in bold.
     void SetDateList(const std::string& dateListText);
     // Empties the date list's text: no entry is shown as picked.
     void ClearDateListText();
@@ -53,10 +55,11 @@ public:
 
 protected:
     bool event(QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
 
 private:
     void FormCreate();
+    // Bold for the days of the list (yyyy/mm/dd lines), for them only.
+    void ShowBookDays(const QStringList& dates);
     // Guard for an unnamed diary: false when the user wants to save first.
     bool UnnamedDiaryGuard();
     void DiaryComboBoxIndexChanged(int index);
@@ -65,7 +68,6 @@ private:
     int shownIndex_ = -1;       // the entry shown now
     int indexBeforeChange_ = -1; // the entry shown before the latest change
     bool changePending_ = false; // that change has not yet been handled
-    bool outerSizeFixed_ = false;
 };
 
 } // namespace kiv

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QStatusTipEvent>
 #include <QTableView>
+#include <QTextCharFormat>
 #include <QTest>
 
 using kiv::TCalendarForm;
@@ -71,6 +72,7 @@ private slots:
         QCOMPARE(form.MonthCalendar1->geometry(), QRect(22, 72, 176, 153));
         QCOMPARE(form.DiaryComboBox->geometry(), QRect(21, 24, 169, 20));
         QCOMPARE(form.PassWordCheckBox->geometry(), QRect(5, 288, 201, 17));
+        QCOMPARE(form.frameGeometry().size(), QSize(222, 375));
         QCOMPARE(host.changeDateCalls, 0);
         QVERIFY(host.scripted.shown().empty());
     }
@@ -170,6 +172,21 @@ private slots:
         QCOMPARE(form.DiaryComboBox->count(), 3);
         QCOMPARE(form.DiaryComboBox->currentIndex(), -1);
         QCOMPARE(form.DiaryComboBox->itemText(2), QStringLiteral("2010/12/31"));
+        // The calendar shows the listed days in bold, only those, and only
+        // while they are listed.
+        auto boldDays = [&] {
+            QList<QDate> days;
+            const auto formats = form.MonthCalendar1->dateTextFormat();
+            for (auto it = formats.begin(); it != formats.end(); ++it)
+                if (it.value().fontWeight() == QFont::Bold)
+                    days << it.key();
+            return days;
+        };
+        QCOMPARE(boldDays(), (QList<QDate> { QDate(2001, 1, 31), QDate(2001, 2, 3), QDate(2010, 12, 31) }));
+        form.SetDateList("2001/02/03\r\n");
+        QCOMPARE(boldDays(), QList<QDate> { QDate(2001, 2, 3) });
+        QCOMPARE(form.MonthCalendar1->dateTextFormat().size(), 1);
+        form.SetDateList("2001/01/31\r\n2001/02/03\r\n2010/12/31");
         QDate dateSeen;
         host.onChangeDate = [&] { dateSeen = form.SelectedDate(); };
         Pick(form, 1);
