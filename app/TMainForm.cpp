@@ -3,7 +3,9 @@
 #include "Archive.h"
 #include "BookCommands.h"
 #include "ErrorGuard.h"
+#include "Help.h"
 #include "Fonts.h"
+#include "OuterSize.h"
 #include "PictureCommands.h"
 #include "TCalendarForm.h"
 #include "TSearchForm.h"
@@ -37,10 +39,13 @@ TMainForm::TMainForm(TDayBook& record, Prompts& prompts, const Setup& setup)
     StatusBar1->setFixedHeight(kStatusBarHeight);
     setStatusBar(StatusBar1);
     CreateMenu();
+    // F1 also reaches the calendar window, a window of its own.
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
+    help->setContext(Qt::ApplicationShortcut);
     connect(help, &QShortcut::activated, this, &TMainForm::ContextHelp);
     move(kLeft, kTop);
     resize(kOuterWidth, kOuterHeight);
+    KeepOuterSize(this, QSize(kOuterWidth, kOuterHeight));
 
     OpenDialog1 = { "KIVの作ったファイル|*.KIV", "KIV", {} };
     SaveDialog1 = OpenDialog1;
@@ -155,30 +160,12 @@ void TMainForm::showEvent(QShowEvent* event)
     }
 }
 
-void TMainForm::moveEvent(QMoveEvent* event)
-{
-    QMainWindow::moveEvent(event);
-    FitOuterSize();
-}
-
 void TMainForm::FormShow()
 {
     if (!firstShow_)
         return;
-    FitOuterSize();
     Run([this] { books_->FirstShowing(arguments_); });
     firstShow_ = false;
-}
-
-void TMainForm::FitOuterSize()
-{
-    if (outerSizeFitted_ || !isVisible())
-        return;
-    const QSize frame = frameGeometry().size() - size();
-    if (frame.isEmpty())
-        return;
-    outerSizeFitted_ = true;
-    resize(kOuterWidth - frame.width(), kOuterHeight - frame.height());
 }
 
 void TMainForm::closeEvent(QCloseEvent* event)

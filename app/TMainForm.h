@@ -18,6 +18,10 @@ class QStatusBar;
 
 namespace kiv {
 
+namespace help {
+class HelpWindow;
+} // namespace help
+
 namespace archive {
 class UnZipLibrary;
 class ZipLibrary;
@@ -64,6 +68,8 @@ public:
     void AttachWindows(const EditorWindows& windows);
     // True until the first showing has been handled.
     bool FirstShowPending() const { return firstShow_; }
+    // The help window, once help has been asked for.
+    help::HelpWindow* HelpViewer() const { return help_.get(); }
 
     QMdiArea* MdiArea;
     QStatusBar* StatusBar1;
@@ -125,7 +131,8 @@ public:
     void PictureTopClick();
     void CalendarFormShowClick();
     void Help2Click();
-    // F1: the help at the help context of the active child window.
+    // F1: the help at the help context of the active window (the calendar
+    // or the frame's active child window).
     void ContextHelp();
 
 signals:
@@ -134,20 +141,19 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    void moveEvent(QMoveEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void CreateMenu();
     QAction* AddItem(QMenu* menu, const char* caption, const char* hint, void (TMainForm::*handler)());
     void FormShow();
-    // Makes the outer size the resource's once the window frame is known
-    // (the window manager may add it only after the window has appeared).
-    void FitOuterSize();
+    // Cascades the shown, not minimised child windows, each at its own size.
+    void CascadeChildWindows();
     // Arranges the shown, not minimised child windows as strips one above
     // the other (Qt::Vertical) or as columns side by side (Qt::Horizontal).
     void TileChildWindows(Qt::Orientation stacking);
     void Run(const std::function<void()>& body);
+    void ShowHelp(int context);
     // Makes a child window of the frame at the editor windows' outer size.
     QMdiSubWindow* AddChildWindow(QWidget* form, Qt::WindowFlags flags);
     // While a search runs, the book and the program stay: the command asks
@@ -161,8 +167,8 @@ private:
     std::unique_ptr<PictureCommands> pictures_;
     bool firstShow_ = true;
     bool firstShowQueued_ = false;
-    bool outerSizeFitted_ = false;
     QPointer<TSearchForm> searchForm_;
+    std::unique_ptr<help::HelpWindow> help_;
 };
 
 } // namespace kiv

@@ -8,6 +8,7 @@
 #include "TScheduleForm.h"
 #include "Workspace.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QIcon>
 #include <QMdiArea>
@@ -41,6 +42,13 @@ protected:
     }
 };
 
+// The offset between two cascaded child windows: one title bar and frame.
+int CascadeStep(const QMdiSubWindow* window)
+{
+    return window->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, window)
+        + window->style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, window);
+}
+
 } // namespace
 
 QMdiSubWindow* TMainForm::AddChildWindow(QWidget* form, Qt::WindowFlags flags)
@@ -52,8 +60,7 @@ QMdiSubWindow* TMainForm::AddChildWindow(QWidget* form, Qt::WindowFlags flags)
     window->setWindowIcon(QIcon(blank));
     // Placed as the platform places new child windows: each one step down
     // and right of the one before.
-    const int step = window->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, window)
-        + window->style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, window);
+    const int step = CascadeStep(window);
     const int place = static_cast<int>(MdiArea->subWindowList().size()) - 1;
     window->setGeometry(step * place, step * place, kEditorOuterWidth, kEditorOuterHeight);
     window->show();
@@ -69,7 +76,7 @@ QMdiSubWindow* TMainForm::AddEditorWindow(QWidget* form)
 
 void TMainForm::Cascade1Click()
 {
-    Run([this] { MdiArea->cascadeSubWindows(); });
+    Run([this] { CascadeChildWindows(); });
 }
 void TMainForm::Tile1Click()
 {
@@ -78,6 +85,21 @@ void TMainForm::Tile1Click()
 void TMainForm::ArrangeIcons1Click()
 {
     Run([this] { TileChildWindows(Qt::Horizontal); });
+}
+
+void TMainForm::CascadeChildWindows()
+{
+    // Each window at its own size, from the bottom of the stack up: the
+    // topmost one comes furthest down and right.
+    int place = 0;
+    for (QMdiSubWindow* window : MdiArea->subWindowList(QMdiArea::StackingOrder)) {
+        if (window->isHidden() || window->isMinimized())
+            continue;
+        if (window->isMaximized())
+            window->showNormal();
+        const int offset = CascadeStep(window) * place++;
+        window->setGeometry(offset, offset, kEditorOuterWidth, kEditorOuterHeight);
+    }
 }
 
 void TMainForm::TileChildWindows(Qt::Orientation stacking)
@@ -142,22 +164,39 @@ void TMainForm::CalendarFormShowClick()
 
 void TMainForm::Help2Click()
 {
-    help::ShowHelp(kHelpContext);
+    Run([this] { ShowHelp(kHelpContext); });
 }
 
 void TMainForm::ContextHelp()
 {
-    int context = kHelpContext;
-    if (QMdiSubWindow* active = MdiArea->activeSubWindow()) {
+    Run([this] {
+        QWidget* active = QApplication::activeWindow();
+        if (help_ && active == help_.get())
+            return;
+        int context = kHelpContext;
         const EditorWindows& windows = workspace_->Windows();
-        if (active->widget() == windows.schedule)
-            context = TScheduleForm::kHelpContext;
-        else if (active->widget() == windows.diary)
-            context = TDiaryForm::kHelpContext;
-        else if (active->widget() == windows.picture)
-            context = TPictureForm::kHelpContext;
-    }
-    help::ShowHelp(context);
+        if (active && active == windows.calendar) {
+            context = TCalendarForm::kHelpContext;
+        } else if (QMdiSubWindow* child = MdiArea->currentSubWindow()) {
+            const QWidget* form = child->widget();
+            if (form == windows.schedule)
+                context = TScheduleForm::kHelpContext;
+            else if (form == windows.diary)
+                context = TDiaryForm::kHelpContext;
+            else if (form == windows.picture)
+                context = TPictureForm::kHelpContext;
+            else if (form && form == searchForm_)
+                context = TSearchForm::kHelpContext;
+        }
+        ShowHelp(context);
+    });
+}
+
+void TMainForm::ShowHelp(int context)
+{
+    if (!help_)
+        help_ = std::make_unique<help::HelpWindow>(help::HelpFolder());
+    help_->ShowContext(context);
 }
 
 } // namespace kiv

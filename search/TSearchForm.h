@@ -30,6 +30,7 @@ class TSearchForm : public QWidget {
     Q_OBJECT
 public:
     static constexpr const char* kWindowName = "SearchForm";
+    static constexpr int kHelpContext = 41;
 
     explicit TSearchForm(SearchHost& host, QWidget* parent = nullptr);
 

@@ -1,23 +1,48 @@
 #pragma once
 
 #include <QString>
+#include <QUrl>
+#include <QWidget>
 
-// The help viewer: opens the program's own help document, when one is
-// installed, at a help context. The document's content is not part of the
-// program.
+class QTextBrowser;
+class QToolButton;
+
+// The help viewer: the program's own manual, HTML pages read from disk and
+// shown in a window of the program. Nothing is fetched from the network and
+// no outside browser is started.
 namespace kiv::help {
 
-// The installed help document: "kiv/help/index.html" in the user's or the
-// system's data folders, or "help/index.html" beside the program. Empty
-// when none is installed.
-QString HelpDocumentPath();
+// The folder of the manual's pages: <prefix>/share/kiv/help beside an
+// installed program, else the source tree's docs/help for a program run
+// from its build folder. Empty when neither holds index.html.
+QString HelpFolder();
 
-// The address of the document at a help context: the document with the
-// fragment "context-N".
-QString HelpAddress(const QString& documentPath, int context);
+// The page and section of a help context, relative to the help folder:
+// "schedule.html#context-3". Unknown contexts lead to the contents.
+QString ContextTopic(int context);
 
-// Opens the help document at the help context in the desktop's viewer.
-// Returns false, and shows nothing, when no document is installed.
-bool ShowHelp(int context);
+// One window that shows the manual, with back, forward and contents.
+class HelpWindow : public QWidget {
+    Q_OBJECT
+public:
+    // folder: the manual's folder; empty shows where it was looked for.
+    explicit HelpWindow(const QString& folder, QWidget* parent = nullptr);
+
+    // Shows the section of the help context and brings the window forward.
+    void ShowContext(int context);
+    // The page and section shown now.
+    QUrl Shown() const;
+
+    QTextBrowser* Browser;
+    QToolButton* BackButton;
+    QToolButton* ForwardButton;
+    QToolButton* ContentsButton;
+
+private:
+    void Go(const QUrl& address);
+    void Follow(const QUrl& link);
+
+    QString folder_;
+};
 
 } // namespace kiv::help

@@ -8,6 +8,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextDocument>
+#include <QToolButton>
 
 using namespace kiv;
 using namespace kiv::testing;
@@ -175,16 +179,131 @@ private slots:
         QCOMPARE(app.ws().DayFilePath(QDate(2001, 5, 12)), std::string("/20010512.DAY"));
     }
 
-    void helpOpensOnlyAnInstalledDocument()
+    // Tiled windows first, one of them maximised: cascading gives every one
+    // back its own size, each a step further down and right.
+    void cascadeKeepsEveryChildAtItsOwnSize()
     {
-        QCOMPARE(help::HelpAddress("/usr/share/kiv/help/index.html", 1),
-            QStringLiteral("file:///usr/share/kiv/help/index.html#context-1"));
         App app;
-        qputenv("XDG_DATA_HOME", app.root.path().toUtf8());
-        qputenv("XDG_DATA_DIRS", app.root.path().toUtf8());
-        QVERIFY(help::HelpDocumentPath().isEmpty());
-        app.main().Help2->trigger();
+        app.ws().SetBookFileName(app.Path("book.KIV"));
+        app.main().Find1->trigger();
+        app.main().resize(800, 600);
+        app.main().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&app.main()));
+        app.main().Tile1->trigger();
+        Frame(app.diary())->showMaximized();
+        app.main().Cascade1->trigger();
+        const auto windows = app.main().MdiArea->subWindowList(QMdiArea::StackingOrder);
+        QCOMPARE(windows.size(), 4);
+        for (int i = 0; i < windows.size(); ++i) {
+            QVERIFY(!windows[i]->isMaximized());
+            QCOMPARE(windows[i]->size(), QSize(544, 375));
+            if (i > 0) {
+                QVERIFY(windows[i]->x() > windows[i - 1]->x());
+                QVERIFY(windows[i]->y() > windows[i - 1]->y());
+            }
+        }
+    }
+
+    void f1ShowsTheSectionOfTheActiveWindow_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<QString>("topic");
+        QTest::addColumn<QString>("heading");
+        QTest::newRow("schedule") << "schedule" << "schedule.html#context-3" << "予定表ウィンドウ";
+        QTest::newRow("diary") << "diary" << "diary.html#context-5" << "日記ウィンドウ";
+        QTest::newRow("picture") << "picture" << "picture.html#context-9" << "画像ウィンドウ";
+        QTest::newRow("search") << "search" << "search.html#context-41" << "検索ウィンドウ";
+        QTest::newRow("calendar") << "calendar" << "calendar.html#context-31" << "カレンダーウィンドウ";
+        QTest::newRow("help menu") << "menu" << "index.html#context-1" << "ＫＩＶの日記 ヘルプ";
+    }
+    void f1ShowsTheSectionOfTheActiveWindow()
+    {
+        QFETCH(QString, window);
+        QFETCH(QString, topic);
+        QFETCH(QString, heading);
+        App app;
+        app.ws().SetBookFileName(app.Path("book.KIV"));
+        app.main().Find1->trigger();
+        app.main().show();
+        app.main().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&app.main()));
+        const std::map<QString, QWidget*> forms { { "schedule", &app.schedule() }, { "diary", &app.diary() },
+            { "picture", &app.picture() }, { "search", app.main().SearchForm() } };
+        if (window == "menu") {
+            app.main().Help2->trigger();
+        } else if (window == "calendar") {
+            app.calendar().activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&app.calendar()));
+            QTest::keyClick(&app.calendar(), Qt::Key_F1);
+        } else {
+            QWidget* form = forms.at(window);
+            app.main().MdiArea->setActiveSubWindow(Frame(*form));
+            QTest::keyClick(form, Qt::Key_F1);
+        }
+        help::HelpWindow* viewer = app.main().HelpViewer();
+        QVERIFY(viewer && viewer->isVisible());
+        const QUrl shown = viewer->Shown();
+        QCOMPARE(shown.fileName() + "#" + shown.fragment(), topic);
+        // The section is there, and it is the one the window is about.
+        QTextBlock block = viewer->Browser->document()->begin();
+        while (block.isValid() && !block.charFormat().anchorNames().contains(shown.fragment())
+            && !block.begin().fragment().charFormat().anchorNames().contains(shown.fragment()))
+            block = block.next();
+        QVERIFY(block.isValid());
+        QCOMPARE(block.text(), heading);
         QVERIFY(app.prompts.shown().empty());
+    }
+
+    // Links lead from page to page, back and forward retrace them, and an
+    // address off the disk is not followed.
+    void helpFollowsLinksAndRetracesThem()
+    {
+        help::HelpWindow viewer(help::HelpFolder());
+        viewer.ShowContext(1);
+        QCOMPARE(viewer.Shown().fileName(), QStringLiteral("index.html"));
+        QVERIFY(!viewer.BackButton->isEnabled());
+        emit viewer.Browser->anchorClicked(QUrl("password.html"));
+        QCOMPARE(viewer.Shown().fileName(), QStringLiteral("password.html"));
+        emit viewer.Browser->anchorClicked(QUrl("https://example.org/"));
+        QCOMPARE(viewer.Shown().fileName(), QStringLiteral("password.html"));
+        viewer.BackButton->click();
+        QCOMPARE(viewer.Shown().fileName(), QStringLiteral("index.html"));
+        viewer.ForwardButton->click();
+        QCOMPARE(viewer.Shown().fileName(), QStringLiteral("password.html"));
+    }
+
+    // Every link of the manual leads to a page that exists and, with a
+    // section, to a section that page has.
+    void everyLinkOfTheManualLeadsSomewhere()
+    {
+        const QDir folder(help::HelpFolder());
+        QVERIFY(folder.exists("index.html"));
+        std::map<QString, QStringList> anchors;
+        std::vector<std::pair<QString, QUrl>> links;
+        for (const QString& page : folder.entryList({ "*.html" })) {
+            QFile file(folder.filePath(page));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QTextDocument document;
+            document.setHtml(QString::fromUtf8(file.readAll()));
+            QStringList& names = anchors[page];
+            for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+                names += block.charFormat().anchorNames();
+                for (auto it = block.begin(); !it.atEnd(); ++it) {
+                    const QTextCharFormat format = it.fragment().charFormat();
+                    names += format.anchorNames();
+                    if (format.isAnchor() && !format.anchorHref().isEmpty())
+                        links.emplace_back(page, QUrl(format.anchorHref()));
+                }
+            }
+        }
+        QVERIFY(links.size() > 20);
+        for (const auto& [page, link] : links) {
+            QVERIFY2(link.scheme().isEmpty(), qPrintable(page + ": " + link.toString()));
+            const QString target = link.path().isEmpty() ? page : link.path();
+            QVERIFY2(anchors.count(target), qPrintable(page + ": " + link.toString()));
+            if (link.hasFragment())
+                QVERIFY2(anchors[target].contains(link.fragment()), qPrintable(page + ": " + link.toString()));
+        }
     }
 
     // A display name of the application would be appended by the platform
