@@ -8,7 +8,10 @@ namespace {
 
 class OuterSizeKeeper : public QObject {
 public:
-    OuterSizeKeeper(QWidget* window, QSize outer) : QObject(window), window_(window), outer_(outer)
+    OuterSizeKeeper(QWidget* window, QSize outer)
+        : QObject(window)
+        , window_(window)
+        , outer_(outer)
     {
         window->installEventFilter(this);
     }

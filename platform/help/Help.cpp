@@ -8,8 +8,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <iterator>
-
 namespace kiv::help {
 namespace {
 
@@ -30,17 +28,20 @@ constexpr Topic kTopics[] = {
 
 constexpr const char* kContents = "index.html";
 
+// Where the manual may be, in the order it is looked for.
+QStringList Candidates()
+{
+    return { QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/" KIV_HELP_FROM_PROGRAM)),
+        QStringLiteral(KIV_HELP_SOURCE_DIR) };
+}
+
 } // namespace
 
 QString HelpFolder()
 {
-    const QString candidates[] = {
-        QCoreApplication::applicationDirPath() + QStringLiteral("/" KIV_HELP_FROM_PROGRAM),
-        QStringLiteral(KIV_HELP_SOURCE_DIR),
-    };
-    for (const QString& folder : candidates)
-        if (QFileInfo(folder + QStringLiteral("/index.html")).isFile())
-            return QDir::cleanPath(folder);
+    for (const QString& folder : Candidates())
+        if (QFileInfo(folder + QLatin1Char('/') + QLatin1String(kContents)).isFile())
+            return folder;
     return {};
 }
 
@@ -52,7 +53,9 @@ QString ContextTopic(int context)
     return QLatin1String(kContents);
 }
 
-HelpWindow::HelpWindow(const QString& folder, QWidget* parent) : QWidget(parent, Qt::Window), folder_(folder)
+HelpWindow::HelpWindow(const QString& folder, QWidget* parent)
+    : QWidget(parent, Qt::Window)
+    , folder_(folder)
 {
     setObjectName(QStringLiteral("HelpWindow"));
     setWindowTitle(QStringLiteral("ＫＩＶの日記 ヘルプ"));
@@ -88,27 +91,34 @@ HelpWindow::HelpWindow(const QString& folder, QWidget* parent) : QWidget(parent,
     connect(Browser, &QTextBrowser::forwardAvailable, ForwardButton, &QWidget::setEnabled);
     connect(BackButton, &QToolButton::clicked, Browser, &QTextBrowser::backward);
     connect(ForwardButton, &QToolButton::clicked, Browser, &QTextBrowser::forward);
-    connect(ContentsButton, &QToolButton::clicked, this, [this] { ShowContext(0); });
+    connect(ContentsButton, &QToolButton::clicked, this, [this] { Go(Address(QLatin1String(kContents))); });
     connect(Browser, &QTextBrowser::anchorClicked, this, &HelpWindow::Follow);
 
     if (folder_.isEmpty()) {
         ContentsButton->setEnabled(false);
         Browser->setPlainText(QStringLiteral("ヘルプの文書が見つかりません。\n\n次の場所を探しました：\n")
-            + QCoreApplication::applicationDirPath() + QStringLiteral("/" KIV_HELP_FROM_PROGRAM "\n")
-            + QStringLiteral(KIV_HELP_SOURCE_DIR));
+            + Candidates().join(QLatin1Char('\n')));
     }
 }
 
 void HelpWindow::ShowContext(int context)
 {
     if (!folder_.isEmpty())
-        Go(QUrl::fromLocalFile(folder_ + QLatin1Char('/')).resolved(QUrl(ContextTopic(context))));
+        Go(Address(ContextTopic(context)));
     show();
     raise();
     activateWindow();
 }
 
-QUrl HelpWindow::Shown() const { return Browser->source(); }
+QUrl HelpWindow::Shown() const
+{
+    return Browser->source();
+}
+
+QUrl HelpWindow::Address(const QString& topic) const
+{
+    return QUrl::fromLocalFile(folder_ + QLatin1Char('/')).resolved(QUrl(topic));
+}
 
 void HelpWindow::Go(const QUrl& address)
 {

@@ -39,6 +39,8 @@ public:
     QToolButton* ContentsButton;
 
 private:
+    // A page (and section) of the manual's folder.
+    QUrl Address(const QString& topic) const;
     void Go(const QUrl& address);
     void Follow(const QUrl& link);
 
