@@ -66,15 +66,19 @@ void BookCommands::FirstShowing(const QStringList& arguments)
         ShowError(prompts, kUnZipVersionMessage, true);
     if (arguments.isEmpty())
         return;
-    AskAboutExtractedDiaries();
-    workspace_.SetBookFileName(WithoutSurroundingQuotes(arguments.front().toStdString()));
-    ShowOpenedBook();
+    OpenBook(WithoutSurroundingQuotes(arguments.front().toStdString()));
 }
 
-void BookCommands::AskAboutExtractedDiaries()
+void BookCommands::OpenBook(const std::string& book)
 {
-    if (workspace_.HasDayFiles() && Ask(workspace_.prompts(), kExtractedQuestion, Buttons::YesNo, true) == Answer::Yes)
+    archive::CheckBookPath(book);
+    workspace_.SetBookFileName(book);
+    // Only the book's own day files are here now; throwing them away must
+    // be the user's deliberate choice.
+    if (workspace_.HasDayFiles()
+        && Ask(workspace_.prompts(), kExtractedQuestion, Buttons::YesNoDefaultNo, true) == Answer::Yes)
         workspace_.DiscardDayFiles();
+    ShowOpenedBook();
 }
 
 void BookCommands::ShowOpenedBook()
@@ -96,7 +100,14 @@ bool BookCommands::SaveBook()
         if (size >= 0 && size <= kEmptyDayFileSize && dayfiles::IsFile(path))
             dayfiles::Remove(path);
     }
-    const bool added = archive::AddDayFiles(workspace_.BookFileName());
+    const std::string& book = workspace_.BookFileName();
+    if (!workspace_.HasDayFiles()) {
+        // Nothing to add: no archive run, so nothing to report.
+        if (dayfiles::IsFile(book))
+            workspace_.RefreshDateList();
+        return true;
+    }
+    const bool added = archive::AddDayFiles(book, workspace_.DayFilesEncrypted());
     workspace_.AllDayFilesAdded(added);
     workspace_.RefreshDateList();
     return added;
@@ -104,12 +115,9 @@ bool BookCommands::SaveBook()
 
 void BookCommands::Open()
 {
-    AskAboutExtractedDiaries();
     openDialog_.filter = kOpenFilter;
-    if (!workspace_.prompts().OpenFile(openDialog_))
-        return;
-    workspace_.SetBookFileName(openDialog_.fileName);
-    ShowOpenedBook();
+    if (workspace_.prompts().OpenFile(openDialog_))
+        OpenBook(openDialog_.fileName);
 }
 
 void BookCommands::Save()
@@ -135,6 +143,7 @@ void BookCommands::SaveAs()
     if (!workspace_.prompts().SaveFile(saveDialog_))
         return;
     const std::string path = saveDialog_.fileName;
+    archive::CheckBookPath(path);
     if (dayfiles::Exists(path) && Ask(workspace_.prompts(), kOverwriteQuestion, Buttons::YesNo, false) == Answer::No)
         return;
     workspace_.SetBookOpen(true);
@@ -150,6 +159,7 @@ BookCommands::SaveOutcome BookCommands::SaveShownDayUnderName()
     if (!workspace_.prompts().SaveFile(saveDialog_))
         return SaveOutcome::NotSaved;
     const std::string path = saveDialog_.fileName;
+    archive::CheckBookPath(path);
     if (dayfiles::Exists(path)) {
         const Answer answer = Ask(workspace_.prompts(), kOverwriteQuestion, Buttons::YesNoCancel, false);
         if (answer == Answer::No)
@@ -160,7 +170,7 @@ BookCommands::SaveOutcome BookCommands::SaveShownDayUnderName()
     workspace_.SetBookFileName(path);
     if (workspace_.StoreDayForBook(workspace_.Date())) {
         const std::string dayFile = workspace_.DayFilePath(workspace_.Date());
-        workspace_.DayFileAdded(dayFile, archive::AddDayFile(path, dayFile));
+        workspace_.DayFileAdded(dayFile, archive::AddDayFile(path, dayFile, workspace_.DayFilesEncrypted()));
     }
     return SaveOutcome::Saved;
 }

@@ -48,9 +48,10 @@ public:
     SaveOutcome SaveShownDayUnderName();
 
 private:
-    // The extracted-diaries question when day files are present; Yes
-    // deletes them all.
-    void AskAboutExtractedDiaries();
+    // Names the book and shows it, after the extracted-diaries question
+    // when day files of it are present (Yes deletes them). A name the zip
+    // commands cannot carry is refused first.
+    void OpenBook(const std::string& book);
     void PrepareSaveDialog();
 
     Workspace& workspace_;

@@ -88,4 +88,17 @@ void Remove(const std::string& path)
         fs::remove(FsPath(path), error);
 }
 
+bool Rename(const std::string& from, const std::string& to)
+{
+    std::error_code error;
+    fs::rename(FsPath(from), FsPath(to), error);
+    return !error;
+}
+
+void MakePrivate(const std::string& path)
+{
+    std::error_code error;
+    fs::permissions(FsPath(path), fs::perms::owner_read | fs::perms::owner_write, error);
+}
+
 } // namespace kiv::dayfiles

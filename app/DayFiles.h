@@ -35,5 +35,9 @@ bool Exists(const std::string& path);
 std::int64_t Size(const std::string& path);
 // Deletes a file; a missing file or a refusal is ignored.
 void Remove(const std::string& path);
+// Renames a file; false when it could not.
+bool Rename(const std::string& from, const std::string& to);
+// Makes a file readable and writable by its owner only.
+void MakePrivate(const std::string& path);
 
 } // namespace kiv::dayfiles

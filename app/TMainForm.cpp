@@ -50,16 +50,16 @@ TMainForm::TMainForm(TDayBook& record, Prompts& prompts, const Setup& setup)
     OpenDialog1 = { "KIVの作ったファイル|*.KIV", "KIV", {} };
     SaveDialog1 = OpenDialog1;
 
-    const std::string workingDirectory = FindWorkingDirectory();
+    workingDirectory_ = std::make_unique<WorkingDirectoryClaim>(FindWorkingDirectory());
     archive::Host host;
     host.prompts = &prompts;
-    host.workingDirectory = workingDirectory;
+    host.workingDirectory = workingDirectory_->Path();
     host.window = this;
     host.zip = setup.zip;
     host.unzip = setup.unzip;
     archive::SetHost(host);
 
-    workspace_ = std::make_unique<Workspace>(record, prompts, workingDirectory, *MdiArea);
+    workspace_ = std::make_unique<Workspace>(record, prompts, *workingDirectory_, *MdiArea);
     workspace_->SetHintSink([this](const QString& hint) { StatusBar1->showMessage(hint); });
     books_ = std::make_unique<BookCommands>(*workspace_, *this, OpenDialog1, SaveDialog1);
     pictures_ = std::make_unique<PictureCommands>(*workspace_, OpenDialog1, SaveDialog1);

@@ -31,6 +31,7 @@ class BookCommands;
 class PictureCommands;
 class TDayBook;
 class Workspace;
+class WorkingDirectoryClaim;
 struct EditorWindows;
 
 // The main window: the frame for the schedule, diary, picture (and search)
@@ -162,6 +163,7 @@ private:
 
     Prompts& prompts_;
     const QStringList arguments_;
+    std::unique_ptr<WorkingDirectoryClaim> workingDirectory_; // held for the whole run
     std::unique_ptr<Workspace> workspace_;
     std::unique_ptr<BookCommands> books_;
     std::unique_ptr<PictureCommands> pictures_;

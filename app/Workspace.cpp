@@ -10,7 +10,11 @@
 #include "TPictureForm.h"
 #include "TScheduleForm.h"
 #include "TextBorder.h"
+#include "WorkingDirectory.h"
 
+#include "Error.h"
+
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMdiArea>
@@ -21,11 +25,13 @@ namespace kiv {
 
 const QString Workspace::kMarker = QStringLiteral("  ( 記入あり )");
 
-Workspace::Workspace(TDayBook& record, Prompts& prompts, std::string workingDirectory, QMdiArea& frame)
+Workspace::Workspace(
+    TDayBook& record, Prompts& prompts, const WorkingDirectoryClaim& workingDirectory, QMdiArea& frame)
     : record_(record)
     , prompts_(prompts)
     , frame_(frame)
-    , workingDirectory_(std::move(workingDirectory))
+    , claim_(workingDirectory)
+    , workingDirectory_(workingDirectory.Path())
     , date_(QDate::currentDate())
 {
 }
@@ -101,6 +107,69 @@ void Workspace::ClearEditors()
     windows_.picture->ClearPicture();
 }
 
+void Workspace::SetBookFileName(const std::string& book)
+{
+    const std::string owner = book.empty() ? std::string() : OwnerName(book);
+    const bool sameBook = !bookFileName_.empty() && OwnerName(bookFileName_) == owner;
+    std::optional<DayFileOwner> recorded = ReadOwner(workingDirectory_);
+    if (recorded && recorded->book != owner && HasDayFiles()) {
+        claim_.SetDayFilesAside();
+        keptDayFiles_.clear();
+        recorded.reset();
+        if (HasDayFiles())
+            throw Error(Format("他の日記の日記ファイルを %s から移せません", workingDirectory_));
+    }
+    bookFileName_ = book;
+    if (owner.empty() || sameBook)
+        return;
+    std::optional<bool> encrypt;
+    if (HasDayFiles())
+        encrypt = recorded ? recorded->encrypt : PasswordBoxTicked();
+    else
+        encrypt = claim_.TakeWaitingDayFiles(owner);
+    if (!encrypt)
+        return;
+    WriteOwner(workingDirectory_, { owner, *encrypt });
+    if (windows_.calendar)
+        windows_.calendar->PassWordCheckBox->setChecked(*encrypt);
+    for (const std::string& name : DayFileNames())
+        keptDayFiles_.insert(name);
+}
+
+bool Workspace::PasswordBoxTicked() const
+{
+    return windows_.calendar && windows_.calendar->PassWordCheckBox->isChecked();
+}
+
+bool Workspace::DayFilesEncrypted() const
+{
+    const std::optional<DayFileOwner> recorded = ReadOwner(workingDirectory_);
+    return recorded ? recorded->encrypt : PasswordBoxTicked();
+}
+
+void Workspace::OwnDayFiles(bool encrypt, const std::string& writing)
+{
+    if (bookFileName_.empty())
+        return;
+    const DayFileOwner wanted { OwnerName(bookFileName_), encrypt };
+    const std::optional<DayFileOwner> recorded = ReadOwner(workingDirectory_);
+    if (recorded && recorded->book == wanted.book && recorded->encrypt == encrypt)
+        return;
+    if (recorded) {
+        // The day files here were written with the other choice: they wait
+        // for it beside. The one being written replaces its old version.
+        keptDayFiles_.erase(dayfiles::FileName(writing));
+        dayfiles::Remove(writing);
+        if (HasDayFiles()) {
+            claim_.SetDayFilesAside();
+            keptDayFiles_.clear();
+            if (HasDayFiles())
+                throw Error(Format("日記ファイルを %s から移せません", workingDirectory_));
+        }
+    }
+    WriteOwner(workingDirectory_, wanted);
+}
+
 void Workspace::StoreDay(const QDate& date)
 {
     if (!EditorsHaveContent())
@@ -108,11 +177,30 @@ void Workspace::StoreDay(const QDate& date)
     EditorsToRecord();
     MemoryStream stream;
     record_.Write(stream);
-    stream.SaveToFile(DayFilePath(date));
+    const std::string path = DayFilePath(date);
+    OwnDayFiles(PasswordBoxTicked(), path);
+    stream.SaveToFile(path);
+    dayfiles::MakePrivate(path);
     modified_ = false;
 }
 
 void Workspace::LoadDay(const QDate& date)
+{
+    dayLoaded_ = false;
+    try {
+        dayLoaded_ = ReadDay(date);
+    } catch (...) {
+        // Nothing of a day that did not load may be taken for the user's.
+        ClearEditors();
+        record_.Clear();
+        scheduleMarker_.clear();
+        diaryMarker_.clear();
+        modified_ = false;
+        throw;
+    }
+}
+
+bool Workspace::ReadDay(const QDate& date)
 {
     ClearEditors();
     record_.Clear();
@@ -120,20 +208,37 @@ void Workspace::LoadDay(const QDate& date)
     diaryMarker_.clear();
     const std::string path = DayFilePath(date);
     if (dayfiles::IsFile(path)) {
-        MemoryStream stream;
-        stream.LoadFromFile(path);
-        record_.Read(stream);
-        RecordToEditors();
-        return;
+        try {
+            MemoryStream stream;
+            stream.LoadFromFile(path);
+            record_.Read(stream);
+            RecordToEditors();
+        } catch (const Error& error) {
+            throw Error(std::string(error.what()) + "\r\n"
+                + Format("読めない日記ファイルを %s として残しました", SetAside(path)));
+        }
+        return true;
     }
     if (bookOpen_ && archive::BookHasDay(bookFileName_, path)) {
         MemoryStream stream;
-        if (archive::ExtractDay(bookFileName_, path, stream)) {
-            stream.SetPosition(0);
-            record_.Read(stream);
-            RecordToEditors();
-        }
+        if (!archive::ExtractDay(bookFileName_, path, stream))
+            return false;
+        stream.SetPosition(0);
+        record_.Read(stream);
+        RecordToEditors();
     }
+    return true;
+}
+
+std::string Workspace::SetAside(const std::string& dayFilePath)
+{
+    std::string aside = dayFilePath + ".damaged";
+    for (int number = 2; dayfiles::Exists(aside); ++number)
+        aside = dayFilePath + ".damaged-" + std::to_string(number);
+    if (dayfiles::Rename(dayFilePath, aside))
+        return aside;
+    keptDayFiles_.insert(dayfiles::FileName(dayFilePath));
+    return dayFilePath;
 }
 
 bool Workspace::StoreDayForBook(const QDate& date)
@@ -142,7 +247,8 @@ bool Workspace::StoreDayForBook(const QDate& date)
         StoreDay(date);
         return true;
     }
-    if (!modified_)
+    // Only a day that was shown can have been emptied by the user.
+    if (!modified_ || !dayLoaded_)
         return false;
     // Everything of the day was removed and the user agreed to save that:
     // the book must not go on holding the old day.
@@ -160,13 +266,18 @@ void Workspace::ChangeDate()
         if (modified_ && Ask(prompts_, "変更された日記を保存しますか？", Buttons::YesNo, false) == Answer::Yes) {
             if (StoreDayForBook(date_)) {
                 const std::string path = DayFilePath(date_);
-                DayFileAdded(path, archive::AddDayFile(bookFileName_, path));
+                DayFileAdded(path, archive::AddDayFile(bookFileName_, path, DayFilesEncrypted()));
             }
             RefreshDateList();
         }
         DeleteDayFileOnLeaving(date_);
         date_ = chosen;
-        LoadDay(date_);
+        try {
+            LoadDay(date_);
+        } catch (...) {
+            ShowDateCaptions();
+            throw;
+        }
         modified_ = false;
         ShowDateCaptions();
     }

@@ -22,6 +22,7 @@ class TDayBook;
 class TDiaryForm;
 class TPictureForm;
 class TScheduleForm;
+class WorkingDirectoryClaim;
 
 // The windows that show the current day, and the calendar that chooses it.
 struct EditorWindows {
@@ -39,13 +40,15 @@ struct EditorWindows {
 // A day file whose add to the book reported a failure is kept: leaving its
 // date and emptying the working directory pass it over, so the edits
 // survive until a save puts them into a book or the user agrees to delete
-// the extracted diaries.
+// the extracted diaries. The working directory holds the day files of the
+// named book only; those of another book wait beside it (see
+// WorkingDirectoryClaim) and come back when their book is named again.
 class Workspace : public FormHost, public SearchHost {
 public:
     // "  ( 記入あり )": appended to a caption when the day has entries.
     static const QString kMarker;
 
-    Workspace(TDayBook& record, Prompts& prompts, std::string workingDirectory, QMdiArea& frame);
+    Workspace(TDayBook& record, Prompts& prompts, const WorkingDirectoryClaim& workingDirectory, QMdiArea& frame);
 
     // The windows exist only after the main window; they are attached once.
     void AttachWindows(const EditorWindows& windows);
@@ -71,7 +74,15 @@ public:
 
     // State.
     const std::string& WorkingDirectory() const { return workingDirectory_; }
-    void SetBookFileName(const std::string& book) { bookFileName_ = book; }
+    // Names the book (empty: none). Day files of another book are set
+    // aside to wait for it; when none are left here, those waiting for this
+    // book are taken in, with the encryption they were written for shown in
+    // the calendar's check box. Day files taken in, or found without an
+    // owner, have not reached the book: they are kept until a save adds them.
+    void SetBookFileName(const std::string& book);
+    // Whether the day files go into the book encrypted: the choice they
+    // were written with.
+    bool DayFilesEncrypted() const;
     bool BookOpen() const { return bookOpen_; }
     void SetBookOpen(bool open) { bookOpen_ = open; }
     const QDate& Date() const { return date_; }
@@ -89,11 +100,13 @@ public:
     // content, and then clears the modified flag.
     void StoreDay(const QDate& date);
     // Shows the date's day file, else (with an open book) the book's member.
+    // When that fails the editors stay empty and the day unmodified; a day
+    // file that cannot be shown is renamed aside (".damaged"), never lost.
     void LoadDay(const QDate& date);
     // The shown day as the user agreed to save it: a day file when it has
     // content (true: there is a file to add). A modified day without any
-    // content is removed instead, from the working directory and from the
-    // book when the book holds it.
+    // content that had loaded is removed instead, from the working
+    // directory and from the book when the book holds it.
     bool StoreDayForBook(const QDate& date);
 
     // Day files in the working directory.
@@ -128,6 +141,14 @@ public:
 
 private:
     void BringToFront(QWidget* form);
+    bool ReadDay(const QDate& date);
+    // Renames an unreadable day file so that nothing deletes or adds it;
+    // the name it now has.
+    std::string SetAside(const std::string& dayFilePath);
+    bool PasswordBoxTicked() const;
+    // Records that the working directory's day files are the named book's,
+    // written with the choice encrypt; those of another choice are set aside.
+    void OwnDayFiles(bool encrypt, const std::string& keep);
 
     TDayBook& record_;
     Prompts& prompts_;
@@ -135,11 +156,13 @@ private:
     EditorWindows windows_;
     std::function<void(const QString&)> hintSink_;
 
+    const WorkingDirectoryClaim& claim_;
     const std::string workingDirectory_;
     std::string bookFileName_;
     bool bookOpen_ = false;
     QDate date_;
     bool modified_ = false;
+    bool dayLoaded_ = false; // the shown day was read (or found absent) without failure
     QString scheduleMarker_;
     QString diaryMarker_;
     std::set<std::string> keptDayFiles_; // names in the working directory

@@ -100,14 +100,22 @@ bool ExtractDay(const std::string& book, const std::string& dayFilePath, MemoryS
 // their own failures; errors that end the run before the library is called
 // pass through to the caller.
 
+// A book path the commands can carry: they quote paths with double quotes,
+// so a path holding one is refused with kiv::Error, before anything is
+// written or read.
+void CheckBookPath(const std::string& book);
+
 // The zip commands of the writing operations, byte for byte.
 std::string AddDayFilesCommand(const std::string& book, bool encrypt);
 std::string AddDayFileCommand(const std::string& book, const std::string& dayFilePath, bool encrypt);
 std::string RepairBookCommand(const std::string& book);
 std::string DeleteDayCommand(const std::string& book, const std::string& dayFilePath);
 
-// Encrypt when the host's password check box is ticked.
+// Encrypt as asked, or, without that argument, when the host's password
+// check box is ticked.
+bool AddDayFiles(const std::string& book, bool encrypt);
 bool AddDayFiles(const std::string& book);
+bool AddDayFile(const std::string& book, const std::string& dayFilePath, bool encrypt);
 bool AddDayFile(const std::string& book, const std::string& dayFilePath);
 bool BookHasDay(const std::string& book, const std::string& dayFilePath);
 bool DeleteDay(const std::string& book, const std::string& dayFilePath);

@@ -55,7 +55,10 @@ extern "C" int AskUnZipPassword(void*, const char*, const char*, char* buffer, i
     std::string password;
     if (!source || !source->AskPassword(password))
         return 1;
-    detail::CopyPassword(LimitPassword(password), buffer, size);
+    std::string limited = LimitPassword(password);
+    detail::CopyPassword(limited, buffer, size);
+    detail::Wipe(limited);
+    detail::Wipe(password);
     return 0;
 }
 
@@ -161,6 +164,18 @@ void CopyPassword(const std::string& password, char* buffer, int size)
     std::size_t length = std::min(password.size(), static_cast<std::size_t>(size) - 1);
     std::memcpy(buffer, password.data(), length);
     buffer[length] = '\0';
+}
+
+void Wipe(char* data, std::size_t size)
+{
+    volatile char* bytes = data;
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = '\0';
+}
+
+void Wipe(std::string& password)
+{
+    Wipe(password.data(), password.size());
 }
 
 } // namespace detail

@@ -35,5 +35,8 @@ std::string OutputText(std::string_view text);
 // Copies a password and its NUL into a library's buffer of size bytes,
 // shortening it when the buffer is too small.
 void CopyPassword(const std::string& password, char* buffer, int size);
+// Overwrites a password's bytes with zeros, in a way no optimiser drops.
+void Wipe(char* data, std::size_t size);
+void Wipe(std::string& password);
 
 } // namespace kiv::archive::detail

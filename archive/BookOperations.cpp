@@ -2,6 +2,7 @@
 
 #include "ArchiveText.h"
 #include "Cp932.h"
+#include "Error.h"
 #include "Prompts.h"
 
 #include <algorithm>
@@ -74,14 +75,30 @@ std::string DeleteDayCommand(const std::string& book, const std::string& dayFile
     return " -d " + Quoted(book) + "  " + Quoted(MemberName(dayFilePath));
 }
 
+void CheckBookPath(const std::string& book)
+{
+    if (book.find('"') != std::string::npos)
+        throw Error("日記の名前に \" を含めることはできません: " + book);
+}
+
+bool AddDayFiles(const std::string& book, bool encrypt)
+{
+    return Run(AddDayFilesCommand(book, encrypt), kAddFailed);
+}
+
 bool AddDayFiles(const std::string& book)
 {
-    return Run(AddDayFilesCommand(book, PasswordChecked()), kAddFailed);
+    return AddDayFiles(book, PasswordChecked());
+}
+
+bool AddDayFile(const std::string& book, const std::string& dayFilePath, bool encrypt)
+{
+    return Run(AddDayFileCommand(book, dayFilePath, encrypt), kAddFailed);
 }
 
 bool AddDayFile(const std::string& book, const std::string& dayFilePath)
 {
-    return Run(AddDayFileCommand(book, dayFilePath, PasswordChecked()), kAddFailed);
+    return AddDayFile(book, dayFilePath, PasswordChecked());
 }
 
 bool RepairBook(const std::string& book)

@@ -67,6 +67,7 @@ void SetPasswordFromCommand(const std::string& word)
     ZipPassword.fill('\0');
     std::string password = LimitPassword(Cp932FromUtf8(word));
     std::memcpy(ZipPassword.data(), password.data(), password.size());
+    detail::Wipe(password);
 }
 
 // Applies one option word (it begins with "-"); the password and date
@@ -242,6 +243,10 @@ void TranslateZipCommand(const std::string& command, ZipCommand& zipCommand, Zip
 
 std::int32_t RunZipCommand(const std::string& command)
 {
+    // The password lives no longer than the run that uses it.
+    struct WipePassword {
+        ~WipePassword() { detail::Wipe(ZipPassword.data(), ZipPassword.size()); }
+    } wipe;
     ZipPassword.fill('\0');
     ZipEncrypt = false;
     ZipQuiet = false;
@@ -284,9 +289,11 @@ int PasswordCallback(char* buffer, int size, const char*, const char*)
         std::string password;
         if (!source || !source->AskPassword(password))
             return 1;
-        password = LimitPassword(password);
+        std::string limited = LimitPassword(password);
         ZipPassword.fill('\0');
-        std::memcpy(ZipPassword.data(), password.data(), password.size());
+        std::memcpy(ZipPassword.data(), limited.data(), limited.size());
+        detail::Wipe(limited);
+        detail::Wipe(password);
     }
     detail::CopyPassword(ZipPassword.data(), buffer, size);
     return 0;

@@ -18,8 +18,9 @@
 namespace kiv {
 namespace {
 
-// Refuses, with a beep, characters that code page 932 cannot hold: the
-// password reaches the libraries in that code page.
+// Refuses, with a beep, characters that code page 932 cannot hold and
+// text beyond 80 bytes in it: the password reaches the libraries in that
+// code page, and what they get must be what was typed.
 class Cp932Validator : public QValidator {
 public:
     Cp932Validator(Prompts& prompts, QObject* parent)
@@ -30,7 +31,8 @@ public:
 
     State validate(QString& input, int&) const override
     {
-        if (Cp932CanHold(input.toStdString()))
+        const std::string text = input.toStdString();
+        if (Cp932CanHold(text) && Cp932FromUtf8(text).size() <= archive::kMaxPasswordBytes)
             return Acceptable;
         prompts_.Beep();
         return Invalid;
@@ -72,7 +74,7 @@ TPasswordDlg::TPasswordDlg(Prompts& prompts, QWidget* parent)
     Label1->resize(std::max(Label1->width(), Label1->sizeHint().width()), Label1->height());
     Password->setObjectName(QStringLiteral("Password"));
     Password->setGeometry(8, 27, 217, 20);
-    Password->setMaxLength(80);
+    Password->setMaxLength(int(archive::kMaxPasswordBytes));
     Password->setEchoMode(QLineEdit::Password);
     auto* starStyle = new StarStyle;
     starStyle->setParent(Password);

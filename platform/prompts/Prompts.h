@@ -12,7 +12,9 @@ namespace kiv {
 inline constexpr const char* kAppTitle = "ＫＩＶの日記 V1.13";
 
 enum class Icon { None, Warning, Error, Information };
-enum class Buttons { Ok, YesNo, YesNoCancel };
+// YesNoDefaultNo: Yes and No, with No taking Enter (a question whose Yes
+// throws something away).
+enum class Buttons { Ok, YesNo, YesNoCancel, YesNoDefaultNo };
 enum class Answer { Ok, Yes, No, Cancel };
 
 // The state of one of the main window's file dialogs (OpenDialog1,

@@ -36,6 +36,7 @@ std::vector<ButtonAnswer> ButtonSet(Buttons buttons)
 {
     switch (buttons) {
     case Buttons::YesNo:
+    case Buttons::YesNoDefaultNo:
         return {{QMessageBox::Yes, Answer::Yes}, {QMessageBox::No, Answer::No}};
     case Buttons::YesNoCancel:
         return {{QMessageBox::Yes, Answer::Yes}, {QMessageBox::No, Answer::No}, {QMessageBox::Cancel, Answer::Cancel}};
@@ -113,7 +114,7 @@ Answer QtPrompts::Message(Icon icon, const std::string& caption, const std::stri
     std::vector<QAbstractButton*> made;
     for (const ButtonAnswer& entry : set)
         made.push_back(box.addButton(entry.button));
-    box.setDefaultButton(static_cast<QPushButton*>(made.front()));
+    box.setDefaultButton(static_cast<QPushButton*>(buttons == Buttons::YesNoDefaultNo ? made.back() : made.front()));
     box.setEscapeButton(made.back());
     box.exec();
     QAbstractButton* clicked = box.clickedButton();

@@ -29,7 +29,7 @@ Answer ScriptedPrompts::Message(Icon icon, const std::string& caption, const std
 {
     bool beepBefore = !shown_.empty() && shown_.back().kind == Kind::Beep;
     shown_.push_back({Kind::Message, icon, caption, text, buttons, {}, beepBefore});
-    Answer fallback = buttons == Buttons::Ok ? Answer::Ok : buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
+    Answer fallback = buttons == Buttons::Ok ? Answer::Ok : buttons == Buttons::YesNoCancel ? Answer::Cancel : Answer::No;
     return Next({fallback, {}, {}}).answer;
 }
 

@@ -14,6 +14,7 @@
 #include "Workspace.h"
 
 #include <QApplication>
+#include <QCalendarWidget>
 #include <QComboBox>
 #include <QDir>
 #include <QInputMethodEvent>
@@ -105,7 +106,7 @@ public:
     void Click(const QDate& date)
     {
         calendar().SetSelectedDate(date);
-        calendar().MonthCalendar1Click();
+        emit calendar().MonthCalendar1->clicked(date);
     }
 
     // The Window menu's "… on top" for one of the editor windows.

@@ -87,6 +87,18 @@ struct EditedBook {
     }
 };
 
+// A program of the same user as other: the same configuration and state folders.
+void SameUser(const App& other)
+{
+    qputenv("XDG_CONFIG_HOME", (other.root.path() + "/config").toUtf8());
+    qputenv("XDG_STATE_HOME", (other.root.path() + "/state").toUtf8());
+}
+
+QFile::Permissions PrivateFolder()
+{
+    return QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
+}
+
 } // namespace
 
 class BookCommandsTest : public QObject {
@@ -146,7 +158,7 @@ private slots:
         const auto shown = app.prompts.messages();
         QCOMPARE(shown.size(), std::size_t(1));
         QCOMPARE(shown[0].text, std::string("すでに日記が解凍されていますが、削除しますか？"));
-        QCOMPARE(shown[0].buttons, Buttons::YesNo);
+        QCOMPARE(shown[0].buttons, Buttons::YesNoDefaultNo);
         QVERIFY(shown[0].beepBefore);
         QCOMPARE(app.ws().BookFileName(), book);
         QCOMPARE(app.main().windowTitle(), QString::fromStdString("ＫＩＶの日記 ( " + book + " )"));
@@ -447,11 +459,11 @@ private slots:
         app.MakeBook(book, { { QDate::currentDate(), "今日の分" } });
         WriteFile(app.DayFile(kMay12), DayFileBytes("残り"));
         app.TypeDiary("上書きされる");
-        app.prompts.Queue(Answer::Yes);
         app.prompts.QueueFile(book);
+        app.prompts.Queue(Answer::Yes);
         app.main().Open1->trigger();
         QCOMPARE(app.Messages(), QStringList { "すでに日記が解凍されていますが、削除しますか？" });
-        QCOMPARE(app.prompts.shown().at(2).dialog.filter,
+        QCOMPARE(app.prompts.shown().at(0).dialog.filter,
             std::string("日記ファイル ( *.KIV)|*.KIV|ＺＩＰファイル ( *.ZIP )|*.ZIP"));
         QVERIFY(!app.ws().HasDayFiles());
         QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("今日の分"));
@@ -483,6 +495,124 @@ private slots:
         for (const auto& shown : app.prompts.shown())
             modal += shown.kind == ScriptedPrompts::Kind::Modal;
         QCOMPARE(modal, 2);
+    }
+
+    // A second copy of the program, started by the same user, works in a
+    // private folder of its own: saving its book neither takes in nor
+    // deletes the day the first copy kept after a failed add.
+    void aSecondCopyNeverTouchesTheFirstCopysDayFiles()
+    {
+        App first;
+        first.ws().SetBookFileName(first.Path("full/disk/a.KIV"));
+        first.ws().SetBookOpen(true);
+        first.TypeDiary("Aの日記");
+        first.main().Save1->trigger();
+        const std::string kept = first.DayFile(QDate::currentDate());
+        QVERIFY(dayfiles::IsFile(kept));
+
+        App second({}, nullptr, nullptr, false);
+        SameUser(first);
+        second.Create();
+        const std::string own = second.ws().WorkingDirectory();
+        QCOMPARE(own, first.WorkDir() + "-2");
+        for (const std::string& folder : { first.WorkDir(), own })
+            QCOMPARE(QFileInfo(QString::fromStdString(folder)).permissions() & 0x7777, PrivateFolder());
+        const std::string book = second.Path("b.KIV");
+        second.TypeDiary("Bの日記");
+        second.prompts.QueueFile(book);
+        second.main().SaveAs1->trigger();
+        QVERIFY(second.Messages().isEmpty());
+        QCOMPARE(second.MemberDiary(book, QDate::currentDate()), QStringLiteral("Bの日記"));
+        QVERIFY(ReadFile(kept).contains(Cp932FromUtf8("Aの日記").c_str()));
+        QCOMPARE(QFile::permissions(QString::fromStdString(kept)) & 0x7777,
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+    }
+
+    // Day files left behind wait for the book they were written for: another
+    // book neither asks about them nor takes them in; their own book asks
+    // (いいえ by default) and adds them with the encryption chosen then.
+    void leftoverDaysWaitForTheirOwnBook()
+    {
+        App first;
+        const QString shelf = first.root.path() + "/shelf";
+        QVERIFY(QDir().mkpath(shelf));
+        const std::string own = (shelf + "/own.KIV").toStdString();
+        const std::string other = first.Path("other.KIV");
+        first.MakeBook(own, { { kMay13, "本の日" } });
+        first.MakeBook(other, { { kMay13, "別の本" } });
+        first.prompts.QueueFile(own);
+        first.main().Open1->trigger();
+        QVERIFY(QDir().rename(shelf, shelf + ".away"));
+        first.calendar().PassWordCheckBox->setChecked(true);
+        first.TypeDiary("残す日記");
+        first.main().Save1->trigger(); // the book is away: the add fails
+        QVERIFY(first.Messages().contains("圧縮中にエラーが発生しました。"));
+        first.program.reset();
+        QVERIFY(QDir().rename(shelf + ".away", shelf));
+
+        App next({ QString::fromStdString(other) }, nullptr, nullptr, false);
+        SameUser(first);
+        next.Create();
+        QVERIFY(next.Start());
+        QVERIFY(next.Messages().isEmpty());
+        QCOMPARE(next.diary().DayBookMemo->toPlainText(), QString());
+        next.main().Save1->trigger();
+        next.main().Close1->trigger();
+        QCOMPARE(next.MemberDiary(other, QDate::currentDate()), QStringLiteral("<none>"));
+
+        next.prompts.QueueFile(own);
+        next.main().Open1->trigger();
+        const auto shown = next.prompts.messages();
+        QCOMPARE(shown.size(), std::size_t(1));
+        QCOMPARE(shown[0].text, std::string("すでに日記が解凍されていますが、削除しますか？"));
+        QCOMPARE(shown[0].buttons, Buttons::YesNoDefaultNo);
+        QCOMPARE(next.diary().DayBookMemo->toPlainText(), QStringLiteral("残す日記"));
+        QVERIFY(next.calendar().PassWordCheckBox->isChecked());
+        next.prompts.QueueModal(Answer::Ok, [](QDialog& d) { d.findChild<QLineEdit*>()->setText("pw"); });
+        next.main().Save1->trigger();
+        QVERIFY(!next.ws().HasDayFiles());
+        QVERIFY(!ReadFile(own).contains(Cp932FromUtf8("残す日記").c_str()));
+        QVERIFY(ReadFile(own).contains("20010513.DAY"));
+    }
+
+    // Saving a day that came from a day file and was then emptied removes
+    // the book's member and the day file; with nothing left to add, no
+    // archive runs and nothing is reported.
+    void savingAnEmptiedLeftoverDayRemovesItsMember()
+    {
+        App app;
+        const std::string book = app.Path("diary.KIV");
+        app.MakeBook(book, { { kMay12, "本の日記" }, { kMay13, "残る日記" } });
+        app.ws().SetBookFileName(book);
+        app.ws().SetBookOpen(true);
+        WriteFile(app.DayFile(kMay12), DayFileBytes("残っていた日記"));
+        app.Click(kMay12);
+        QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("残っていた日記"));
+        app.prompts.clear();
+        app.diary().DayBookMemo->clear();
+        app.main().Save1->trigger();
+        QCOMPARE(app.Messages(), QStringList());
+        QCOMPARE(app.MemberDiary(book, kMay12), QStringLiteral("<none>"));
+        QCOMPARE(app.MemberDiary(book, kMay13), QStringLiteral("残る日記"));
+        QVERIFY(!app.ws().HasDayFiles());
+    }
+
+    // A book name holding a double quote cannot be written into a zip
+    // command: it is refused before anything is written.
+    void aBookNameWithADoubleQuoteIsRefused()
+    {
+        App app;
+        const std::string book = app.Path("say \"hi\".KIV");
+        const std::string refusal = "日記の名前に \" を含めることはできません: " + book + ".";
+        app.TypeDiary("日記");
+        app.prompts.QueueFile(book);
+        app.main().SaveAs1->trigger();
+        app.prompts.QueueFile(book);
+        app.main().Open1->trigger();
+        QCOMPARE(app.Messages(), QStringList({ QString::fromStdString(refusal), QString::fromStdString(refusal) }));
+        QVERIFY(!dayfiles::Exists(book));
+        QVERIFY(app.ws().BookFileName().empty());
+        QVERIFY(!app.ws().HasDayFiles());
     }
 
     // A save whose add fails leaves every day file where it is, also when

@@ -1,7 +1,10 @@
 #include "AppFixture.h"
 
 #include <QStatusBar>
+
 #include <QTableWidget>
+
+#include <algorithm>
 
 using namespace kiv;
 using namespace kiv::testing;
@@ -253,6 +256,53 @@ private slots:
         app.main().show();
         QVERIFY(app.main().close());
         QVERIFY(dayfiles::IsFile(app.DayFile(kMay12)));
+    }
+
+    // A day file that cannot be read is set aside and named in the error;
+    // the day it did not show is never saved over the book's member: not
+    // without typing, and not as an emptied day after typing.
+    void aDamagedDayFileIsSetAsideAndNeverSavedOverTheBook()
+    {
+        const QDate today = QDate::currentDate();
+        const QDate other = today.addDays(today.day() == 1 ? 1 : -1);
+        App maker;
+        const std::string book = maker.Path("book.KIV");
+        maker.MakeBook(book, { { today, "GOOD-DAY" }, { other, "OTHER-DAY" } });
+        App app({ QString::fromStdString(book) }, nullptr, nullptr, false);
+        std::vector<std::uint8_t> damaged = DayFileBytes("x");
+        const std::uint8_t shortText[] = { 0x06, 0x01, 'x' };
+        const std::uint8_t claims2GB[] = { 0x0C, 0xff, 0xff, 0xff, 0x7f };
+        auto at = std::search(damaged.begin(), damaged.end(), std::begin(shortText), std::end(shortText));
+        QVERIFY(at != damaged.end());
+        damaged.insert(damaged.erase(at, at + 2), std::begin(claims2GB), std::end(claims2GB));
+        auto dayFile = [&](const QDate& date) { return app.WorkDir() + date.toString("/yyyyMMdd.DAY").toStdString(); };
+        WriteFile(dayFile(today), damaged);
+        WriteFile(dayFile(other), damaged);
+        app.Create();
+        app.prompts.Queue(Answer::No);
+        QVERIFY(app.Start());
+        QVERIFY(!app.ws().Modified());
+        app.prompts.Queue(Answer::Yes); // taken only by a question that must not come
+        app.Click(other);
+        QCOMPARE(app.MemberDiary(book, today), QStringLiteral("GOOD-DAY"));
+
+        app.TypeDiary("x");
+        app.diary().DayBookMemo->clear();
+        app.prompts.Queue(Answer::Yes);
+        app.Click(today);
+        QCOMPARE(app.MemberDiary(book, other), QStringLiteral("OTHER-DAY"));
+        QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("GOOD-DAY"));
+
+        const QStringList shown = app.Messages();
+        QCOMPARE(shown.size(), 4);
+        QCOMPARE(shown[3], QStringLiteral("変更された日記を保存しますか？"));
+        for (const QDate& date : { today, other }) {
+            const std::string aside = dayFile(date) + ".damaged";
+            QVERIFY(shown.at(date == today ? 1 : 2)
+                        .endsWith(QString::fromStdString("\r\n読めない日記ファイルを " + aside + " として残しました.")));
+            QVERIFY(!dayfiles::Exists(dayFile(date)));
+            QCOMPARE(ReadFile(aside), QByteArray(reinterpret_cast<const char*>(damaged.data()), qsizetype(damaged.size())));
+        }
     }
 
     // Saving a day whose every entry was removed removes it from the book.

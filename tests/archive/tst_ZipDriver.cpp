@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 
@@ -328,6 +329,7 @@ private slots:
         QCOMPARE(f.password.asked, 1);
         RunZipCommand("-D -e b n");
         QCOMPARE(f.password.asked, 2);
+        QVERIFY(std::all_of(ZipPassword.begin(), ZipPassword.end(), [](char c) { return c == '\0'; }));
         using Answers = std::vector<std::pair<int, std::string>>;
         QVERIFY(answers == (Answers { { 0, "first" }, { 0, "first" }, { 0, "second" }, { 0, "second" } }));
     }

@@ -80,12 +80,19 @@ private slots:
         QCOMPARE(dialog.font().pixelSize(), 12);
     }
 
-    void passwordLongerThan80CannotBeTyped()
+    // The limit counts code page 932 bytes: 80 one-byte or 40 double-byte
+    // characters; what does not fit is refused with a beep, never cut later.
+    void passwordLongerThan80BytesCannotBeTyped()
     {
         TPasswordDlg dialog(f.prompts);
         auto* password = Child<QLineEdit>(dialog, "Password");
         QTest::keyClicks(password, QString(85, 'k'));
         QCOMPARE(password->text(), QString(80, 'k'));
+        password->clear();
+        for (int i = 0; i < 41; ++i)
+            QTest::sendKeyEvent(QTest::Click, password, Qt::Key_unknown, QString(QChar(0x3042)), Qt::NoModifier);
+        QCOMPARE(password->text(), QString(40, QChar(0x3042)));
+        QCOMPARE(f.prompts.shown().back().kind, ScriptedPrompts::Kind::Beep);
     }
 
     void charactersOutsideCodePage932AreRefused()
