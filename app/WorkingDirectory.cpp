@@ -46,10 +46,11 @@ std::string Numbered(const std::string& first, int number)
 int LockFolder(const std::string& folder, bool create)
 {
 #ifdef _WIN32
-    // No lock here: the folder is used as it is.
-    (void)folder;
-    (void)create;
-    return -1;
+    // No advisory lock on folders here: the folder is taken as it is.
+    std::error_code error;
+    if (create)
+        fs::create_directory(FsPath(folder), error);
+    return fs::is_directory(FsPath(folder), error) ? 0 : -1;
 #else
     if (create && ::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
         return -1;

@@ -105,6 +105,7 @@ void Workspace::ClearEditors()
     windows_.diary->TemperatureEdit->clear();
     windows_.diary->DayBookMemo->clear();
     windows_.picture->ClearPicture();
+    dayLoaded_ = false;
 }
 
 void Workspace::SetBookFileName(const std::string& book)
@@ -113,11 +114,8 @@ void Workspace::SetBookFileName(const std::string& book)
     const bool sameBook = !bookFileName_.empty() && OwnerName(bookFileName_) == owner;
     std::optional<DayFileOwner> recorded = ReadOwner(workingDirectory_);
     if (recorded && recorded->book != owner && HasDayFiles()) {
-        claim_.SetDayFilesAside();
-        keptDayFiles_.clear();
+        SetDayFilesAside();
         recorded.reset();
-        if (HasDayFiles())
-            throw Error(Format("他の日記の日記ファイルを %s から移せません", workingDirectory_));
     }
     bookFileName_ = book;
     if (owner.empty() || sameBook)
@@ -160,14 +158,18 @@ void Workspace::OwnDayFiles(bool encrypt, const std::string& writing)
         // for it beside. The one being written replaces its old version.
         keptDayFiles_.erase(dayfiles::FileName(writing));
         dayfiles::Remove(writing);
-        if (HasDayFiles()) {
-            claim_.SetDayFilesAside();
-            keptDayFiles_.clear();
-            if (HasDayFiles())
-                throw Error(Format("日記ファイルを %s から移せません", workingDirectory_));
-        }
+        if (HasDayFiles())
+            SetDayFilesAside();
     }
     WriteOwner(workingDirectory_, wanted);
+}
+
+void Workspace::SetDayFilesAside()
+{
+    claim_.SetDayFilesAside();
+    keptDayFiles_.clear();
+    if (HasDayFiles())
+        throw Error(Format("日記ファイルを %s から移せません", workingDirectory_));
 }
 
 void Workspace::StoreDay(const QDate& date)
@@ -186,26 +188,27 @@ void Workspace::StoreDay(const QDate& date)
 
 void Workspace::LoadDay(const QDate& date)
 {
-    dayLoaded_ = false;
     try {
         dayLoaded_ = ReadDay(date);
     } catch (...) {
         // Nothing of a day that did not load may be taken for the user's.
-        ClearEditors();
-        record_.Clear();
-        scheduleMarker_.clear();
-        diaryMarker_.clear();
+        ShowNoDay();
         modified_ = false;
         throw;
     }
 }
 
-bool Workspace::ReadDay(const QDate& date)
+void Workspace::ShowNoDay()
 {
     ClearEditors();
     record_.Clear();
     scheduleMarker_.clear();
     diaryMarker_.clear();
+}
+
+bool Workspace::ReadDay(const QDate& date)
+{
+    ShowNoDay();
     const std::string path = DayFilePath(date);
     if (dayfiles::IsFile(path)) {
         try {

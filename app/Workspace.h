@@ -141,7 +141,13 @@ public:
 
 private:
     void BringToFront(QWidget* form);
+    // Empty editors, record and markers.
+    void ShowNoDay();
+    // LoadDay's work; false when the book's member could not be extracted.
     bool ReadDay(const QDate& date);
+    // Moves the day files, with their owner, beside the working directory
+    // to wait for their own book; fails with kiv::Error when they stay.
+    void SetDayFilesAside();
     // Renames an unreadable day file so that nothing deletes or adds it;
     // the name it now has.
     std::string SetAside(const std::string& dayFilePath);
@@ -162,7 +168,7 @@ private:
     bool bookOpen_ = false;
     QDate date_;
     bool modified_ = false;
-    bool dayLoaded_ = false; // the shown day was read (or found absent) without failure
+    bool dayLoaded_ = false; // the editors show a day read (or found absent) without failure
     QString scheduleMarker_;
     QString diaryMarker_;
     std::set<std::string> keptDayFiles_; // names in the working directory
