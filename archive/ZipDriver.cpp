@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -26,14 +27,17 @@ static_assert(sizeof(ZipVersionRecord) == 60);
 static_assert(offsetof(ZipVersionRecord, library) == 56);
 
 // The system's temporary directory with a trailing separator, as a buffer of
-// 260 bytes would receive it.
+// 260 bytes would receive it. Like the system call it names the folder
+// without checking it: one that does not exist blocks nothing, as the Zip
+// library writes its temporary files beside the book.
 std::string TemporaryDirectory()
 {
     std::error_code error;
-    std::filesystem::path path = std::filesystem::temp_directory_path(error);
-    if (error)
-        return {};
-    std::string text = path.string();
+    std::string text = std::filesystem::temp_directory_path(error).string();
+    if (error) {
+        const char* named = std::getenv("TMPDIR");
+        text = named ? named : "";
+    }
     if (text.empty())
         return {};
     if (!detail::IsPathSeparator(text.back()))

@@ -83,7 +83,8 @@ const std::vector<Command>& Commands()
             &DeleteCommand },
         { "repair", "repair BOOK [--verbose]",
             "Repairs a damaged book in place (the thorough repair): the days whose\n"
-            "data can still be found are kept.\n",
+            "data can still be found are kept, damaged ones too, and listed; the old\n"
+            "book stays beside it as BOOK.bak (BOOK.bak.1, ... when that exists).\n",
             { kVerbose }, 1, 1, &RepairCommand },
         { "check", "check BOOK [--password-file FILE]",
             "Reads every day of the book and lists, one per line, the members that do\n"

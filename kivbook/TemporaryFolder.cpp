@@ -1,29 +1,45 @@
 #include "TemporaryFolder.h"
 
 #include "BookSession.h"
+#include "Files.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <unistd.h>
 
 namespace kiv::kivbook {
 
-TemporaryFolder::TemporaryFolder(const std::string& parent, const std::string& prefix)
+TemporaryFolder::TemporaryFolder(const std::vector<std::string>& parents, const std::string& prefix)
 {
-    std::string pattern = parent + "/" + prefix + "XXXXXX";
-    if (!mkdtemp(pattern.data()))
-        throw Failure("cannot create a folder in " + parent + ": " + std::strerror(errno));
-    path_ = pattern;
+    for (const std::string& parent : parents) {
+        RemoveStaleTemporaries(parent, prefix);
+        std::string pattern = parent + "/" + prefix + "XXXXXX";
+        fd_ = CreateHeldTemporary(pattern, true);
+        if (fd_ >= 0) {
+            path_ = pattern;
+            return;
+        }
+    }
+    throw Failure("cannot create a folder in " + parents.back() + ": " + std::strerror(errno));
 }
 
 TemporaryFolder::~TemporaryFolder()
 {
-    if (path_.empty())
-        return;
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    if (!path_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    Release();
+}
+
+void TemporaryFolder::Release()
+{
+    path_.clear();
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
 }
 
 std::string SystemTemporaryFolder()

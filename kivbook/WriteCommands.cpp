@@ -8,10 +8,13 @@
 #include "TemporaryFolder.h"
 #include "TextForms.h"
 
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <limits>
 #include <set>
+#include <system_error>
 
 namespace kiv::kivbook {
 namespace {
@@ -134,8 +137,11 @@ int PutCommand(CommandContext& context)
         throw Failure("the day would be empty: nothing written (to remove a day, use delete)");
 
     // The day file goes through a working directory of its own, as the
-    // program's day files go through its working directory.
-    TemporaryFolder folder(SystemTemporaryFolder(), "kivbook-");
+    // program's day files go through its working directory: in the system's
+    // temporary folder, else (when that cannot be used) beside the book.
+    std::error_code error;
+    const std::string book = std::filesystem::absolute(arguments.Positionals().at(0), error).string();
+    TemporaryFolder folder({ SystemTemporaryFolder(), FolderOf(book) }, "kivbook-");
     SessionSettings settings = SettingsFor(context);
     settings.purpose = ConsolePassword::Purpose::Encrypt;
     settings.encrypt = arguments.Has("--encrypt");
@@ -145,7 +151,12 @@ int PutCommand(CommandContext& context)
     MemoryStream stream;
     day.Write(stream);
     const std::string dayFile = folder.Path() + "/" + DayFileName(date);
-    stream.SaveToFile(dayFile);
+    // The file lives only as long as its folder: it needs no flushing.
+    std::ofstream file(dayFile, std::ios::binary);
+    if (!file.write(reinterpret_cast<const char*>(stream.Data()), static_cast<std::streamsize>(stream.Size()))
+        || !file.flush())
+        throw Failure("cannot write the day into " + folder.Path());
+    file.close();
     return Succeeded(session, archive::AddDayFile(session.Book(), dayFile));
 }
 
@@ -160,7 +171,10 @@ int DeleteCommand(CommandContext& context)
 
 int RepairCommand(CommandContext& context)
 {
-    BookSession session(context.prompts, SettingsFor(context));
+    // What a repair kept, dropped and set aside is always told.
+    SessionSettings settings = SettingsFor(context);
+    settings.verbose = true;
+    BookSession session(context.prompts, settings);
     session.RequireBook();
     return Succeeded(session, archive::RepairBook(session.Book()));
 }

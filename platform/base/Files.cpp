@@ -5,39 +5,59 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace kiv {
+namespace {
+
+    // True while path still names the file or folder open as fd: a cleanup
+    // may have taken it for a leftover just before it was locked.
+    bool StillNamed(const std::string& path, int fd)
+    {
+        struct stat named { }, open { };
+        return ::lstat(path.c_str(), &named) == 0 && ::fstat(fd, &open) == 0 && named.st_dev == open.st_dev
+            && named.st_ino == open.st_ino;
+    }
+
+    void SyncFolder(const std::string& folder)
+    {
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return;
+        // Some file systems cannot flush a folder; the rename stands anyway.
+        ::fsync(fd);
+        ::close(fd);
+    }
+
+} // namespace
 
 void WriteFileAtomically(const std::string& path, const void* data, std::size_t size)
 {
     const std::string failure = Format("ファイル %s を作成できません", path);
-    std::string temporary = path + ".XXXXXX";
-    int fd = mkstemp(temporary.data());
-    if (fd < 0)
+    FileReplacement file;
+    std::string error, ignored;
+    if (!file.Begin(path, error))
         throw Error(failure);
     const char* bytes = static_cast<const char*>(data);
     std::size_t done = 0;
     bool ok = true;
     while (ok && done < size) {
-        ssize_t n = ::write(fd, bytes + done, size - done);
+        ssize_t n = ::write(file.Descriptor(), bytes + done, size - done);
         if (n < 0 && errno == EINTR)
             continue;
         ok = n > 0;
         if (ok)
             done += static_cast<std::size_t>(n);
     }
-    // A new file gets the usual permissions, not mkstemp's private ones.
-    mode_t mask = umask(0);
-    umask(mask);
-    ok = ok && fchmod(fd, 0666 & ~mask) == 0 && fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
+    if (!ok || !file.Commit({}, error, ignored))
         throw Error(failure);
-    }
 }
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
@@ -55,6 +75,127 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
     if (failed)
         throw Error(Format("ファイル %s は開けません", path));
     return bytes;
+}
+
+int CreateHeldTemporary(std::string& pattern, bool folder)
+{
+    const std::string model = pattern;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        pattern = model;
+        int fd = -1;
+        if (folder) {
+            if (!::mkdtemp(pattern.data()))
+                return -1;
+            fd = ::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0) {
+                const int saved = errno;
+                ::rmdir(pattern.c_str());
+                errno = saved;
+                return -1;
+            }
+        } else {
+            fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+            if (fd < 0)
+                return -1;
+        }
+        if (::flock(fd, LOCK_EX) == 0 && StillNamed(pattern, fd))
+            return fd;
+        ::close(fd);
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+void RemoveStaleTemporaries(const std::string& folder, const std::string& prefix)
+{
+    DIR* listing = ::opendir(folder.c_str());
+    if (!listing)
+        return;
+    std::vector<std::string> candidates;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0)
+            candidates.push_back(folder + "/" + name);
+    }
+    ::closedir(listing);
+    for (const std::string& path : candidates) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st { };
+        // Held: its maker still writes it.
+        if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && ::flock(fd, LOCK_EX | LOCK_NB) == 0
+            && StillNamed(path, fd)) {
+            std::error_code ignored;
+            if (S_ISDIR(st.st_mode))
+                std::filesystem::remove_all(path, ignored);
+            else if (S_ISREG(st.st_mode))
+                ::unlink(path.c_str());
+        }
+        ::close(fd);
+    }
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+FileReplacement::~FileReplacement()
+{
+    if (!temporary_.empty())
+        ::unlink(temporary_.c_str());
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool FileReplacement::Begin(const std::string& target, std::string& error)
+{
+    target_ = target;
+    const std::string folder = FolderOf(target);
+    const std::size_t slash = target.rfind('/');
+    const std::string prefix = (slash == std::string::npos ? target : target.substr(slash + 1)) + ".partial-";
+    RemoveStaleTemporaries(folder, prefix);
+    std::string pattern = target + ".partial-XXXXXX";
+    fd_ = CreateHeldTemporary(pattern, false);
+    if (fd_ < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    temporary_ = pattern;
+    return true;
+}
+
+bool FileReplacement::Commit(const std::string& previous, std::string& error, std::string& previousError)
+{
+    struct stat old { };
+    const bool exists = ::stat(target_.c_str(), &old) == 0;
+    mode_t mode = old.st_mode & 07777;
+    if (!exists) {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    if (::fchmod(fd_, mode) != 0 || ::fsync(fd_) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    if (exists && !previous.empty()) {
+        if ((::unlink(previous.c_str()) != 0 && errno != ENOENT) || ::link(target_.c_str(), previous.c_str()) != 0)
+            previousError = std::strerror(errno);
+    }
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    temporary_.clear();
+    ::close(fd_);
+    fd_ = -1;
+    SyncFolder(FolderOf(target_));
+    return true;
 }
 
 } // namespace kiv

@@ -14,4 +14,50 @@ void WriteFileAtomically(const std::string& path, const void* data, std::size_t 
 // Reads a whole file. Fails with "ファイル %s は開けません".
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
 
+// Temporary files and folders named so that they say whose they are
+// (prefix + six random characters) and held with an advisory lock (flock)
+// while their maker lives, so that a later run can tell what a killed
+// process left behind from what another process is writing now.
+//
+// Creates pattern (ending in "XXXXXX", replaced in place) as a file (0600)
+// or a folder (0700) and locks it; returns the descriptor that holds the
+// lock (closing it releases the lock), or -1 with errno set.
+int CreateHeldTemporary(std::string& pattern, bool folder);
+// Removes, with their contents, the entries of folder named prefix + six
+// characters that belong to this user and that no live process holds.
+void RemoveStaleTemporaries(const std::string& folder, const std::string& prefix);
+
+// A new version of a file, written beside it as "<name>.partial-XXXXXX" and
+// put in its place in one step: the file is always either the old one or
+// the complete new one, on the disk too (the new data is flushed before the
+// rename, the folder after it). A temporary left by a killed process is
+// removed when the next version of that file begins.
+class FileReplacement {
+public:
+    FileReplacement() = default;
+    ~FileReplacement(); // removes a temporary that was not committed
+    FileReplacement(const FileReplacement&) = delete;
+    FileReplacement& operator=(const FileReplacement&) = delete;
+
+    // Creates the temporary; false with error set (errno's text) when it
+    // cannot be made.
+    bool Begin(const std::string& target, std::string& error);
+    int Descriptor() const { return fd_; }
+    // Gives the new version the old file's permission bits (a new file:
+    // 0666 less the umask), flushes it and renames it over the target. When
+    // previous is not empty the old file also stays under that name (a hard
+    // link, nothing is copied); when that fails the new version still goes
+    // in and previousError says why. false with error when the target was
+    // not replaced.
+    bool Commit(const std::string& previous, std::string& error, std::string& previousError);
+
+private:
+    std::string target_;
+    std::string temporary_;
+    int fd_ = -1;
+};
+
+// The folder part of a path ("." when it has none).
+std::string FolderOf(const std::string& path);
+
 } // namespace kiv

@@ -1,8 +1,11 @@
 // zip32 entry points and the add and delete runs.
 #include "zip32.h"
 
+#include "Files.h"
+#include "Registry.h"
 #include "Wildcard.h"
 #include "ZipFiles.h"
+#include "ZipImage.h"
 #include "ZipRun.h"
 
 #include <zip.h>
@@ -14,15 +17,18 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <utime.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace kivzip {
@@ -66,25 +72,7 @@ int ResultForCloseError(int zipError)
     }
 }
 
-// The archive as it stands: 0 when it can be opened for a change, else the
-// result code (the error is reported).
-int OpenBook(const std::string& path, bool create, zip_t*& archive, const Reporter& out)
-{
-    // An empty file is taken as a new book, as the zip tool does.
-    struct stat st;
-    const bool empty = create && ::stat(path.c_str(), &st) == 0 && st.st_size == 0;
-    int code = 0;
-    archive = zip_open(path.c_str(), create ? (empty ? ZIP_CREATE | ZIP_TRUNCATE : ZIP_CREATE) : 0, &code);
-    if (archive)
-        return ZIP32_OK;
-    zip_error_t error;
-    zip_error_init_with_code(&error, code);
-    out.Error("cannot read " + path + " (" + zip_error_strerror(&error) + ")");
-    zip_error_fini(&error);
-    return code == ZIP_ER_MEMORY ? ZIP32_MEMORY : ZIP32_BAD_ARCHIVE;
-}
-
-bool IsAscii(const std::string& text)
+bool IsAscii(std::string_view text)
 {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
@@ -98,16 +86,6 @@ zip_int64_t LocateMember(zip_t* archive, const std::string& name)
     if (exact >= 0 || !IsAscii(name))
         return exact;
     return zip_name_locate(archive, name.c_str(), ZIP_FL_NOCASE | ZIP_FL_ENC_RAW);
-}
-
-// How a member's name is encoded: UTF-8 when flagged so (libzip then gives
-// the same bytes strictly as raw), else the ANSI code page.
-NameCoding CodingOf(zip_t* archive, zip_uint64_t index, const char* raw)
-{
-    if (IsAscii(raw))
-        return NameCoding::Ansi;
-    const char* strict = zip_get_name(archive, index, ZIP_FL_ENC_STRICT);
-    return strict && std::strcmp(strict, raw) == 0 ? NameCoding::Utf8 : NameCoding::Ansi;
 }
 
 // Asks for the password and for it again to verify. Returns ZIP32_OK with
@@ -148,6 +126,52 @@ int AskPassword(const std::string& archive, std::string& password, const Reporte
     return result;
 }
 
+// The members of a book that names stand for, found as an add run finds
+// the member a file replaces: the same name, else the same name but for the
+// case of ASCII letters; the first of equal names. One pass over the book.
+class MemberIndex {
+public:
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+    MemberIndex(const ArchiveImage& image, const std::vector<SourceFile>& files)
+    {
+        for (const SourceFile& file : files) {
+            exact_.emplace(file.name, npos);
+            if (IsAscii(file.name))
+                folded_.emplace(Folded(file.name), npos);
+        }
+        const auto& members = image.Members();
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            const std::string_view name = members[i].central.name;
+            if (auto found = exact_.find(std::string(name)); found != exact_.end() && found->second == npos)
+                found->second = i;
+            if (!folded_.empty() && IsAscii(name))
+                if (auto found = folded_.find(Folded(name)); found != folded_.end() && found->second == npos)
+                    found->second = i;
+        }
+    }
+
+    std::size_t Find(const std::string& name) const
+    {
+        if (auto found = exact_.find(name); found != exact_.end() && found->second != npos)
+            return found->second;
+        auto found = folded_.find(Folded(name));
+        return found == folded_.end() ? npos : found->second;
+    }
+
+private:
+    static std::string Folded(std::string_view name)
+    {
+        std::string folded(name);
+        for (char& c : folded)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        return folded;
+    }
+
+    std::unordered_map<std::string, std::size_t> exact_, folded_;
+};
+
 struct Planned {
     const SourceFile* file;
     bool replacing;
@@ -159,6 +183,13 @@ public:
         : s_(settings), book_(book), out_(out)
     {
     }
+    ~AddRun()
+    {
+        if (written_)
+            zip_discard(written_);
+    }
+    AddRun(const AddRun&) = delete;
+    AddRun& operator=(const AddRun&) = delete;
 
     int Run(const std::vector<std::string>& names)
     {
@@ -175,23 +206,26 @@ public:
             return ZIP32_NOTHING_TO_DO;
         }
 
-        zip_t* archive = nullptr;
-        if (int code = OpenBook(book_, true, archive, out_))
-            return code;
-        std::unique_ptr<zip_t, void (*)(zip_t*)> guard(archive, [](zip_t* a) { zip_discard(a); });
+        ArchiveImage old;
+        std::string why;
+        if (!old.Load(book_, why)) {
+            out_.Error("cannot read " + book_ + " (" + why + ")");
+            return ZIP32_BAD_ARCHIVE;
+        }
+        const MemberIndex index(old, files_);
 
         std::vector<Planned> plan;
         for (const SourceFile& file : files_) {
-            const zip_int64_t at = LocateMember(archive, file.name);
-            if ((s_.freshen || s_.update) && at >= 0) {
-                zip_stat_t st;
-                if (zip_stat_index(archive, static_cast<zip_uint64_t>(at), 0, &st) == 0 && (st.valid & ZIP_STAT_MTIME) &&
-                    (file.st.st_mtime & ~1) <= (st.mtime & ~1))
+            const std::size_t at = index.Find(file.name);
+            const bool inBook = at != MemberIndex::npos;
+            if ((s_.freshen || s_.update) && inBook) {
+                const CentralRecord& c = old.Members()[at].central;
+                if ((file.st.st_mtime & ~1) <= (DosTime(c.date, c.time) & ~1))
                     continue; // the member is as new as the file
             }
-            if (s_.freshen && at < 0)
+            if (s_.freshen && !inBook)
                 continue;
-            plan.push_back({&file, at >= 0});
+            plan.push_back({&file, inBook});
         }
         if (plan.empty() && !s_.comment) {
             out_.Error("Nothing to do! (" + book_ + ")");
@@ -203,21 +237,47 @@ public:
         if (s_.encrypt && anyFile)
             if (int code = AskPassword(book_, password, out_))
                 return code;
-
-        for (const Planned& p : plan)
-            if (int code = Stage(archive, *p.file, password))
-                return code;
+        const int encoded = Encode(plan, password);
         std::fill(password.begin(), password.end(), '\0');
+        if (encoded != ZIP32_OK)
+            return encoded;
 
-        if (s_.comment)
-            EditComment(archive);
-
-        if (zip_close(archive) != 0) {
-            const int zipError = zip_error_code_zip(zip_get_error(archive));
-            out_.Error("cannot write " + book_ + " (" + zip_strerror(archive) + "); the book is unchanged");
-            return ResultForCloseError(zipError);
+        // The book's members in their order, each replaced where a new one
+        // has its name; the other new members after them.
+        std::vector<Piece> pieces;
+        pieces.reserve(old.Members().size() + added_.Members().size());
+        for (std::size_t i = 0; i < old.Members().size(); ++i)
+            pieces.push_back({&old, i});
+        for (std::size_t i = 0; i < added_.Members().size(); ++i) {
+            const std::size_t at = index.Find(std::string(added_.Members()[i].central.name));
+            if (at == MemberIndex::npos)
+                pieces.push_back({&added_, i});
+            else
+                pieces[at] = {&added_, i};
         }
-        guard.release();
+
+        const std::string comment = s_.comment ? EditComment(old.Comment()) : std::string(old.Comment());
+        if (plan.empty() && comment == old.Comment())
+            return ZIP32_OK;
+        time_t newest = 0;
+        if (s_.latestTime)
+            for (const Piece& piece : pieces) {
+                const CentralRecord& c = piece.from->Members()[piece.index].central;
+                newest = std::max(newest, DosTime(c.date, c.time));
+            }
+        const bool written = ReplaceBook(
+            book_,
+            [&](int fd, std::string& error) {
+                if (!WriteArchive(fd, pieces, comment, error))
+                    return false;
+                const struct timespec times[2] = {{newest, 0}, {newest, 0}};
+                return newest <= 0 || ::futimens(fd, times) == 0 || (error = std::strerror(errno), false);
+            },
+            out_, why);
+        if (!written) {
+            out_.Error("cannot write " + book_ + " (" + why + "); the book is unchanged");
+            return ZIP32_WRITE_ERROR;
+        }
 
         Report(plan);
         if (s_.move)
@@ -283,57 +343,80 @@ private:
         return zipError == ZIP_ER_MEMORY ? ZIP32_MEMORY : ZIP32_FILE_NOT_FOUND;
     }
 
-    void EditComment(zip_t* archive)
+    // Encodes the planned files with libzip into an archive in memory,
+    // which the new book takes its new members from: compression and
+    // encryption are chosen in Stage alone.
+    int Encode(const std::vector<Planned>& plan, const std::string& password)
+    {
+        if (plan.empty())
+            return ZIP32_OK;
+        zip_error_t error;
+        zip_error_init(&error);
+        zip_source_t* buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
+        zip_t* archive = buffer ? zip_open_from_source(buffer, ZIP_CREATE | ZIP_TRUNCATE, &error) : nullptr;
+        zip_error_fini(&error);
+        if (!archive) {
+            zip_source_free(buffer);
+            return ZIP32_MEMORY;
+        }
+        zip_source_keep(buffer);
+        std::unique_ptr<zip_source_t, void (*)(zip_source_t*)> kept(buffer, zip_source_free);
+        std::unique_ptr<zip_t, void (*)(zip_t*)> guard(archive, zip_discard);
+        for (const Planned& p : plan)
+            if (int code = Stage(archive, *p.file, password))
+                return code;
+        if (zip_close(archive) != 0) {
+            const int zipError = zip_error_code_zip(zip_get_error(archive));
+            out_.Error("cannot write " + book_ + " (" + zip_strerror(archive) + "); the book is unchanged");
+            return ResultForCloseError(zipError);
+        }
+        guard.release();
+
+        zip_stat_t st;
+        if (zip_source_open(buffer) != 0)
+            return ZIP32_MEMORY;
+        bool read = zip_source_stat(buffer, &st) == 0 && (st.valid & ZIP_STAT_SIZE);
+        if (read) {
+            addedBytes_.resize(st.size);
+            read = zip_source_read(buffer, addedBytes_.data(), st.size) == static_cast<zip_int64_t>(st.size);
+        }
+        zip_source_close(buffer);
+        std::string why;
+        zip_source_t* view = read ? zip_source_buffer_create(addedBytes_.data(), addedBytes_.size(), 0, &error) : nullptr;
+        written_ = view ? zip_open_from_source(view, ZIP_RDONLY, &error) : nullptr;
+        if (!written_) {
+            zip_source_free(view);
+            return ZIP32_MEMORY;
+        }
+        return added_.Parse(addedBytes_.data(), addedBytes_.size(), why) ? ZIP32_OK : ZIP32_MEMORY;
+    }
+
+    std::string EditComment(std::string_view current)
     {
         ZipCommentFn edit = G().callbacks.comment;
         if (!edit)
-            return;
-        int length = 0;
-        const char* current = zip_get_archive_comment(archive, &length, ZIP_FL_ENC_RAW);
-        std::string text = current ? std::string(current, static_cast<std::size_t>(length)) : std::string();
-        std::vector<char> block(text.begin(), text.end());
+            return std::string(current);
+        std::vector<char> block(current.begin(), current.end());
         block.push_back('\0');
-        char* pointer = text.empty() ? nullptr : block.data();
+        char* pointer = current.empty() ? nullptr : block.data();
         const char* result = edit(&pointer);
-        if (result) {
-            const std::size_t size = std::min<std::size_t>(std::strlen(result), 0xFFFF);
-            zip_set_archive_comment(archive, result, static_cast<zip_uint16_t>(size));
-        }
+        return result ? std::string(result, std::min<std::size_t>(std::strlen(result), 0xFFFF)) : std::string(current);
     }
 
     // Lines for the members written, with the sizes as the new book holds them.
     void Report(const std::vector<Planned>& plan)
     {
-        if (s_.quiet && !s_.latestTime)
-            return;
-        int code = 0;
-        zip_t* written = zip_open(book_.c_str(), ZIP_RDONLY, &code);
-        time_t newest = 0;
         for (const Planned& p : plan) {
             std::string detail = "(stored 0%)";
             zip_stat_t st;
-            if (written && zip_stat(written, p.file->name.c_str(), ZIP_FL_ENC_RAW, &st) == 0) {
+            if (zip_stat(written_, p.file->name.c_str(), ZIP_FL_ENC_RAW, &st) == 0) {
                 std::uint64_t stored = st.comp_size;
                 if (st.encryption_method == ZIP_EM_TRAD_PKWARE && stored >= 12)
                     stored -= 12;
                 if (st.comp_method != ZIP_CM_STORE)
                     detail = "(deflated " + std::to_string(SavedPercent(st.size, stored)) + "%)";
-                newest = std::max(newest, st.mtime);
             }
             out_.Line((p.replacing ? "updating: " : "  adding: ") + p.file->name + " " + detail);
-        }
-        if (written && s_.latestTime) {
-            for (zip_int64_t i = 0, n = zip_get_num_entries(written, 0); i < n; ++i) {
-                zip_stat_t st;
-                if (zip_stat_index(written, static_cast<zip_uint64_t>(i), 0, &st) == 0 && (st.valid & ZIP_STAT_MTIME))
-                    newest = std::max(newest, st.mtime);
-            }
-        }
-        if (written)
-            zip_discard(written);
-        if (s_.latestTime && newest > 0) {
-            struct utimbuf times {newest, newest};
-            ::utime(book_.c_str(), &times);
         }
     }
 
@@ -352,6 +435,9 @@ private:
     std::string book_;
     const Reporter& out_;
     std::vector<SourceFile> files_;
+    std::vector<unsigned char> addedBytes_; // the new members, encoded
+    ArchiveImage added_;
+    zip_t* written_ = nullptr; // libzip's view of them
 };
 
 int DeleteRun(const std::string& book, const std::vector<std::string>& names, const Reporter& out)
@@ -362,61 +448,49 @@ int DeleteRun(const std::string& book, const std::vector<std::string>& names, co
         out.Error("Nothing to do! (" + book + ")");
         return ZIP32_NOTHING_TO_DO;
     }
-    zip_t* archive = nullptr;
-    if (int code = OpenBook(book, false, archive, out))
-        return code;
-    std::unique_ptr<zip_t, void (*)(zip_t*)> guard(archive, [](zip_t* a) { zip_discard(a); });
-
-    const zip_int64_t count = zip_get_num_entries(archive, 0);
-    std::vector<bool> doomed(static_cast<std::size_t>(std::max<zip_int64_t>(count, 0)), false);
+    ArchiveImage image;
+    std::string why;
+    if (!image.Load(book, why)) {
+        out.Error("cannot read " + book + " (" + why + ")");
+        return ZIP32_BAD_ARCHIVE;
+    }
+    const auto& members = image.Members();
+    std::vector<bool> doomed(members.size(), false);
     for (const std::string& name : names) {
         bool matched = false;
-        for (zip_int64_t i = 0; i < count; ++i) {
-            const auto index = static_cast<zip_uint64_t>(i);
-            const char* member = zip_get_name(archive, index, ZIP_FL_ENC_RAW);
-            if (member && WildMatch(name, member, true, CodingOf(archive, index, member))) {
-                doomed[static_cast<std::size_t>(i)] = true;
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            const std::string member(members[i].central.name);
+            const NameCoding coding = members[i].central.flags & kFlagUtf8 ? NameCoding::Utf8 : NameCoding::Ansi;
+            if (WildMatch(name, member, true, coding)) {
+                doomed[i] = true;
                 matched = true;
             }
         }
         if (!matched)
             out.Warning("name not matched: " + name);
     }
+    std::vector<Piece> kept;
     std::vector<std::string> deleted;
-    for (zip_int64_t i = 0; i < count; ++i) {
-        if (!doomed[static_cast<std::size_t>(i)])
-            continue;
-        deleted.emplace_back(zip_get_name(archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW));
-        zip_delete(archive, static_cast<zip_uint64_t>(i));
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        if (doomed[i])
+            deleted.emplace_back(members[i].central.name);
+        else
+            kept.push_back({&image, i});
     }
     if (deleted.empty()) {
         out.Error("Nothing to do! (" + book + ")");
         return ZIP32_NOTHING_TO_DO;
     }
-
-    if (static_cast<zip_int64_t>(deleted.size()) == count) {
-        // libzip removes an archive that ends up empty; a book stays a book.
-        int length = 0;
-        const char* comment = zip_get_archive_comment(archive, &length, ZIP_FL_ENC_RAW);
-        std::vector<unsigned char> empty = {'P', 'K', 5, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-        Put16(empty, comment ? static_cast<std::uint32_t>(length) : 0);
-        if (comment)
-            empty.insert(empty.end(), comment, comment + length);
-        std::string error;
-        if (!ReplaceFile(book, empty, error)) {
-            out.Error("cannot write " + book + " (" + error + "); the book is unchanged");
-            return ZIP32_WRITE_ERROR;
-        }
-    } else if (zip_close(archive) != 0) {
-        const int zipError = zip_error_code_zip(zip_get_error(archive));
-        out.Error("cannot write " + book + " (" + zip_strerror(archive) + "); the book is unchanged");
-        return ResultForCloseError(zipError);
-    } else {
-        guard.release();
+    // Deleting the last member leaves an empty archive: a book stays a book.
+    if (!ReplaceBook(
+            book, [&](int fd, std::string& error) { return WriteArchive(fd, kept, image.Comment(), error); }, out,
+            why)) {
+        out.Error("cannot write " + book + " (" + why + "); the book is unchanged");
+        return ZIP32_WRITE_ERROR;
     }
     for (const std::string& name : deleted)
         out.Line("deleting: " + name);
-    if (static_cast<zip_int64_t>(deleted.size()) == count)
+    if (kept.empty())
         out.Warning("zip file empty");
     return ZIP32_OK;
 }
@@ -547,50 +621,27 @@ bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& bytes)
     return ok;
 }
 
-bool ReplaceFile(const std::string& path, const std::vector<unsigned char>& bytes, std::string& error)
+bool KeepPreviousBook()
 {
-    std::string pattern = path + ".XXXXXX";
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) {
-        error = std::strerror(errno);
+    std::optional<std::string> value = kiv::registry::ReadClassesRootText("KIV_SETTINGS", "KeepPreviousBook");
+    if (!value)
+        return true;
+    std::transform(value->begin(), value->end(), value->begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return *value != "0" && *value != "no" && *value != "off" && *value != "false";
+}
+
+bool ReplaceBook(const std::string& book, const std::function<bool(int, std::string&)>& write, const Reporter& out,
+                 std::string& error)
+{
+    kiv::FileReplacement file;
+    const std::string previous = KeepPreviousBook() ? book + "~" : std::string();
+    std::string previousError;
+    if (!file.Begin(book, error) || !write(file.Descriptor(), error) || !file.Commit(previous, error, previousError))
         return false;
-    }
-    bool ok = true;
-    std::size_t done = 0;
-    while (ok && done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            ok = false;
-        else
-            done += static_cast<std::size_t>(n);
-    }
-    struct stat st;
-    if (ok) {
-        mode_t mode = 0666;
-        if (::stat(path.c_str(), &st) == 0) {
-            mode = st.st_mode & 07777;
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode &= ~mask;
-        }
-        ok = ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    }
-    if (!ok)
-        error = std::strerror(errno);
-    if (::close(fd) != 0 && ok) {
-        error = std::strerror(errno);
-        ok = false;
-    }
-    if (ok && ::rename(pattern.c_str(), path.c_str()) != 0) {
-        error = std::strerror(errno);
-        ok = false;
-    }
-    if (!ok)
-        ::unlink(pattern.c_str());
-    return ok;
+    if (!previousError.empty())
+        out.Warning("the previous version was not kept as " + previous + " (" + previousError + ")");
+    return true;
 }
 
 } // namespace kivzip

@@ -9,12 +9,14 @@
 // unchanged. Members that fail are dropped and named in the output. The new
 // book is written with fresh central directory records and replaces the old
 // one atomically; a book that needs no repair is left untouched.
+#include "ZipImage.h"
 #include "ZipRun.h"
 
 #include <zip.h>
 #include <zlib.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -28,15 +30,6 @@ namespace kivzip {
 
 namespace {
 
-constexpr std::uint32_t kLocalSignature = 0x04034b50;
-constexpr std::uint32_t kCentralSignature = 0x02014b50;
-constexpr std::uint32_t kEndSignature = 0x06054b50;
-constexpr std::uint32_t kDescriptorSignature = 0x08074b50;
-constexpr std::size_t kLocalSize = 30;
-constexpr std::size_t kCentralSize = 46;
-constexpr std::size_t kEndSize = 22;
-constexpr std::uint16_t kFlagEncrypted = 1;
-constexpr std::uint16_t kFlagDescriptor = 8;
 constexpr off_t kLargestBook = 0x7FFFFFFF; // no Zip64 here
 
 struct CentralEntry {
@@ -76,6 +69,7 @@ struct Member {
     std::vector<unsigned char> localExtra;
     bool zip64 = false; // sizes came from Zip64 fields
     const CentralEntry* central = nullptr;
+    std::string damage; // why the data do not check out; empty when they do
 };
 
 bool PlausibleName(const std::string& name)
@@ -85,8 +79,6 @@ bool PlausibleName(const std::string& name)
     return std::none_of(name.begin(), name.end(), [](char c) { return c == '\0'; });
 }
 
-constexpr std::uint32_t kUnknown32 = 0xFFFFFFFF;
-constexpr std::uint16_t kZip64Extra = 0x0001;
 
 // The fields of a Zip64 extra block that stand in for the 32-bit fields
 // marked 0xFFFFFFFF, in their order (size, compressed size, offset). A value
@@ -210,6 +202,13 @@ public:
                     Drop(m.name, why, dropped);
                 continue;
             }
+            // A damaged member whose recorded size reaches over the start of
+            // another one is not what it claims.
+            const auto next = std::upper_bound(candidates.begin(), candidates.end(), at);
+            if (!m.damage.empty() && next != candidates.end() && *next < m.end) {
+                Drop(m.name, m.damage, dropped);
+                continue;
+            }
             covered = m.end;
             kept.push_back(std::move(m));
         }
@@ -226,6 +225,9 @@ public:
                 Drop(kept[i].name, "an earlier copy", dropped);
         }
         kept = std::move(unique);
+        for (const Member& m : kept)
+            if (!m.damage.empty())
+                out_.Warning("kept " + m.name + " though its data are damaged (" + m.damage + ")");
         return !kept.empty() || dir_.found;
     }
 
@@ -314,40 +316,27 @@ private:
     std::vector<CentralEntry> ParseEntries(std::uint64_t at, std::int64_t shift) const
     {
         std::vector<CentralEntry> entries;
-        while (at + kCentralSize <= b_.size() && Get32(&b_[at]) == kCentralSignature) {
-            const unsigned char* p = &b_[at];
-            const std::size_t nameLength = Get16(p + 28), extraLength = Get16(p + 30), commentLength = Get16(p + 32);
-            const std::uint64_t next = at + kCentralSize + nameLength + extraLength + commentLength;
-            if (next > b_.size())
-                break; // cut off
-            CentralEntry e;
-            e.versionMadeBy = Get16(p + 4);
-            e.flags = Get16(p + 8);
-            e.method = Get16(p + 10);
-            e.crc = Get32(p + 16);
-            e.compressedSize = Get32(p + 20);
-            e.size = Get32(p + 24);
-            const unsigned char* name = p + kCentralSize;
-            e.name.assign(reinterpret_cast<const char*>(name), nameLength);
-            e.extra.assign(name + nameLength, name + nameLength + extraLength);
-            e.comment.assign(name + nameLength + extraLength, name + nameLength + extraLength + commentLength);
-            e.internalAttributes = Get16(p + 36);
-            e.externalAttributes = Get32(p + 38);
-            std::uint64_t size = e.size, compressed = e.compressedSize, offset = Get32(p + 42);
-            std::uint64_t* const fields[3] = {&size, &compressed, &offset};
-            if (!ReadZip64(e.extra, fields) || size >= kUnknown32 || compressed >= kUnknown32 || offset >= kUnknown32) {
-                at = next;
+        CentralRecord r;
+        for (; at < b_.size() && ReadCentralRecord(&b_[at], b_.size() - at, r); at += r.length) {
+            if (r.size >= kUnknown32 || r.compressedSize >= kUnknown32 || r.localOffset >= kUnknown32)
                 continue; // beyond what a book without Zip64 can hold
-            }
-            e.size = static_cast<std::uint32_t>(size);
-            e.compressedSize = static_cast<std::uint32_t>(compressed);
-            e.extra = WithoutZip64(e.extra);
-            const std::int64_t local = static_cast<std::int64_t>(offset) + shift;
+            CentralEntry e;
+            e.versionMadeBy = r.versionMadeBy;
+            e.flags = r.flags;
+            e.method = r.method;
+            e.crc = r.crc;
+            e.compressedSize = static_cast<std::uint32_t>(r.compressedSize);
+            e.size = static_cast<std::uint32_t>(r.size);
+            e.name = r.name;
+            e.extra = WithoutZip64(std::vector<unsigned char>(r.extra.begin(), r.extra.end()));
+            e.comment.assign(r.comment.begin(), r.comment.end());
+            e.internalAttributes = r.internalAttributes;
+            e.externalAttributes = r.externalAttributes;
+            const std::int64_t local = static_cast<std::int64_t>(r.localOffset) + shift;
             if (local >= 0) {
                 e.localOffset = static_cast<std::uint64_t>(local);
                 entries.push_back(std::move(e));
             }
-            at = next;
         }
         return entries;
     }
@@ -434,20 +423,20 @@ private:
         if (m.flags & kFlagDescriptor)
             m.end += DescriptorLength(m);
 
+        // Data that do not check out are kept as they are (other tools may
+        // still get something out of them), marked as damaged.
         if (encrypted)
             return true; // checked by whoever has the password
         if (m.method == 0) {
-            if (m.compressedSize != m.size || Crc(m.dataAt, m.size) != m.crc) {
-                why = "data damaged";
-                return false;
-            }
+            if (m.compressedSize != m.size || Crc(m.dataAt, m.size) != m.crc)
+                m.damage = "CRC mismatch";
         } else if (m.method == 8) {
             std::uint64_t consumed = 0, produced = 0;
             std::uint32_t crc = 0;
-            if (!Inflate(m.dataAt, m.compressedSize, consumed, produced, crc) || produced != m.size || crc != m.crc) {
-                why = "data damaged";
-                return false;
-            }
+            if (!Inflate(m.dataAt, m.compressedSize, consumed, produced, crc) || produced != m.size)
+                m.damage = "data do not inflate";
+            else if (crc != m.crc)
+                m.damage = "CRC mismatch";
         }
         return true;
     }
@@ -608,6 +597,25 @@ bool ReadsStrictly(const std::vector<unsigned char>& bytes)
     return archive != nullptr;
 }
 
+// Links the book as "BOOK.bak", or "BOOK.bak.N" with the first N that is
+// free.
+bool KeepAside(const std::string& path, std::string& backup, std::string& why)
+{
+    for (int number = 0; number < 1000; ++number) {
+        backup = path + ".bak";
+        if (number) {
+            backup += '.';
+            backup += std::to_string(number);
+        }
+        if (::link(path.c_str(), backup.c_str()) == 0)
+            return true;
+        if (errno != EEXIST)
+            break;
+    }
+    why = std::strerror(errno);
+    return false;
+}
+
 } // namespace
 
 int RepairBook(const std::string& path, int level, const Reporter& out)
@@ -661,14 +669,26 @@ int RepairBook(const std::string& path, int level, const Reporter& out)
         out.Line(path + ": no repair needed");
         return ZIP32_OK;
     }
-    if (!ReplaceFile(path, rebuilt, why)) {
+    // The damaged book stays beside the repaired one, under a name of its
+    // own that no later run overwrites.
+    std::string backup;
+    if (!KeepAside(path, backup, why)) {
+        out.Error("cannot keep " + path + " as a backup (" + why + "); it is unchanged");
+        return ZIP32_WRITE_ERROR;
+    }
+    if (!ReplaceBook(
+            path, [&](int fd, std::string& error) { return WriteAll(fd, rebuilt.data(), rebuilt.size(), error); }, out, why)) {
+        ::unlink(backup.c_str());
         out.Error("cannot write " + path + " (" + why + "); it is unchanged");
         return ZIP32_WRITE_ERROR;
     }
     for (const Member& m : members)
         out.Line(" copying: " + m.name);
-    out.Line(std::to_string(members.size()) + " member" + (members.size() == 1 ? "" : "s") + " kept, " +
+    const auto damaged = std::count_if(members.begin(), members.end(), [](const Member& m) { return !m.damage.empty(); });
+    out.Line(std::to_string(members.size()) + " member" + (members.size() == 1 ? "" : "s") + " kept" +
+             (damaged ? " (" + std::to_string(damaged) + " damaged)" : std::string()) + ", " +
              std::to_string(dropped) + " dropped");
+    out.Line("the damaged book is kept as " + backup);
     return ZIP32_OK;
 }
 

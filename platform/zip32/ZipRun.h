@@ -3,11 +3,13 @@
 #pragma once
 
 #include "zip32.h"
+#include "ZipFormat.h"
 
 #include <sys/types.h>
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,10 +60,14 @@ private:
     bool quiet_;
 };
 
-// Writes bytes to a new file beside path, flushes it to the disk and renames
-// it over path, keeping path's permission bits. On failure path is unchanged;
-// returns false and sets error to the cause.
-bool ReplaceFile(const std::string& path, const std::vector<unsigned char>& bytes, std::string& error);
+// Writes a new version of the book through write (to the descriptor of a
+// temporary file beside it) and puts it in the book's place, flushed to the
+// disk. The book it replaces stays beside it as "BOOK~" (one generation, a
+// hard link) unless the setting KeepPreviousBook of the KIV_SETTINGS key is
+// 0; a failure there is only a warning. false with error when the book was
+// not replaced: it is then unchanged.
+bool ReplaceBook(const std::string& book, const std::function<bool(int, std::string&)>& write, const Reporter& out,
+                 std::string& error);
 
 // Reads a whole file; false (with errno set) when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& bytes);
@@ -72,26 +78,5 @@ int SavedPercent(std::uint64_t size, std::uint64_t stored);
 // Repairs the book at path (level 1 for -F, 2 for -FF). Returns a ZpArchive
 // result code.
 int RepairBook(const std::string& path, int level, const Reporter& out);
-
-// Little-endian access used by the repair.
-inline std::uint16_t Get16(const unsigned char* p)
-{
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-inline std::uint32_t Get32(const unsigned char* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline void Put16(std::vector<unsigned char>& out, std::uint32_t v)
-{
-    out.push_back(static_cast<unsigned char>(v));
-    out.push_back(static_cast<unsigned char>(v >> 8));
-}
-inline void Put32(std::vector<unsigned char>& out, std::uint32_t v)
-{
-    Put16(out, v & 0xFFFF);
-    Put16(out, v >> 16);
-}
 
 } // namespace kivzip

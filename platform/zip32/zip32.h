@@ -22,14 +22,21 @@
  *   fDeleteEntries: the members matching the names or patterns (ignoring
  *     the case of ASCII letters) are deleted; deleting the last one leaves
  *     an empty archive.
- *   fRepair: 1 (-F) rebuilds the book from its central directory, dropping
- *     members whose data is damaged; 2 (-FF) also scans the file for local
- *     headers, so a book without a usable central directory, or with
- *     garbage before or after it, is recovered. Encrypted members are
- *     carried over as they are. A sound book is left untouched.
+ *   fRepair: 1 (-F) rebuilds the book from its central directory; 2 (-FF)
+ *     also scans the file for local headers, so a book without a usable
+ *     central directory, or with garbage before or after it, is recovered.
+ *     Members whose data do not check out are kept as they are and listed
+ *     as damaged; only what cannot be found is dropped. Encrypted members
+ *     are carried over as they are. The old book stays beside the repaired
+ *     one as BOOK.bak (BOOK.bak.1, ... when that exists), named in the
+ *     output. A sound book is left untouched.
  *   Every change writes the new book to a temporary file beside the old one
- *   and renames it over it; on any failure the old book stays as it was.
- *   szTempDir / fTemp are therefore not used.
+ *   (BOOK.partial-XXXXXX), flushes it to the disk and renames it over the
+ *   book, then flushes the folder; on any failure the old book stays as it
+ *   was. Members that stay are copied as they are, in large pieces. The
+ *   book replaced stays beside the new one as BOOK~ (one generation, a hard
+ *   link) unless KeepPreviousBook=0 is set in the KIV_SETTINGS key of the
+ *   registry (registry.ini elsewhere). szTempDir / fTemp are not used.
  * Options handled: level '0' (stored) .. '9', fEncrypt (traditional PKWARE
  * encryption; the password callback is asked twice, the answers must
  * agree), fNoDirEntries, fRecurse, fJunkDir, fMove, fUpdate, fFreshen,

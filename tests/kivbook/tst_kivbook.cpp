@@ -60,6 +60,7 @@ class KivbookTest : public QObject {
 
     QTemporaryDir temp;
     QString book;
+    QString temporaryFolder; // the commands' TMPDIR
 
     QString Path(const QString& name) const { return temp.filePath(name); }
 
@@ -69,7 +70,7 @@ class KivbookTest : public QObject {
         process.setWorkingDirectory(temp.path());
         // Temporary files go to a folder of the test's own, to see them go.
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("TMPDIR", Path("tmp"));
+        environment.insert("TMPDIR", temporaryFolder);
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral(KIVBOOK_PATH), arguments);
         if (!process.waitForStarted())
@@ -134,6 +135,7 @@ private slots:
         QDir dir(temp.path());
         dir.removeRecursively();
         QDir().mkpath(Path("tmp"));
+        temporaryFolder = Path("tmp");
     }
 
     void cleanup() { QVERIFY(QDir(Path("tmp")).isEmpty()); }
@@ -213,6 +215,19 @@ private slots:
         QCOMPARE(again.status, 1);
         QVERIFY(again.err.contains("holds no day 2001/03/15"));
         QCOMPARE(Kivbook({ "show", book, "2001/03/15" }).status, 1);
+    }
+
+    void putCleansUpAfterKilledRunsAndNeedsNoTemporaryFolder()
+    {
+        // A killed put's folder, holding a plain-text day.
+        QVERIFY(QDir().mkpath(Path("tmp/kivbook-Killed")));
+        WriteFile(Path("tmp/kivbook-Killed/20010314.DAY"), "TPF0");
+        Put("2001/03/15", { "--weather", "雨" });
+        QVERIFY(!QFile::exists(Path("tmp/kivbook-Killed")));
+
+        temporaryFolder = Path("missing");
+        Put("2001/03/16", { "--weather", "雪" });
+        QCOMPARE(Kivbook({ "list", book }).out, QByteArray("2001/03/15\n2001/03/16\n"));
     }
 
     void failedWritesLeaveTheBookAsItWas()
@@ -459,6 +474,7 @@ private slots:
 
         Run repair = Kivbook({ "repair", book });
         QVERIFY2(repair.status == 0, repair.err.constData());
+        QVERIFY(repair.err.contains("the damaged book is kept as " + QFile::encodeName(book) + ".bak\n"));
         QCOMPARE(Kivbook({ "list", book }).out, QByteArray("2003/01/01\n2003/01/02\n2003/01/03\n"));
         QCOMPARE(Kivbook({ "check", book }).status, 0);
         QVERIFY(Kivbook({ "show", book, "2003/01/03" }).out.contains("weather: 2003/01/03\n"));

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kiv;
 
@@ -36,6 +37,7 @@ private slots:
     void writeReplacesTheWholeFile();
     void failedWriteKeepsTheOldFile();
     void readFailsOnMissingFile();
+    void leftoversOfKilledWritesGo();
 };
 
 void TestFiles::writeReplacesTheWholeFile()
@@ -91,6 +93,31 @@ void TestFiles::readFailsOnMissingFile()
     const QByteArray bytes = QByteArray(200000, '\0') + "end";
     WriteFileAtomically(path.toStdString(), bytes.constData(), bytes.size());
     QCOMPARE(ReadWholeFile(path.toStdString()), std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+}
+
+void TestFiles::leftoversOfKilledWritesGo()
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("20240101.DAY").toStdString();
+    // A killed write's temporary, and one that a live writer holds.
+    QFile stale(QString::fromStdString(path + ".partial-AbCdEf"));
+    QVERIFY(stale.open(QIODevice::WriteOnly));
+    stale.close();
+    std::string held = path + ".partial-XXXXXX";
+    const int fd = CreateHeldTemporary(held, false);
+    QVERIFY(fd >= 0);
+    std::string heldFolder = dir.filePath("kivbook-XXXXXX").toStdString();
+    const int folderFd = CreateHeldTemporary(heldFolder, true);
+    QVERIFY(QDir().mkpath(dir.filePath("kivbook-Stale1/inside")));
+
+    WriteFileAtomically(path, "new", 3);
+    RemoveStaleTemporaries(dir.path().toStdString(), "kivbook-");
+    QStringList expected { "20240101.DAY", QString::fromStdString(held).section('/', -1),
+        QString::fromStdString(heldFolder).section('/', -1) };
+    expected.sort();
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name), expected);
+    close(fd);
+    close(folderFd);
 }
 
 QTEST_APPLESS_MAIN(TestFiles)

@@ -47,9 +47,16 @@ QStringList Names(const std::map<std::string, QByteArray>& members)
 class TestZip32 : public QObject {
     Q_OBJECT
 
+    QTemporaryDir config; // the settings the runs read
+
 private slots:
-    void initTestCase() { qputenv("TZ", ":/etc/localtime"); }
+    void initTestCase()
+    {
+        qputenv("TZ", ":/etc/localtime");
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    }
     void addsRecursivelyReplacesAndKeeps();
+    void rewritesKeepThePreviousVersion();
     void compressionLevels();
     void outputLines();
     void encryptedBooksOpenInPeers();
@@ -62,6 +69,7 @@ private slots:
     void repairs_data();
     void repairs();
     void repairLeavesSoundOrHopelessBooks();
+    void repairKeepsTheLaterOfTwoCopies();
     void repairsStreamedZip64Members();
     void version();
 };
@@ -104,6 +112,15 @@ void TestZip32::addsRecursivelyReplacesAndKeeps()
     QCOMPARE(Names(Members(empty)), QStringList{"20010315.DAY"});
 
     // Peers read what we wrote.
+    int error = 0;
+    zip_t* strict = zip_open(book.toLocal8Bit().constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    QVERIFY(strict);
+    zip_discard(strict);
+    for (const auto& [tool, check] : {std::pair{"unzip", "-tq"}, std::pair{"7z", "t"}}) {
+        REQUIRE_PEER(tool);
+        const PeerResult tested = RunPeer(tool, {check, book});
+        QVERIFY2(tested.exitCode == 0, tested.output.constData());
+    }
     REQUIRE_PEER("python3");
     const PeerResult py = Python("import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\n"
                                  "print(sorted(z.namelist()))",
@@ -114,6 +131,30 @@ void TestZip32::addsRecursivelyReplacesAndKeeps()
     const PeerResult tar = RunPeer("bsdtar", {"-tf", book});
     QCOMPARE(tar.exitCode, 0);
     QCOMPARE(tar.output, QByteArray("20010315.DAY\n20010316.day\nsub/20020101.DAY\n"));
+}
+
+void TestZip32::rewritesKeepThePreviousVersion()
+{
+    QTemporaryDir dir;
+    const QString book = Book(dir), work = MakeWork(dir), previous = book + "~";
+    QCOMPARE(AddAll(book, work), int(ZIP32_OK));
+    QVERIFY(!QFile::exists(previous)); // a new book has none
+    const QByteArray first = ReadAll(book);
+    ZipRun run;
+    QCOMPARE(run.Run(book, {"20010315.DAY"}, work), int(ZIP32_OK));
+    QCOMPARE(ReadAll(previous), first);
+    ZipRun del;
+    del.options.fDeleteEntries = kTrue;
+    const QByteArray second = ReadAll(book);
+    QCOMPARE(del.Run(book, {"20010315.DAY"}), int(ZIP32_OK));
+    QCOMPARE(ReadAll(previous), second);
+
+    // The setting turns it off.
+    WriteAll(config.filePath("kiv/registry.ini"), "[KIV_SETTINGS]\nKeepPreviousBook=0\n");
+    QCOMPARE(run.Run(book, {"20010315.DAY"}, work), int(ZIP32_OK));
+    QFile::remove(config.filePath("kiv/registry.ini"));
+    QCOMPARE(ReadAll(previous), second);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files, QDir::Name), QStringList({"my.KIV", "my.KIV~"}));
 }
 
 void TestZip32::compressionLevels()
@@ -432,14 +473,13 @@ void TestZip32::repairs_data()
     QTest::addColumn<int>("level");
     QTest::addColumn<QStringList>("expected");
     const QStringList all{"20010315.DAY", "20010316.DAY", "sub/20020101.DAY"};
-    const QStringList rest{"20010316.DAY", "sub/20020101.DAY"};
     QTest::newRow("central directory cut off") << "truncate" << 2 << all;
     QTest::newRow("garbage appended") << "append" << 2 << all;
     QTest::newRow("garbage appended, -F") << "append" << 1 << all;
     QTest::newRow("garbage prepended") << "prepend" << 2 << all;
     QTest::newRow("garbage prepended, -F") << "prepend" << 1 << all;
-    QTest::newRow("damaged member") << "member" << 2 << rest;
-    QTest::newRow("damaged member, -F") << "member" << 1 << rest;
+    QTest::newRow("damaged member") << "member" << 2 << all;
+    QTest::newRow("damaged member, -F") << "member" << 1 << all;
     QTest::newRow("encrypted, directory gone") << "encrypted" << 2 << all;
 }
 
@@ -471,16 +511,26 @@ void TestZip32::repairs()
     repair.options.fRepair = level;
     QCOMPARE(repair.Run(book, {}), int(ZIP32_OK));
     const std::string output = repair.Output();
-    QCOMPARE(output.find("dropped 20010315.DAY") != std::string::npos, damage == "member");
+    QVERIFY(output.find("zip warning: dropped") == std::string::npos);
+    QCOMPARE(output.find("kept 20010315.DAY though its data are damaged (") != std::string::npos, damage == "member");
+    // The damaged book stays beside the repaired one, named in the output;
+    // one whose only fault is in a member's data is already as good as a
+    // repair can make it.
+    QCOMPARE(ReadAll(book + ".bak"), damage == "member" ? QByteArray("<missing>") : bytes);
+    QCOMPARE(output.find("the damaged book is kept as " + book.toStdString() + ".bak\n") != std::string::npos,
+             damage != "member");
 
     const auto members = Members(book, encrypted ? "pw" : nullptr);
     QCOMPARE(Names(members), expected);
+    QCOMPARE(members.at("20010315.DAY") == DayText(1, 900), damage != "member");
     QCOMPARE(members.at("sub/20020101.DAY"), DayText(3, 400));
     int error = 0;
     zip_t* strict = zip_open(book.toLocal8Bit().constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
     QVERIFY(strict);
     zip_discard(strict);
 
+    if (damage == "member")
+        return; // the peers rightly find its data damaged
     REQUIRE_PEER("python3");
     const PeerResult py = Python("import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1])\n"
                                  "z.setpassword(b'pw')\nprint(z.testzip())",
@@ -518,6 +568,27 @@ void TestZip32::repairLeavesSoundOrHopelessBooks()
     QCOMPARE(ReadAll(garbage), QByteArray(5000, 'x'));
     QCOMPARE(repair.Run(dir.filePath("missing.KIV"), {}), int(ZIP32_BAD_ARCHIVE));
     QCOMPARE(repair.Run(book, {"20010315.DAY"}), int(ZIP32_BAD_OPTIONS));
+}
+
+void TestZip32::repairKeepsTheLaterOfTwoCopies()
+{
+    // Two books' members one after the other, without a directory: the same
+    // name twice.
+    QTemporaryDir dir;
+    const QString work = MakeWork(dir), book = Book(dir), later = dir.filePath("later.KIV");
+    ZipRun add;
+    QCOMPARE(add.Run(book, {"20010315.DAY"}, work), int(ZIP32_OK));
+    WriteAll(work + "20010315.DAY", DayText(7, 600));
+    QCOMPARE(add.Run(later, {"20010315.DAY"}, work), int(ZIP32_OK));
+    const QByteArray first = ReadAll(book), second = ReadAll(later);
+    WriteAll(book, first.left(first.indexOf("PK\x01\x02")) + second.left(second.indexOf("PK\x01\x02")));
+
+    ZipRun repair;
+    repair.options.fRepair = 2;
+    QCOMPARE(repair.Run(book, {}), int(ZIP32_OK));
+    QCOMPARE(Members(book)["20010315.DAY"], DayText(7, 600));
+    QCOMPARE(Members(book).size(), size_t(1));
+    QVERIFY(repair.Output().find("dropped 20010315.DAY (an earlier copy)") != std::string::npos);
 }
 
 void TestZip32::repairsStreamedZip64Members()

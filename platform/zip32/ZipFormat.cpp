@@ -1,0 +1,73 @@
+#include "ZipFormat.h"
+
+namespace kivzip {
+
+bool ReadCentralRecord(const unsigned char* p, std::size_t available, CentralRecord& r)
+{
+    if (available < kCentralSize || Get32(p) != kCentralSignature)
+        return false;
+    const std::size_t nameLength = Get16(p + 28), extraLength = Get16(p + 30), commentLength = Get16(p + 32);
+    r.length = kCentralSize + nameLength + extraLength + commentLength;
+    if (r.length > available)
+        return false;
+    r.versionMadeBy = Get16(p + 4);
+    r.flags = Get16(p + 8);
+    r.method = Get16(p + 10);
+    r.time = Get16(p + 12);
+    r.date = Get16(p + 14);
+    r.crc = Get32(p + 16);
+    r.compressedSize = Get32(p + 20);
+    r.size = Get32(p + 24);
+    r.internalAttributes = Get16(p + 36);
+    r.externalAttributes = Get32(p + 38);
+    r.localOffset = Get32(p + 42);
+    r.offsetAt = 42;
+    r.offsetWidth = 4;
+    const char* name = reinterpret_cast<const char*>(p + kCentralSize);
+    r.name = std::string_view(name, nameLength);
+    r.extra = std::string_view(name + nameLength, extraLength);
+    r.comment = std::string_view(name + nameLength + extraLength, commentLength);
+
+    // The Zip64 block holds, in this order, the values whose 32-bit fields
+    // say 0xFFFFFFFF.
+    std::uint64_t* const fields[3] = {&r.size, &r.compressedSize, &r.localOffset};
+    const auto* extra = reinterpret_cast<const unsigned char*>(r.extra.data());
+    for (std::size_t at = 0; at + 4 <= r.extra.size();) {
+        const std::size_t length = Get16(extra + at + 2);
+        if (at + 4 + length > r.extra.size())
+            return false;
+        if (Get16(extra + at) == kZip64Extra) {
+            std::size_t pos = at + 4;
+            for (std::uint64_t* field : fields) {
+                if (*field != kUnknown32)
+                    continue;
+                if (pos + 8 > at + 4 + length)
+                    return false;
+                *field = Get64(extra + pos);
+                if (field == &r.localOffset) {
+                    r.offsetAt = kCentralSize + nameLength + pos;
+                    r.offsetWidth = 8;
+                }
+                pos += 8;
+            }
+            break;
+        }
+        at += 4 + length;
+    }
+    return true;
+}
+
+time_t DosTime(std::uint16_t date, std::uint16_t time)
+{
+    struct tm tm {};
+    tm.tm_year = ((date >> 9) & 0x7F) + 80;
+    tm.tm_mon = ((date >> 5) & 0x0F) - 1;
+    tm.tm_mday = date & 0x1F;
+    tm.tm_hour = (time >> 11) & 0x1F;
+    tm.tm_min = (time >> 5) & 0x3F;
+    tm.tm_sec = (time << 1) & 0x3E;
+    tm.tm_isdst = -1;
+    return mktime(&tm);
+}
+
+} // namespace kivzip

@@ -1,0 +1,68 @@
+// Archives read in place and new books spliced from their members: the
+// members a run keeps are copied as they are, in large pieces, and only the
+// central directory is written anew.
+#pragma once
+
+#include "ZipFormat.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kivzip {
+
+// An archive read where it lies: a book file mapped into memory, or
+// libzip's output in a buffer. Its members are in directory order, each
+// with the extent of its local header and data (up to where the next
+// member begins, so a data descriptor is included).
+class ArchiveImage {
+public:
+    struct Member {
+        CentralRecord central;
+        const unsigned char* record = nullptr; // the central record's bytes
+        std::uint64_t start = 0;               // the local header
+        std::uint64_t end = 0;
+    };
+
+    ArchiveImage() = default;
+    ~ArchiveImage();
+    ArchiveImage(const ArchiveImage&) = delete;
+    ArchiveImage& operator=(const ArchiveImage&) = delete;
+
+    // Maps the book at path; a missing or empty file is an archive without
+    // members. false with why when it cannot be read or is not a consistent
+    // archive.
+    bool Load(const std::string& path, std::string& why);
+    // The archive in data (the caller keeps it).
+    bool Parse(const unsigned char* data, std::size_t size, std::string& why);
+
+    const std::vector<Member>& Members() const { return members_; }
+    std::string_view Comment() const { return comment_; }
+    const unsigned char* Data() const { return data_; }
+    int Descriptor() const { return fd_; } // -1 for an archive in memory
+
+private:
+    std::vector<Member> members_;
+    std::string_view comment_;
+    const unsigned char* data_ = nullptr;
+    std::size_t size_ = 0;
+    void* mapping_ = nullptr;
+    int fd_ = -1;
+};
+
+// One member of the book being written, and the archive it comes from.
+struct Piece {
+    const ArchiveImage* from;
+    std::size_t index;
+};
+
+// Writes length bytes to fd, all of them; false with errno's text.
+bool WriteAll(int fd, const unsigned char* bytes, std::uint64_t length, std::string& error);
+
+// Writes an archive of the pieces to fd: their local headers and data as
+// they are (adjacent ones in one copy), then the central directory and the
+// end record with comment. false with error.
+bool WriteArchive(int fd, const std::vector<Piece>& pieces, std::string_view comment, std::string& error);
+
+} // namespace kivzip
