@@ -57,7 +57,8 @@ std::string NextCommandWord(std::string& text);
 // option letter and for a -t option written wrongly. Empty words ("") are
 // passed over; names after the 1024th are dropped.
 void TranslateZipCommand(const std::string& command, ZipCommand& zipCommand, ZipOptions& options);
-// One run of the Zip library; returns ZpArchive's result (0: success).
+// One run of the Zip library; returns ZpArchive's result (0: success). A
+// run that encrypts uses the host's encryption method.
 // Fails with kiv::Error, before the library runs, when the temporary
 // directory cannot be obtained or the command cannot be translated.
 std::int32_t RunZipCommand(const std::string& command);

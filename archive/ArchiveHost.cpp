@@ -99,6 +99,19 @@ UnZipLibrary& CurrentUnZip()
     return unzip ? *unzip : RealUnZipLibrary();
 }
 
+std::string EncryptionMethodName(EncryptionMethod method)
+{
+    return method == EncryptionMethod::Aes256 ? "aes256" : "traditional";
+}
+
+std::optional<EncryptionMethod> EncryptionMethodFromName(const std::string& name)
+{
+    for (EncryptionMethod method : { EncryptionMethod::Traditional, EncryptionMethod::Aes256 })
+        if (name == EncryptionMethodName(method))
+            return method;
+    return std::nullopt;
+}
+
 std::string LimitPassword(const std::string& cp932)
 {
     std::size_t end = 0;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace kiv {
@@ -66,6 +67,17 @@ public:
     virtual void Show() = 0; // not modal
 };
 
+// How the days of an encrypting add run are encrypted.
+enum class EncryptionMethod {
+    Traditional, // the ZIP format's traditional encryption, read by every ZIP tool
+    Aes256,      // AES-256 (WinZip AE-2)
+};
+
+// "traditional" and "aes256": the method's name in the settings and on the
+// command line; nullopt for any other name.
+std::string EncryptionMethodName(EncryptionMethod method);
+std::optional<EncryptionMethod> EncryptionMethodFromName(const std::string& name);
+
 // Everything the archive layer needs from the rest of the program.
 struct Host {
     Prompts* prompts = nullptr;          // beeps and message boxes
@@ -73,6 +85,7 @@ struct Host {
     OutputSink* output = nullptr;        // TOKBottomDlg
     std::string workingDirectory;        // without a trailing separator
     std::function<bool()> passwordChecked; // the calendar's PassWordCheckBox; unset reads as unchecked
+    EncryptionMethod encryption = EncryptionMethod::Traditional; // for the runs that encrypt
     HWND window = nullptr;               // the application's top-level window
     ZipLibrary* zip = nullptr;           // defaults to the real library
     UnZipLibrary* unzip = nullptr;       // defaults to the real library

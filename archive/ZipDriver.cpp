@@ -271,6 +271,9 @@ std::int32_t RunZipCommand(const std::string& command)
     options.szTempDir = zipCommand.Keep(temporary);
 
     TranslateZipCommand(command, zipCommand, options);
+    // The command says whether to encrypt, the host's setting how.
+    if (options.fEncrypt && CurrentHost().encryption == EncryptionMethod::Aes256)
+        options.fEncryption = ZIP32_ENCRYPT_AES256;
     zip.SetOptions(options);
     return zip.Archive(zipCommand.count, zipCommand.archive, zipCommand.names);
 }

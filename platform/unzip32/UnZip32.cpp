@@ -283,6 +283,11 @@ int ReadDirect(const Book& book, const Member& m, unsigned char* buffer)
     return static_cast<std::uint32_t>(crc) == m.crc ? 0 : UNZIP_ERROR_FILE_CRC;
 }
 
+bool IsAes(std::uint16_t encryption)
+{
+    return encryption == ZIP_EM_AES_128 || encryption == ZIP_EM_AES_192 || encryption == ZIP_EM_AES_256;
+}
+
 // Reads member m of the book into buffer (which holds at least m.size bytes),
 // decrypting with password when it is not null. Returns 0 or an error code.
 int ReadMember(const Book& book, const Member& m, const char* password, unsigned char* buffer)
@@ -309,7 +314,11 @@ int ReadMember(const Book& book, const Member& m, const char* password, unsigned
         }
         done += static_cast<std::uint64_t>(n);
     }
-    if (code == 0) {
+    // AES members in the AE-2 form record no CRC (0), but libzip compares it
+    // all the same when reading reaches the end: such a member is read as far
+    // as its recorded size only.
+    const bool crcRecorded = m.crc != 0 || !IsAes(m.encryption);
+    if (code == 0 && crcRecorded) {
         // Reading on to the end lets libzip compare the CRC; data beyond the
         // recorded size never reaches the caller's buffer.
         unsigned char extra;
@@ -346,9 +355,11 @@ int ReadEncrypted(const Book& book, const Member& m, unsigned char* buffer)
     State& state = TheState();
     std::vector<std::string>& known = state.passwords[AbsolutePath(book.Path())];
 
-    // A wrong password passes the one-byte check of the encryption header
-    // now and then and fails later on the data; such a failure with a
-    // remembered password lets the next one try.
+    // A wrong password passes the check of the encryption header now and
+    // then (one byte for the traditional method, one time in 256; two bytes
+    // for AES, one in 65536) and fails later on the data or its
+    // authentication code; such a failure with a remembered password lets
+    // the next one try.
     const std::vector<std::string> candidates = known;
     for (const std::string& password : candidates) {
         const int code = ReadMember(book, m, password.c_str(), buffer);

@@ -172,6 +172,27 @@ private:
     std::unordered_map<std::string, std::size_t> exact_, folded_;
 };
 
+// libzip's method for the run's encryption.
+zip_uint16_t EncryptionMethod(const RunSettings& s)
+{
+    return s.encryption == ZIP32_ENCRYPT_AES256 ? ZIP_EM_AES_256 : ZIP_EM_TRAD_PKWARE;
+}
+
+// Bytes an encrypted member holds beyond its compressed data: the 12-byte
+// header of the traditional method; salt, verifier and authentication code
+// of AES-256.
+std::uint64_t EncryptionOverhead(zip_uint16_t method)
+{
+    switch (method) {
+    case ZIP_EM_TRAD_PKWARE:
+        return 12;
+    case ZIP_EM_AES_256:
+        return 16 + 2 + 10;
+    default:
+        return 0;
+    }
+}
+
 struct Planned {
     const SourceFile* file;
     bool replacing;
@@ -327,7 +348,7 @@ private:
         else
             zip_set_file_compression(archive, i, ZIP_CM_DEFLATE, static_cast<zip_uint32_t>(s_.level));
         // A replaced member would otherwise keep the old member's encryption.
-        if (zip_file_set_encryption(archive, i, password.empty() ? ZIP_EM_NONE : ZIP_EM_TRAD_PKWARE,
+        if (zip_file_set_encryption(archive, i, password.empty() ? ZIP_EM_NONE : EncryptionMethod(s_),
                                     password.empty() ? nullptr : password.c_str()) != 0)
             return StageError(archive, file);
         zip_file_set_mtime(archive, i, file.st.st_mtime, 0);
@@ -411,8 +432,7 @@ private:
             zip_stat_t st;
             if (zip_stat(written_, p.file->name.c_str(), ZIP_FL_ENC_RAW, &st) == 0) {
                 std::uint64_t stored = st.comp_size;
-                if (st.encryption_method == ZIP_EM_TRAD_PKWARE && stored >= 12)
-                    stored -= 12;
+                stored -= std::min<std::uint64_t>(stored, EncryptionOverhead(st.encryption_method));
                 if (st.comp_method != ZIP_CM_STORE)
                     detail = "(deflated " + std::to_string(SavedPercent(st.size, stored)) + "%)";
             }
@@ -523,6 +543,10 @@ int Archive(int count, const char* archiveName, char** names)
         out.Error("-A (adjust self-extractor offsets) is not supported");
         return ZIP32_BAD_OPTIONS;
     }
+    if (s.encrypt && s.encryption != ZIP32_ENCRYPT_TRADITIONAL && s.encryption != ZIP32_ENCRYPT_AES256) {
+        out.Error("unknown encryption method " + std::to_string(s.encryption));
+        return ZIP32_BAD_OPTIONS;
+    }
     if (s.lfToCrlf || s.crlfToLf) {
         out.Error("-l / -ll (line end translation) is not supported");
         return ZIP32_BAD_OPTIONS;
@@ -554,6 +578,7 @@ RunSettings RunSettings::From(const ZipOptions& o)
     s.rootDir = g.rootDir;
     s.level = (o.fLevel >= '0' && o.fLevel <= '9') ? o.fLevel - '0' : 6;
     s.encrypt = o.fEncrypt != 0;
+    s.encryption = o.fEncryption;
     s.noDirEntries = o.fNoDirEntries != 0;
     s.excludeFromDate = o.fExcludeDate != 0;
     s.includeFromDate = o.fIncludeDate != 0 && !s.excludeFromDate;

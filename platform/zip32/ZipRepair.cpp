@@ -79,6 +79,7 @@ bool PlausibleName(const std::string& name)
     return std::none_of(name.begin(), name.end(), [](char c) { return c == '\0'; });
 }
 
+constexpr std::uint16_t kAesExtra = 0x9901;
 
 // The fields of a Zip64 extra block that stand in for the 32-bit fields
 // marked 0xFFFFFFFF, in their order (size, compressed size, offset). A value
@@ -107,19 +108,33 @@ bool ReadZip64(const std::vector<unsigned char>& extra, std::uint64_t* const fie
     return true;
 }
 
-// The extra blocks without the Zip64 one: the rebuilt book records every
-// size in the ordinary fields.
-std::vector<unsigned char> WithoutZip64(const std::vector<unsigned char>& extra)
+// The extra blocks whose id keep accepts, in their order.
+template <typename Keep>
+std::vector<unsigned char> ExtraBlocks(const std::vector<unsigned char>& extra, Keep keep)
 {
     std::vector<unsigned char> out;
     for (std::size_t at = 0; at + 4 <= extra.size();) {
         const std::size_t length = Get16(&extra[at + 2]);
         const std::size_t end = std::min(extra.size(), at + 4 + length);
-        if (Get16(&extra[at]) != kZip64Extra)
+        if (keep(Get16(&extra[at])))
             out.insert(out.end(), extra.begin() + static_cast<long>(at), extra.begin() + static_cast<long>(end));
         at = end;
     }
     return out;
+}
+
+// The extra blocks without the Zip64 one: the rebuilt book records every
+// size in the ordinary fields.
+std::vector<unsigned char> WithoutZip64(const std::vector<unsigned char>& extra)
+{
+    return ExtraBlocks(extra, [](std::uint16_t id) { return id != kZip64Extra; });
+}
+
+// The extra blocks of a local header that readers look for in the central
+// directory too: an AES member's method and strength.
+std::vector<unsigned char> CentralBlocksOf(const std::vector<unsigned char>& localExtra)
+{
+    return ExtraBlocks(localExtra, [](std::uint16_t id) { return id == kAesExtra; });
 }
 
 class Repairer {
@@ -282,18 +297,20 @@ public:
             Put32(out, m.crc);
             Put32(out, m.compressedSize);
             Put32(out, m.size);
+            // A member found only by its local header takes from it what
+            // the directory must tell.
+            const std::vector<unsigned char> extra = c ? c->extra : CentralBlocksOf(m.localExtra);
             Put16(out, static_cast<std::uint32_t>(m.name.size()));
-            Put16(out, c ? static_cast<std::uint32_t>(c->extra.size()) : 0);
+            Put16(out, static_cast<std::uint32_t>(extra.size()));
             Put16(out, c ? static_cast<std::uint32_t>(c->comment.size()) : 0);
             Put16(out, 0);
             Put16(out, c ? c->internalAttributes : 0);
             Put32(out, c ? c->externalAttributes : 0);
             Put32(out, static_cast<std::uint32_t>(offsets[i]));
             out.insert(out.end(), m.name.begin(), m.name.end());
-            if (c) {
-                out.insert(out.end(), c->extra.begin(), c->extra.end());
+            out.insert(out.end(), extra.begin(), extra.end());
+            if (c)
                 out.insert(out.end(), c->comment.begin(), c->comment.end());
-            }
         }
         const std::uint64_t cdSize = out.size() - cdStart;
         if (out.size() > 0xFFFFFFFFu) {

@@ -22,6 +22,7 @@ struct RunSettings {
     std::string rootDir;
     int level = 6;               // 0 stores
     bool encrypt = false;
+    int encryption = ZIP32_ENCRYPT_TRADITIONAL; // the method when encrypting
     bool noDirEntries = false;
     bool excludeFromDate = false; // -tt
     bool includeFromDate = false; // -t

@@ -37,9 +37,10 @@
  *   book replaced stays beside the new one as BOOK~ (one generation, a hard
  *   link) unless KeepPreviousBook=0 is set in the KIV_SETTINGS key of the
  *   registry (registry.ini elsewhere). szTempDir / fTemp are not used.
- * Options handled: level '0' (stored) .. '9', fEncrypt (traditional PKWARE
- * encryption; the password callback is asked twice, the answers must
- * agree), fNoDirEntries, fRecurse, fJunkDir, fMove, fUpdate, fFreshen,
+ * Options handled: level '0' (stored) .. '9', fEncrypt (the password callback
+ * is asked twice, the answers must agree) with fEncryption naming the
+ * method (ZIP32_ENCRYPT_TRADITIONAL, ZIP32_ENCRYPT_AES256), fNoDirEntries,
+ * fRecurse, fJunkDir, fMove, fUpdate, fFreshen,
  * fIncludeDate / fExcludeDate with Date as mmddyyyy or yyyy-mm-dd,
  * fLatestTime, fComment (the comment callback receives the current comment
  * and returns the new one), fJunkSFX (drops data before the archive, as -F
@@ -111,7 +112,8 @@ typedef struct ZipOptions {
     int32_t fComment;        /* -z */
     int32_t fOffsets;        /* -A */
     int32_t fPrivilege;      /* -! */
-    int32_t fEncryption;     /* unused */
+    int32_t fEncryption;     /* with fEncrypt: ZIP32_ENCRYPT_... method; another
+                                value ends the run with ZIP32_BAD_OPTIONS */
     int32_t fRecurse;        /* 1 for -r, 2 for -R */
     int32_t fRepair;         /* 1 for -F, 2 for -FF */
     char fLevel;             /* compression level '0' .. '9' */
@@ -137,6 +139,12 @@ static_assert(offsetof(ZipVersionRecord, library) == 56, "library version at byt
 _Static_assert(sizeof(ZipVersionRecord) == 60, "ZipVersionRecord is 60 bytes");
 _Static_assert(offsetof(ZipVersionRecord, library) == 56, "library version at byte 56");
 #endif
+
+/* Encryption methods for ZipOptions.fEncryption. */
+enum {
+    ZIP32_ENCRYPT_TRADITIONAL = 0, /* the ZIP format's traditional PKWARE encryption */
+    ZIP32_ENCRYPT_AES256 = 1       /* AES-256 in the WinZip AE-2 format */
+};
 
 /* Result codes of ZpArchive. */
 enum {

@@ -55,7 +55,8 @@ private slots:
         QVERIFY(temp.isValid());
         QDir(temp.path()).mkpath("work");
         work = temp.path().toStdString() + "/work";
-        book = temp.path().toStdString() + "/日記 帳.KIV";
+        // One book per data row: the library remembers passwords per book.
+        book = temp.path().toStdString() + "/日記 帳" + (QTest::currentDataTag() ? QTest::currentDataTag() : "") + ".KIV";
         RemoveDays();
         QFile::remove(QString::fromStdString(book));
         f = {};
@@ -104,8 +105,28 @@ private slots:
         QCOMPARE(DateListText(book), std::string("2001/03/15\r\n"));
     }
 
+private:
+    // Both methods, chosen by the host's setting.
+    static void EncryptionMethods()
+    {
+        QTest::addColumn<EncryptionMethod>("method");
+        QTest::newRow("traditional") << EncryptionMethod::Traditional;
+        QTest::newRow("aes256") << EncryptionMethod::Aes256;
+    }
+
+    // Whether the book holds members in the AES form (their extra field).
+    bool HoldsAes(const std::string& path)
+    {
+        QFile file(QString::fromStdString(path));
+        return file.open(QIODevice::ReadOnly) && file.readAll().contains(QByteArray("\x01\x99\x07\x00\x02\x00" "AE", 8));
+    }
+
+private slots:
+    void encryptedBookAsksOncePerAddAndOnceForReading_data() { EncryptionMethods(); }
     void encryptedBookAsksOncePerAddAndOnceForReading()
     {
+        QFETCH(EncryptionMethod, method);
+        CurrentHost().encryption = method;
         f.checked = true;
         const std::string secret = "\x94\xe9\x96\xa7"; // "秘密" in code page 932
         f.password.answers = { secret, secret, secret };
@@ -125,14 +146,18 @@ private slots:
         QCOMPARE(Extract(book, "20010317.DAY"), three);
         QCOMPARE(f.password.asked, 3);
         QVERIFY(f.prompts.shown().empty());
+        QCOMPARE(HoldsAes(book), method == EncryptionMethod::Aes256);
 
         // Deleting needs no password.
         QVERIFY(DeleteDay(book, "20010316.DAY"));
         QCOMPARE(f.password.asked, 3);
     }
 
+    void unreadableEncryptedDayReportsThePassword_data() { EncryptionMethods(); }
     void unreadableEncryptedDayReportsThePassword()
     {
+        QFETCH(EncryptionMethod, method);
+        CurrentHost().encryption = method;
         f.checked = true;
         f.password.answers = { "right" };
         WriteDay("20010315.DAY", 64);
@@ -140,7 +165,7 @@ private slots:
         RemoveDays();
 
         // A fresh copy of the book: the library knows no password for it.
-        const std::string copy = temp.path().toStdString() + "/copy.KIV";
+        const std::string copy = book + ".copy";
         QVERIFY(QFile::copy(QString::fromStdString(book), QString::fromStdString(copy)));
         f.password.asked = 0;
         f.password.answers = { "wrong", std::nullopt };

@@ -55,6 +55,24 @@ private slots:
         QVERIFY(f.prompts.shown().empty());
     }
 
+    // The commands stay as they are; the method travels in the options
+    // record, and only to runs that encrypt.
+    void theHostsEncryptionMethodReachesTheOptions()
+    {
+        CurrentHost().encryption = EncryptionMethod::Aes256;
+        f.checked = true;
+        QVERIFY(AddDayFiles(kBook));
+        QCOMPARE(f.zip.run.options.fEncryption, int(ZIP32_ENCRYPT_AES256));
+        QVERIFY(DeleteDay(kBook, "/w/20010315.DAY"));
+        QCOMPARE(f.zip.run.options.fEncryption, int(ZIP32_ENCRYPT_TRADITIONAL));
+        f.checked = false;
+        QVERIFY(AddDayFile(kBook, "/w/20010315.DAY"));
+        QCOMPARE(f.zip.run.options.fEncryption, int(ZIP32_ENCRYPT_TRADITIONAL));
+        QVERIFY(EncryptionMethodFromName("aes256") == EncryptionMethod::Aes256);
+        QVERIFY(EncryptionMethodFromName("traditional") == EncryptionMethod::Traditional);
+        QVERIFY(!EncryptionMethodFromName("AES"));
+    }
+
     void deleteAndRepairNeverEncrypt()
     {
         f.checked = true;

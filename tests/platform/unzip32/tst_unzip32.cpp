@@ -133,6 +133,7 @@ private slots:
     void extractResults();
     void damagedBooks_data();
     void damagedBooks();
+    void passwords_data();
     void passwords();
     void encryptedBooksFromPeers_data();
     void encryptedBooksFromPeers();
@@ -351,8 +352,18 @@ void TestUnZip32::damagedBooks()
         QCOMPARE(Extract(book, "b.DAY").data, QByteArray("intact"));
 }
 
+void TestUnZip32::passwords_data()
+{
+    QTest::addColumn<int>("method");      // of a.DAY and b.DAY
+    QTest::addColumn<int>("otherMethod"); // of c.DAY
+    QTest::newRow("traditional, then AES") << int(ZIP32_ENCRYPT_TRADITIONAL) << int(ZIP32_ENCRYPT_AES256);
+    QTest::newRow("AES, then traditional") << int(ZIP32_ENCRYPT_AES256) << int(ZIP32_ENCRYPT_TRADITIONAL);
+}
+
 void TestUnZip32::passwords()
 {
+    QFETCH(int, method);
+    QFETCH(int, otherMethod);
     QTemporaryDir dir;
     const QString book = dir.filePath("secret.KIV");
     WriteAll(dir.filePath("w/a.DAY"), DayText(5, 700));
@@ -360,10 +371,12 @@ void TestUnZip32::passwords()
     WriteAll(dir.filePath("w/c.DAY"), DayText(6, 300));
     ZipRun add;
     add.options.fEncrypt = -1;
+    add.options.fEncryption = method;
     add.passwords = {"pw", "pw", "pw2", "pw2"};
     QCOMPARE(add.Run(book, {"a.DAY", "b.DAY"}, dir.filePath("w")), int(ZIP32_OK));
     add.options.fLevel = '0';
-    QCOMPARE(add.Run(book, {"c.DAY"}, dir.filePath("w")), int(ZIP32_OK)); // another password
+    add.options.fEncryption = otherMethod;
+    QCOMPARE(add.Run(book, {"c.DAY"}, dir.filePath("w")), int(ZIP32_OK)); // another password and method
 
     UnZipSetPasswordCallback(nullptr, nullptr);
     QCOMPARE(Extract(book, "a.DAY").code, int(UNZIP_ERROR_PASSWORD_FILE));
@@ -421,6 +434,7 @@ void TestUnZip32::encryptedBooksFromPeers_data()
     QTest::addColumn<QStringList>("args");
     QTest::newRow("zip tool") << "zip" << QStringList{"-q", "-P", "peer pw", "peer.zip", "20010315.DAY"};
     QTest::newRow("7z") << "7z" << QStringList{"a", "-tzip", "-ppeer pw", "-mem=ZipCrypto", "peer.zip", "20010315.DAY"};
+    QTest::newRow("7z AES") << "7z" << QStringList{"a", "-tzip", "-ppeer pw", "-mem=AES256", "peer.zip", "20010315.DAY"};
 }
 
 void TestUnZip32::encryptedBooksFromPeers()
