@@ -2,6 +2,7 @@
 
 #include "Archive.h"
 #include "BookCommands.h"
+#include "EncryptionSetting.h"
 #include "ErrorGuard.h"
 #include "Fonts.h"
 #include "Help.h"
@@ -12,6 +13,7 @@
 #include "WorkingDirectory.h"
 #include "Workspace.h"
 
+#include <QActionGroup>
 #include <QCloseEvent>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -57,7 +59,9 @@ TMainForm::TMainForm(TDayBook& record, Prompts& prompts, const Setup& setup)
     host.window = this;
     host.zip = setup.zip;
     host.unzip = setup.unzip;
+    host.encryption = LoadEncryptionMethod();
     archive::SetHost(host);
+    ShowEncryption();
 
     workspace_ = std::make_unique<Workspace>(record, prompts, *workingDirectory_, *MdiArea);
     workspace_->SetHintSink([this](const QString& hint) { StatusBar1->showMessage(hint); });
@@ -119,6 +123,18 @@ void TMainForm::CreateMenu()
 
     Tool1 = bar->addMenu(QStringLiteral("ツール"));
     ArchiveRepair = AddItem(Tool1, "書庫の修復", "日記書庫を選んで修復します", &TMainForm::ArchiveRepairClick);
+    Tool1->addSeparator();
+    EncryptionMethod1 = Tool1->addMenu(QStringLiteral("暗号化の方式"));
+    EncryptionMethod1->menuAction()->setStatusTip(QStringLiteral("パスワードで保護する日記の暗号化の方式を選びます"));
+    TraditionalEncryption1 = AddItem(EncryptionMethod1, "従来のZIP暗号化",
+        "どのZIPツールでも開けますが、解読される恐れがあります", &TMainForm::TraditionalEncryption1Click);
+    Aes256Encryption1 = AddItem(EncryptionMethod1, "AES-256",
+        "解読されにくい方式です。開けるZIPツールは限られます", &TMainForm::Aes256Encryption1Click);
+    auto* methods = new QActionGroup(this);
+    for (QAction* item : { TraditionalEncryption1, Aes256Encryption1 }) {
+        item->setCheckable(true);
+        methods->addAction(item);
+    }
 
     Window1 = bar->addMenu(QStringLiteral("ウィンドウ"));
     Cascade1 = AddItem(Window1, "重ねて表示", "予定表、日記、画像を重ねて表示します", &TMainForm::Cascade1Click);
@@ -219,6 +235,34 @@ void TMainForm::ArchiveRepairClick()
 {
     Run([this] { books_->ArchiveRepair(); });
 }
+void TMainForm::TraditionalEncryption1Click()
+{
+    ChooseEncryption(archive::EncryptionMethod::Traditional);
+}
+
+void TMainForm::Aes256Encryption1Click()
+{
+    ChooseEncryption(archive::EncryptionMethod::Aes256);
+}
+
+void TMainForm::ChooseEncryption(archive::EncryptionMethod method)
+{
+    Run([this, method] {
+        // In effect at once, even when it cannot be kept for the next start.
+        archive::CurrentHost().encryption = method;
+        ShowEncryption();
+        if (!StoreEncryptionMethod(method))
+            ShowError(prompts_, "暗号化の方式の設定を保存できませんでした。", true);
+    });
+}
+
+void TMainForm::ShowEncryption()
+{
+    const bool aes = archive::CurrentHost().encryption == archive::EncryptionMethod::Aes256;
+    Aes256Encryption1->setChecked(aes);
+    TraditionalEncryption1->setChecked(!aes);
+}
+
 void TMainForm::About1Click()
 {
     Run([this] { books_->About(); });

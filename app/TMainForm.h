@@ -25,6 +25,7 @@ class HelpWindow;
 namespace archive {
 class UnZipLibrary;
 class ZipLibrary;
+enum class EncryptionMethod;
 } // namespace archive
 
 class BookCommands;
@@ -91,6 +92,9 @@ public:
     QAction* Find1;
     QMenu* Tool1;
     QAction* ArchiveRepair;
+    QMenu* EncryptionMethod1; // the method of encrypted days: one of the two, checked
+    QAction* TraditionalEncryption1;
+    QAction* Aes256Encryption1;
     QMenu* Window1;
     QAction* Cascade1;
     QAction* Tile1;
@@ -112,6 +116,10 @@ public:
     void Exit1Click();
     void DeleteDayBookClick();
     void ArchiveRepairClick();
+    // The encryption method of the days saved from now on; kept as a
+    // setting for the next start.
+    void TraditionalEncryption1Click();
+    void Aes256Encryption1Click();
     void About1Click();
     // Picture commands.
     void Edit1Click();
@@ -155,6 +163,9 @@ private:
     void TileChildWindows(Qt::Orientation stacking);
     void Run(const std::function<void()>& body);
     void ShowHelp(int context);
+    void ChooseEncryption(archive::EncryptionMethod method);
+    // Checks the menu item of the host's encryption method.
+    void ShowEncryption();
     // Makes a child window of the frame at the editor windows' outer size.
     QMdiSubWindow* AddChildWindow(QWidget* form, Qt::WindowFlags flags);
     // While a search runs, the book and the program stay: the command asks

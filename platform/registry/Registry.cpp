@@ -1,7 +1,10 @@
 #include "Registry.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <system_error>
+#include <vector>
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -53,7 +56,38 @@ namespace {
         WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), utf8.data(), length, nullptr, nullptr);
         return utf8;
     }
+    // The text value of an open key: empty when missing or not a text.
+    std::string QueryText(HKEY handle, const std::string& valueName)
+    {
+        std::string text;
+        const std::wstring name = Wide(valueName);
+        DWORD type = 0;
+        DWORD size = 0;
+        if (RegQueryValueExW(handle, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS
+            && (type == REG_SZ || type == REG_EXPAND_SZ) && size > 0) {
+            std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
+            if (RegQueryValueExW(handle, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size)
+                == ERROR_SUCCESS) {
+                buffer.resize(wcsnlen(buffer.c_str(), buffer.size()));
+                text = Utf8(buffer);
+            }
+        }
+        return text;
+    }
+
+    const wchar_t* const kSettingsKey = L"Software\\KIV";
+#else
+    const char* const kSettingsGroup = "Settings";
 #endif
+
+    bool IsGroupLine(const std::string& trimmed, std::string& name)
+    {
+        if (trimmed.empty() || trimmed.front() != '[')
+            return false;
+        const auto close = trimmed.find(']');
+        name = close == std::string::npos ? std::string() : Trim(trimmed.substr(1, close - 1));
+        return true;
+    }
 
 } // namespace
 
@@ -71,9 +105,9 @@ std::optional<std::string> ReadIniText(
         line = Trim(line);
         if (line.empty() || line.front() == ';' || line.front() == '#')
             continue;
-        if (line.front() == '[') {
-            const auto close = line.find(']');
-            inGroup = close != std::string::npos && SameName(Trim(line.substr(1, close - 1)), group);
+        std::string name;
+        if (IsGroupLine(line, name)) {
+            inGroup = !name.empty() && SameName(name, group);
             groupFound = groupFound || inGroup;
             continue;
         }
@@ -112,23 +146,114 @@ std::optional<std::string> ReadClassesRootText(const std::string& key, const std
     HKEY handle = nullptr;
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, Wide(key).c_str(), 0, KEY_ALL_ACCESS, &handle) != ERROR_SUCCESS)
         return std::nullopt;
-    std::string text;
-    const std::wstring name = Wide(valueName);
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(handle, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS
-        && (type == REG_SZ || type == REG_EXPAND_SZ) && size > 0) {
-        std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
-        if (RegQueryValueExW(handle, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size)
-            == ERROR_SUCCESS) {
-            buffer.resize(wcsnlen(buffer.c_str(), buffer.size()));
-            text = Utf8(buffer);
-        }
-    }
+    std::string text = QueryText(handle, valueName);
     RegCloseKey(handle);
     return text;
 #else
     return ReadIniText(IniFilePath(), key, valueName);
+#endif
+}
+
+bool WriteIniText(
+    const std::string& iniPath, const std::string& group, const std::string& valueName, const std::string& value)
+{
+    std::vector<std::string> lines;
+    {
+        std::ifstream file(iniPath);
+        std::string line;
+        while (std::getline(file, line))
+            lines.push_back(line);
+    }
+    // New lines end as the file's first line does.
+    const std::string end = !lines.empty() && !lines.front().empty() && lines.front().back() == '\r' ? "\r" : "";
+    const std::string entry = valueName + "=" + value + end;
+
+    bool inGroup = false;
+    bool written = false;
+    std::size_t groupEnd = 0; // after the last line of the last group of that name
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string line = Trim(lines[i]);
+        std::string name;
+        if (IsGroupLine(line, name)) {
+            inGroup = !name.empty() && SameName(name, group);
+            if (inGroup)
+                groupEnd = i + 1;
+            continue;
+        }
+        if (!inGroup || line.empty())
+            continue;
+        groupEnd = i + 1;
+        const auto equals = line.find('=');
+        if (line.front() != ';' && line.front() != '#' && equals != std::string::npos
+            && SameName(Trim(line.substr(0, equals)), valueName)) {
+            lines[i] = entry;
+            written = true;
+        }
+    }
+    if (!written && groupEnd > 0) {
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(groupEnd), entry);
+    } else if (!written) {
+        if (!lines.empty() && !Trim(lines.back()).empty())
+            lines.push_back(end);
+        lines.push_back("[" + group + "]" + end);
+        lines.push_back(entry);
+    }
+
+    std::error_code error;
+    const std::filesystem::path path(iniPath);
+    if (path.has_parent_path())
+        std::filesystem::create_directories(path.parent_path(), error);
+    const std::string temporary = iniPath + ".new";
+    {
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        for (const std::string& line : lines)
+            file << line << '\n';
+        file.close();
+        if (!file) {
+            std::filesystem::remove(temporary, error);
+            return false;
+        }
+    }
+    std::filesystem::rename(temporary, path, error);
+    if (error) {
+        std::filesystem::remove(temporary, error);
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::string> ReadSetting(const std::string& name)
+{
+#ifdef _WIN32
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return std::nullopt;
+    std::string text = QueryText(handle, name);
+    RegCloseKey(handle);
+#else
+    std::string text = ReadIniText(IniFilePath(), kSettingsGroup, name).value_or("");
+#endif
+    // A setting is never empty: empty reads as never written.
+    if (text.empty())
+        return std::nullopt;
+    return text;
+}
+
+bool WriteSetting(const std::string& name, const std::string& value)
+{
+#ifdef _WIN32
+    HKEY handle = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr)
+        != ERROR_SUCCESS)
+        return false;
+    const std::wstring text = Wide(value);
+    const bool ok = RegSetValueExW(handle, Wide(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)))
+        == ERROR_SUCCESS;
+    RegCloseKey(handle);
+    return ok;
+#else
+    return WriteIniText(IniFilePath(), kSettingsGroup, name, value);
 #endif
 }
 

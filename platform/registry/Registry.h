@@ -23,4 +23,19 @@ std::string IniFilePath();
 std::optional<std::string> ReadIniText(
     const std::string& iniPath, const std::string& group, const std::string& valueName);
 
+// The program's own settings, kept per user: values of the key
+// HKEY_CURRENT_USER\Software\KIV on Windows, elsewhere entries of the group
+// [Settings] in the INI file above (apart from [KIV_FILE], whose presence
+// means something of its own). ReadSetting gives nullopt for a setting never
+// written (or written empty).
+std::optional<std::string> ReadSetting(const std::string& name);
+// False when the setting could not be stored.
+bool WriteSetting(const std::string& name, const std::string& value);
+
+// Sets one value of an INI file, keeping every other line as it was; the
+// group and the file (and its folder) are created when missing. The file is
+// replaced as a whole, never left half written. False on failure.
+bool WriteIniText(
+    const std::string& iniPath, const std::string& group, const std::string& valueName, const std::string& value);
+
 } // namespace kiv::registry

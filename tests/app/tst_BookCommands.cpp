@@ -471,11 +471,20 @@ private slots:
         QCOMPARE(app.calendar().DiaryComboBox->count(), 1);
     }
 
-    // The calendar's check box decides; the password dialog answers both
-    // the add and the later reading of the member.
+    // The calendar's check box decides, the ツール menu's method says how;
+    // the password dialog answers both the add and the later reading of the
+    // member.
+    void aTickedPasswordBoxEncryptsWhatIsSaved_data()
+    {
+        QTest::addColumn<bool>("aes");
+        QTest::newRow("traditional") << false;
+        QTest::newRow("aes256") << true;
+    }
     void aTickedPasswordBoxEncryptsWhatIsSaved()
     {
+        QFETCH(bool, aes);
         App app;
+        (aes ? app.main().Aes256Encryption1 : app.main().TraditionalEncryption1)->trigger();
         const std::string book = app.Path("secret.KIV");
         auto typePassword = [](QDialog& dialog) { dialog.findChild<QLineEdit*>()->setText("himitsu"); };
         app.calendar().PassWordCheckBox->setChecked(true);
@@ -491,10 +500,33 @@ private slots:
         app.prompts.QueueModal(Answer::Ok, typePassword);
         app.main().Open1->trigger();
         QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("秘密の日記"));
-        int modal = 0;
-        for (const auto& shown : app.prompts.shown())
-            modal += shown.kind == ScriptedPrompts::Kind::Modal;
-        QCOMPARE(modal, 2);
+        auto modals = [&app] {
+            int modal = 0;
+            for (const auto& shown : app.prompts.shown())
+                modal += shown.kind == ScriptedPrompts::Kind::Modal;
+            return modal;
+        };
+        QCOMPARE(modals(), 2);
+        QCOMPARE(ReadFile(book).contains(QByteArray("\x01\x99\x07\x00\x02\x00" "AE", 8)), aes);
+        app.main().Close1->trigger();
+
+        // A copy, whose password the library has not seen: a wrong password
+        // asks again, a cancel shows the message, and nothing is written.
+        const std::string copy = app.Path("copy.KIV");
+        QVERIFY(QFile::copy(QString::fromStdString(book), QString::fromStdString(copy)));
+        const QByteArray before = ReadFile(copy);
+        app.prompts.clear();
+        app.prompts.QueueFile(copy);
+        app.prompts.QueueModal(Answer::Ok, [](QDialog& dialog) { dialog.findChild<QLineEdit*>()->setText("wrong"); });
+        app.prompts.QueueModal(Answer::Cancel);
+        app.main().Open1->trigger();
+        QCOMPARE(modals(), 2);
+        QCOMPARE(app.Messages(), QStringList { "格納ファイルにパスワードがかかっています。" });
+        QVERIFY(app.diary().DayBookMemo->toPlainText().isEmpty());
+        QVERIFY(!app.ws().Modified());
+        app.main().Close1->trigger();
+        QCOMPARE(ReadFile(copy), before);
+        QVERIFY(!app.ws().HasDayFiles());
     }
 
     // A second copy of the program, started by the same user, works in a

@@ -56,7 +56,8 @@ private slots:
             (QStringList { "日記を開く", "-", "名前を付けて保存", "上書き保存", "-", "閉じる", "-", "終了" }));
         QCOMPARE(Captions(app.main().Edit1->actions()),
             (QStringList { "画像の取り込み", "画像の保存", "-", "画像の削除", "-", "日記の削除" }));
-        QCOMPARE(Captions(app.main().Tool1->actions()), QStringList { "書庫の修復" });
+        QCOMPARE(Captions(app.main().Tool1->actions()), (QStringList { "書庫の修復", "-", "暗号化の方式" }));
+        QCOMPARE(Captions(app.main().EncryptionMethod1->actions()), (QStringList { "従来のZIP暗号化", "AES-256" }));
         QCOMPARE(Captions(app.main().Window1->actions()),
             (QStringList { "重ねて表示", "縦に並べて表示", "横に並べて表示", "-", "予定表を一番上に表示",
                 "日記を一番上に表示", "画像を一番上に表示", "検索ウィンドウ", "-", "カレンダーを表示" }));
@@ -169,6 +170,41 @@ private slots:
         const QString fallback = app.root.path() + "/state/kiv/work";
         QCOMPARE(QString::fromStdString(FindWorkingDirectory()), expected == "<fallback>" ? fallback : expected);
         QCOMPARE(QFileInfo(fallback).isDir(), expected == "<fallback>");
+    }
+
+    // The method is checked in the menu, in effect at once and kept in the
+    // settings group of registry.ini, apart from the working directory's key.
+    void theEncryptionMethodIsChosenAndKept()
+    {
+        App app({}, nullptr, nullptr, false);
+        WriteIni(app, "; mine\n[OTHER]\nx=1\n[Settings]\nEncryption=bogus\n");
+        app.Create();
+        QVERIFY(app.main().TraditionalEncryption1->isChecked());
+        QVERIFY(!app.main().Aes256Encryption1->isChecked());
+        QVERIFY(archive::CurrentHost().encryption == archive::EncryptionMethod::Traditional);
+
+        app.main().Aes256Encryption1->trigger();
+        QVERIFY(app.main().Aes256Encryption1->isChecked());
+        QVERIFY(!app.main().TraditionalEncryption1->isChecked());
+        QVERIFY(archive::CurrentHost().encryption == archive::EncryptionMethod::Aes256);
+        const QString ini = app.root.path() + "/config/kiv/registry.ini";
+        QCOMPARE(ReadFile(ini.toStdString()), QByteArray("; mine\n[OTHER]\nx=1\n[Settings]\nEncryption=aes256\n"));
+        QVERIFY(!registry::ReadClassesRootText("KIV_FILE", "InstDir"));
+
+        app.program.reset();
+        app.Create();
+        QVERIFY(app.main().Aes256Encryption1->isChecked());
+        QVERIFY(archive::CurrentHost().encryption == archive::EncryptionMethod::Aes256);
+        app.main().TraditionalEncryption1->trigger();
+        QVERIFY(archive::CurrentHost().encryption == archive::EncryptionMethod::Traditional);
+        QVERIFY(app.prompts.messages().empty());
+
+        // A setting that cannot be kept is said so; the choice holds for now.
+        QVERIFY(QFile::remove(ini));
+        QVERIFY(QDir().mkpath(ini));
+        app.main().Aes256Encryption1->trigger();
+        QCOMPARE(app.Messages(), QStringList { "暗号化の方式の設定を保存できませんでした。" });
+        QVERIFY(archive::CurrentHost().encryption == archive::EncryptionMethod::Aes256);
     }
 
     void anEmptyWorkingDirectoryPutsDayFilesAtTheRoot()
