@@ -34,7 +34,11 @@ Arguments Arguments::Parse(const std::vector<std::string>& words, const std::vec
             else
                 throw UsageError(name + " needs a value");
         } else if (equals != std::string::npos) {
-            throw UsageError(name + " takes no value");
+            if (!rule->optionalValue)
+                throw UsageError(name + " takes no value");
+            value = word.substr(equals + 1);
+            if (value.empty())
+                throw UsageError(name + "= needs a value");
         }
         arguments.options_[name].push_back(value);
     }

@@ -21,10 +21,11 @@ struct OptionRule {
     std::string name; // with its dashes: "--weather"
     bool takesValue = false;
     bool repeatable = false;
+    bool optionalValue = false; // a flag that may also be given as "--name=VALUE"
 };
 
-// The words after the command: options ("--name VALUE", "--name=VALUE" or a
-// flag) anywhere, positionals in order. "--" ends the options; a lone "-"
+// The words after the command: options ("--name VALUE", "--name=VALUE", a
+// flag, or a flag with an optional "=VALUE", read as "" without it) anywhere, positionals in order. "--" ends the options; a lone "-"
 // is a positional (standard input).
 class Arguments {
 public:

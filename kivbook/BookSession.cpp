@@ -83,6 +83,7 @@ BookSession::BookSession(ConsolePrompts& prompts, SessionSettings settings)
     host.workingDirectory = settings_.workingDirectory.empty() ? SystemTemporaryFolder() : settings_.workingDirectory;
     const bool encrypt = settings_.encrypt;
     host.passwordChecked = [encrypt] { return encrypt; };
+    host.encryption = settings_.encryption;
     archive::SetHost(host);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ArchiveHost.h"
 #include "ConsolePassword.h"
 #include "TDayBook.h"
 
@@ -27,6 +28,7 @@ struct SessionSettings {
     std::string passwordFile; // empty: ask on the terminal
     ConsolePassword::Purpose purpose = ConsolePassword::Purpose::Read;
     bool encrypt = false; // the program's password check box
+    archive::EncryptionMethod encryption = archive::EncryptionMethod::Traditional;
     bool verbose = false; // show the Zip library's output
     std::string workingDirectory; // empty: the system's temporary folder
 };

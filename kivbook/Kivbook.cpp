@@ -69,15 +69,16 @@ const std::vector<Command>& Commands()
             "  --schedule H=TEXT     the schedule entry for H:00, H from 8 to 18;\n"
             "                        may be given once per hour\n"
             "  --picture FILE        a .bmp, .jpg or .jpeg file, stored byte for byte\n"
-            "  --encrypt             encrypt the day with a password, as the program's\n"
-            "                        password check box does\n"
+            "  --encrypt[=METHOD]    encrypt the day with a password, as the program's\n"
+            "                        password check box does; METHOD traditional (the\n"
+            "                        default, read by every ZIP tool) or aes256\n"
             "  --password-file FILE  that password: the file's first line (\"-\": standard\n"
             "                        input); else it is asked for twice on the terminal;\n"
             "                        at most 80 bytes (see show)\n"
             "  --verbose             show the Zip library's output\n",
             { { "--weather", true, false }, { "--temperature", true, false }, { "--diary-file", true, false },
                 { "--memo-file", true, false }, { "--schedule", true, true }, { "--picture", true, false },
-                { "--encrypt", false, false }, kPasswordFile, kVerbose },
+                { "--encrypt", false, false, true }, kPasswordFile, kVerbose },
             2, 2, &PutCommand },
         { "delete", "delete BOOK DATE [--verbose]", "Removes one day from the book.\n", { kVerbose }, 2, 2,
             &DeleteCommand },

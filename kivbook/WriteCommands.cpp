@@ -131,6 +131,11 @@ int PutCommand(CommandContext& context)
         throw UsageError("standard input can feed only one of --diary-file, --memo-file and --password-file");
     if (arguments.Has("--password-file") && !arguments.Has("--encrypt"))
         throw UsageError("--password-file is for --encrypt");
+    const std::string method = arguments.Value("--encrypt").value_or("");
+    const auto encryption = method.empty() ? archive::EncryptionMethod::Traditional
+                                           : archive::EncryptionMethodFromName(method);
+    if (!encryption)
+        throw UsageError("--encrypt takes traditional or aes256, not " + method);
 
     const TDayBook day = DayFromOptions(arguments);
     if (IsEmpty(day))
@@ -145,6 +150,7 @@ int PutCommand(CommandContext& context)
     SessionSettings settings = SettingsFor(context);
     settings.purpose = ConsolePassword::Purpose::Encrypt;
     settings.encrypt = arguments.Has("--encrypt");
+    settings.encryption = *encryption;
     settings.workingDirectory = folder.Path();
     BookSession session(context.prompts, settings);
 

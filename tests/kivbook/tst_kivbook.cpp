@@ -365,11 +365,21 @@ private slots:
         QCOMPARE(fromInput.status, 0);
         QCOMPARE(fromInput.out, QByteArray("2002/01/01\n2002/01/02\n2件ヒットしました。\n"));
 
-        Run wrong = Kivbook({ "show", book, "2002/01/01", "--password-file", "wrong" });
-        QCOMPARE(wrong.status, 1);
-        QCOMPARE(wrong.out, QByteArray());
-        QVERIFY(wrong.err.contains("格納ファイルにパスワードがかかっています。"));
-        QVERIFY(wrong.err.contains("the password given does not open this day"));
+        // A day in AES-256 beside them, with its own password: read alike,
+        // refused alike.
+        WriteFile(Path("pw2"), "aes pw\n");
+        Put("2002/01/03", { "--weather", "雪", "--encrypt=aes256", "--password-file", "pw2" });
+        QVERIFY(ReadFile(book).contains(QByteArray("\x01\x99\x07\x00\x02\x00" "AE", 8)));
+        QVERIFY(Kivbook({ "show", book, "2002/01/03", "--password-file", "pw2" }).out.contains("weather: 雪\n"));
+        QCOMPARE(Kivbook({ "put", book, "2002/01/04", "--encrypt=aes", "--password-file", "pw2" }).status, 2);
+
+        for (const char* date : { "2002/01/01", "2002/01/03" }) {
+            Run wrong = Kivbook({ "show", book, date, "--password-file", "wrong" });
+            QCOMPARE(wrong.status, 1);
+            QCOMPARE(wrong.out, QByteArray());
+            QVERIFY(wrong.err.contains("格納ファイルにパスワードがかかっています。"));
+            QVERIFY(wrong.err.contains("the password given does not open this day"));
+        }
 
         // Standard input is a pipe here, never a terminal to ask on.
         Run none = Kivbook({ "show", book, "2002/01/01" });

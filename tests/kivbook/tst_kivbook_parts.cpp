@@ -279,6 +279,12 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(UsageError, Arguments::Parse({ "--weather", "a", "--weather", "b" }, rules));
         QVERIFY_THROWS_EXCEPTION(UsageError, Arguments::Parse({ "--weather" }, rules));
         QVERIFY_THROWS_EXCEPTION(UsageError, Arguments::Parse({ "--encrypt=yes" }, rules));
+        const std::vector<OptionRule> optional = { { "--encrypt", false, false, true } };
+        QCOMPARE(Arguments::Parse({ "--encrypt=aes256", "b.KIV" }, optional).Value("--encrypt"),
+            std::optional<std::string>("aes256"));
+        QCOMPARE(Arguments::Parse({ "--encrypt", "b.KIV" }, optional).Value("--encrypt"), std::optional<std::string>(""));
+        QCOMPARE(Arguments::Parse({ "--encrypt", "b.KIV" }, optional).Positionals(), std::vector<std::string> { "b.KIV" });
+        QVERIFY_THROWS_EXCEPTION(UsageError, Arguments::Parse({ "--encrypt=" }, optional));
         QVERIFY_THROWS_EXCEPTION(UsageError, Arguments::Parse({ "--fast" }, rules));
         QVERIFY(AsksForHelp({ "b.KIV", "-h" }));
         QVERIFY(!AsksForHelp({ "--", "--help" }));
