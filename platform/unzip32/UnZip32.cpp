@@ -2,6 +2,7 @@
 // and the password dialogue with the program.
 #include "unzip32.h"
 
+#include "AesPassword.h"
 #include "BookCache.h"
 #include "Wildcard.h"
 
@@ -289,12 +290,15 @@ bool IsAes(std::uint16_t encryption)
 }
 
 // Reads member m of the book into buffer (which holds at least m.size bytes),
-// decrypting with password when it is not null. Returns 0 or an error code.
+// decrypting with password (ANSI) when it is not null. Returns 0 or an error
+// code.
 int ReadMember(const Book& book, const Member& m, const char* password, unsigned char* buffer)
 {
     zip_t* archive = book.Archive();
-    zip_file_t* file = password ? zip_fopen_index_encrypted(archive, m.index, 0, password)
+    std::string key = password && IsAes(m.encryption) ? AesPassword(password) : std::string(password ? password : "");
+    zip_file_t* file = password ? zip_fopen_index_encrypted(archive, m.index, 0, key.c_str())
                                 : zip_fopen_index(archive, m.index, 0);
+    std::fill(key.begin(), key.end(), '\0');
     if (!file) {
         const int code = CodeForReadError(zip_error_code_zip(zip_get_error(archive)));
         zip_error_clear(archive);

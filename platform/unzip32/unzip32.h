@@ -129,7 +129,8 @@ enum {
     UNZIP_NO_MORE_MEMBERS = -1             /* find: no (further) member matches */
 };
 
-/* Password request for an encrypted member: write the password (NUL
+/* Password request for an encrypted member: write the password in the ANSI
+ * code page (AES members take its UTF-8 form, as other ZIP tools do; NUL
  * included, at most size bytes) into buffer and return 0, or return 1 when
  * the user cancels. The password that opened a member is remembered (in
  * memory only) for that book and tried first next time; a wrong answer asks

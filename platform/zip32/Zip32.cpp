@@ -1,6 +1,7 @@
 // zip32 entry points and the add and delete runs.
 #include "zip32.h"
 
+#include "AesPassword.h"
 #include "Files.h"
 #include "Registry.h"
 #include "Wildcard.h"
@@ -348,8 +349,11 @@ private:
         else
             zip_set_file_compression(archive, i, ZIP_CM_DEFLATE, static_cast<zip_uint32_t>(s_.level));
         // A replaced member would otherwise keep the old member's encryption.
-        if (zip_file_set_encryption(archive, i, password.empty() ? ZIP_EM_NONE : EncryptionMethod(s_),
-                                    password.empty() ? nullptr : password.c_str()) != 0)
+        const zip_uint16_t method = password.empty() ? ZIP_EM_NONE : EncryptionMethod(s_);
+        std::string key = method == ZIP_EM_AES_256 ? AesPassword(password) : password;
+        const int set = zip_file_set_encryption(archive, i, method, key.empty() ? nullptr : key.c_str());
+        std::fill(key.begin(), key.end(), '\0');
+        if (set != 0)
             return StageError(archive, file);
         zip_file_set_mtime(archive, i, file.st.st_mtime, 0);
         zip_file_set_external_attributes(archive, i, 0, ZIP_OPSYS_UNIX,

@@ -68,9 +68,10 @@ typedef int (*ZipPrintFn)(const char* text, unsigned long size);
 /* Archive comment (-z): receives the address of the comment's text pointer,
  * returns the text pointer. */
 typedef char* (*ZipCommentFn)(char** comment);
-/* Password request: fill buffer (at most size bytes, NUL included); return 0
- * when a password was supplied, 1 when not. prompt and archive are for
- * information only. */
+/* Password request: fill buffer (at most size bytes, NUL included) with the
+ * password in the ANSI code page (AES-256 takes its UTF-8 form, as other ZIP
+ * tools do); return 0 when a password was supplied, 1 when not. prompt and
+ * archive are for information only. */
 typedef int (*ZipPasswordFn)(char* buffer, int size, const char* prompt, const char* archive);
 /* Per-file service callback; unused (may be NULL). */
 typedef int (*ZipServiceFn)(const char* name, unsigned long size);

@@ -372,7 +372,9 @@ void TestUnZip32::passwords()
     ZipRun add;
     add.options.fEncrypt = -1;
     add.options.fEncryption = method;
-    add.passwords = {"pw", "pw", "pw2", "pw2"};
+    // The second password is "秘密" in code page 932, as the program hands it over.
+    const char* const pw2 = "\x94\xe9\x96\xa7";
+    add.passwords = {"pw", "pw", pw2, pw2};
     QCOMPARE(add.Run(book, {"a.DAY", "b.DAY"}, dir.filePath("w")), int(ZIP32_OK));
     add.options.fLevel = '0';
     add.options.fEncryption = otherMethod;
@@ -399,7 +401,7 @@ void TestUnZip32::passwords()
 
     // Another password for another member: asked once, and both are known
     // from then on.
-    asker.answers = {"pw2"};
+    asker.answers = {pw2};
     QCOMPARE(Extract(book, "c.DAY").data, DayText(6, 300));
     QCOMPARE(asker.asked, 3);
     QCOMPARE(Extract(book, "a.DAY").code, 0);
@@ -422,7 +424,7 @@ void TestUnZip32::passwords()
     QByteArray bytes = ReadAll(book);
     bytes[bytes.indexOf("c.DAY") + 5 + 12 + 100] ^= 0x20; // inside c.DAY's stored, encrypted data
     WriteAll(damaged, bytes);
-    asker = Asker{{"pw2"}};
+    asker = Asker{{pw2}};
     asker.Install();
     QCOMPARE(Extract(damaged, "c.DAY").code, int(UNZIP_ERROR_FILE_CRC));
     UnZipSetPasswordCallback(nullptr, nullptr);

@@ -213,14 +213,23 @@ void TestZip32::encryptedBooksOpenInPeers_data()
 {
     QTest::addColumn<int>("method");
     QTest::addColumn<int>("libzipMethod");
-    QTest::newRow("traditional") << int(ZIP32_ENCRYPT_TRADITIONAL) << int(ZIP_EM_TRAD_PKWARE);
-    QTest::newRow("aes256") << int(ZIP32_ENCRYPT_AES256) << int(ZIP_EM_AES_256);
+    QTest::addColumn<QByteArray>("password");     // as the program hands it over
+    QTest::addColumn<QByteArray>("peerPassword"); // as the peers take it
+    QTest::newRow("traditional") << int(ZIP32_ENCRYPT_TRADITIONAL) << int(ZIP_EM_TRAD_PKWARE)
+                                 << QByteArray("himitsu") << QByteArray("himitsu");
+    // AES keys come from the password's UTF-8 form, as other tools take it.
+    QTest::newRow("aes256") << int(ZIP32_ENCRYPT_AES256) << int(ZIP_EM_AES_256) << QByteArray("\x94\xe9\x96\xa7 pw")
+                            << QByteArray("秘密 pw");
 }
 
 void TestZip32::encryptedBooksOpenInPeers()
 {
     QFETCH(int, method);
     QFETCH(int, libzipMethod);
+    QFETCH(QByteArray, password);
+    QFETCH(QByteArray, peerPassword);
+    const char* const pw = password.constData();
+    const QString peerPw = QString::fromUtf8(peerPassword);
     QTemporaryDir dir;
     const QString book = Book(dir), work = MakeWork(dir);
     ZipRun run;
@@ -228,12 +237,12 @@ void TestZip32::encryptedBooksOpenInPeers()
     run.options.fNoDirEntries = kTrue;
     run.options.fEncrypt = kTrue;
     run.options.fEncryption = method;
-    run.passwords = {"himitsu", "himitsu"};
+    run.passwords = {pw, pw};
     QCOMPARE(run.Run(book, {"*.DAY"}, work), int(ZIP32_OK));
     QCOMPARE(run.prompts, (std::vector<std::string>{"Enter password: ", "Verify password: "}));
     QVERIFY2(run.lines[0].find("(deflated ") != std::string::npos, run.lines[0].c_str());
 
-    QCOMPARE(Members(book, "himitsu")["20010315.DAY"], DayText(1, 900));
+    QCOMPARE(Members(book, peerPassword.constData())["20010315.DAY"], DayText(1, 900));
     QCOMPARE(Members(book)["20010315.DAY"], QByteArray("<error>"));
     QCOMPARE(Members(book, "wrong")["20010315.DAY"], QByteArray("<error>"));
 
@@ -242,7 +251,7 @@ void TestZip32::encryptedBooksOpenInPeers()
     stored.options.fLevel = '0';
     stored.options.fEncrypt = kTrue;
     stored.options.fEncryption = method;
-    stored.passwords = {"himitsu", "himitsu"};
+    stored.passwords = {pw, pw};
     QCOMPARE(stored.Run(book, {"20010316.DAY"}, work), int(ZIP32_OK));
     QCOMPARE(stored.Output(), std::string("updating: 20010316.DAY (stored 0%)\n"));
     int error = 0;
@@ -261,7 +270,7 @@ void TestZip32::encryptedBooksOpenInPeers()
     ZipRun plain;
     QCOMPARE(plain.Run(mixed, {"20010315.DAY"}, work), int(ZIP32_OK));
     QCOMPARE(Members(mixed)["20010315.DAY"], DayText(1, 900));
-    QCOMPARE(Members(mixed, "himitsu")["20010316.DAY"], DayText(2, 1500));
+    QCOMPARE(Members(mixed, peerPassword.constData())["20010316.DAY"], DayText(2, 1500));
 
     if (method == ZIP32_ENCRYPT_TRADITIONAL && HavePeer("python3")) {
         const PeerResult py = Python("import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1])\n"
@@ -272,10 +281,10 @@ void TestZip32::encryptedBooksOpenInPeers()
         QCOMPARE(py.output, QByteArray("True\n1500\n"));
     }
     REQUIRE_PEER("7z");
-    QCOMPARE(RunPeer("7z", {"t", "-phimitsu", book}).exitCode, 0);
+    QCOMPARE(RunPeer("7z", {"t", "-p" + peerPw, book}).exitCode, 0);
     QVERIFY(RunPeer("7z", {"t", "-pwrong", book}).exitCode != 0);
     REQUIRE_PEER("bsdtar");
-    const PeerResult tar = RunPeer("bsdtar", {"-xOf", book, "--passphrase", "himitsu", "20010316.DAY"});
+    const PeerResult tar = RunPeer("bsdtar", {"-xOf", book, "--passphrase", peerPw, "20010316.DAY"});
     QCOMPARE(tar.exitCode, 0);
     QCOMPARE(tar.output, DayText(2, 1500));
     QVERIFY(RunPeer("bsdtar", {"-xOf", book, "--passphrase", "wrong", "20010316.DAY"}).exitCode != 0);
