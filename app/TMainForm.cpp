@@ -128,8 +128,8 @@ void TMainForm::CreateMenu()
     EncryptionMethod1->menuAction()->setStatusTip(QStringLiteral("パスワードで保護する日記の暗号化の方式を選びます"));
     TraditionalEncryption1 = AddItem(EncryptionMethod1, "従来のZIP暗号化",
         "どのZIPツールでも開けますが、解読される恐れがあります", &TMainForm::TraditionalEncryption1Click);
-    Aes256Encryption1 = AddItem(EncryptionMethod1, "AES-256",
-        "解読されにくい方式です。開けるZIPツールは限られます", &TMainForm::Aes256Encryption1Click);
+    Aes256Encryption1 = AddItem(EncryptionMethod1, "AES-256", "解読されにくい方式です。開けるZIPツールは限られます",
+        &TMainForm::Aes256Encryption1Click);
     auto* methods = new QActionGroup(this);
     for (QAction* item : { TraditionalEncryption1, Aes256Encryption1 }) {
         item->setCheckable(true);

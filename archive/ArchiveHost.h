@@ -70,7 +70,7 @@ public:
 // How the days of an encrypting add run are encrypted.
 enum class EncryptionMethod {
     Traditional, // the ZIP format's traditional encryption, read by every ZIP tool
-    Aes256,      // AES-256 (WinZip AE-2)
+    Aes256, // AES-256 (WinZip AE-2)
 };
 
 // "traditional" and "aes256": the method's name in the settings and on the

@@ -30,7 +30,7 @@ public:
 class Counter : public SearchObserver {
 public:
     std::size_t hits = 0;
-    void Started(std::size_t) override {}
+    void Started(std::size_t) override { }
     void Hit(const std::string&) override { ++hits; }
     bool DayDone(std::size_t) override { return true; }
 };

@@ -25,8 +25,9 @@ struct OptionRule {
 };
 
 // The words after the command: options ("--name VALUE", "--name=VALUE", a
-// flag, or a flag with an optional "=VALUE", read as "" without it) anywhere, positionals in order. "--" ends the options; a lone "-"
-// is a positional (standard input).
+// flag, or a flag with an optional "=VALUE", read as "" without it)
+// anywhere, positionals in order. "--" ends the options; a lone "-" is a
+// positional (standard input).
 class Arguments {
 public:
     // Fails with UsageError for an unknown option, a missing value, a value

@@ -132,8 +132,8 @@ int PutCommand(CommandContext& context)
     if (arguments.Has("--password-file") && !arguments.Has("--encrypt"))
         throw UsageError("--password-file is for --encrypt");
     const std::string method = arguments.Value("--encrypt").value_or("");
-    const auto encryption = method.empty() ? archive::EncryptionMethod::Traditional
-                                           : archive::EncryptionMethodFromName(method);
+    const auto encryption
+        = method.empty() ? archive::EncryptionMethod::Traditional : archive::EncryptionMethodFromName(method);
     if (!encryption)
         throw UsageError("--encrypt takes traditional or aes256, not " + method);
 

@@ -507,7 +507,10 @@ private slots:
             return modal;
         };
         QCOMPARE(modals(), 2);
-        QCOMPARE(ReadFile(book).contains(QByteArray("\x01\x99\x07\x00\x02\x00" "AE", 8)), aes);
+        QCOMPARE(ReadFile(book).contains(QByteArray("\x01\x99\x07\x00\x02\x00"
+                                                    "AE",
+                     8)),
+            aes);
         app.main().Close1->trigger();
 
         // A copy, whose password the library has not seen: a wrong password

@@ -56,7 +56,8 @@ private slots:
         QDir(temp.path()).mkpath("work");
         work = temp.path().toStdString() + "/work";
         // One book per data row: the library remembers passwords per book.
-        book = temp.path().toStdString() + "/日記 帳" + (QTest::currentDataTag() ? QTest::currentDataTag() : "") + ".KIV";
+        book = temp.path().toStdString() + "/日記 帳" + (QTest::currentDataTag() ? QTest::currentDataTag() : "")
+            + ".KIV";
         RemoveDays();
         QFile::remove(QString::fromStdString(book));
         f = {};
@@ -118,7 +119,10 @@ private:
     bool HoldsAes(const std::string& path)
     {
         QFile file(QString::fromStdString(path));
-        return file.open(QIODevice::ReadOnly) && file.readAll().contains(QByteArray("\x01\x99\x07\x00\x02\x00" "AE", 8));
+        return file.open(QIODevice::ReadOnly)
+            && file.readAll().contains(QByteArray("\x01\x99\x07\x00\x02\x00"
+                                                  "AE",
+                8));
     }
 
 private slots:

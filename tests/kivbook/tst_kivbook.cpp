@@ -369,7 +369,9 @@ private slots:
         // refused alike.
         WriteFile(Path("pw2"), "aes pw\n");
         Put("2002/01/03", { "--weather", "雪", "--encrypt=aes256", "--password-file", "pw2" });
-        QVERIFY(ReadFile(book).contains(QByteArray("\x01\x99\x07\x00\x02\x00" "AE", 8)));
+        QVERIFY(ReadFile(book).contains(QByteArray("\x01\x99\x07\x00\x02\x00"
+                                                   "AE",
+            8)));
         QVERIFY(Kivbook({ "show", book, "2002/01/03", "--password-file", "pw2" }).out.contains("weather: 雪\n"));
         QCOMPARE(Kivbook({ "put", book, "2002/01/04", "--encrypt=aes", "--password-file", "pw2" }).status, 2);
 

@@ -282,8 +282,10 @@ private slots:
         const std::vector<OptionRule> optional = { { "--encrypt", false, false, true } };
         QCOMPARE(Arguments::Parse({ "--encrypt=aes256", "b.KIV" }, optional).Value("--encrypt"),
             std::optional<std::string>("aes256"));
-        QCOMPARE(Arguments::Parse({ "--encrypt", "b.KIV" }, optional).Value("--encrypt"), std::optional<std::string>(""));
-        QCOMPARE(Arguments::Parse({ "--encrypt", "b.KIV" }, optional).Positionals(), std::vector<std::string> { "b.KIV" });
+        QCOMPARE(
+            Arguments::Parse({ "--encrypt", "b.KIV" }, optional).Value("--encrypt"), std::optional<std::string>(""));
+        QCOMPARE(
+            Arguments::Parse({ "--encrypt", "b.KIV" }, optional).Positionals(), std::vector<std::string> { "b.KIV" });
         QVERIFY_THROWS_EXCEPTION(UsageError, Arguments::Parse({ "--encrypt=" }, optional));
         QVERIFY_THROWS_EXCEPTION(UsageError, Arguments::Parse({ "--fast" }, rules));
         QVERIFY(AsksForHelp({ "b.KIV", "-h" }));
