@@ -56,29 +56,10 @@ namespace {
         WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), utf8.data(), length, nullptr, nullptr);
         return utf8;
     }
-    // The text value of an open key: empty when missing or not a text.
-    std::string QueryText(HKEY handle, const std::string& valueName)
-    {
-        std::string text;
-        const std::wstring name = Wide(valueName);
-        DWORD type = 0;
-        DWORD size = 0;
-        if (RegQueryValueExW(handle, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS
-            && (type == REG_SZ || type == REG_EXPAND_SZ) && size > 0) {
-            std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
-            if (RegQueryValueExW(handle, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size)
-                == ERROR_SUCCESS) {
-                buffer.resize(wcsnlen(buffer.c_str(), buffer.size()));
-                text = Utf8(buffer);
-            }
-        }
-        return text;
-    }
-
-    const wchar_t* const kSettingsKey = L"Software\\KIV";
-#else
-    const char* const kSettingsGroup = "Settings";
 #endif
+
+    // The key of the program's own settings.
+    const char* const kSettingsKey = "KIV_SETTINGS";
 
     bool IsGroupLine(const std::string& trimmed, std::string& name)
     {
@@ -146,7 +127,19 @@ std::optional<std::string> ReadClassesRootText(const std::string& key, const std
     HKEY handle = nullptr;
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, Wide(key).c_str(), 0, KEY_ALL_ACCESS, &handle) != ERROR_SUCCESS)
         return std::nullopt;
-    std::string text = QueryText(handle, valueName);
+    std::string text;
+    const std::wstring name = Wide(valueName);
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExW(handle, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS
+        && (type == REG_SZ || type == REG_EXPAND_SZ) && size > 0) {
+        std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
+        if (RegQueryValueExW(handle, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size)
+            == ERROR_SUCCESS) {
+            buffer.resize(wcsnlen(buffer.c_str(), buffer.size()));
+            text = Utf8(buffer);
+        }
+    }
     RegCloseKey(handle);
     return text;
 #else
@@ -224,17 +217,9 @@ bool WriteIniText(
 
 std::optional<std::string> ReadSetting(const std::string& name)
 {
-#ifdef _WIN32
-    HKEY handle = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &handle) != ERROR_SUCCESS)
-        return std::nullopt;
-    std::string text = QueryText(handle, name);
-    RegCloseKey(handle);
-#else
-    std::string text = ReadIniText(IniFilePath(), kSettingsGroup, name).value_or("");
-#endif
+    std::optional<std::string> text = ReadClassesRootText(kSettingsKey, name);
     // A setting is never empty: empty reads as never written.
-    if (text.empty())
+    if (!text || text->empty())
         return std::nullopt;
     return text;
 }
@@ -242,8 +227,11 @@ std::optional<std::string> ReadSetting(const std::string& name)
 bool WriteSetting(const std::string& name, const std::string& value)
 {
 #ifdef _WIN32
+    // The user's own classes, which HKEY_CLASSES_ROOT shows, need no rights
+    // beyond the user's.
     HKEY handle = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr)
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, (L"Software\\Classes\\" + Wide(kSettingsKey)).c_str(), 0, nullptr, 0,
+            KEY_SET_VALUE, nullptr, &handle, nullptr)
         != ERROR_SUCCESS)
         return false;
     const std::wstring text = Wide(value);
@@ -253,7 +241,7 @@ bool WriteSetting(const std::string& name, const std::string& value)
     RegCloseKey(handle);
     return ok;
 #else
-    return WriteIniText(IniFilePath(), kSettingsGroup, name, value);
+    return WriteIniText(IniFilePath(), kSettingsKey, name, value);
 #endif
 }
 

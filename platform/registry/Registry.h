@@ -23,11 +23,11 @@ std::string IniFilePath();
 std::optional<std::string> ReadIniText(
     const std::string& iniPath, const std::string& group, const std::string& valueName);
 
-// The program's own settings, kept per user: values of the key
-// HKEY_CURRENT_USER\Software\KIV on Windows, elsewhere entries of the group
-// [Settings] in the INI file above (apart from [KIV_FILE], whose presence
-// means something of its own). ReadSetting gives nullopt for a setting never
-// written (or written empty).
+// The program's own settings: values of the key KIV_SETTINGS, read as
+// ReadClassesRootText reads (registry.ini's group [KIV_SETTINGS] elsewhere,
+// apart from [KIV_FILE], whose presence means something of its own);
+// written on Windows to the user's own classes. ReadSetting gives nullopt
+// for a setting never written (or written empty).
 std::optional<std::string> ReadSetting(const std::string& name);
 // False when the setting could not be stored.
 bool WriteSetting(const std::string& name, const std::string& value);

@@ -652,7 +652,7 @@ bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& bytes)
 
 bool KeepPreviousBook()
 {
-    std::optional<std::string> value = kiv::registry::ReadClassesRootText("KIV_SETTINGS", "KeepPreviousBook");
+    std::optional<std::string> value = kiv::registry::ReadSetting("KeepPreviousBook");
     if (!value)
         return true;
     std::transform(value->begin(), value->end(), value->begin(),

@@ -177,7 +177,7 @@ private slots:
     void theEncryptionMethodIsChosenAndKept()
     {
         App app({}, nullptr, nullptr, false);
-        WriteIni(app, "; mine\n[OTHER]\nx=1\n[Settings]\nEncryption=bogus\n");
+        WriteIni(app, "; mine\n[OTHER]\nx=1\n[KIV_SETTINGS]\nEncryption=bogus\n");
         app.Create();
         QVERIFY(app.main().TraditionalEncryption1->isChecked());
         QVERIFY(!app.main().Aes256Encryption1->isChecked());
@@ -188,7 +188,7 @@ private slots:
         QVERIFY(!app.main().TraditionalEncryption1->isChecked());
         QVERIFY(archive::CurrentHost().encryption == archive::EncryptionMethod::Aes256);
         const QString ini = app.root.path() + "/config/kiv/registry.ini";
-        QCOMPARE(ReadFile(ini.toStdString()), QByteArray("; mine\n[OTHER]\nx=1\n[Settings]\nEncryption=aes256\n"));
+        QCOMPARE(ReadFile(ini.toStdString()), QByteArray("; mine\n[OTHER]\nx=1\n[KIV_SETTINGS]\nEncryption=aes256\n"));
         QVERIFY(!registry::ReadClassesRootText("KIV_FILE", "InstDir"));
 
         app.program.reset();
