@@ -1,4 +1,5 @@
-// The key text of AES members, shared by zip32 and unzip32.
+// The password of encrypted members as libzip takes it, shared by zip32 and
+// unzip32.
 //
 // Passwords reach both libraries in the ANSI code page (Shift_JIS), and the
 // traditional encryption takes those bytes as they are. AES keys are derived
@@ -8,8 +9,10 @@
 #pragma once
 
 #include <iconv.h>
+#include <zip.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -35,6 +38,18 @@ inline std::string AesPassword(const std::string& ansi)
     std::fill(in.begin(), in.end(), '\0');
     std::fill(out.begin(), out.end(), '\0');
     return result;
+}
+
+inline bool IsAes(std::uint16_t encryption)
+{
+    return encryption == ZIP_EM_AES_128 || encryption == ZIP_EM_AES_192 || encryption == ZIP_EM_AES_256;
+}
+
+// The password as libzip takes it for a member of that encryption (a
+// libzip ZIP_EM_ value).
+inline std::string KeyFor(std::uint16_t encryption, const std::string& ansi)
+{
+    return IsAes(encryption) ? AesPassword(ansi) : ansi;
 }
 
 } // namespace kivzip

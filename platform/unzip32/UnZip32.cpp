@@ -284,18 +284,13 @@ int ReadDirect(const Book& book, const Member& m, unsigned char* buffer)
     return static_cast<std::uint32_t>(crc) == m.crc ? 0 : UNZIP_ERROR_FILE_CRC;
 }
 
-bool IsAes(std::uint16_t encryption)
-{
-    return encryption == ZIP_EM_AES_128 || encryption == ZIP_EM_AES_192 || encryption == ZIP_EM_AES_256;
-}
-
 // Reads member m of the book into buffer (which holds at least m.size bytes),
 // decrypting with password (ANSI) when it is not null. Returns 0 or an error
 // code.
 int ReadMember(const Book& book, const Member& m, const char* password, unsigned char* buffer)
 {
     zip_t* archive = book.Archive();
-    std::string key = password && IsAes(m.encryption) ? AesPassword(password) : std::string(password ? password : "");
+    std::string key = password ? KeyFor(m.encryption, password) : std::string();
     zip_file_t* file = password ? zip_fopen_index_encrypted(archive, m.index, 0, key.c_str())
                                 : zip_fopen_index(archive, m.index, 0);
     std::fill(key.begin(), key.end(), '\0');

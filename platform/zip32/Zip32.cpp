@@ -350,7 +350,7 @@ private:
             zip_set_file_compression(archive, i, ZIP_CM_DEFLATE, static_cast<zip_uint32_t>(s_.level));
         // A replaced member would otherwise keep the old member's encryption.
         const zip_uint16_t method = password.empty() ? ZIP_EM_NONE : EncryptionMethod(s_);
-        std::string key = method == ZIP_EM_AES_256 ? AesPassword(password) : password;
+        std::string key = KeyFor(method, password);
         const int set = zip_file_set_encryption(archive, i, method, key.empty() ? nullptr : key.c_str());
         std::fill(key.begin(), key.end(), '\0');
         if (set != 0)
