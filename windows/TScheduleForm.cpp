@@ -75,8 +75,10 @@ public:
         painter->setPen(cell.palette.color(group, (cell.state & QStyle::State_Selected) ? QPalette::HighlightedText
                                                                                          : QPalette::Text));
         QRect area = cell.rect.adjusted(kTextInset, kTextInset, 0, 0);
+        // Only the left edge moves: the text is cut where its area ends, so
+        // the area keeps ending at the cell's edge.
         if (!(index.flags() & Qt::ItemIsEditable))
-            area.translate(-HeadingOverflow(painter->fontMetrics(), text, cell.rect.width()), 0);
+            area.setLeft(area.left() - HeadingOverflow(painter->fontMetrics(), text, cell.rect.width()));
         painter->drawText(area, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
         painter->restore();
     }

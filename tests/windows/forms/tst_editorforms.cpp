@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTableView>
@@ -344,7 +345,8 @@ private slots:
     }
 
     // With figures wider than the first choice of font has (the fallback
-    // font's), the hour labels still end inside their column.
+    // font's), the hour labels still end inside their column, whole: each
+    // label's ink in the grid spans as wide as the same text drawn uncut.
     void hourLabelsEndInsideTheirColumn()
     {
         TestHost host;
@@ -354,18 +356,38 @@ private slots:
         QTableWidget* grid = form.ScheduleStringGrid;
         const QImage image = grid->viewport()->grab().toImage();
         const qreal scale = image.devicePixelRatio();
+        // The first and last inked columns of a strip of the image.
+        auto ink = [](const QImage& picture, const QRect& strip) {
+            int first = -1;
+            int last = -1;
+            for (int x = strip.left(); x <= strip.right(); ++x)
+                for (int y = strip.top(); y <= strip.bottom(); ++y)
+                    if (QColor(picture.pixel(x, y)).lightness() < 128) {
+                        first = first < 0 ? x : first;
+                        last = x;
+                        break;
+                    }
+            return std::pair(first, last);
+        };
         for (int row = 1; row <= 10; ++row) {
+            const QTableWidgetItem* item = grid->item(row, 0);
             const QRect cell = grid->visualRect(grid->model()->index(row, 0));
-            auto inked = [&](int left, int right) {
-                for (int y = cell.top(); y < cell.bottom(); ++y)
-                    for (int x = left; x <= right; ++x)
-                        if (QColor(image.pixel(QPoint(x, y) * scale)).lightness() < 128)
-                            return true;
-                return false;
-            };
-            QVERIFY(inked(cell.left(), cell.right() - 3));
+            const QRect pixels(cell.topLeft() * scale, cell.size() * scale);
+            const auto [first, last] = ink(image, pixels);
+            QVERIFY(first >= 0);
             // The cell's last two pixels, before the grid line, stay clear.
-            QVERIFY2(!inked(cell.right() - 1, cell.right()), qPrintable(form.Cell(0, row)));
+            QVERIFY2(last <= pixels.right() - 2 * scale, qPrintable(item->text()));
+
+            QImage uncut(QSize(4 * cell.width(), cell.height()) * scale, QImage::Format_RGB32);
+            uncut.setDevicePixelRatio(scale);
+            uncut.fill(item->background().color());
+            QPainter painter(&uncut);
+            painter.setFont(grid->font());
+            painter.setPen(item->foreground().color());
+            painter.drawText(QRect(2, 2, 4 * cell.width(), cell.height()), Qt::AlignLeft | Qt::AlignTop, item->text());
+            painter.end();
+            const auto [uncutFirst, uncutLast] = ink(uncut, uncut.rect());
+            QCOMPARE(last - first, uncutLast - uncutFirst);
         }
     }
 
