@@ -60,9 +60,8 @@ TSearchForm::TSearchForm(SearchHost& host, QWidget* parent) : QWidget(parent), h
 
     Edit2->setEnabled(false);
     Edit3->setEnabled(false);
-    Prompts& prompts = host_.formHost().prompts();
     for (QLineEdit* edit : {Edit1, Edit2, Edit3})
-        GuardInput(edit, prompts);
+        FilterInput(edit, host_.formHost());
 
     Memo1->setReadOnly(true);
     Memo1->setFont(FormFont(15));

@@ -65,9 +65,9 @@ TDiaryForm::TDiaryForm(FormHost& host, QWidget* parent) : QWidget(parent), host_
     // Tab moves on to the next control instead of going into the text.
     DayBookMemo->setTabChangesFocus(true);
 
-    GuardInput(WeatherEdit, host_.prompts());
-    GuardInput(TemperatureEdit, host_.prompts());
-    GuardInput(DayBookMemo, host_.prompts());
+    FilterInput(WeatherEdit, host_);
+    FilterInput(TemperatureEdit, host_);
+    FilterInput(DayBookMemo, host_);
 
     // Tab order: the memo, the weather, the temperature.
     setTabOrder(DayBookMemo, WeatherEdit);

@@ -251,8 +251,9 @@ private:
 
 } // namespace
 
-// In-place editing of column 1: the editors refuse what cannot be stored,
-// count every key as an edit of the day and leave the grid on Tab.
+// In-place editing of column 1: the editors leave out what cannot be stored,
+// count every key and every edit as an edit of the day and leave the grid
+// on Tab.
 class ScheduleCellDelegate : public GridCellDelegate {
 public:
     explicit ScheduleCellDelegate(TScheduleForm& form) : GridCellDelegate(&form), form_(form) {}
@@ -262,7 +263,11 @@ public:
         QWidget* editor = GridCellDelegate::createEditor(parent, option, index);
         if (auto* line = qobject_cast<QLineEdit*>(editor)) {
             line->setFrame(false);
-            GuardInput(line, form_.host_.prompts());
+            FilterInput(line, form_.host_);
+            // Text can come in without a key: from an input method, a drop,
+            // the context menu's paste. The day is marked all the same.
+            connect(line, &QLineEdit::textEdited, this,
+                    [this] { Guarded(form_.host_.prompts(), [this] { form_.ScheduleStringGridKeyDown(); }); });
         }
         return editor;
     }
@@ -352,7 +357,7 @@ TScheduleForm::TScheduleForm(FormHost& host, QWidget* parent) : QWidget(parent),
     ScheduleMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // Tab moves on to the next control instead of going into the text.
     ScheduleMemo->setTabChangesFocus(true);
-    GuardInput(ScheduleMemo, host_.prompts());
+    FilterInput(ScheduleMemo, host_);
 
     setTabOrder(ScheduleStringGrid, ScheduleMemo);
     ScheduleStringGrid->setFocus();

@@ -11,24 +11,29 @@ class QPlainTextEdit;
 // and the controls that show them (Unicode, '\n' line breaks).
 namespace kiv {
 
-class Prompts;
+class FormHost;
 
 // Record text -> control text: code page 932 to Unicode, CR LF to '\n'.
 QString ControlText(const std::string& cp932);
 
 // Control text -> record text: '\n' to CR LF, Unicode to code page 932.
 // Fails with kiv::Error for a character code page 932 cannot hold; the
-// guarded editors never hold one.
+// filtered editors never hold one.
 std::string RecordText(const QString& text);
 
 // True when code page 932 can hold every character of the text.
 bool Storable(const QString& text);
 
-// Makes the editor refuse, as typed, pasted, dropped or committed by an
-// input method, any text holding a character that code page 932 cannot
-// hold; each refusal beeps through the prompts. Texts the program itself
-// sets are not checked. The guard lives as long as the editor.
-void GuardInput(QLineEdit* edit, Prompts& prompts);
-void GuardInput(QPlainTextEdit* edit, Prompts& prompts);
+// The characters of the text that code page 932 can hold, in order; each
+// one it cannot hold is added to left, once.
+QString StorablePart(const QString& text, QString& left);
+
+// Makes the editor take, of every text typed, pasted, dropped or committed
+// by an input method, only the characters code page 932 can hold. When some
+// are left out it beeps and shows them in the status bar through the host.
+// The input method's pre-edit is shown as it comes; texts the program
+// itself sets are not filtered. The filter lives as long as the editor.
+void FilterInput(QLineEdit* edit, FormHost& host);
+void FilterInput(QPlainTextEdit* edit, FormHost& host);
 
 } // namespace kiv

@@ -154,39 +154,51 @@ std::string Describe(char32_t code)
     return "文字「" + text + "」(" + number + ") はコードページ 932 で表せません";
 }
 
+// Encodes the character at pos, together with the variation selector after
+// it when the code page has that form of it, and moves pos past what it
+// took. False when the code page cannot hold the character; its code is
+// then in code.
+bool EncodeNext(std::string_view utf8, std::size_t& pos, std::string* out, char32_t& code)
+{
+    const Tables& tables = Tables::Get();
+    code = NextCode(utf8, pos);
+    if (code == kNone)
+        return false;
+    auto found = tables.encode.end();
+    std::size_t after = pos;
+    if (after < utf8.size()) {
+        const char32_t next = NextCode(utf8, after);
+        if (next == kVariationBase || next == kVariationBase + 1) {
+            found = tables.encode.find(std::uint64_t(code) << 2 | (next - kVariationBase + 1));
+            if (found != tables.encode.end())
+                pos = after;
+        }
+    }
+    if (found == tables.encode.end()) {
+        if (code >= kRawByteBase + 0x80 && code <= kRawByteBase + 0xFF) {
+            if (out)
+                *out += static_cast<char>(code - kRawByteBase);
+            return true;
+        }
+        found = tables.encode.find(std::uint64_t(code) << 2);
+        if (found == tables.encode.end())
+            return false;
+    }
+    if (out) {
+        if (found->second > 0xFF)
+            *out += static_cast<char>(found->second >> 8);
+        *out += static_cast<char>(found->second & 0xFF);
+    }
+    return true;
+}
+
 // Encodes the text; on the first character that cannot be held, returns false
 // and leaves its code in failed.
 bool Encode(std::string_view utf8, std::string* out, char32_t& failed)
 {
-    const Tables& tables = Tables::Get();
-    std::size_t pos = 0;
-    while (pos < utf8.size()) {
-        char32_t code = NextCode(utf8, pos);
-        std::uint8_t variation = 0;
-        std::size_t after = pos;
-        if (after < utf8.size()) {
-            char32_t next = NextCode(utf8, after);
-            if (next == kVariationBase || next == kVariationBase + 1) {
-                variation = static_cast<std::uint8_t>(next - kVariationBase + 1);
-                pos = after;
-            }
-        }
-        if (code >= kRawByteBase + 0x80 && code <= kRawByteBase + 0xFF && variation == 0) {
-            if (out)
-                *out += static_cast<char>(code - kRawByteBase);
-            continue;
-        }
-        auto found = code == kNone ? tables.encode.end() : tables.encode.find(std::uint64_t(code) << 2 | variation);
-        if (found == tables.encode.end()) {
-            failed = code;
+    for (std::size_t pos = 0; pos < utf8.size();)
+        if (!EncodeNext(utf8, pos, out, failed))
             return false;
-        }
-        if (out) {
-            if (found->second > 0xFF)
-                *out += static_cast<char>(found->second >> 8);
-            *out += static_cast<char>(found->second & 0xFF);
-        }
-    }
     return true;
 }
 
@@ -237,6 +249,25 @@ bool Cp932CanHold(std::string_view utf8)
 {
     char32_t failed = kNone;
     return Encode(utf8, nullptr, failed);
+}
+
+std::string Cp932Storable(std::string_view utf8, std::string& left)
+{
+    std::string kept;
+    kept.reserve(utf8.size());
+    char32_t code = kNone;
+    for (std::size_t pos = 0; pos < utf8.size();) {
+        const std::size_t start = pos;
+        if (EncodeNext(utf8, pos, nullptr, code)) {
+            kept.append(utf8.substr(start, pos - start));
+            continue;
+        }
+        std::string character;
+        AppendUtf8(character, code == kNone ? 0xFFFD : code);
+        if (left.find(character) == std::string::npos)
+            left += character;
+    }
+    return kept;
 }
 
 std::string LfFromCrLf(std::string_view text)

@@ -26,6 +26,11 @@ std::string Cp932FromUtf8(std::string_view utf8);
 // True when every character of the UTF-8 text can be held by code page 932.
 bool Cp932CanHold(std::string_view utf8);
 
+// The characters of the UTF-8 text that code page 932 can hold, in order.
+// Each character it cannot hold is added to left, once (invalid UTF-8 as
+// U+FFFD), unless left has it already.
+std::string Cp932Storable(std::string_view utf8, std::string& left);
+
 // Line breaks: the record's CR LF against the controls' LF.
 std::string LfFromCrLf(std::string_view text);
 std::string CrLfFromLf(std::string_view text);

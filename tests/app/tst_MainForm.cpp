@@ -5,6 +5,7 @@
 #include "WorkingDirectory.h"
 
 #include <QAction>
+#include <QInputMethodEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -78,6 +79,11 @@ private slots:
         app.main().File1->setActiveAction(app.main().Exit1);
         QTRY_COMPARE(app.main().StatusBar1->currentMessage(), QStringLiteral("終了します"));
         app.main().File1->hide();
+        // What an editor left out is said there until the next hint.
+        QInputMethodEvent commit;
+        commit.setCommitString(QStringLiteral("今日は😀晴れ"));
+        QApplication::sendEvent(app.diary().DayBookMemo, &commit);
+        QCOMPARE(app.main().StatusBar1->currentMessage(), QStringLiteral("保存できない文字を除きました: 😀"));
         app.ws().ShowHint("カレンダー");
         QCOMPARE(app.main().StatusBar1->currentMessage(), QStringLiteral("カレンダー"));
     }

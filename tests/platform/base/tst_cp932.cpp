@@ -33,6 +33,8 @@ private slots:
     void canHold_data();
     void canHold();
     void refusesWhatItCannotHold();
+    void keepsWhatItCanHold_data();
+    void keepsWhatItCanHold();
     void lineBreaks_data();
     void lineBreaks();
 };
@@ -152,6 +154,32 @@ void TestCp932::refusesWhatItCannotHold()
     } catch (const Error& error) {
         QCOMPARE(QString::fromUtf8(error.what()), QString("文字「€」(U+20AC) はコードページ 932 で表せません"));
     }
+}
+
+void TestCp932::keepsWhatItCanHold_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("kept");
+    QTest::addColumn<QString>("left");
+
+    QTest::newRow("each left-out character once, in order") << QString("😀今€日😀") << QString("今日") << QString("😀€");
+    QTest::newRow("IBM form kept with its selector")
+        << (QString("Ⅰ") + QChar(0xFE00)) << (QString("Ⅰ") + QChar(0xFE00)) << QString();
+    QTest::newRow("selector the character has no form for")
+        << (QString("A") + QChar(0xFE00) + "B") << QString("AB") << QString(QChar(0xFE00));
+    QTest::newRow("byte that is no character") << (QString("a") + RawByte(0x80)) << (QString("a") + RawByte(0x80))
+                                               << QString();
+}
+
+void TestCp932::keepsWhatItCanHold()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, kept);
+    QFETCH(QString, left);
+
+    std::string leftOut;
+    QCOMPARE(QString::fromStdString(Cp932Storable(text.toStdString(), leftOut)), kept);
+    QCOMPARE(QString::fromStdString(leftOut), left);
 }
 
 void TestCp932::lineBreaks_data()

@@ -1,24 +1,36 @@
 // The diary and schedule windows: start state, the modified flag, the
-// resize rules and in-place editing of the schedule grid.
+// resize rules, in-place editing of the schedule grid and what the editors
+// take in.
 #include "TDiaryForm.h"
 #include "TScheduleForm.h"
 #include "TestHost.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <QTimer>
 
 using kiv::TDiaryForm;
 using kiv::TScheduleForm;
 
 namespace {
+
+// The ways text comes into an editor.
+// Compose: the input method shows a pre-edit, then commits it.
+enum class Route { Type, Compose, Commit, Paste, MenuPaste, Drop };
 
 // One key with a text, as a keyboard or input method would type it.
 void Type(QWidget* target, const QString& text, int key = 0)
@@ -391,24 +403,130 @@ private slots:
         }
     }
 
-    void scheduleCellEditorRefusesWhatCannotBeStored()
+    // Every way text comes into the editors takes in what code page 932
+    // can hold and leaves out the rest, saying so; the input method's
+    // pre-edit is shown uncut, and a text with nothing storable in it
+    // leaves the editor and the day as they were.
+    void editorsTakeOnlyWhatCanBeStored_data()
     {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("route");
+        QTest::addColumn<QString>("incoming");
+        QTest::addColumn<QString>("kept");
+        QTest::addColumn<QString>("left");
+        QTest::addColumn<bool>("modified");
+        for (const char* control : {"weather", "diary", "schedule memo", "schedule cell"}) {
+            auto row = [&](const char* route, Route way, const char* incoming, const char* kept, const char* left,
+                           bool modified) {
+                QTest::addRow("%s, %s", control, route) << QString(control) << int(way) << QString(incoming)
+                                                        << QString(kept) << QString(left) << modified;
+            };
+            row("composed and committed", Route::Compose, "今日は😀晴れ", "今日は晴れ", "😀", true);
+            row("paste", Route::Paste, "𠮷野家", "野家", "𠮷", true);
+            row("paste from the context menu", Route::MenuPaste, "𠮷野家", "野家", "𠮷", true);
+            row("drop", Route::Drop, "€曇り€", "曇り", "€", true);
+            row("commit of nothing storable", Route::Commit, "😀€😀", "", "😀€", false);
+            // Every key in the schedule's cell editor marks the day.
+            row("typed, nothing storable", Route::Type, "😀", "", "😀", QString(control) == "schedule cell");
+        }
+    }
+
+    void editorsTakeOnlyWhatCanBeStored()
+    {
+        QFETCH(QString, control);
+        QFETCH(int, route);
+        QFETCH(QString, incoming);
+        QFETCH(QString, kept);
+        QFETCH(QString, left);
+        QFETCH(bool, modified);
+
         TestHost host;
-        TScheduleForm form(host);
-        form.show();
-        form.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&form));
-        form.ScheduleStringGrid->setFocus();
-        form.ScheduleStringGrid->setCurrentCell(2, 1);
-        QTest::keyClick(form.ScheduleStringGrid, Qt::Key_F2);
-        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        TDiaryForm diary(host);
+        TScheduleForm schedule(host);
+        QWidget* form = control.startsWith("schedule") ? static_cast<QWidget*>(&schedule) : &diary;
+        form->show();
+        form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form));
+        QWidget* editor = nullptr;
+        if (control == "weather") {
+            diary.WeatherEdit->setText("朝");
+            editor = diary.WeatherEdit;
+        } else if (control == "diary" || control == "schedule memo") {
+            QPlainTextEdit* memo = control == "diary" ? diary.DayBookMemo : schedule.ScheduleMemo;
+            memo->setPlainText("朝");
+            memo->moveCursor(QTextCursor::End);
+            editor = memo;
+        } else {
+            schedule.SetCell(1, 2, "朝");
+            schedule.ScheduleStringGrid->setFocus();
+            schedule.ScheduleStringGrid->setCurrentCell(2, 1);
+            QTest::keyClick(schedule.ScheduleStringGrid, Qt::Key_F2);
+            editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        }
         QVERIFY(editor);
-        Type(editor, QStringLiteral("x"));
-        Type(editor, QStringLiteral("€"));
-        QCOMPARE(editor->text(), QStringLiteral("x"));
+        auto* memo = qobject_cast<QPlainTextEdit*>(editor);
+        auto* line = qobject_cast<QLineEdit*>(editor);
+        auto text = [&] { return memo ? memo->toPlainText() : line->text(); };
+        if (line)
+            line->end(false);
+        editor->setFocus();
+        host.modified = false;
+
+        switch (Route(route)) {
+        case Route::Type:
+            Type(editor, incoming);
+            break;
+        case Route::Compose: {
+            QInputMethodEvent composing(incoming, {});
+            QApplication::sendEvent(editor, &composing);
+            if (memo)
+                QCOMPARE(memo->textCursor().block().layout()->preeditAreaText(), incoming);
+            QCOMPARE(host.beeps(), 0);
+            [[fallthrough]];
+        }
+        case Route::Commit: {
+            QInputMethodEvent commit;
+            commit.setCommitString(incoming);
+            QApplication::sendEvent(editor, &commit);
+            break;
+        }
+        case Route::Paste:
+            QApplication::clipboard()->setText(incoming);
+            QTest::keyClick(editor, Qt::Key_V, Qt::ControlModifier);
+            break;
+        case Route::MenuPaste: {
+            QApplication::clipboard()->setText(incoming);
+            QTimer::singleShot(0, [] {
+                auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                QVERIFY(menu);
+                const QString paste = QKeySequence(QKeySequence::Paste).toString(QKeySequence::NativeText);
+                for (QAction* action : menu->actions())
+                    if (action->text().endsWith(paste))
+                        action->trigger();
+                menu->close();
+            });
+            QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(4, 4), editor->mapToGlobal(QPoint(4, 4)));
+            QApplication::sendEvent(memo ? memo->viewport() : editor, &click);
+            break;
+        }
+        case Route::Drop: {
+            // At the end of the first line.
+            QWidget* surface = memo ? memo->viewport() : editor;
+            const QPoint end(surface->width() - 4, memo ? 4 : surface->height() / 2);
+            QMimeData data;
+            data.setText(incoming);
+            QDragEnterEvent enter(end, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(surface, &enter);
+            QDropEvent drop(end, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(surface, &drop);
+            QCOMPARE(drop.isAccepted(), !kept.isEmpty());
+            break;
+        }
+        }
+        QCOMPARE(text(), "朝" + kept);
         QCOMPARE(host.beeps(), 1);
-        QTest::keyClick(editor, Qt::Key_Return);
-        QTRY_COMPARE(form.Cell(1, 2), QStringLiteral("x"));
+        QCOMPARE(host.hints, std::vector<std::string>{"保存できない文字を除きました: " + left.toStdString()});
+        QCOMPARE(host.modified, modified);
     }
 
     void scheduleResizeRule_data()

@@ -1,49 +1,19 @@
-// The border between record texts and controls, the editors' input guard,
-// the program's font and the Qt prompts.
+// The border between record texts and controls, the program's font and the
+// Qt prompts.
 #include "Error.h"
 #include "Fonts.h"
 #include "QtPrompts.h"
 #include "TextBorder.h"
-#include "TestHost.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QFontInfo>
-#include <QInputMethodEvent>
-#include <QLineEdit>
 #include <QMessageBox>
-#include <QMimeData>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-
-namespace {
-
-void Type(QWidget* target, const QString& text)
-{
-    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, text);
-    QApplication::sendEvent(target, &press);
-}
-
-void Paste(QWidget* target, const QString& clipboardText)
-{
-    QApplication::clipboard()->setText(clipboardText);
-    QTest::keyClick(target, Qt::Key_V, Qt::ControlModifier);
-}
-
-void Drop(QPlainTextEdit& edit, const QMimeData& data)
-{
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(edit.viewport(), &enter);
-    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(edit.viewport(), &drop);
-}
-
-} // namespace
 
 class TextBorderTest : public QObject {
     Q_OBJECT
@@ -60,67 +30,9 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(kiv::Error, kiv::RecordText(QStringLiteral("€")));
         QVERIFY(kiv::Storable(QStringLiteral("①髙")));
         QVERIFY(!kiv::Storable(QStringLiteral("a😀")));
-    }
-
-    void lineEditRefusesWhatCannotBeStored()
-    {
-        TestHost host;
-        QLineEdit edit;
-        kiv::GuardInput(&edit, host.prompts());
-        Type(&edit, QStringLiteral("晴"));
-        Type(&edit, QStringLiteral("😀"));
-        QCOMPARE(edit.text(), QStringLiteral("晴"));
-        QCOMPARE(host.beeps(), 1);
-        Paste(&edit, QStringLiteral("のち€"));
-        QCOMPARE(edit.text(), QStringLiteral("晴"));
-        QCOMPARE(host.beeps(), 2);
-        Paste(&edit, QStringLiteral("のち曇"));
-        QCOMPARE(edit.text(), QStringLiteral("晴のち曇"));
-        QCOMPARE(host.beeps(), 2);
-    }
-
-    void plainTextEditRefusesWhatCannotBeStored()
-    {
-        TestHost host;
-        QPlainTextEdit edit;
-        kiv::GuardInput(&edit, host.prompts());
-        Type(&edit, QStringLiteral("朝"));
-        Type(&edit, QStringLiteral("€"));
-        QCOMPARE(edit.toPlainText(), QStringLiteral("朝"));
-        QCOMPARE(host.beeps(), 1);
-
-        Paste(&edit, QStringLiteral("x\n😀"));
-        QCOMPARE(edit.toPlainText(), QStringLiteral("朝"));
-        QCOMPARE(host.beeps(), 2);
-        Paste(&edit, QStringLiteral("\n昼"));
-        QCOMPARE(edit.toPlainText(), QStringLiteral("朝\n昼"));
-
-        // An input method's result.
-        QInputMethodEvent commit;
-        commit.setCommitString(QStringLiteral("€"));
-        QApplication::sendEvent(&edit, &commit);
-        QCOMPARE(edit.toPlainText(), QStringLiteral("朝\n昼"));
-        QCOMPARE(host.beeps(), 3);
-        QInputMethodEvent good;
-        good.setCommitString(QStringLiteral("夜"));
-        QApplication::sendEvent(&edit, &good);
-        QCOMPARE(edit.toPlainText(), QStringLiteral("朝\n昼夜"));
-
-        // Dropped text, as a drag over the editor ends.
-        edit.show();
-        QMimeData data;
-        data.setText(QStringLiteral("€"));
-        Drop(edit, data);
-        QCOMPARE(edit.toPlainText(), QStringLiteral("朝\n昼夜"));
-        QCOMPARE(host.beeps(), 4);
-        data.setText(QStringLiteral("晩"));
-        Drop(edit, data);
-        QVERIFY(edit.toPlainText().contains(QStringLiteral("晩")));
-        QCOMPARE(host.beeps(), 4);
-
-        // The program's own texts are not checked.
-        edit.setPlainText(QStringLiteral("x"));
-        QCOMPARE(host.beeps(), 4);
+        QString left = QStringLiteral("€");
+        QCOMPARE(kiv::StorablePart(QStringLiteral("😀晴😀€"), left), QStringLiteral("晴"));
+        QCOMPARE(left, QStringLiteral("€😀"));
     }
 
     void formFontAsksForTheJapaneseFamilyAndFallsBack()
