@@ -11,7 +11,13 @@
 #include <ctime>
 #include <random>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace kiv::bench {
 
@@ -134,6 +140,58 @@ std::size_t LibzipReadAll(const std::string& path)
     }
     zip_discard(archive);
     return total;
+}
+
+namespace {
+
+double Ms(const rusage& usage)
+{
+    auto ms = [](const timeval& time) { return time.tv_sec * 1e3 + time.tv_usec / 1e3; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+} // namespace
+
+bool RunQuietly(const std::vector<std::string>& arguments, double* cpuMs)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    rusage usage{};
+    if (spawned != 0 || wait4(pid, &status, 0, &usage) != pid)
+        return false;
+    if (cpuMs)
+        *cpuMs += Ms(usage);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void RunCommand(benchmark::State& state, std::vector<std::string> command)
+{
+    double cpuMs = 0;
+    for (auto _ : state) {
+        if (!RunQuietly(command, &cpuMs)) {
+            state.SkipWithError(("failed: " + command.front()).c_str());
+            return;
+        }
+    }
+    state.counters["cpu_ms"] = benchmark::Counter(cpuMs, benchmark::Counter::kAvgIterations);
+}
+
+double ProcessCpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return Ms(usage);
 }
 
 // Colours only on a terminal, so that logs stay plain text.

@@ -38,6 +38,15 @@ std::string DayName(int index);
 // Opens the book once with libzip and reads every member; returns the bytes read.
 std::size_t LibzipReadAll(const std::string& path);
 
+// Runs a program, its input and output /dev/null; true when it exits with 0.
+// Adds the processor time it used (user and system, in ms) to *cpuMs.
+bool RunQuietly(const std::vector<std::string>& arguments, double* cpuMs = nullptr);
+// A benchmark of running the command quietly, as a process of its own; its
+// counter "cpu_ms" is the processor time of one run.
+void RunCommand(benchmark::State& state, std::vector<std::string> command);
+// Processor time (user and system, in ms) of the calling process so far.
+double ProcessCpuMs();
+
 // Keeps the adjusted real time (ms) of every benchmark by name.
 class Collector : public benchmark::ConsoleReporter {
 public:

@@ -26,6 +26,10 @@ namespace kiv {
 
 namespace {
 
+// How often a running search brings the window up to date: often enough
+// for a smooth progress bar and a window that answers at once.
+constexpr std::chrono::milliseconds kUpdateInterval{30};
+
 template <typename Control>
 Control* Place(Control* control, int left, int top, int width, int height, const char* hint)
 {
@@ -160,29 +164,62 @@ void TSearchForm::Search()
         }
     } restore{this};
 
+    // Updating the window and handling events after every day would take
+    // most of a search's time; they wait for the clock instead. Whatever way
+    // the loop ends, the lines found so far are listed and the bar shows the
+    // days read.
     class Observer : public SearchObserver {
     public:
         explicit Observer(TSearchForm& form) : form_(form) {}
-        void Started(std::size_t total) override { form_.ProgressBar1->setMaximum(static_cast<int>(total)); }
+        ~Observer() override { Show(); }
+
+        void Started(std::size_t total) override
+        {
+            total_ = total;
+            form_.ProgressBar1->setMaximum(static_cast<int>(total));
+        }
         void Hit(const std::string& line) override
         {
-            QTextCursor cursor(form_.Memo1->document());
-            cursor.movePosition(QTextCursor::End);
-            cursor.insertText(QString::fromStdString(line) + QLatin1Char('\n'));
+            found_ += QString::fromStdString(line) + QLatin1Char('\n');
             ++form_.hits_;
         }
         bool DayDone(std::size_t done) override
         {
-            form_.ProgressBar1->setValue(static_cast<int>(done));
-            QCoreApplication::processEvents();
+            done_ = done;
+            const std::chrono::steady_clock::time_point now = form_.clock_();
+            if (done == 1 || done == total_ || now - shown_ >= kUpdateInterval) {
+                shown_ = now;
+                Show();
+                QCoreApplication::processEvents();
+            }
             return !form_.stopRequested_;
         }
 
     private:
-        TSearchForm& form_;
-    } observer(*this);
+        void Show()
+        {
+            if (!found_.isEmpty()) {
+                QTextCursor cursor(form_.Memo1->document());
+                cursor.movePosition(QTextCursor::End);
+                cursor.insertText(found_);
+                found_.clear();
+            }
+            form_.ProgressBar1->setValue(static_cast<int>(done_));
+        }
 
-    switch (SearchBook(book, first, second, third, observer)) {
+        TSearchForm& form_;
+        std::size_t total_ = 0;
+        std::size_t done_ = 0;
+        QString found_;
+        std::chrono::steady_clock::time_point shown_;
+    };
+
+    SearchEnd end;
+    {
+        Observer observer(*this);
+        end = SearchBook(book, first, second, third, observer);
+    }
+    switch (end) {
     case SearchEnd::Completed:
         ShowPlain(prompts, "検索が終わりました。\r\n\r\n" + std::to_string(hits_) + "件ヒットしました。", true);
         break;

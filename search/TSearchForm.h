@@ -2,9 +2,10 @@
 
 #include <QWidget>
 
+#include <chrono>
 #include <functional>
-#include <vector>
 #include <string>
+#include <vector>
 
 class QLabel;
 class QLineEdit;
@@ -22,10 +23,12 @@ class SearchHost;
 // hold up to three keywords and lists their dates; "表示" on a listed date
 // shows that day.
 //
-// While a search runs, pending window messages are handled once per day.
-// Meanwhile Start and Close are disabled and the window refuses to close;
-// RequestStop ends the loop after the day being read, so that the book or
-// the program can be closed once it has ended.
+// While a search runs, the progress bar, the lines found and pending window
+// messages are brought up to date after the first day, then every 30 ms by
+// the window's clock, and after the last day. Meanwhile Start and Close are
+// disabled and the window refuses to close; RequestStop ends the loop after
+// the day being read, so that the book or the program can be closed once it
+// has ended.
 class TSearchForm : public QWidget {
     Q_OBJECT
 public:
@@ -41,6 +44,10 @@ public:
     QProgressBar* ProgressBar1;
     QMenu* PopupMenu1;
     QAction* Show1;
+
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+    // The clock that paces a search's updates (tests set their own).
+    void SetClock(Clock clock) { clock_ = std::move(clock); }
 
     bool Searching() const { return searching_; }
     // Ends a running search after the day being read; `afterwards` then runs
@@ -69,6 +76,7 @@ private:
     void Search();
 
     SearchHost& host_;
+    Clock clock_ = &std::chrono::steady_clock::now;
     bool searching_ = false;
     bool stopRequested_ = false;
     std::vector<std::function<void()>> afterStop_;

@@ -12,15 +12,18 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QSignalSpy>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTest>
 #include <QTimer>
 
+#include <chrono>
 #include <functional>
 
 using namespace kiv;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -97,6 +100,15 @@ class tst_SearchForm : public QObject {
         QDir dir(QString::fromStdString(work));
         for (const QString& name : dir.entryList({"*.DAY"}))
             dir.remove(name);
+    }
+
+    // A book of `days` days from 2001-01-01, each with "rain" in its diary.
+    void MakeRainyBook(int days)
+    {
+        std::vector<std::pair<std::string, std::string>> diaries;
+        for (int d = 0; d < days; ++d)
+            diaries.push_back({QDate(2001, 1, 1).addDays(d).toString("yyyyMMdd").toStdString(), "rain"});
+        MakeBook(diaries);
     }
 
     std::vector<std::string> Messages() const
@@ -287,10 +299,7 @@ private slots:
 
     void theWindowStaysWhileASearchRuns()
     {
-        std::vector<std::pair<std::string, std::string>> days;
-        for (int d = 1; d <= 20; ++d)
-            days.push_back({QDate(2001, 1, d).toString("yyyyMMdd").toStdString(), "rain"});
-        MakeBook(days);
+        MakeRainyBook(20);
         TSearchForm form(host);
         form.show();
         form.Edit1->setText("rain");
@@ -312,6 +321,52 @@ private slots:
         QVERIFY(form.Memo1->toPlainText().count('\n') < 20);
         QVERIFY(form.StartBitBtn->isEnabled());
         QVERIFY(form.close());
+    }
+
+    // On the window's clock the window is brought up to date after the
+    // first day, every 30 ms and after the last day, the lines found so far
+    // appearing with the bar; a request to stop (closing the book, say) is
+    // met within 100 ms.
+    void theWindowFollowsTheSearchByTheClock()
+    {
+        MakeRainyBook(300);
+        TSearchForm form(host);
+        form.Edit1->setText("rain");
+        std::chrono::steady_clock::time_point now;
+        std::chrono::milliseconds day = 1ms, at = 150ms;
+        std::function<void()> then;
+        form.SetClock([&] {
+            now += day;
+            if (now.time_since_epoch() == at)
+                QMetaObject::invokeMethod(&form, then, Qt::QueuedConnection);
+            return now;
+        });
+
+        int lines = -1, bar = -1;
+        then = [&] {
+            lines = form.Memo1->document()->blockCount() - 1;
+            bar = form.ProgressBar1->value();
+        };
+        QSignalSpy updates(form.ProgressBar1, &QProgressBar::valueChanged);
+        host.scripted.clear();
+        form.StartBitBtnClick();
+        QVERIFY(updates.size() <= 1 + 300 / 30 + 1);
+        QCOMPARE(updates.last().at(0).toInt(), 300);
+        QVERIFY(bar > 150 && bar <= 180);
+        QCOMPARE(lines, bar);
+        QCOMPARE(form.Memo1->document()->blockCount() - 1, 300);
+        QCOMPARE(Messages(), std::vector<std::string>{"検索が終わりました。\r\n\r\n300件ヒットしました。"});
+
+        // A day takes 5 ms; the request comes at 100 ms.
+        now = {};
+        day = 5ms;
+        at = 100ms;
+        then = [&] { form.RequestStop(); };
+        host.scripted.clear();
+        form.StartBitBtnClick();
+        QVERIFY(now.time_since_epoch() <= 200ms);
+        QVERIFY(Messages().empty());
+        QCOMPARE(form.Memo1->document()->blockCount() - 1, form.ProgressBar1->value());
     }
 };
 
