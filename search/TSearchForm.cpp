@@ -71,6 +71,10 @@ TSearchForm::TSearchForm(SearchHost& host, QWidget* parent) : QWidget(parent), h
     Memo1->setFont(FormFont(15));
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The result lines are short and only ever added: without wrapping and
+    // undo steps the list takes tens of thousands of them quickly.
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1->setUndoRedoEnabled(false);
     Memo1->setContextMenuPolicy(Qt::NoContextMenu);
     Memo1->viewport()->installEventFilter(this);
 
