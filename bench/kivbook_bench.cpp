@@ -16,11 +16,12 @@ int main(int argc, char** argv)
 
     // "rain" and "walk" occur together on most days of this book, so the
     // search writes thousands of result lines too.
-    benchmark::RegisterBenchmark(
-        "kivbook_search/ten_years", kiv::bench::RunCommand, std::vector<std::string> { KIVBOOK_PATH, "search", book.path, "rain", "walk" })
+    benchmark::RegisterBenchmark("kivbook_search/ten_years", kiv::bench::RunCommand,
+                                 std::vector<std::string>{KIVBOOK_PATH, "search", book.path, "rain", "walk"})
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
-    benchmark::RegisterBenchmark("unzip_p/ten_years", kiv::bench::RunCommand, std::vector<std::string> { UNZIP_TOOL, "-p", book.path })
+    benchmark::RegisterBenchmark("unzip_p/ten_years", kiv::bench::RunCommand,
+                                 std::vector<std::string>{UNZIP_TOOL, "-p", book.path})
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
     kiv::bench::Collector collector;

@@ -37,21 +37,21 @@ public:
 
     Prompts& prompts() override { return scripted; }
     bool Modified() const override { return false; }
-    void SetModified(bool) override {}
+    void SetModified(bool) override { }
     bool BookNamed() const override { return !book.empty(); }
-    void ClearEditors() override {}
-    void ChangeDate() override {}
+    void ClearEditors() override { }
+    void ChangeDate() override { }
     void CurrentDate(int& year, int& month, int& day) const override
     {
         year = 2001;
         month = 1;
         day = 1;
     }
-    void ShowHint(const std::string&) override {}
+    void ShowHint(const std::string&) override { }
 
     FormHost& formHost() override { return *this; }
     const std::string& BookFileName() const override { return book; }
-    void SelectCalendarDate(const QDate&) override {}
+    void SelectCalendarDate(const QDate&) override { }
 };
 
 struct Case {
@@ -79,8 +79,8 @@ void WindowSearch(benchmark::State& state, Host* host, Case search)
             return;
         }
     }
-    state.counters["cpu_ms"]
-        = benchmark::Counter(bench::ProcessCpuMs() - cpuBefore, benchmark::Counter::kAvgIterations);
+    state.counters["cpu_ms"] =
+        benchmark::Counter(bench::ProcessCpuMs() - cpuBefore, benchmark::Counter::kAvgIterations);
 }
 
 // Keeps the counter "cpu_ms" too: on a busy machine the processor time

@@ -53,35 +53,17 @@ QString ClipboardText(QClipboard::Mode mode)
 
 // How the filter reaches each kind of editor: the widget that gets the
 // mouse, inserting in place of the selection, and placing the cursor.
-QWidget* Surface(QLineEdit* edit)
-{
-    return edit;
-}
+QWidget* Surface(QLineEdit* edit) { return edit; }
 
-QWidget* Surface(QPlainTextEdit* edit)
-{
-    return edit->viewport();
-}
+QWidget* Surface(QPlainTextEdit* edit) { return edit->viewport(); }
 
-void InsertText(QLineEdit* edit, const QString& text)
-{
-    edit->insert(text);
-}
+void InsertText(QLineEdit* edit, const QString& text) { edit->insert(text); }
 
-void InsertText(QPlainTextEdit* edit, const QString& text)
-{
-    edit->insertPlainText(text);
-}
+void InsertText(QPlainTextEdit* edit, const QString& text) { edit->insertPlainText(text); }
 
-void PlaceCursor(QLineEdit* edit, const QPoint& at)
-{
-    edit->setCursorPosition(edit->cursorPositionAt(at));
-}
+void PlaceCursor(QLineEdit* edit, const QPoint& at) { edit->setCursorPosition(edit->cursorPositionAt(at)); }
 
-void PlaceCursor(QPlainTextEdit* edit, const QPoint& at)
-{
-    edit->setTextCursor(edit->cursorForPosition(at));
-}
+void PlaceCursor(QPlainTextEdit* edit, const QPoint& at) { edit->setTextCursor(edit->cursorForPosition(at)); }
 
 // Takes the paste command of the editor's standard context menu off the
 // editor's own paste; false for the menu's other commands.
@@ -256,14 +238,8 @@ private:
 
 } // namespace
 
-void FilterInput(QLineEdit* edit, FormHost& host)
-{
-    new InputFilter<QLineEdit>(edit, host);
-}
+void FilterInput(QLineEdit* edit, FormHost& host) { new InputFilter<QLineEdit>(edit, host); }
 
-void FilterInput(QPlainTextEdit* edit, FormHost& host)
-{
-    new InputFilter<QPlainTextEdit>(edit, host);
-}
+void FilterInput(QPlainTextEdit* edit, FormHost& host) { new InputFilter<QPlainTextEdit>(edit, host); }
 
 } // namespace kiv

@@ -167,8 +167,8 @@ void TestCp932::keepsWhatItCanHold_data()
         << (QString("Ⅰ") + QChar(0xFE00)) << (QString("Ⅰ") + QChar(0xFE00)) << QString();
     QTest::newRow("selector the character has no form for")
         << (QString("A") + QChar(0xFE00) + "B") << QString("AB") << QString(QChar(0xFE00));
-    QTest::newRow("byte that is no character") << (QString("a") + RawByte(0x80)) << (QString("a") + RawByte(0x80))
-                                               << QString();
+    QTest::newRow("byte that is no character")
+        << (QString("a") + RawByte(0x80)) << (QString("a") + RawByte(0x80)) << QString();
 }
 
 void TestCp932::keepsWhatItCanHold()

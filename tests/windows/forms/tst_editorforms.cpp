@@ -418,8 +418,8 @@ private slots:
         for (const char* control : {"weather", "diary", "schedule memo", "schedule cell"}) {
             auto row = [&](const char* route, Route way, const char* incoming, const char* kept, const char* left,
                            bool modified) {
-                QTest::addRow("%s, %s", control, route) << QString(control) << int(way) << QString(incoming)
-                                                        << QString(kept) << QString(left) << modified;
+                QTest::addRow("%s, %s", control, route)
+                    << QString(control) << int(way) << QString(incoming) << QString(kept) << QString(left) << modified;
             };
             row("composed and committed", Route::Compose, "今日は😀晴れ", "今日は晴れ", "😀", true);
             row("paste", Route::Paste, "𠮷野家", "野家", "𠮷", true);
