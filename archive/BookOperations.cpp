@@ -7,7 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <set>
+#include <vector>
 
 namespace kiv::archive {
 namespace {
@@ -43,9 +43,6 @@ bool Run(const std::string& command, const char* message)
     return false;
 }
 
-struct IgnoringCase {
-    bool operator()(const std::string& a, const std::string& b) const { return CaseKey(a) < CaseKey(b); }
-};
 
 std::string InfoName(const MemberInfo& info)
 {
@@ -154,16 +151,22 @@ bool BookHasDay(const std::string& book, const std::string& dayFilePath)
 
 void ListDays(const std::string& book, std::string& text)
 {
-    std::set<std::string, IgnoringCase> names;
+    // Each name with its case key, made once; a book lists its days in name
+    // order, so sorting is needed only when the book does not.
+    std::vector<std::pair<std::string, std::string>> names;
     OpenBookArchive(book);
     try {
         UnZipLibrary& unzip = CurrentUnZip();
         MemberInfo info;
         std::memset(&info, 0, sizeof info);
         for (int found = unzip.FindFirst(BookHandle, "*.DAY", &info); found == 0;
-             found = unzip.FindNext(BookHandle, &info))
-            if (TroubleOf(info) == MemberTrouble::None)
-                names.insert(InfoName(info));
+             found = unzip.FindNext(BookHandle, &info)) {
+            if (TroubleOf(info) != MemberTrouble::None)
+                continue;
+            std::string name = InfoName(info);
+            std::string key = CaseKey(name);
+            names.emplace_back(std::move(key), std::move(name));
+        }
     } catch (...) {
         CloseBookArchive();
         throw;
@@ -172,9 +175,17 @@ void ListDays(const std::string& book, std::string& text)
     if (names.empty())
         return;
 
+    auto keyLess = [](const auto& a, const auto& b) { return a.first < b.first; };
+    if (std::adjacent_find(names.begin(), names.end(), [&](const auto& a, const auto& b) { return !keyLess(a, b); })
+        != names.end()) {
+        // The first of names that differ only in letter case stays.
+        std::stable_sort(names.begin(), names.end(), keyLess);
+        names.erase(std::unique(names.begin(), names.end(), [](const auto& a, const auto& b) { return a.first == b.first; }),
+            names.end());
+    }
     std::string list;
-    for (const std::string& name : names)
-        list += name + "\r\n";
+    for (const auto& name : names)
+        list.append(name.second).append("\r\n");
     text = std::move(list);
 }
 
@@ -183,15 +194,15 @@ std::string DateListText(const std::string& book)
     std::string result;
     std::string names;
     ListDays(book, names);
-    for (std::size_t lineFeed; !names.empty() && (lineFeed = names.find('\n')) != std::string::npos;) {
-        std::string line = names.substr(0, lineFeed + 1);
+    for (std::size_t start = 0, lineFeed; (lineFeed = names.find('\n', start)) != std::string::npos;
+         start = lineFeed + 1) {
+        std::string line = names.substr(start, lineFeed + 1 - start);
         // Slashes go before the 5th and the 8th character; a shorter line
         // gets them at its end.
         line.insert(std::min<std::size_t>(4, line.size()), 1, '/');
         line.insert(std::min<std::size_t>(7, line.size()), 1, '/');
         const std::size_t dot = line.find('.');
-        result += (dot == std::string::npos ? std::string() : line.substr(0, dot)) + "\r\n";
-        names.erase(0, lineFeed + 1);
+        result.append(line, 0, dot == std::string::npos ? 0 : dot).append("\r\n");
     }
     return result;
 }

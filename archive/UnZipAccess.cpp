@@ -3,6 +3,7 @@
 #include "ArchiveText.h"
 #include "Cp932.h"
 #include "Error.h"
+#include "Files.h"
 #include "Prompts.h"
 
 #include <cstring>
@@ -203,15 +204,17 @@ bool ExtractDay(const std::string& book, const std::string& dayFilePath, MemoryS
         unzip.FindFirst(BookHandle, member.c_str(), &info);
 
         const auto size = static_cast<std::int32_t>(info.dwOriginalSize);
-        if (size < 0)
-            throw Error(Format("格納ファイル %s は大きすぎて扱えません。", Utf8FromCp932(member)));
-        if (const auto most = MostMemberSize(book); most && static_cast<std::uint64_t>(size) > *most) {
-            // A recorded size that the whole book could not unpack to is a
-            // damaged header; no buffer is allocated for it.
+        // A recorded size that the whole book could not unpack to is a
+        // damaged header; no buffer is allocated for it. A size its stored
+        // data can unpack to needs no look at the book.
+        const bool withinStored = info.dwOriginalSize <= std::uint64_t { info.dwCompressedSize } * kMostExpansion;
+        const auto most = withinStored ? std::nullopt : MostMemberSize(book);
+        if (size >= 0 && most && static_cast<std::uint64_t>(size) > *most)
             ReportError(ExtractErrorMessage(UNZIP_ERROR_HEADER_BROKEN), true);
-        } else {
+        else if (size < 0 || info.dwOriginalSize > kMaxFileBytes) // refused before a buffer is taken
+            throw Error(Format("格納ファイル %s は大きすぎて扱えません。", Utf8FromCp932(member)));
+        else
             result = ExtractMember(unzip, book, member, size, stream);
-        }
     } catch (...) {
         CloseBookArchive();
         throw;

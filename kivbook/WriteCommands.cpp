@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <limits>
 #include <set>
 #include <system_error>
@@ -33,7 +32,12 @@ std::string Stored(const std::string& option, const std::string& utf8)
 std::string ReadTextFile(const std::string& path)
 {
     if (path == "-") {
-        std::string text { std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>() };
+        std::string text;
+        char chunk[65536];
+        while (std::cin.read(chunk, sizeof chunk) || std::cin.gcount() > 0) {
+            CheckFileSize(text.size() + static_cast<std::size_t>(std::cin.gcount()), "-");
+            text.append(chunk, static_cast<std::size_t>(std::cin.gcount()));
+        }
         if (std::cin.bad())
             throw Failure("standard input cannot be read");
         return text;

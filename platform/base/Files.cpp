@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -60,19 +61,35 @@ void WriteFileAtomically(const std::string& path, const void* data, std::size_t 
         throw Error(failure);
 }
 
+void CheckFileSize(std::uint64_t size, const std::string& name)
+{
+    if (size > kMaxFileBytes)
+        throw Error(Format("ファイル %s は大きすぎて扱えません (" + std::to_string(kMaxFileBytes >> 20) + " MB まで)",
+            name));
+}
+
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
 {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file)
         throw Error(Format("ファイル %s は開けません", path));
+    struct FileCloser {
+        std::FILE* file;
+        ~FileCloser() { std::fclose(file); }
+    } closer { file };
     std::vector<std::uint8_t> bytes;
+    struct stat st;
+    if (fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode)) {
+        CheckFileSize(static_cast<std::uint64_t>(st.st_size), path);
+        bytes.reserve(static_cast<std::size_t>(st.st_size));
+    }
     std::uint8_t buffer[65536];
     std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        CheckFileSize(bytes.size() + n, path);
         bytes.insert(bytes.end(), buffer, buffer + n);
-    bool failed = std::ferror(file);
-    std::fclose(file);
-    if (failed)
+    }
+    if (std::ferror(file))
         throw Error(Format("ファイル %s は開けません", path));
     return bytes;
 }

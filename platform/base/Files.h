@@ -11,7 +11,18 @@ namespace kiv {
 // file or the complete new one. Fails with "ファイル %s を作成できません".
 void WriteFileAtomically(const std::string& path, const void* data, std::size_t size);
 
-// Reads a whole file. Fails with "ファイル %s は開けません".
+// The most bytes a day file, a book member or any other file the program
+// reads whole may hold. A day of text with one large picture stays far
+// below it; a larger file is refused before memory is taken for it.
+inline constexpr std::uint64_t kMaxFileBytes = 256ULL * 1024 * 1024;
+
+// Fails unless size is within kMaxFileBytes, with
+// "ファイル %s は大きすぎて扱えません (256 MB まで)" naming the file.
+void CheckFileSize(std::uint64_t size, const std::string& name);
+
+// Reads a whole file of at most kMaxFileBytes (also from a device or a
+// pipe, whose size is known only at its end). Fails with "ファイル %s は開けません",
+// or as CheckFileSize.
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
 
 // Temporary files and folders named so that they say whose they are

@@ -2,6 +2,9 @@
 
 #include "unzip32.h"
 
+#include <zip.h>
+#include <zlib.h>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,11 +19,29 @@ namespace kivzip {
 
 namespace {
 
-// Books up to this size are read into memory and cached; larger ones are
-// opened from the file for the one call and not kept.
-constexpr off_t kMemoryBookLimit = 128L * 1024 * 1024;
 constexpr std::size_t kCachedBooks = 4;
-constexpr std::size_t kCachedBytes = 256UL * 1024 * 1024;
+
+constexpr std::uint32_t kEndSignature = 0x06054b50;
+constexpr std::uint32_t kEnd64Signature = 0x06064b50;
+constexpr std::uint32_t kEnd64LocatorSignature = 0x07064b50;
+constexpr std::uint32_t kCentralSignature = 0x02014b50;
+constexpr std::size_t kEndLength = 22, kEnd64Length = 56, kLocatorLength = 20, kCentralLength = 46;
+constexpr std::size_t kMostComment = 0xFFFF;
+
+std::uint32_t Get16(const unsigned char* p)
+{
+    return static_cast<std::uint32_t>(p[0] | (p[1] << 8));
+}
+
+std::uint32_t Get32(const unsigned char* p)
+{
+    return Get16(p) | (Get16(p + 2) << 16);
+}
+
+std::uint64_t Get64(const unsigned char* p)
+{
+    return Get32(p) | (static_cast<std::uint64_t>(Get32(p + 4)) << 32);
+}
 
 FileKey KeyOf(const struct stat& st)
 {
@@ -45,26 +66,127 @@ int CodeForErrno(int error)
     }
 }
 
-void ToDosTime(std::time_t t, std::uint16_t& date, std::uint16_t& time)
+bool IsAscii(std::string_view s)
 {
-    struct tm tm {};
-    if (!localtime_r(&t, &tm) || tm.tm_year < 80) {
-        date = (1 << 5) | 1; // 1980-01-01
-        time = 0;
-        return;
-    }
-    if (tm.tm_year > 207)
-        tm.tm_year = 207;
-    date = static_cast<std::uint16_t>(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
-    time = static_cast<std::uint16_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+    return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-bool IsAscii(const char* s)
+// Where the central directory lies, from the end record (and its Zip64
+// form when the end record says so).
+struct Directory {
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+    std::uint64_t count = 0;
+    std::uint64_t end = 0; // position of the end record
+};
+
+int ReadEnd(int fd, std::uint64_t fileSize, Directory& directory)
 {
-    for (; *s; ++s)
-        if (static_cast<unsigned char>(*s) >= 0x80)
+    if (fileSize < kEndLength)
+        return UNZIP_ERROR_NOT_ARC_FILE;
+    const std::uint64_t tailLength = std::min<std::uint64_t>(fileSize, kEndLength + kMostComment);
+    const std::uint64_t tailStart = fileSize - tailLength;
+    std::vector<unsigned char> tail(tailLength);
+    if (!ReadAt(fd, tailStart, tail.data(), tail.size()))
+        return UNZIP_ERROR_CANNOT_READ;
+
+    // The last end record whose directory lies before it.
+    for (std::size_t at = tail.size() - kEndLength + 1; at-- > 0;) {
+        const unsigned char* e = tail.data() + at;
+        if (Get32(e) != kEndSignature)
+            continue;
+        directory.end = tailStart + at;
+        directory.count = Get16(e + 10);
+        directory.size = Get32(e + 12);
+        directory.offset = Get32(e + 16);
+        if (Get16(e + 4) != 0 || Get16(e + 6) != 0 || Get16(e + 8) != directory.count)
+            return UNZIP_ERROR_VERSION; // spanned over several disks
+        const bool zip64 = directory.count == 0xFFFF || directory.size == 0xFFFFFFFF || directory.offset == 0xFFFFFFFF;
+        if (zip64 && directory.end >= kLocatorLength) {
+            unsigned char locator[kLocatorLength];
+            unsigned char end64[kEnd64Length];
+            if (!ReadAt(fd, directory.end - kLocatorLength, locator, sizeof locator))
+                return UNZIP_ERROR_CANNOT_READ;
+            if (Get32(locator) == kEnd64LocatorSignature) {
+                const std::uint64_t at64 = Get64(locator + 8);
+                if (Get32(locator + 4) != 0 || Get32(locator + 16) > 1)
+                    return UNZIP_ERROR_VERSION;
+                if (at64 + kEnd64Length > directory.end || !ReadAt(fd, at64, end64, sizeof end64)
+                    || Get32(end64) != kEnd64Signature)
+                    return UNZIP_ERROR_HEADER_BROKEN;
+                if (Get32(end64 + 16) != 0 || Get32(end64 + 20) != 0 || Get64(end64 + 24) != Get64(end64 + 32))
+                    return UNZIP_ERROR_VERSION;
+                directory.count = Get64(end64 + 32);
+                directory.size = Get64(end64 + 40);
+                directory.offset = Get64(end64 + 48);
+                directory.end = at64;
+            }
+        }
+        if (directory.offset > directory.end || directory.size > directory.end - directory.offset)
+            return UNZIP_ERROR_HEADER_BROKEN;
+        // Every record takes at least 46 bytes.
+        if (directory.count > directory.size / kCentralLength)
+            return UNZIP_ERROR_HEADER_BROKEN;
+        return 0;
+    }
+    return UNZIP_ERROR_NOT_ARC_FILE;
+}
+
+// The value of the extra field with the given id, or an empty view.
+std::string_view ExtraField(std::string_view extra, std::uint16_t id)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(extra.data());
+    for (std::size_t at = 0; at + 4 <= extra.size();) {
+        const std::size_t length = Get16(p + at + 2);
+        if (at + 4 + length > extra.size())
+            break;
+        if (Get16(p + at) == id)
+            return extra.substr(at + 4, length);
+        at += 4 + length;
+    }
+    return {};
+}
+
+// The bytes of a name's folded form (FoldName), one at a time, without
+// building it.
+class FoldedBytes {
+public:
+    FoldedBytes(std::string_view s, NameCoding coding) : s_(s), coding_(coding) {}
+    bool Next(unsigned char& byte)
+    {
+        if (i_ >= s_.size())
             return false;
-    return true;
+        if (left_ == 0) {
+            const std::size_t n = CharLength(s_, i_, coding_);
+            if (n == 1) {
+                byte = static_cast<unsigned char>(FoldAscii(s_[i_++]));
+                return true;
+            }
+            left_ = n;
+        }
+        byte = static_cast<unsigned char>(s_[i_++]);
+        --left_;
+        return true;
+    }
+
+private:
+    std::string_view s_;
+    NameCoding coding_;
+    std::size_t i_ = 0, left_ = 0;
+};
+
+// Compares the folded forms of two names byte by byte.
+int CompareFolded(std::string_view a, std::string_view b, NameCoding coding)
+{
+    FoldedBytes x(a, coding), y(b, coding);
+    for (;;) {
+        unsigned char ca = 0, cb = 0;
+        const bool hasA = x.Next(ca), hasB = y.Next(cb);
+        if (!hasA || !hasB)
+            return hasA == hasB ? 0 : hasA ? 1 : -1;
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+    }
 }
 
 struct Cache {
@@ -94,6 +216,21 @@ bool RecordsDosAttributesOnly(std::uint8_t hostSystem)
 
 } // namespace
 
+bool ReadAt(int fd, std::uint64_t offset, void* buffer, std::size_t length)
+{
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pread(fd, out + done, length - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false; // read error, or the file ends first
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 bool FileKey::operator==(const FileKey& other) const
 {
     return device == other.device && inode == other.inode && size == other.size &&
@@ -104,6 +241,14 @@ bool FileKey::operator==(const FileKey& other) const
 bool Member::IsLink() const
 {
     return !RecordsDosAttributesOnly(hostSystem) && ((externalAttributes >> 16) & 0170000) == 0120000;
+}
+
+std::string_view Member::MatchName() const
+{
+    std::string_view s(name);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ')
+        s.remove_suffix(1);
+    return s;
 }
 
 std::uint16_t Member::DosAttributes() const
@@ -126,177 +271,191 @@ std::uint16_t Member::DosAttributes() const
     return attributes;
 }
 
+std::time_t Member::ModificationTime() const
+{
+    // As libzip reads it: the recorded local time, normalised by mktime.
+    struct tm tm {};
+    tm.tm_year = ((rawDosDate >> 9) & 127) + 80;
+    tm.tm_mon = ((rawDosDate >> 5) & 15) - 1;
+    tm.tm_mday = rawDosDate & 31;
+    tm.tm_hour = (rawDosTime >> 11) & 31;
+    tm.tm_min = (rawDosTime >> 5) & 63;
+    tm.tm_sec = (rawDosTime << 1) & 62;
+    tm.tm_isdst = -1;
+    return std::mktime(&tm);
+}
+
+void Member::DosDateTime(std::uint16_t& date, std::uint16_t& time) const
+{
+    // A recorded date and time that name a real moment come back as they
+    // are, unless the time zone has daylight saving, whose gaps mktime moves.
+    static const bool zoneHasDst = [] {
+        tzset();
+        return daylight != 0;
+    }();
+    const int month = (rawDosDate >> 5) & 15, day = rawDosDate & 31;
+    const int year = 1980 + ((rawDosDate >> 9) & 127);
+    static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    const bool real = month >= 1 && month <= 12 && day >= 1 && day <= (month == 2 && !leap ? 28 : kDays[month - 1])
+                      && ((rawDosTime >> 11) & 31) < 24 && ((rawDosTime >> 5) & 63) < 60 && (rawDosTime & 31) < 30;
+    if (real && !zoneHasDst) {
+        date = rawDosDate;
+        time = rawDosTime;
+        return;
+    }
+    const std::time_t t = ModificationTime();
+    struct tm tm {};
+    if (!localtime_r(&t, &tm) || tm.tm_year < 80) {
+        date = (1 << 5) | 1; // 1980-01-01
+        time = 0;
+        return;
+    }
+    if (tm.tm_year > 207)
+        tm.tm_year = 207;
+    date = static_cast<std::uint16_t>(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
+    time = static_cast<std::uint16_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+}
+
 Book::~Book()
 {
-    if (archive_)
-        zip_discard(archive_);
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 long Book::FindExact(std::string_view name) const
 {
+    while (!name.empty() && static_cast<unsigned char>(name.back()) <= ' ')
+        name.remove_suffix(1);
     // Each member is folded in its own coding; a name that is not plain
-    // ASCII is folded both ways and looked up among the members of each.
-    auto it = byAnsiName_.find(FoldName(name, NameCoding::Ansi));
-    long best = it == byAnsiName_.end() ? -1 : static_cast<long>(it->second);
-    const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (!ascii) {
-        it = byUtf8Name_.find(FoldName(name, NameCoding::Utf8));
-        if (it != byUtf8Name_.end() && (best < 0 || static_cast<long>(it->second) < best))
-            best = static_cast<long>(it->second);
-    }
+    // ASCII is looked up among the members of each coding.
+    long best = -1;
+    auto lookUp = [&](const std::vector<std::uint32_t>& order, NameCoding coding) {
+        const auto it = std::lower_bound(order.begin(), order.end(), name, [&](std::uint32_t i, std::string_view n) {
+            return CompareFolded(members_[i].MatchName(), n, coding) < 0;
+        });
+        if (it != order.end() && CompareFolded(members_[*it].MatchName(), name, coding) == 0
+            && (best < 0 || static_cast<long>(*it) < best))
+            best = static_cast<long>(*it);
+    };
+    lookUp(ansiOrder_, NameCoding::Ansi);
+    if (!utf8Order_.empty() && !IsAscii(name))
+        lookUp(utf8Order_, NameCoding::Utf8);
     return best;
 }
 
-int Book::ReadMembers()
+int Book::ReadDirectory()
 {
-    const zip_int64_t count = zip_get_num_entries(archive_, 0);
-    if (count < 0)
-        return UNZIP_ERROR_HEADER_BROKEN;
-    members_.reserve(static_cast<std::size_t>(count));
-    for (zip_int64_t i = 0; i < count; ++i) {
-        zip_stat_t st;
-        zip_stat_init(&st);
-        if (zip_stat_index(archive_, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW, &st) != 0 || !st.name)
-            continue;
+    Directory directory;
+    if (const int code = ReadEnd(fd_, static_cast<std::uint64_t>(key_.size), directory))
+        return code;
+    std::vector<unsigned char> bytes;
+    try {
+        bytes.resize(directory.size);
+    } catch (const std::bad_alloc&) {
+        return UNZIP_ERROR_MORE_HEAP_MEMORY;
+    }
+    if (!ReadAt(fd_, directory.offset, bytes.data(), bytes.size()))
+        return UNZIP_ERROR_CANNOT_READ;
+
+    members_.reserve(directory.count);
+    std::size_t at = 0;
+    for (std::uint64_t i = 0; i < directory.count; ++i) {
+        const unsigned char* r = bytes.data() + at;
+        if (at + kCentralLength > bytes.size() || Get32(r) != kCentralSignature)
+            return UNZIP_ERROR_HEADER_BROKEN;
+        const std::size_t nameLength = Get16(r + 28), extraLength = Get16(r + 30);
+        const std::size_t length = kCentralLength + nameLength + extraLength + Get16(r + 32);
+        if (at + length > bytes.size())
+            return UNZIP_ERROR_HEADER_BROKEN;
+        const std::string_view extra(reinterpret_cast<const char*>(r) + kCentralLength + nameLength, extraLength);
+
         Member m;
-        m.name = st.name;
-        if (!IsAscii(st.name)) {
-            // A name that reads the same strictly (CP437 unless flagged) and
-            // raw carries the UTF-8 flag.
-            const char* strict = zip_get_name(archive_, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_STRICT);
-            if (strict && std::strcmp(strict, st.name) == 0)
-                m.coding = NameCoding::Utf8;
+        m.name.assign(reinterpret_cast<const char*>(r) + kCentralLength, nameLength);
+        const std::uint16_t flags = static_cast<std::uint16_t>(Get16(r + 8));
+        if ((flags & 0x0800) != 0 && !IsAscii(m.name))
+            m.coding = NameCoding::Utf8;
+        // A name also given in UTF-8 (Info-ZIP's field) is known by that,
+        // while it belongs to the name as recorded.
+        if (const std::string_view utf8 = ExtraField(extra, 0x7075); utf8.size() >= 5 && utf8[0] == 1) {
+            const auto* u = reinterpret_cast<const unsigned char*>(utf8.data());
+            const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(m.name.data()), static_cast<uInt>(nameLength));
+            if (Get32(u + 1) == crc) {
+                m.name.assign(utf8.substr(5));
+                m.coding = IsAscii(m.name) ? NameCoding::Ansi : NameCoding::Utf8;
+            }
         }
-        m.index = static_cast<zip_uint64_t>(i);
-        m.size = (st.valid & ZIP_STAT_SIZE) ? st.size : 0;
-        m.compressedSize = (st.valid & ZIP_STAT_COMP_SIZE) ? st.comp_size : 0;
-        m.crc = (st.valid & ZIP_STAT_CRC) ? st.crc : 0;
-        m.method = (st.valid & ZIP_STAT_COMP_METHOD) ? st.comp_method : 0;
-        m.encryption = (st.valid & ZIP_STAT_ENCRYPTION_METHOD) ? st.encryption_method : ZIP_EM_NONE;
-        m.encrypted = m.encryption != ZIP_EM_NONE;
-        m.mtime = (st.valid & ZIP_STAT_MTIME) ? st.mtime : 0;
-        ToDosTime(m.mtime, m.dosDate, m.dosTime);
-        zip_uint8_t system = 0;
-        zip_uint32_t attributes = 0;
-        if (zip_file_get_external_attributes(archive_, m.index, 0, &system, &attributes) == 0) {
-            m.hostSystem = system;
-            m.externalAttributes = attributes;
+        m.hostSystem = r[5];
+        m.method = static_cast<std::uint16_t>(Get16(r + 10));
+        m.rawDosTime = static_cast<std::uint16_t>(Get16(r + 12));
+        m.rawDosDate = static_cast<std::uint16_t>(Get16(r + 14));
+        m.crc = Get32(r + 16);
+        m.compressedSize = Get32(r + 20);
+        m.size = Get32(r + 24);
+        m.externalAttributes = Get32(r + 38);
+        m.localOffset = Get32(r + 42);
+        if (m.size == 0xFFFFFFFF || m.compressedSize == 0xFFFFFFFF || m.localOffset == 0xFFFFFFFF) {
+            const std::string_view zip64 = ExtraField(extra, 0x0001);
+            const auto* z = reinterpret_cast<const unsigned char*>(zip64.data());
+            std::size_t next = 0;
+            for (std::uint64_t* value : {&m.size, &m.compressedSize, &m.localOffset}) {
+                if (*value != 0xFFFFFFFF)
+                    continue;
+                if (next + 8 > zip64.size())
+                    return UNZIP_ERROR_HEADER_BROKEN;
+                *value = Get64(z + next);
+                next += 8;
+            }
         }
-        (m.coding == NameCoding::Utf8 ? byUtf8Name_ : byAnsiName_).emplace(FoldName(m.name, m.coding), members_.size());
+        m.encrypted = (flags & 0x0001) != 0;
+        if (!m.encrypted)
+            m.encryption = ZIP_EM_NONE;
+        else if (const std::string_view aes = ExtraField(extra, 0x9901); m.method == 99 && aes.size() >= 7) {
+            const auto* a = reinterpret_cast<const unsigned char*>(aes.data());
+            m.encryption = a[4] == 1 ? ZIP_EM_AES_128 : a[4] == 2 ? ZIP_EM_AES_192 : a[4] == 3 ? ZIP_EM_AES_256 : ZIP_EM_UNKNOWN;
+            m.method = static_cast<std::uint16_t>(Get16(a + 5));
+        } else {
+            m.encryption = (flags & 0x0040) != 0 ? ZIP_EM_UNKNOWN : ZIP_EM_TRAD_PKWARE;
+        }
+        m.centralOffset = directory.offset + at;
+        m.centralLength = static_cast<std::uint32_t>(length);
         members_.push_back(std::move(m));
+        at += length;
     }
     return 0;
 }
 
-// Walks the central directory (which libzip has already accepted) to learn
-// where each member's local header is; extraction reads stored and deflated
-// members straight from memory with that. Anything unexpected (Zip64, a
-// count or a name that differs from libzip's) leaves every member to libzip.
-void Book::LocateMembers()
+// Orders the member indexes by folded match name, keeping book order among
+// equal names. A book written in name order, as books are, needs no sort.
+void Book::IndexNames()
 {
-    const std::vector<unsigned char>& b = bytes_;
-    auto get16 = [&](std::size_t at) { return static_cast<std::uint32_t>(b[at] | (b[at + 1] << 8)); };
-    auto get32 = [&](std::size_t at) { return get16(at) | (get16(at + 2) << 16); };
-    constexpr std::size_t kEnd = 22, kCentral = 46;
-    if (b.size() < kEnd)
-        return;
-    const std::size_t lowest = b.size() > kEnd + 0xFFFF ? b.size() - kEnd - 0xFFFF : 0;
-    std::size_t end = 0;
-    bool found = false;
-    for (std::size_t at = b.size() - kEnd + 1; !found && at-- > lowest;) {
-        if (get32(at) == 0x06054b50 && at + kEnd + get16(at + 20) == b.size()) {
-            end = at;
-            found = true;
-        }
-    }
-    if (!found)
-        return;
-    const std::uint32_t count = get16(end + 10);
-    std::uint64_t at = get32(end + 16);
-    if (count == 0xFFFF || at == 0xFFFFFFFF || count != zip_get_num_entries(archive_, 0) ||
-        count != members_.size())
-        return;
-    std::vector<std::uint64_t> offsets;
-    offsets.reserve(count);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        if (at + kCentral > end || get32(at) != 0x02014b50)
-            return;
-        const std::size_t nameLength = get16(at + 28);
-        const std::uint64_t next = at + kCentral + nameLength + get16(at + 30) + get16(at + 32);
-        if (next > end || members_[i].index != i || members_[i].name.size() != nameLength ||
-            std::memcmp(&b[at + kCentral], members_[i].name.data(), nameLength) != 0)
-            return;
-        offsets.push_back(get32(at + 42));
-        at = next;
-    }
-    for (std::uint32_t i = 0; i < count; ++i) {
-        members_[i].localOffset = offsets[i];
-        members_[i].located = offsets[i] != 0xFFFFFFFF;
+    for (std::uint32_t i = 0; i < members_.size(); ++i)
+        (members_[i].coding == NameCoding::Utf8 ? utf8Order_ : ansiOrder_).push_back(i);
+    for (auto [order, coding] : {std::pair{&ansiOrder_, NameCoding::Ansi}, std::pair{&utf8Order_, NameCoding::Utf8}}) {
+        auto before = [&, coding = coding](std::uint32_t a, std::uint32_t b) {
+            return CompareFolded(members_[a].MatchName(), members_[b].MatchName(), coding) < 0;
+        };
+        if (!std::is_sorted(order->begin(), order->end(), before))
+            std::stable_sort(order->begin(), order->end(), before);
     }
 }
 
 int Book::Load(const std::string& path, std::shared_ptr<Book>& book)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    std::shared_ptr<Book> loaded(new Book());
+    loaded->fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (loaded->fd_ < 0)
         return CodeForErrno(errno);
-    struct FdCloser {
-        int fd;
-        ~FdCloser() { ::close(fd); }
-    } closer{fd};
-
     struct stat st;
-    if (::fstat(fd, &st) != 0)
+    if (::fstat(loaded->fd_, &st) != 0)
         return CodeForErrno(errno);
     if (!S_ISREG(st.st_mode))
         return UNZIP_ERROR_ARC_FILE_OPEN;
-    if (st.st_size == 0)
-        return UNZIP_ERROR_NOT_ARC_FILE;
-
-    std::shared_ptr<Book> loaded(new Book());
     loaded->path_ = path;
     loaded->key_ = KeyOf(st);
-
-    zip_error_t error;
-    zip_error_init(&error);
-    if (st.st_size <= kMemoryBookLimit) {
-        loaded->bytes_.resize(static_cast<std::size_t>(st.st_size));
-        std::size_t done = 0;
-        while (done < loaded->bytes_.size()) {
-            const ssize_t n = ::pread(fd, loaded->bytes_.data() + done, loaded->bytes_.size() - done,
-                                      static_cast<off_t>(done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return UNZIP_ERROR_CANNOT_READ; // read error, or the file shrank
-            done += static_cast<std::size_t>(n);
-        }
-        zip_source_t* source =
-            zip_source_buffer_create(loaded->bytes_.data(), loaded->bytes_.size(), 0, &error);
-        if (!source) {
-            zip_error_fini(&error);
-            return UNZIP_ERROR_MORE_HEAP_MEMORY;
-        }
-        loaded->archive_ = zip_open_from_source(source, ZIP_RDONLY, &error);
-        if (!loaded->archive_)
-            zip_source_free(source);
-    } else {
-        int code = 0;
-        loaded->archive_ = zip_open(path.c_str(), ZIP_RDONLY, &code);
-        if (!loaded->archive_)
-            zip_error_set(&error, code, 0);
-    }
-    if (!loaded->archive_) {
-        const int code = CodeForOpenError(zip_error_code_zip(&error));
-        zip_error_fini(&error);
+    if (const int code = loaded->ReadDirectory())
         return code;
-    }
-    zip_error_fini(&error);
-
-    if (const int code = loaded->ReadMembers())
-        return code;
-    if (loaded->InMemory())
-        loaded->LocateMembers();
+    loaded->IndexNames();
     book = std::move(loaded);
     return 0;
 }
@@ -311,6 +470,8 @@ int AcquireBook(const std::string& path, std::shared_ptr<Book>& book)
     if (!S_ISREG(st.st_mode))
         return UNZIP_ERROR_ARC_FILE_OPEN;
 
+    // A cached book keeps its file open, so an inode that matches is the
+    // same file, never a new one that reused the number.
     auto& books = TheCache().books;
     const FileKey key = KeyOf(st);
     for (auto it = books.begin(); it != books.end(); ++it) {
@@ -328,16 +489,10 @@ int AcquireBook(const std::string& path, std::shared_ptr<Book>& book)
     std::shared_ptr<Book> loaded;
     if (const int code = Book::Load(path, loaded))
         return code;
-    if (loaded->Key() == key && loaded->InMemory()) {
+    if (loaded->Key() == key) {
         books.emplace_front(path, loaded);
-        std::size_t bytes = 0, kept = 0;
-        auto it = books.begin();
-        for (; it != books.end() && kept < kCachedBooks; ++it, ++kept) {
-            bytes += it->second->Bytes().size();
-            if (kept > 0 && bytes > kCachedBytes)
-                break;
-        }
-        books.erase(it, books.end());
+        if (books.size() > kCachedBooks)
+            books.pop_back();
     }
     book = std::move(loaded);
     return 0;
@@ -346,58 +501,6 @@ int AcquireBook(const std::string& path, std::shared_ptr<Book>& book)
 void ClearBookCache()
 {
     TheCache().books.clear();
-}
-
-int CodeForOpenError(int zipError)
-{
-    switch (zipError) {
-    case ZIP_ER_NOZIP:
-        return UNZIP_ERROR_NOT_ARC_FILE;
-    case ZIP_ER_INCONS:
-    case ZIP_ER_EOF:
-        return UNZIP_ERROR_HEADER_BROKEN;
-    case ZIP_ER_MULTIDISK:
-        return UNZIP_ERROR_VERSION;
-    case ZIP_ER_MEMORY:
-        return UNZIP_ERROR_MORE_HEAP_MEMORY;
-    case ZIP_ER_READ:
-    case ZIP_ER_SEEK:
-    case ZIP_ER_TELL:
-        return UNZIP_ERROR_CANNOT_READ;
-    default:
-        return UNZIP_ERROR_ARC_FILE_OPEN;
-    }
-}
-
-int CodeForReadError(int zipError)
-{
-    switch (zipError) {
-    case ZIP_ER_WRONGPASSWD:
-    case ZIP_ER_NOPASSWD:
-        return UNZIP_ERROR_PASSWORD_FILE;
-    case ZIP_ER_CRC:
-        return UNZIP_ERROR_FILE_CRC;
-    case ZIP_ER_COMPNOTSUPP:
-    case ZIP_ER_ENCRNOTSUPP:
-        return UNZIP_ERROR_METHOD;
-    case ZIP_ER_COMPRESSED_DATA:
-    case ZIP_ER_ZLIB:
-        return UNZIP_ERROR_HUFFMAN_CODE;
-    case ZIP_ER_INCONS:
-    case ZIP_ER_NOZIP:
-    case ZIP_ER_EOF:
-        return UNZIP_ERROR_HEADER_BROKEN;
-    case ZIP_ER_MEMORY:
-        return UNZIP_ERROR_MORE_HEAP_MEMORY;
-    case ZIP_ER_READ:
-    case ZIP_ER_SEEK:
-    case ZIP_ER_TELL:
-        return UNZIP_ERROR_CANNOT_READ;
-    case ZIP_ER_MULTIDISK:
-        return UNZIP_ERROR_VERSION;
-    default:
-        return UNZIP_ERROR_UNEXPECTED;
-    }
 }
 
 } // namespace kivzip

@@ -1,15 +1,15 @@
 // Parsed books kept between calls.
 //
-// A Book is a snapshot of one archive file: its bytes (read once), the libzip
-// archive opened over those bytes, and the member list with what the find
-// calls report. Books are kept in a small cache keyed by path and reused
-// while stat() reports the same device, inode, size, modification and change
-// time; anything else loads the file again.
+// A Book is a snapshot of one archive file: its central directory, read
+// with pread and parsed once, and the file itself, kept open so that member
+// data is always read from the very file the directory describes. Nothing
+// else of the file is read until a member is extracted; then only that
+// member's local header and data. Books are kept in a small cache keyed by
+// path and reused while stat() reports the same device, inode, size,
+// modification and change time; anything else reads the directory again.
 #pragma once
 
 #include "Wildcard.h"
-
-#include <zip.h>
 
 #include <sys/types.h>
 
@@ -18,7 +18,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace kivzip {
@@ -26,29 +25,32 @@ namespace kivzip {
 struct Member {
     std::string name;          // as stored, no conversion
     NameCoding coding = NameCoding::Ansi;
-    zip_uint64_t index = 0;    // libzip index
     std::uint64_t size = 0;
     std::uint64_t compressedSize = 0;
     std::uint32_t crc = 0;
-    std::uint16_t method = 0;
+    std::uint16_t method = 0;     // of the data (for AES members the method inside)
     std::uint16_t encryption = 0; // libzip's ZIP_EM_ value
     bool encrypted = false;
-    std::time_t mtime = 0;
-    std::uint16_t dosDate = 0;
-    std::uint16_t dosTime = 0;
+    std::uint16_t rawDosDate = 0; // as recorded in the central directory
+    std::uint16_t rawDosTime = 0;
     std::uint8_t hostSystem = 0;
     std::uint32_t externalAttributes = 0;
-    // Position of the local header in the book's bytes, when the central
-    // directory could be walked alongside libzip's reading of it.
-    std::uint64_t localOffset = 0;
-    bool located = false;
+    std::uint64_t localOffset = 0;   // of the local header in the file
+    std::uint64_t centralOffset = 0; // of the central directory record in the file
+    std::uint32_t centralLength = 0; // of that record, name, extra field and comment included
 
     bool IsDirectory() const { return !name.empty() && name.back() == '/'; }
     // A symbolic link: its data is the link's target, never a file's.
     bool IsLink() const;
+    // The name the find calls match: without trailing blanks and control
+    // characters, which no file name can end with.
+    std::string_view MatchName() const;
     // MS-DOS attribute bits (read-only 1, hidden 2, system 4, directory 16,
     // archive 32).
     std::uint16_t DosAttributes() const;
+    // The modification time, in local time, and as MS-DOS date and time.
+    std::time_t ModificationTime() const;
+    void DosDateTime(std::uint16_t& date, std::uint16_t& time) const;
 };
 
 struct FileKey {
@@ -68,31 +70,30 @@ public:
 
     const std::string& Path() const { return path_; }
     const FileKey& Key() const { return key_; }
-    zip_t* Archive() const { return archive_; }
-    // True when the archive is held in memory (and so may be cached).
-    bool InMemory() const { return !bytes_.empty(); }
-    const std::vector<unsigned char>& Bytes() const { return bytes_; }
+    int Descriptor() const { return fd_; }
     const std::vector<Member>& Members() const { return members_; }
-    // Index (into Members) of the first member whose name equals name,
-    // ignoring letter case; -1 when there is none.
+    // Index (into Members) of the first member whose match name equals
+    // name (without its trailing blanks), ignoring letter case; -1 when
+    // there is none.
     long FindExact(std::string_view name) const;
 
-    // Loads the file at path. Returns 0 or an unzip32 error code.
+    // Reads the directory of the file at path. Returns 0 or an unzip32
+    // error code.
     static int Load(const std::string& path, std::shared_ptr<Book>& book);
 
 private:
     Book() = default;
-    int ReadMembers();
-    void LocateMembers();
+    int ReadDirectory();
+    void IndexNames();
 
     std::string path_;
     FileKey key_;
-    std::vector<unsigned char> bytes_;
-    zip_t* archive_ = nullptr;
+    int fd_ = -1;
     std::vector<Member> members_;
-    // First member for each folded name, per name coding.
-    std::unordered_map<std::string, std::size_t> byAnsiName_;
-    std::unordered_map<std::string, std::size_t> byUtf8Name_;
+    // Member indexes ordered by folded match name (equal names in book
+    // order), per name coding.
+    std::vector<std::uint32_t> ansiOrder_;
+    std::vector<std::uint32_t> utf8Order_;
 };
 
 // The book at path, from the cache when the file is unchanged. Returns 0 or
@@ -102,9 +103,8 @@ int AcquireBook(const std::string& path, std::shared_ptr<Book>& book);
 // Drops every cached book (open handles keep theirs).
 void ClearBookCache();
 
-// unzip32 error code for a libzip error met while opening an archive or while
-// reading a member.
-int CodeForOpenError(int zipError);
-int CodeForReadError(int zipError);
+// Reads `length` bytes at `offset` of the file; false when the file ends
+// first or reading fails.
+bool ReadAt(int fd, std::uint64_t offset, void* buffer, std::size_t length);
 
 } // namespace kivzip

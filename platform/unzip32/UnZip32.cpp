@@ -2,12 +2,11 @@
 // and the password dialogue with the program.
 #include "unzip32.h"
 
-#include "AesPassword.h"
 #include "BookCache.h"
+#include "MemberData.h"
 #include "Wildcard.h"
 
 #include <zip.h>
-#include <zlib.h>
 
 #include <unistd.h>
 
@@ -181,8 +180,7 @@ void FillInfo(const Member& m, MemberInfo* info)
     info->uOSType = m.hostSystem;
     if (m.size > 0)
         info->wRatio = static_cast<std::uint16_t>(std::min<std::uint64_t>(m.compressedSize * 1000 / m.size, 0xFFFF));
-    info->wDate = m.dosDate;
-    info->wTime = m.dosTime;
+    m.DosDateTime(info->wDate, info->wTime);
     const std::size_t length = std::min(m.name.size(), sizeof(info->szFileName) - 1);
     std::memcpy(info->szFileName, m.name.data(), length);
     const std::uint16_t a = m.DosAttributes();
@@ -199,7 +197,7 @@ long NextMatch(const Book& book, const std::string& pattern, std::size_t start)
 {
     const auto& members = book.Members();
     for (std::size_t i = start; i < members.size(); ++i)
-        if (WildMatch(pattern, members[i].name, true, members[i].coding))
+        if (WildMatch(pattern, members[i].MatchName(), true, members[i].coding))
             return static_cast<long>(i);
     return -1;
 }
@@ -209,128 +207,6 @@ long FirstMatch(const Book& book, const std::string& pattern)
     if (!HasWildcards(pattern))
         return book.FindExact(pattern);
     return NextMatch(book, pattern, 0);
-}
-
-// Reads an unencrypted stored or deflated member straight from the book's
-// bytes into buffer (which holds at least m.size bytes). Returns -1 when the
-// member is not one for this way, else 0 or an error code.
-int ReadDirect(const Book& book, const Member& m, unsigned char* buffer)
-{
-    if (!m.located || m.encrypted || (m.method != ZIP_CM_STORE && m.method != ZIP_CM_DEFLATE))
-        return -1;
-    const std::vector<unsigned char>& b = book.Bytes();
-    const std::uint64_t at = m.localOffset;
-    if (at + 30 > b.size() || b[at] != 'P' || b[at + 1] != 'K' || b[at + 2] != 3 || b[at + 3] != 4)
-        return UNZIP_ERROR_HEADER_BROKEN;
-    const std::uint64_t data = at + 30 + (b[at + 26] | (b[at + 27] << 8)) + (b[at + 28] | (b[at + 29] << 8));
-    if (data > b.size() || m.compressedSize > b.size() - data)
-        return UNZIP_ERROR_HEADER_BROKEN;
-    const unsigned char* in = b.data() + data;
-
-    if (m.method == ZIP_CM_STORE) {
-        if (m.compressedSize != m.size)
-            return UNZIP_ERROR_HEADER_BROKEN;
-        if (m.size > 0)
-            std::memcpy(buffer, in, m.size);
-    } else {
-        static z_stream z{};
-        static bool ready = false;
-        if (!ready) {
-            if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
-                return UNZIP_ERROR_MORE_HEAP_MEMORY;
-            ready = true;
-        } else {
-            inflateReset(&z);
-        }
-        unsigned char spare;
-        std::uint64_t inLeft = m.compressedSize, outDone = 0;
-        int status = Z_OK;
-        while (status == Z_OK) {
-            if (z.avail_in == 0 && inLeft > 0) {
-                z.next_in = const_cast<Bytef*>(in + (m.compressedSize - inLeft));
-                z.avail_in = static_cast<uInt>(std::min<std::uint64_t>(inLeft, 1u << 30));
-                inLeft -= z.avail_in;
-            }
-            if (outDone < m.size) {
-                z.next_out = buffer + outDone;
-                z.avail_out = static_cast<uInt>(std::min<std::uint64_t>(m.size - outDone, 1u << 30));
-            } else {
-                z.next_out = &spare; // data beyond the recorded size goes nowhere
-                z.avail_out = 1;
-            }
-            const uInt before = z.avail_out;
-            status = inflate(&z, Z_NO_FLUSH);
-            const uInt made = before - z.avail_out;
-            if (outDone >= m.size && made > 0)
-                return UNZIP_ERROR_HEADER_BROKEN; // longer than recorded
-            outDone += made;
-        }
-        z.avail_in = 0;
-        if (status == Z_DATA_ERROR || status == Z_NEED_DICT || status == Z_STREAM_ERROR)
-            return UNZIP_ERROR_HUFFMAN_CODE;
-        if (status == Z_MEM_ERROR)
-            return UNZIP_ERROR_MORE_HEAP_MEMORY;
-        if (status != Z_STREAM_END)
-            return UNZIP_ERROR_HUFFMAN_CODE; // cut short
-        if (outDone != m.size)
-            return UNZIP_ERROR_HEADER_BROKEN;
-    }
-    uLong crc = crc32(0, Z_NULL, 0);
-    for (std::uint64_t done = 0; done < m.size;) {
-        const uInt chunk = static_cast<uInt>(std::min<std::uint64_t>(m.size - done, 1u << 30));
-        crc = crc32(crc, buffer + done, chunk);
-        done += chunk;
-    }
-    return static_cast<std::uint32_t>(crc) == m.crc ? 0 : UNZIP_ERROR_FILE_CRC;
-}
-
-// Reads member m of the book into buffer (which holds at least m.size bytes),
-// decrypting with password (ANSI) when it is not null. Returns 0 or an error
-// code.
-int ReadMember(const Book& book, const Member& m, const char* password, unsigned char* buffer)
-{
-    zip_t* archive = book.Archive();
-    std::string key = password ? KeyFor(m.encryption, password) : std::string();
-    zip_file_t* file = password ? zip_fopen_index_encrypted(archive, m.index, 0, key.c_str())
-                                : zip_fopen_index(archive, m.index, 0);
-    std::fill(key.begin(), key.end(), '\0');
-    if (!file) {
-        const int code = CodeForReadError(zip_error_code_zip(zip_get_error(archive)));
-        zip_error_clear(archive);
-        return code;
-    }
-    int code = 0;
-    std::uint64_t done = 0;
-    while (done < m.size) {
-        const zip_int64_t n = zip_fread(file, buffer + done, m.size - done);
-        if (n < 0) {
-            code = CodeForReadError(zip_error_code_zip(zip_file_get_error(file)));
-            break;
-        }
-        if (n == 0) {
-            code = UNZIP_ERROR_HEADER_BROKEN; // shorter than recorded
-            break;
-        }
-        done += static_cast<std::uint64_t>(n);
-    }
-    // AES members in the AE-2 form record no CRC (0), but libzip compares it
-    // all the same when reading reaches the end: such a member is read as far
-    // as its recorded size only.
-    const bool crcRecorded = m.crc != 0 || !IsAes(m.encryption);
-    if (code == 0 && crcRecorded) {
-        // Reading on to the end lets libzip compare the CRC; data beyond the
-        // recorded size never reaches the caller's buffer.
-        unsigned char extra;
-        const zip_int64_t n = zip_fread(file, &extra, 1);
-        if (n < 0)
-            code = CodeForReadError(zip_error_code_zip(zip_file_get_error(file)));
-        else if (n > 0)
-            code = UNZIP_ERROR_HEADER_BROKEN;
-    }
-    const int closed = zip_fclose(file);
-    if (code == 0 && closed != 0)
-        code = CodeForReadError(closed);
-    return code;
 }
 
 void Remember(std::vector<std::string>& known, const std::string& password)
@@ -361,7 +237,7 @@ int ReadEncrypted(const Book& book, const Member& m, unsigned char* buffer)
     // the next one try.
     const std::vector<std::string> candidates = known;
     for (const std::string& password : candidates) {
-        const int code = ReadMember(book, m, password.c_str(), buffer);
+        const int code = ReadMemberData(book, m, password.c_str(), buffer);
         if (code == 0) {
             Remember(known, password);
             return 0;
@@ -381,7 +257,7 @@ int ReadEncrypted(const Book& book, const Member& m, unsigned char* buffer)
         answer.back() = '\0';
         const std::string password(answer.data());
         std::fill(answer.begin(), answer.end(), '\0');
-        const int code = ReadMember(book, m, password.c_str(), buffer);
+        const int code = ReadMemberData(book, m, password.c_str(), buffer);
         if (code == 0)
             Remember(known, password);
         if (code != UNZIP_ERROR_PASSWORD_FILE)
@@ -416,9 +292,15 @@ int Extract(const char* command, unsigned char* buffer, std::uint32_t size, time
     if (archive.empty() || names.empty())
         return UNZIP_ERROR_COMMAND_NAME;
 
+    // While a handle on the book is open, the extraction reads the book as
+    // that handle saw it: the file was checked when the handle was opened.
     std::shared_ptr<Book> book;
-    if (const int code = AcquireBook(archive, book))
-        return code;
+    for (const auto& [id, handle] : TheState().handles)
+        if (handle.path == archive)
+            book = handle.book;
+    if (!book)
+        if (const int code = AcquireBook(archive, book))
+            return code;
     long found = -1;
     for (const std::string& name : names)
         if ((found = FirstMatch(*book, name)) >= 0)
@@ -439,16 +321,14 @@ int Extract(const char* command, unsigned char* buffer, std::uint32_t size, time
         return UNZIP_ERROR_METHOD;
     int code = 0;
     if (!m.IsDirectory()) {
-        code = ReadDirect(*book, m, buffer);
-        if (code < 0)
-            code = m.encrypted ? ReadEncrypted(*book, m, buffer) : ReadMember(*book, m, nullptr, buffer);
+        code = m.encrypted ? ReadEncrypted(*book, m, buffer) : ReadMemberData(*book, m, nullptr, buffer);
     }
     if (code != 0)
         return code;
     if (written)
         *written = static_cast<std::uint32_t>(m.size);
     if (time)
-        *time = m.mtime;
+        *time = m.ModificationTime();
     if (attributes)
         *attributes = m.DosAttributes();
     return 0;

@@ -3,12 +3,20 @@
  * Every call is synchronous. Archive paths arrive enclosed in double quotes
  * (unquoted paths are accepted too). Written over libzip; no Qt.
  *
- * Speed: the library keeps the parsed central directory (and the archive's
- * bytes) of the last few books it has read and reuses them while the file is
- * unchanged: same device, inode, size, modification and change time, checked
- * with one stat() on every call that names a book (check, open, extract); a
- * handle lists the book as it was when it was opened. No file stays open
- * between calls, so a book can be replaced (renamed over) at any time.
+ * Speed: the library reads a book's central directory (with pread, nothing
+ * else of the file) and keeps it, for the last few books it has read, while
+ * the file is unchanged: same device, inode, size, modification and change
+ * time, checked with one stat() on every call that names a book (check,
+ * open, extract); an extraction while a handle on the same book is open reads
+ * the book as that handle saw it, without a check of its own. A handle lists
+ * the book as it was when it was opened. An extraction reads only the
+ * member's local header and data. A kept book holds its file open (read
+ * only), so its data always comes from the file its directory describes; the
+ * book can still be replaced (renamed over) at any time.
+ *
+ * Member names are matched without their trailing blanks and control
+ * characters (no file name ends with them): "20010103.DAY  " is found as
+ * 20010103.DAY and by "*.DAY".
  *
  * Busy: only one call can be inside the library at a time. A call made while
  * another one is running (from another thread, or from inside the password
@@ -78,7 +86,8 @@ _Static_assert(offsetof(MemberInfo, szFileName) == 26, "name at offset 26");
  *   UNZIP_ERROR_HUFFMAN_CODE    the compressed data of the member is damaged
  *   UNZIP_ERROR_HEADER_BROKEN   central directory inconsistent, local header
  *                               damaged or missing, member data cut short or
- *                               longer than recorded
+ *                               longer than recorded, a stored size far
+ *                               beyond what the recorded size can pack to
  *   UNZIP_ERROR_ARC_FILE_OPEN   the archive file does not exist or cannot be
  *                               opened (permissions, a directory)
  *   UNZIP_ERROR_NOT_ARC_FILE    the file is not a ZIP archive (no end of

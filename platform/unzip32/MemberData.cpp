@@ -1,0 +1,298 @@
+#include "MemberData.h"
+
+#include "AesPassword.h"
+#include "unzip32.h"
+
+#include <zip.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace kivzip {
+
+namespace {
+
+constexpr std::size_t kLocalLength = 30, kCentralLength = 46, kEndLength = 22;
+// Room for the local header's name and extra field read together with the
+// data; a longer local header costs a second read.
+constexpr std::size_t kLocalGuess = 256;
+
+std::uint32_t Get16(const unsigned char* p)
+{
+    return static_cast<std::uint32_t>(p[0] | (p[1] << 8));
+}
+
+void Put32(unsigned char* p, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<unsigned char>(value >> (8 * i));
+}
+
+int CodeForOpenError(int zipError)
+{
+    switch (zipError) {
+    case ZIP_ER_NOZIP:
+        return UNZIP_ERROR_NOT_ARC_FILE;
+    case ZIP_ER_INCONS:
+    case ZIP_ER_EOF:
+        return UNZIP_ERROR_HEADER_BROKEN;
+    case ZIP_ER_MULTIDISK:
+        return UNZIP_ERROR_VERSION;
+    case ZIP_ER_MEMORY:
+        return UNZIP_ERROR_MORE_HEAP_MEMORY;
+    default:
+        return UNZIP_ERROR_CANNOT_READ;
+    }
+}
+
+int CodeForReadError(int zipError)
+{
+    switch (zipError) {
+    case ZIP_ER_WRONGPASSWD:
+    case ZIP_ER_NOPASSWD:
+        return UNZIP_ERROR_PASSWORD_FILE;
+    case ZIP_ER_CRC:
+        return UNZIP_ERROR_FILE_CRC;
+    case ZIP_ER_COMPNOTSUPP:
+    case ZIP_ER_ENCRNOTSUPP:
+        return UNZIP_ERROR_METHOD;
+    case ZIP_ER_COMPRESSED_DATA:
+    case ZIP_ER_ZLIB:
+        return UNZIP_ERROR_HUFFMAN_CODE;
+    case ZIP_ER_INCONS:
+    case ZIP_ER_NOZIP:
+    case ZIP_ER_EOF:
+        return UNZIP_ERROR_HEADER_BROKEN;
+    case ZIP_ER_MEMORY:
+        return UNZIP_ERROR_MORE_HEAP_MEMORY;
+    case ZIP_ER_READ:
+    case ZIP_ER_SEEK:
+    case ZIP_ER_TELL:
+        return UNZIP_ERROR_CANNOT_READ;
+    case ZIP_ER_MULTIDISK:
+        return UNZIP_ERROR_VERSION;
+    default:
+        return UNZIP_ERROR_UNEXPECTED;
+    }
+}
+
+// The member's local header, name, extra field and data, read from the
+// book; `data` is where the data begins in `raw`.
+int ReadLocal(const Book& book, const Member& m, std::vector<unsigned char>& raw, std::size_t& data)
+{
+    // Deflate never grows data by more than a few bytes per block; a stored
+    // size far beyond that is a damaged header, and no memory is taken for it.
+    if (m.compressedSize > m.size + m.size / 8 + 1024)
+        return UNZIP_ERROR_HEADER_BROKEN;
+    std::size_t length = kLocalLength + kLocalGuess + static_cast<std::size_t>(m.compressedSize);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        raw.resize(length);
+        const std::uint64_t fileSize = static_cast<std::uint64_t>(book.Key().size);
+        if (m.localOffset >= fileSize)
+            return UNZIP_ERROR_HEADER_BROKEN;
+        const std::size_t available = static_cast<std::size_t>(std::min<std::uint64_t>(length, fileSize - m.localOffset));
+        if (available < kLocalLength || !ReadAt(book.Descriptor(), m.localOffset, raw.data(), available))
+            return available < kLocalLength ? UNZIP_ERROR_HEADER_BROKEN : UNZIP_ERROR_CANNOT_READ;
+        if (raw[0] != 'P' || raw[1] != 'K' || raw[2] != 3 || raw[3] != 4)
+            return UNZIP_ERROR_HEADER_BROKEN;
+        data = kLocalLength + Get16(&raw[26]) + Get16(&raw[28]);
+        if (data + m.compressedSize <= available) {
+            raw.resize(data + static_cast<std::size_t>(m.compressedSize));
+            return 0;
+        }
+        if (data + m.compressedSize > fileSize - m.localOffset)
+            return UNZIP_ERROR_HEADER_BROKEN; // the data runs past the end of the book
+        length = data + static_cast<std::size_t>(m.compressedSize);
+    }
+    return UNZIP_ERROR_HEADER_BROKEN;
+}
+
+int CheckCrc(const Member& m, const unsigned char* buffer)
+{
+    uLong crc = crc32(0, Z_NULL, 0);
+    for (std::uint64_t done = 0; done < m.size;) {
+        const uInt chunk = static_cast<uInt>(std::min<std::uint64_t>(m.size - done, 1u << 30));
+        crc = crc32(crc, buffer + done, chunk);
+        done += chunk;
+    }
+    return static_cast<std::uint32_t>(crc) == m.crc ? 0 : UNZIP_ERROR_FILE_CRC;
+}
+
+// Stored and deflated data, not encrypted: copied or inflated with zlib,
+// which libzip would use too, without the cost of opening an archive.
+int DecodePlain(const Member& m, const unsigned char* in, unsigned char* buffer)
+{
+    if (m.method == ZIP_CM_STORE) {
+        if (m.compressedSize != m.size)
+            return UNZIP_ERROR_HEADER_BROKEN;
+        if (m.size > 0)
+            std::memcpy(buffer, in, m.size);
+        return CheckCrc(m, buffer);
+    }
+    static z_stream z{};
+    static bool ready = false;
+    if (!ready) {
+        if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
+            return UNZIP_ERROR_MORE_HEAP_MEMORY;
+        ready = true;
+    } else {
+        inflateReset(&z);
+    }
+    unsigned char spare;
+    std::uint64_t inLeft = m.compressedSize, outDone = 0;
+    int status = Z_OK;
+    while (status == Z_OK) {
+        if (z.avail_in == 0 && inLeft > 0) {
+            z.next_in = const_cast<Bytef*>(in + (m.compressedSize - inLeft));
+            z.avail_in = static_cast<uInt>(std::min<std::uint64_t>(inLeft, 1u << 30));
+            inLeft -= z.avail_in;
+        }
+        if (outDone < m.size) {
+            z.next_out = buffer + outDone;
+            z.avail_out = static_cast<uInt>(std::min<std::uint64_t>(m.size - outDone, 1u << 30));
+        } else {
+            z.next_out = &spare; // data beyond the recorded size goes nowhere
+            z.avail_out = 1;
+        }
+        const uInt before = z.avail_out;
+        status = inflate(&z, Z_NO_FLUSH);
+        const uInt made = before - z.avail_out;
+        if (outDone >= m.size && made > 0) {
+            z.avail_in = 0;
+            return UNZIP_ERROR_HEADER_BROKEN; // longer than recorded
+        }
+        outDone += made;
+    }
+    z.avail_in = 0;
+    if (status == Z_DATA_ERROR || status == Z_NEED_DICT || status == Z_STREAM_ERROR)
+        return UNZIP_ERROR_HUFFMAN_CODE;
+    if (status == Z_MEM_ERROR)
+        return UNZIP_ERROR_MORE_HEAP_MEMORY;
+    if (status != Z_STREAM_END)
+        return UNZIP_ERROR_HUFFMAN_CODE; // cut short
+    if (outDone != m.size)
+        return UNZIP_ERROR_HEADER_BROKEN;
+    return CheckCrc(m, buffer);
+}
+
+// Everything else (encrypted members, other methods) goes through libzip:
+// the member's local header and data, its central directory record and an
+// end record make an archive of that one member, which libzip opens without
+// reading the rest of the book.
+int DecodeWithLibzip(const Book& book, const Member& m, const char* password, std::vector<unsigned char>& raw,
+                     unsigned char* buffer)
+{
+    const std::size_t local = raw.size();
+    if (local > 0xFFFFFFFFu)
+        return UNZIP_ERROR_HEADER_BROKEN;
+    raw.resize(local + m.centralLength + kEndLength);
+    unsigned char* central = raw.data() + local;
+    if (!ReadAt(book.Descriptor(), m.centralOffset, central, m.centralLength))
+        return UNZIP_ERROR_CANNOT_READ;
+    // The local header now lies at offset 0 (in the Zip64 field when the
+    // record keeps the offset there).
+    if (Get16(central + 42) == 0xFFFF && Get16(central + 44) == 0xFFFF) {
+        const std::size_t nameLength = Get16(central + 28), extraLength = Get16(central + 30);
+        std::size_t at = kCentralLength + nameLength;
+        const std::size_t extraEnd = at + extraLength;
+        while (at + 4 <= extraEnd && Get16(central + at) != 0x0001)
+            at += 4 + Get16(central + at + 2);
+        std::size_t skip = 0;
+        for (std::size_t field : {24u, 20u})
+            if (Get16(central + field) == 0xFFFF && Get16(central + field + 2) == 0xFFFF)
+                skip += 8;
+        if (at + 4 + skip + 8 > extraEnd)
+            return UNZIP_ERROR_HEADER_BROKEN;
+        std::memset(central + at + 4 + skip, 0, 8);
+    } else {
+        Put32(central + 42, 0);
+    }
+    unsigned char* end = central + m.centralLength;
+    std::memset(end, 0, kEndLength);
+    Put32(end, 0x06054b50);
+    end[8] = end[10] = 1;
+    Put32(end + 12, m.centralLength);
+    Put32(end + 16, static_cast<std::uint32_t>(local));
+
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* source = zip_source_buffer_create(raw.data(), raw.size(), 0, &error);
+    zip_t* archive = source ? zip_open_from_source(source, ZIP_RDONLY, &error) : nullptr;
+    if (!archive) {
+        if (source)
+            zip_source_free(source);
+        const int code = CodeForOpenError(zip_error_code_zip(&error));
+        zip_error_fini(&error);
+        return code;
+    }
+    zip_error_fini(&error);
+
+    std::string key = password ? KeyFor(m.encryption, password) : std::string();
+    zip_file_t* file = password ? zip_fopen_index_encrypted(archive, 0, 0, key.c_str()) : zip_fopen_index(archive, 0, 0);
+    std::fill(key.begin(), key.end(), '\0');
+    int code = 0;
+    if (!file) {
+        code = CodeForReadError(zip_error_code_zip(zip_get_error(archive)));
+    } else {
+        std::uint64_t done = 0;
+        while (code == 0 && done < m.size) {
+            const zip_int64_t n = zip_fread(file, buffer + done, m.size - done);
+            if (n < 0)
+                code = CodeForReadError(zip_error_code_zip(zip_file_get_error(file)));
+            else if (n == 0)
+                code = UNZIP_ERROR_HEADER_BROKEN; // shorter than recorded
+            else
+                done += static_cast<std::uint64_t>(n);
+        }
+        // AES members in the AE-2 form record no CRC (0), but libzip
+        // compares it all the same when reading reaches the end: such a
+        // member is read as far as its recorded size only.
+        const bool crcRecorded = m.crc != 0 || !IsAes(m.encryption);
+        if (code == 0 && crcRecorded) {
+            // Reading on to the end lets libzip compare the CRC; data beyond
+            // the recorded size never reaches the caller's buffer.
+            unsigned char extra;
+            const zip_int64_t n = zip_fread(file, &extra, 1);
+            if (n < 0)
+                code = CodeForReadError(zip_error_code_zip(zip_file_get_error(file)));
+            else if (n > 0)
+                code = UNZIP_ERROR_HEADER_BROKEN;
+        }
+        const int closed = zip_fclose(file);
+        if (code == 0 && closed != 0)
+            code = CodeForReadError(closed);
+    }
+    zip_discard(archive);
+    return code;
+}
+
+} // namespace
+
+int ReadMemberData(const Book& book, const Member& m, const char* password, unsigned char* buffer)
+{
+    // Kept between calls: a search reads thousands of members.
+    static std::vector<unsigned char> raw;
+    std::size_t data = 0;
+    int code = 0;
+    try {
+        code = ReadLocal(book, m, raw, data);
+        if (code == 0) {
+            if (!m.encrypted && (m.method == ZIP_CM_STORE || m.method == ZIP_CM_DEFLATE))
+                code = DecodePlain(m, raw.data() + data, buffer);
+            else
+                code = DecodeWithLibzip(book, m, password, raw, buffer);
+        }
+    } catch (const std::bad_alloc&) {
+        code = UNZIP_ERROR_MORE_HEAP_MEMORY;
+    }
+    // A picture's worth stays; more is given back.
+    if (raw.capacity() > (1u << 20))
+        std::vector<unsigned char>().swap(raw);
+    return code;
+}
+
+} // namespace kivzip
