@@ -4,6 +4,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -211,6 +212,10 @@ bool IsCp932LeadByte(unsigned char byte)
 
 std::string Utf8FromCp932(std::string_view cp932)
 {
+    // The code page holds ASCII as it is; a date list or a file name needs
+    // no tables (whose making costs more than starting kivbook).
+    if (std::all_of(cp932.begin(), cp932.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(cp932);
     const Tables& tables = Tables::Get();
     std::string out;
     out.reserve(cp932.size() * 3 / 2);

@@ -1,0 +1,404 @@
+// kivbook against the Info-ZIP tools on books of 30 days, 10, 30 and 100
+// years and a 10-year book with a 100 KB picture every tenth day. Every
+// figure is a fresh process, as a user meets it: ours and the peer run
+// interleaved (A B A B ...), and the table shows the medians, their ratio
+// and the peak resident memory of each. Also: the search against one pass
+// of zlib over the members already in memory, and the program's start until
+// the date list is filled.
+//
+//   scale_bench [--pairs N] [--before KIVBOOK] [--quick]
+//
+// --before adds the figures of another kivbook (an older build) measured in
+// the same run; --quick leaves out the 30- and 100-year books.
+#include "TDayBook.h"
+
+#include <zip.h>
+#include <zlib.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kPassword = "bench pw";
+
+struct Sample {
+    double ms = 0;
+    long peakKb = 0;
+};
+
+// Runs a command with standard output to /dev/null (or into `output`); its
+// wall time and peak resident memory. Exits the benchmark when it fails.
+// The command runs under GNU time, which reports the peak of the command
+// alone: a process started straight from this one would count this one's
+// memory too (the peak survives exec).
+Sample Run(const std::vector<std::string>& command, const std::string& cwd = {}, std::string* output = nullptr)
+{
+    static const std::string peakPath = (fs::temp_directory_path() / ("scale-bench-peak-" + std::to_string(getpid()))).string();
+    const std::string outPath = output ? peakPath + ".out" : "/dev/null";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    if (!cwd.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    std::vector<std::string> timed { "/usr/bin/time", "-f", "%M", "-o", peakPath };
+    timed.insert(timed.end(), command.begin(), command.end());
+    std::vector<char*> argv;
+    for (const std::string& argument : timed)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    int status = 0;
+    const bool ok = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0
+        && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const auto end = std::chrono::steady_clock::now();
+    posix_spawn_file_actions_destroy(&actions);
+    if (!ok) {
+        std::string shown;
+        for (const std::string& argument : command)
+            shown += argument + " ";
+        std::fprintf(stderr, "failed: %s\n", shown.c_str());
+        std::exit(1);
+    }
+    if (output) {
+        std::ifstream in(outPath);
+        output->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    long peakKb = 0;
+    std::ifstream(peakPath) >> peakKb;
+    return { std::chrono::duration<double, std::milli>(end - start).count(), peakKb };
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Diary-like text: words from a small vocabulary, so that it compresses
+// about as real entries do.
+std::string Text(std::mt19937& random, std::size_t size)
+{
+    static const char* words[] = { "today", "weather", "sunny", "rain", "meeting", "lunch", "train", "office", "walk",
+        "book", "garden", "friend", "dinner", "tired", "happy", "cold", "\x93\xfa\x8b\x4c", "\x8d\xa1\x93\xfa",
+        "\x89\xef\x8b\x63", "\x90\xb0\x82\xea" };
+    std::string text;
+    while (text.size() < size) {
+        text += words[random() % 20];
+        text += (random() % 9 == 0) ? "\r\n" : " ";
+    }
+    return text;
+}
+
+// A day file as the program writes it.
+std::string DayFile(const std::string& schedule, const std::string& diary, const std::string& picture)
+{
+    kiv::TDayBook day;
+    day.SetSchedule(1, schedule);
+    day.Weather = "\x90\xb0\x82\xea";
+    day.Diary = diary;
+    if (!picture.empty())
+        day.SetPhotoData(
+            reinterpret_cast<const std::uint8_t*>(picture.data()), static_cast<std::int32_t>(picture.size()), kiv::TDayBook::kJpeg);
+    kiv::MemoryStream stream;
+    day.Write(stream);
+    return std::string(stream.Bytes().begin(), stream.Bytes().end());
+}
+
+std::string DayName(int index)
+{
+    std::tm tm {};
+    tm.tm_year = 2001 - 1900;
+    tm.tm_mday = 1 + index;
+    tm.tm_hour = 12;
+    std::mktime(&tm);
+    char name[16];
+    std::strftime(name, sizeof name, "%Y%m%d.DAY", &tm);
+    return name;
+}
+
+// Writes the book with libzip, deflate level 6, the same bytes every run.
+// An encrypted book is written by the zip tool (traditional encryption)
+// from the same day files.
+void MakeBook(const std::string& path, int days, int pictureEvery, bool encrypt)
+{
+    std::mt19937 random(20010315);
+    std::string picture(pictureEvery > 0 ? 100 * 1024 : 0, '\0');
+    for (char& byte : picture)
+        byte = static_cast<char>(random());
+    std::vector<std::string> contents(static_cast<std::size_t>(days));
+    for (int i = 0; i < days; ++i) {
+        const std::size_t size = 300 + random() % 1700;
+        contents[static_cast<std::size_t>(i)] = DayFile(Text(random, size / 10), Text(random, size - size / 10),
+            pictureEvery > 0 && i % pictureEvery == 0 ? picture : std::string());
+    }
+    if (encrypt) {
+        const fs::path folder = path + ".days";
+        fs::create_directories(folder);
+        std::vector<std::string> command { "zip", "-q", "-6", "-P", kPassword, path };
+        for (int i = 0; i < days; ++i) {
+            std::ofstream(folder / DayName(i), std::ios::binary) << contents[static_cast<std::size_t>(i)];
+            command.push_back(DayName(i));
+        }
+        Run(command, folder.string());
+        fs::remove_all(folder);
+        return;
+    }
+    int error = 0;
+    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    for (int i = 0; i < days; ++i) {
+        const std::string& bytes = contents[static_cast<std::size_t>(i)];
+        zip_source_t* source = zip_source_buffer(archive, bytes.data(), bytes.size(), 0);
+        const zip_int64_t index = zip_file_add(archive, DayName(i).c_str(), source, ZIP_FL_ENC_CP437);
+        zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 6);
+        zip_file_set_mtime(archive, static_cast<zip_uint64_t>(index), 1000000000 + i * 86400, 0);
+    }
+    if (zip_close(archive) != 0) {
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        std::exit(1);
+    }
+}
+
+// One pass of zlib over the members' data already in memory: inflate and
+// CRC, the least any reader must do. Its median time in ms.
+double ZlibFloor(const std::string& path, int runs)
+{
+    int error = 0;
+    zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY, &error);
+    std::vector<std::string> packed;
+    std::vector<std::size_t> sizes;
+    for (zip_int64_t i = 0; i < zip_get_num_entries(archive, 0); ++i) {
+        zip_stat_t st;
+        zip_stat_index(archive, static_cast<zip_uint64_t>(i), 0, &st);
+        std::string data(st.comp_size, '\0');
+        zip_file_t* file = zip_fopen_index(archive, static_cast<zip_uint64_t>(i), ZIP_FL_COMPRESSED);
+        zip_fread(file, data.data(), data.size());
+        zip_fclose(file);
+        packed.push_back(std::move(data));
+        sizes.push_back(st.size);
+    }
+    zip_discard(archive);
+    std::vector<double> times;
+    std::vector<unsigned char> out;
+    for (int run = 0; run < runs; ++run) {
+        const auto start = std::chrono::steady_clock::now();
+        uLong check = 0;
+        for (std::size_t i = 0; i < packed.size(); ++i) {
+            out.resize(sizes[i]);
+            z_stream z {};
+            inflateInit2(&z, -MAX_WBITS);
+            z.next_in = reinterpret_cast<Bytef*>(packed[i].data());
+            z.avail_in = static_cast<uInt>(packed[i].size());
+            z.next_out = out.data();
+            z.avail_out = static_cast<uInt>(out.size());
+            inflate(&z, Z_FINISH);
+            inflateEnd(&z);
+            check ^= crc32(0, out.data(), static_cast<uInt>(out.size()));
+        }
+        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        if (check == 1)
+            std::printf(" ");
+    }
+    return Median(times);
+}
+
+struct Row {
+    std::string operation, size;
+    std::vector<Sample> ours, peer, before;
+};
+
+double MedianMs(const std::vector<Sample>& samples)
+{
+    std::vector<double> v;
+    for (const Sample& s : samples)
+        v.push_back(s.ms);
+    return Median(v);
+}
+
+double PeakMb(const std::vector<Sample>& samples)
+{
+    long most = 0;
+    for (const Sample& s : samples)
+        most = std::max(most, s.peakKb);
+    return most / 1024.0;
+}
+
+void PrintRow(const Row& row, bool withBefore)
+{
+    const double ours = MedianMs(row.ours), peer = MedianMs(row.peer);
+    std::printf("| %-34s | %-9s | %9.1f | %9.1f | %5.2f | %6.1f | %6.1f |", row.operation.c_str(), row.size.c_str(),
+        ours, peer, peer > 0 ? ours / peer : 0, PeakMb(row.ours), PeakMb(row.peer));
+    if (withBefore && !row.before.empty()) {
+        const double before = MedianMs(row.before);
+        std::printf(" %9.1f | %5.2f | %6.1f |", before, peer > 0 ? before / peer : 0, PeakMb(row.before));
+    } else if (withBefore) {
+        std::printf(" %9s | %5s | %6s |", "", "", "");
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int pairs = 5;
+    std::string before;
+    bool quick = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--pairs" && i + 1 < argc)
+            pairs = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--before" && i + 1 < argc)
+            before = argv[++i];
+        else if (arg == "--quick")
+            quick = true;
+    }
+    // As the programs do at start: no zone file read on every conversion.
+    setenv("TZ", ":/etc/localtime", 0);
+    tzset();
+
+    std::string pattern = (fs::temp_directory_path() / "kiv-scale-XXXXXX").string();
+    const fs::path dir = mkdtemp(pattern.data());
+    const fs::path work = dir / "work";
+    fs::create_directories(work);
+    std::ofstream(dir / "password") << kPassword << "\n";
+    std::ofstream(dir / "diary.txt") << "one more day, written by the benchmark\n";
+    const std::string extra = DayName(36525 + 10);
+    std::ofstream(work / extra) << DayFile("", "one more day, written by the benchmark", "");
+
+    struct BookSpec {
+        std::string label;
+        int days;
+        int pictureEvery;
+        bool encrypt;
+    };
+    std::vector<BookSpec> specs = { { "30 d", 30, 0, false }, { "10 y", 3652, 0, false }, { "30 y", 10958, 0, false },
+        { "100 y", 36525, 0, false }, { "10 y pic", 3652, 10, false }, { "10 y enc", 3652, 0, true } };
+    if (quick)
+        specs.erase(std::remove_if(specs.begin(), specs.end(),
+                        [](const BookSpec& s) { return s.label == "30 y" || s.label == "100 y" || s.label == "30 d"; }),
+            specs.end());
+
+    std::printf("kivbook: %s\nbefore:  %s\npairs:   %d (ours and peer interleaved; medians; peak RSS the most of any run)\n\n",
+        KIVBOOK_PATH, before.empty() ? "(none)" : before.c_str(), pairs);
+    const bool withBefore = !before.empty();
+    std::printf("| %-34s | %-9s | %9s | %9s | %5s | %6s | %6s |%s\n", "operation (ours vs peer)", "book", "ours ms",
+        "peer ms", "ratio", "our MB", "peer MB", withBefore ? " before ms | ratio | bef MB |" : "");
+    std::printf("|%s|%s|%s|%s|%s|%s|%s|%s\n", std::string(36, '-').c_str(), std::string(11, '-').c_str(),
+        std::string(11, '-').c_str(), std::string(11, '-').c_str(), std::string(7, '-').c_str(),
+        std::string(8, '-').c_str(), std::string(8, '-').c_str(), withBefore ? "-----------|-------|--------|" : "");
+
+    std::vector<std::pair<std::string, double>> starts;
+    for (const BookSpec& spec : specs) {
+        const std::string book = (dir / (spec.label + ".KIV")).string();
+        MakeBook(book, spec.days, spec.pictureEvery, spec.encrypt);
+        const std::string day = DayName(spec.days / 2);
+        const std::string date = day.substr(0, 8);
+        const std::string copy = (dir / "copy.KIV").string();
+
+        // Each operation: ours, the peer and (when given) the older build,
+        // in turn, `pairs` times.
+        auto measure = [&](const std::string& operation, auto ours, auto peer, bool hasBefore, auto prepare) {
+            Row row { operation, spec.label, {}, {}, {} };
+            for (int i = 0; i < pairs; ++i) {
+                prepare();
+                row.ours.push_back(ours(KIVBOOK_PATH));
+                prepare();
+                row.peer.push_back(peer());
+                if (withBefore && hasBefore) {
+                    prepare();
+                    row.before.push_back(ours(before));
+                }
+            }
+            PrintRow(row, withBefore);
+            return row;
+        };
+        auto nothing = [] {};
+        const std::vector<std::string> password
+            = spec.encrypt ? std::vector<std::string> { "--password-file", (dir / "password").string() }
+                           : std::vector<std::string> {};
+        auto with = [&](std::vector<std::string> command) {
+            command.insert(command.end(), password.begin(), password.end());
+            return command;
+        };
+        const std::vector<std::string> unzipPassword
+            = spec.encrypt ? std::vector<std::string> { "-P", kPassword } : std::vector<std::string> {};
+        auto unzip = [&](std::vector<std::string> tail) {
+            std::vector<std::string> command { "unzip" };
+            command.insert(command.end(), unzipPassword.begin(), unzipPassword.end());
+            command.insert(command.end(), tail.begin(), tail.end());
+            return Run(command);
+        };
+
+        if (!spec.encrypt)
+            measure(
+                "kivbook list vs unzip -Z1", [&](const std::string& k) { return Run({ k, "list", book }); },
+                [&] { return unzip({ "-Z1", book }); }, true, nothing);
+        measure(
+            "kivbook show vs unzip -p BOOK DAY",
+            [&](const std::string& k) { return Run(with({ k, "show", book, date })); },
+            [&] { return unzip({ "-p", book, day }); }, true, nothing);
+        const Row search = measure(
+            "kivbook search vs unzip -p BOOK",
+            [&](const std::string& k) { return Run(with({ k, "search", book, "rain", "walk" })); },
+            [&] { return unzip({ "-p", book }); }, true, nothing);
+        if (!spec.encrypt) {
+            measure(
+                "kivbook put vs zip BOOK DAY (copy)",
+                [&](const std::string& k) {
+                    return Run({ k, "put", copy, extra.substr(0, 8), "--diary-file", (dir / "diary.txt").string() });
+                },
+                [&] { return Run({ "zip", "-q", copy, extra }, work.string()); }, true,
+                [&] { fs::copy_file(book, copy, fs::copy_options::overwrite_existing); });
+            const double floor = ZlibFloor(book, pairs);
+            std::printf("| %-34s | %-9s | %9.1f | %9.1f | %5.2f |        |        |%s\n",
+                "kivbook search vs zlib floor", spec.label.c_str(), MedianMs(search.ours), floor,
+                MedianMs(search.ours) / floor, withBefore ? "           |       |        |" : "");
+        }
+#ifdef START_BENCH_PATH
+        if (spec.label == "30 d" || spec.label == "100 y" || (quick && spec.label == "10 y")) {
+            std::vector<double> ms;
+            for (int i = 0; i < pairs; ++i) {
+                std::string output;
+                Run({ START_BENCH_PATH, book, (dir / "state").string() }, {}, &output);
+                ms.push_back(std::atof(output.c_str()));
+            }
+            starts.emplace_back(spec.label, Median(ms));
+        }
+#endif
+        if (!std::getenv("SCALE_BENCH_KEEP"))
+            fs::remove(book);
+    }
+    for (const auto& [label, ms] : starts)
+        std::printf("program start until the date list is filled, %s: %.1f ms\n", label.c_str(), ms);
+    if (starts.size() == 2)
+        std::printf("  ratio %s / %s: %.2f\n", starts[1].first.c_str(), starts[0].first.c_str(),
+            starts[1].second / starts[0].second);
+    std::error_code ignored;
+    if (!std::getenv("SCALE_BENCH_KEEP"))
+        fs::remove_all(dir, ignored);
+    return 0;
+}
