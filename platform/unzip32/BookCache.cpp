@@ -330,17 +330,27 @@ long Book::FindExact(std::string_view name) const
     // Each member is folded in its own coding; a name that is not plain
     // ASCII is looked up among the members of each coding.
     long best = -1;
-    auto lookUp = [&](const std::vector<std::uint32_t>& order, NameCoding coding) {
-        const auto it = std::lower_bound(order.begin(), order.end(), name, [&](std::uint32_t i, std::string_view n) {
-            return CompareFolded(members_[i].MatchName(), n, coding) < 0;
-        });
-        if (it != order.end() && CompareFolded(members_[*it].MatchName(), name, coding) == 0
-            && (best < 0 || static_cast<long>(*it) < best))
-            best = static_cast<long>(*it);
+    auto lookUp = [&](const std::vector<std::uint32_t>& order, NameCoding coding, std::size_t& hint) {
+        auto before = [&](std::size_t at) { return CompareFolded(members_[order[at]].MatchName(), name, coding) < 0; };
+        // Days are mostly looked up in order (a search goes through them
+        // all), so the place after the last one found is tried first.
+        std::size_t at = hint;
+        if (!(at < order.size() && !before(at) && (at == 0 || before(at - 1))))
+            at = static_cast<std::size_t>(
+                std::lower_bound(order.begin(), order.end(), name,
+                                 [&](std::uint32_t i, std::string_view n) {
+                                     return CompareFolded(members_[i].MatchName(), n, coding) < 0;
+                                 })
+                - order.begin());
+        if (at < order.size() && CompareFolded(members_[order[at]].MatchName(), name, coding) == 0) {
+            hint = at + 1;
+            if (best < 0 || static_cast<long>(order[at]) < best)
+                best = static_cast<long>(order[at]);
+        }
     };
-    lookUp(ansiOrder_, NameCoding::Ansi);
+    lookUp(ansiOrder_, NameCoding::Ansi, ansiHint_);
     if (!utf8Order_.empty() && !IsAscii(name))
-        lookUp(utf8Order_, NameCoding::Utf8);
+        lookUp(utf8Order_, NameCoding::Utf8, utf8Hint_);
     return best;
 }
 

@@ -94,6 +94,9 @@ private:
     // order), per name coding.
     std::vector<std::uint32_t> ansiOrder_;
     std::vector<std::uint32_t> utf8Order_;
+    // Where in each order the next lookup is likely to land.
+    mutable std::size_t ansiHint_ = 0;
+    mutable std::size_t utf8Hint_ = 0;
 };
 
 // The book at path, from the cache when the file is unchanged. Returns 0 or

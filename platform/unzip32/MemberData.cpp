@@ -80,35 +80,77 @@ int CodeForReadError(int zipError)
     }
 }
 
-// The member's local header, name, extra field and data, read from the
-// book; `data` is where the data begins in `raw`.
-int ReadLocal(const Book& book, const Member& m, std::vector<unsigned char>& raw, std::size_t& data)
+// The part of the book read last. Members lie one after another, so a
+// search reads the book in steps of this size, not one member at a time.
+class Window {
+public:
+    // The bytes of the book at [offset, offset + length), fewer where the
+    // book ends first; null when reading fails.
+    const unsigned char* Get(const Book& book, std::uint64_t offset, std::size_t length, std::size_t& available)
+    {
+        const std::uint64_t fileSize = static_cast<std::uint64_t>(book.Key().size);
+        available = static_cast<std::size_t>(std::min<std::uint64_t>(length, fileSize - offset));
+        if (!(valid_ && key_ == book.Key() && offset >= start_ && offset + available <= start_ + bytes_.size())) {
+            valid_ = false;
+            bytes_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(std::max(length, kStep), fileSize - offset)));
+            if (!ReadAt(book.Descriptor(), offset, bytes_.data(), bytes_.size()))
+                return nullptr;
+            valid_ = true;
+            key_ = book.Key();
+            start_ = offset;
+        }
+        return bytes_.data() + (offset - start_);
+    }
+
+    // A picture's worth stays; more is given back.
+    void Trim()
+    {
+        if (bytes_.capacity() > kKept) {
+            std::vector<unsigned char>().swap(bytes_);
+            valid_ = false;
+        }
+    }
+
+private:
+    static constexpr std::size_t kStep = 64 * 1024;
+    static constexpr std::size_t kKept = 1024 * 1024;
+    bool valid_ = false;
+    FileKey key_;
+    std::uint64_t start_ = 0;
+    std::vector<unsigned char> bytes_;
+};
+
+// The member's local header, name, extra field and data: `length` bytes
+// at `local`, the data from `data` on.
+int ReadLocal(const Book& book, const Member& m, Window& window, const unsigned char*& local, std::size_t& length,
+              std::size_t& data)
 {
     // Deflate never grows data by more than a few bytes per block; a stored
     // size far beyond that is a damaged header, and no memory is taken for it.
     if (m.compressedSize > m.size + m.size / 8 + 1024)
         return UNZIP_ERROR_HEADER_BROKEN;
-    std::size_t length = kLocalLength + kLocalGuess + static_cast<std::size_t>(m.compressedSize);
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        raw.resize(length);
-        const std::uint64_t fileSize = static_cast<std::uint64_t>(book.Key().size);
-        if (m.localOffset >= fileSize)
+    const std::uint64_t fileSize = static_cast<std::uint64_t>(book.Key().size);
+    if (m.localOffset >= fileSize)
+        return UNZIP_ERROR_HEADER_BROKEN;
+    std::size_t available = 0;
+    local = window.Get(book, m.localOffset, kLocalLength + kLocalGuess + static_cast<std::size_t>(m.compressedSize),
+                       available);
+    if (!local)
+        return UNZIP_ERROR_CANNOT_READ;
+    if (available < kLocalLength || local[0] != 'P' || local[1] != 'K' || local[2] != 3 || local[3] != 4)
+        return UNZIP_ERROR_HEADER_BROKEN;
+    data = kLocalLength + Get16(local + 26) + Get16(local + 28);
+    length = data + static_cast<std::size_t>(m.compressedSize);
+    if (length > available) {
+        // A local header longer than guessed, or data that runs past the
+        // end of the book.
+        if (length > fileSize - m.localOffset)
             return UNZIP_ERROR_HEADER_BROKEN;
-        const std::size_t available = static_cast<std::size_t>(std::min<std::uint64_t>(length, fileSize - m.localOffset));
-        if (available < kLocalLength || !ReadAt(book.Descriptor(), m.localOffset, raw.data(), available))
-            return available < kLocalLength ? UNZIP_ERROR_HEADER_BROKEN : UNZIP_ERROR_CANNOT_READ;
-        if (raw[0] != 'P' || raw[1] != 'K' || raw[2] != 3 || raw[3] != 4)
-            return UNZIP_ERROR_HEADER_BROKEN;
-        data = kLocalLength + Get16(&raw[26]) + Get16(&raw[28]);
-        if (data + m.compressedSize <= available) {
-            raw.resize(data + static_cast<std::size_t>(m.compressedSize));
-            return 0;
-        }
-        if (data + m.compressedSize > fileSize - m.localOffset)
-            return UNZIP_ERROR_HEADER_BROKEN; // the data runs past the end of the book
-        length = data + static_cast<std::size_t>(m.compressedSize);
+        local = window.Get(book, m.localOffset, length, available);
+        if (!local)
+            return UNZIP_ERROR_CANNOT_READ;
     }
-    return UNZIP_ERROR_HEADER_BROKEN;
+    return 0;
 }
 
 int CheckCrc(const Member& m, const unsigned char* buffer)
@@ -275,21 +317,25 @@ int DecodeWithLibzip(const Book& book, const Member& m, const char* password, st
 int ReadMemberData(const Book& book, const Member& m, const char* password, unsigned char* buffer)
 {
     // Kept between calls: a search reads thousands of members.
+    static Window window;
     static std::vector<unsigned char> raw;
-    std::size_t data = 0;
     int code = 0;
     try {
-        code = ReadLocal(book, m, raw, data);
+        const unsigned char* local = nullptr;
+        std::size_t length = 0, data = 0;
+        code = ReadLocal(book, m, window, local, length, data);
         if (code == 0) {
-            if (!m.encrypted && (m.method == ZIP_CM_STORE || m.method == ZIP_CM_DEFLATE))
-                code = DecodePlain(m, raw.data() + data, buffer);
-            else
+            if (!m.encrypted && (m.method == ZIP_CM_STORE || m.method == ZIP_CM_DEFLATE)) {
+                code = DecodePlain(m, local + data, buffer);
+            } else {
+                raw.assign(local, local + length);
                 code = DecodeWithLibzip(book, m, password, raw, buffer);
+            }
         }
     } catch (const std::bad_alloc&) {
         code = UNZIP_ERROR_MORE_HEAP_MEMORY;
     }
-    // A picture's worth stays; more is given back.
+    window.Trim();
     if (raw.capacity() > (1u << 20))
         std::vector<unsigned char>().swap(raw);
     return code;

@@ -32,26 +32,6 @@ constexpr std::size_t kRememberedPasswords = 8;
 std::atomic<int> gRunning{0};
 std::atomic<int> gBackground{0};
 
-// Marks the library busy for the lifetime of one call; a second call that
-// arrives meanwhile is refused.
-class BusyGuard {
-public:
-    BusyGuard()
-    {
-        int expected = 0;
-        entered_ = gRunning.compare_exchange_strong(expected, 1);
-    }
-    ~BusyGuard()
-    {
-        if (entered_)
-            gRunning.store(0);
-    }
-    explicit operator bool() const { return entered_; }
-
-private:
-    bool entered_ = false;
-};
-
 struct Handle {
     std::string path;
     std::shared_ptr<Book> book;
@@ -67,6 +47,7 @@ struct State {
     void* passwordUser = nullptr;
     // Passwords that opened members, most recent first, per absolute book path.
     std::unordered_map<std::string, std::vector<std::string>> passwords;
+    std::shared_ptr<Book> justChecked; // by the last call, when it was UnZipCheckArchive
 };
 
 State& TheState()
@@ -74,6 +55,36 @@ State& TheState()
     static State state;
     return state;
 }
+
+// Marks the library busy for the lifetime of one call; a second call that
+// arrives meanwhile is refused. It also hands the call the book that the
+// call just before it checked (UnZipCheckArchive), if any: opening the
+// book right after checking it needs no second look at the file.
+class BusyGuard {
+public:
+    BusyGuard()
+    {
+        int expected = 0;
+        entered_ = gRunning.compare_exchange_strong(expected, 1);
+        if (entered_)
+            justChecked_ = std::move(TheState().justChecked);
+    }
+    ~BusyGuard()
+    {
+        if (entered_)
+            gRunning.store(0);
+    }
+    explicit operator bool() const { return entered_; }
+    // The book the previous call checked, when it is the book at path.
+    std::shared_ptr<Book> JustChecked(const std::string& path) const
+    {
+        return justChecked_ && justChecked_->Path() == path ? justChecked_ : nullptr;
+    }
+
+private:
+    bool entered_ = false;
+    std::shared_ptr<Book> justChecked_;
+};
 
 bool IsSeparator(char c)
 {
@@ -373,7 +384,10 @@ int UnZipCheckArchive(const char* archive, int /*mode*/)
         return 0;
     try {
         std::shared_ptr<Book> book;
-        return AcquireBook(Unquote(archive), book) == 0 ? 1 : 0;
+        if (AcquireBook(Unquote(archive), book) != 0)
+            return 0;
+        TheState().justChecked = std::move(book);
+        return 1;
     } catch (...) {
         return 0;
     }
@@ -387,7 +401,8 @@ HARC UnZipOpenArchive(HWND /*window*/, const char* archive, std::uint32_t /*mode
     try {
         Handle handle;
         handle.path = Unquote(archive);
-        if (AcquireBook(handle.path, handle.book) != 0)
+        handle.book = busy.JustChecked(handle.path);
+        if (!handle.book && AcquireBook(handle.path, handle.book) != 0)
             return 0;
         State& state = TheState();
         HARC id = state.nextHandle++;
