@@ -36,7 +36,7 @@ class TestFiles : public QObject {
 private slots:
     void writeReplacesTheWholeFile();
     void failedWriteKeepsTheOldFile();
-    void readFailsOnMissingFile();
+    void readFailsOnMissingOrOversizedFile();
     void leftoversOfKilledWritesGo();
 };
 
@@ -84,7 +84,7 @@ void TestFiles::failedWriteKeepsTheOldFile()
         "ファイル " + missing + " を作成できません");
 }
 
-void TestFiles::readFailsOnMissingFile()
+void TestFiles::readFailsOnMissingOrOversizedFile()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("none.DAY");
@@ -93,6 +93,13 @@ void TestFiles::readFailsOnMissingFile()
     const QByteArray bytes = QByteArray(200000, '\0') + "end";
     WriteFileAtomically(path.toStdString(), bytes.constData(), bytes.size());
     QCOMPARE(ReadWholeFile(path.toStdString()), std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+
+    // Beyond the limit: refused from its size, before anything is read.
+    QFile large(path);
+    QVERIFY(large.open(QIODevice::ReadWrite) && large.resize(qint64(kMaxFileBytes) + 1));
+    large.close();
+    QCOMPARE(ErrorOf([&] { ReadWholeFile(path.toStdString()); }),
+        "ファイル " + path + " は大きすぎて扱えません (256 MB まで)");
 }
 
 void TestFiles::leftoversOfKilledWritesGo()

@@ -127,6 +127,7 @@ class TestUnZip32 : public QObject {
 private slots:
     void initTestCase();
     void findsMembers();
+    void trailingBlanksAreNoPartOfTheName();
     void memberInfo();
     void extractsBooksFromPeers_data();
     void extractsBooksFromPeers();
@@ -191,6 +192,16 @@ void TestUnZip32::findsMembers()
     QCOMPARE(UnZipCheckArchive(book_.toLocal8Bit().constData(), 1), 1); // unquoted too
     QCOMPARE(UnZipCheckArchive(Quoted(dir_.filePath("none.KIV")).constData(), 1), 0);
     QCOMPARE(UnZipOpenArchive(nullptr, Quoted(dir_.filePath("none.KIV")).constData(), 0), HARC(0));
+}
+
+void TestUnZip32::trailingBlanksAreNoPartOfTheName()
+{
+    QTemporaryDir dir;
+    const QString book = dir.filePath("blanks.zip");
+    QCOMPARE(MakeBook(kZipfileWriter, {book, "deflated"}, {{"20010103.DAY  ", "third"}, {"20010104.DAY", "fourth"}}), 0);
+    QCOMPARE(List(book, "*.DAY"), QByteArrayList({"20010103.DAY  ", "20010104.DAY"}));
+    QCOMPARE(List(book, "20010103.day"), QByteArrayList{"20010103.DAY  "});
+    QCOMPARE(Extract(book, "20010103.DAY").data, QByteArray("third"));
 }
 
 void TestUnZip32::memberInfo()
@@ -317,6 +328,7 @@ void TestUnZip32::damagedBooks_data()
     QTest::newRow("unknown method") << "method" << "stored" << int(UNZIP_ERROR_METHOD);
     QTest::newRow("member count wrong") << "count" << "deflated" << int(UNZIP_ERROR_HEADER_BROKEN);
     QTest::newRow("spanned archive") << "disk" << "deflated" << int(UNZIP_ERROR_VERSION);
+    QTest::newRow("more data than recorded") << "size" << "deflated" << int(UNZIP_ERROR_HEADER_BROKEN);
 }
 
 void TestUnZip32::damagedBooks()
@@ -338,14 +350,19 @@ void TestUnZip32::damagedBooks()
     else if (damage == "method") {
         Patch(book, 8, "\x61");
         Patch(book, bytes.indexOf("PK\x01\x02") + 10, "\x61");
-    } else if (damage == "count")
+    } else if (damage == "size") { // 600 bytes recorded as 100, local and central
+        Patch(book, 22, QByteArray("\x64\x00\x00\x00", 4));
+        Patch(book, bytes.indexOf("PK\x01\x02") + 24, QByteArray("\x64\x00\x00\x00", 4));
+    } else if (damage == "count") {
         Patch(book, end + 8, QByteArray("\x03\x00\x03\x00", 4));
-    else
+    } else {
         Patch(book, end + 4, "\x01");
+    }
 
     const bool opens = damage != "count" && damage != "disk";
     QCOMPARE(UnZipCheckArchive(Quoted(book).constData(), 1), opens ? 1 : 0);
-    const Extracted a = Extract(book, "a.DAY");
+    // Never more than the recorded size: the buffer holds exactly that.
+    const Extracted a = Extract(book, "a.DAY", damage == "size" ? 100 : 65536);
     QCOMPARE(a.code, code);
     QCOMPARE(a.written, 0u);
     if (opens)
