@@ -17,6 +17,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,7 +42,8 @@ namespace fs = std::filesystem;
 const char* const kPassword = "bench pw";
 
 struct Sample {
-    double ms = 0;
+    double ms = 0;    // wall time
+    double cpuMs = 0; // user and system time: steadier than the wall time on a busy machine
     long peakKb = 0;
 };
 
@@ -70,8 +72,9 @@ Sample Run(const std::vector<std::string>& command, const std::string& cwd = {},
     const auto start = std::chrono::steady_clock::now();
     pid_t pid = 0;
     int status = 0;
+    rusage usage {}; // GNU time's, with the command's that it waited for
     const bool ok = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0
-        && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        && wait4(pid, &status, 0, &usage) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     const auto end = std::chrono::steady_clock::now();
     posix_spawn_file_actions_destroy(&actions);
     if (!ok) {
@@ -87,7 +90,9 @@ Sample Run(const std::vector<std::string>& command, const std::string& cwd = {},
     }
     long peakKb = 0;
     std::ifstream(peakPath) >> peakKb;
-    return { std::chrono::duration<double, std::milli>(end - start).count(), peakKb };
+    auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+    return { std::chrono::duration<double, std::milli>(end - start).count(), ms(usage.ru_utime) + ms(usage.ru_stime),
+        peakKb };
 }
 
 double Median(std::vector<double> values)
@@ -229,11 +234,11 @@ struct Row {
     std::vector<Sample> ours, peer, before;
 };
 
-double MedianMs(const std::vector<Sample>& samples)
+double MedianMs(const std::vector<Sample>& samples, double Sample::*field = &Sample::ms)
 {
     std::vector<double> v;
     for (const Sample& s : samples)
-        v.push_back(s.ms);
+        v.push_back(s.*field);
     return Median(v);
 }
 
@@ -245,16 +250,23 @@ double PeakMb(const std::vector<Sample>& samples)
     return most / 1024.0;
 }
 
+const char* const kHeader = "| operation (ours vs peer)           | book      | ours ms | peer ms | ratio | ours CPU | peer CPU | CPU ratio | ours MB | peer MB |";
+const char* const kRule = "|------------------------------------|-----------|--------:|--------:|------:|---------:|---------:|----------:|--------:|--------:|";
+const char* const kBeforeHeader = " before ms | ratio | CPU ratio | before MB |";
+const char* const kBeforeRule = "----------:|------:|----------:|----------:|";
+
 void PrintRow(const Row& row, bool withBefore)
 {
     const double ours = MedianMs(row.ours), peer = MedianMs(row.peer);
-    std::printf("| %-34s | %-9s | %9.1f | %9.1f | %5.2f | %6.1f | %6.1f |", row.operation.c_str(), row.size.c_str(),
-        ours, peer, peer > 0 ? ours / peer : 0, PeakMb(row.ours), PeakMb(row.peer));
+    const double oursCpu = MedianMs(row.ours, &Sample::cpuMs), peerCpu = MedianMs(row.peer, &Sample::cpuMs);
+    std::printf("| %-34s | %-9s | %7.1f | %7.1f | %5.2f | %8.1f | %8.1f | %9.2f | %7.1f | %7.1f |",
+        row.operation.c_str(), row.size.c_str(), ours, peer, ours / peer, oursCpu, peerCpu, oursCpu / peerCpu,
+        PeakMb(row.ours), PeakMb(row.peer));
     if (withBefore && !row.before.empty()) {
-        const double before = MedianMs(row.before);
-        std::printf(" %9.1f | %5.2f | %6.1f |", before, peer > 0 ? before / peer : 0, PeakMb(row.before));
+        const double before = MedianMs(row.before), beforeCpu = MedianMs(row.before, &Sample::cpuMs);
+        std::printf(" %9.1f | %5.2f | %9.2f | %9.1f |", before, before / peer, beforeCpu / peerCpu, PeakMb(row.before));
     } else if (withBefore) {
-        std::printf(" %9s | %5s | %6s |", "", "", "");
+        std::printf(" %9s | %5s | %9s | %9s |", "", "", "", "");
     }
     std::printf("\n");
     std::fflush(stdout);
@@ -305,11 +317,7 @@ int main(int argc, char** argv)
     std::printf("kivbook: %s\nbefore:  %s\npairs:   %d (ours and peer interleaved; medians; peak RSS the most of any run)\n\n",
         KIVBOOK_PATH, before.empty() ? "(none)" : before.c_str(), pairs);
     const bool withBefore = !before.empty();
-    std::printf("| %-34s | %-9s | %9s | %9s | %5s | %6s | %6s |%s\n", "operation (ours vs peer)", "book", "ours ms",
-        "peer ms", "ratio", "our MB", "peer MB", withBefore ? " before ms | ratio | bef MB |" : "");
-    std::printf("|%s|%s|%s|%s|%s|%s|%s|%s\n", std::string(36, '-').c_str(), std::string(11, '-').c_str(),
-        std::string(11, '-').c_str(), std::string(11, '-').c_str(), std::string(7, '-').c_str(),
-        std::string(8, '-').c_str(), std::string(8, '-').c_str(), withBefore ? "-----------|-------|--------|" : "");
+    std::printf("%s%s\n%s%s\n", kHeader, withBefore ? kBeforeHeader : "", kRule, withBefore ? kBeforeRule : "");
 
     std::vector<std::pair<std::string, double>> starts;
     for (const BookSpec& spec : specs) {
@@ -374,9 +382,11 @@ int main(int argc, char** argv)
                 [&] { return Run({ "zip", "-q", copy, extra }, work.string()); }, true,
                 [&] { fs::copy_file(book, copy, fs::copy_options::overwrite_existing); });
             const double floor = ZlibFloor(book, pairs);
-            std::printf("| %-34s | %-9s | %9.1f | %9.1f | %5.2f |        |        |%s\n",
+            const double searchCpu = MedianMs(search.ours, &Sample::cpuMs);
+            std::printf("| %-34s | %-9s | %7.1f | %7.1f | %5.2f | %8.1f | %8.1f | %9.2f |         |         |%s\n",
                 "kivbook search vs zlib floor", spec.label.c_str(), MedianMs(search.ours), floor,
-                MedianMs(search.ours) / floor, withBefore ? "           |       |        |" : "");
+                MedianMs(search.ours) / floor, searchCpu, floor, searchCpu / floor,
+                withBefore ? "           |       |           |           |" : "");
         }
 #ifdef START_BENCH_PATH
         if (spec.label == "30 d" || spec.label == "100 y" || (quick && spec.label == "10 y")) {

@@ -333,9 +333,13 @@ long Book::FindExact(std::string_view name) const
     auto lookUp = [&](const std::vector<std::uint32_t>& order, NameCoding coding, std::size_t& hint) {
         auto before = [&](std::size_t at) { return CompareFolded(members_[order[at]].MatchName(), name, coding) < 0; };
         // Days are mostly looked up in order (a search goes through them
-        // all), so the place after the last one found is tried first.
+        // all, asking for each twice), so the place of the last one found
+        // and the next are tried first.
+        auto lowerBoundIs = [&](std::size_t at) {
+            return at < order.size() && !before(at) && (at == 0 || before(at - 1));
+        };
         std::size_t at = hint;
-        if (!(at < order.size() && !before(at) && (at == 0 || before(at - 1))))
+        if (!lowerBoundIs(at) && !lowerBoundIs(++at))
             at = static_cast<std::size_t>(
                 std::lower_bound(order.begin(), order.end(), name,
                                  [&](std::uint32_t i, std::string_view n) {
@@ -343,7 +347,7 @@ long Book::FindExact(std::string_view name) const
                                  })
                 - order.begin());
         if (at < order.size() && CompareFolded(members_[order[at]].MatchName(), name, coding) == 0) {
-            hint = at + 1;
+            hint = at;
             if (best < 0 || static_cast<long>(order[at]) < best)
                 best = static_cast<long>(order[at]);
         }
