@@ -120,8 +120,23 @@ void TCalendarForm::ShowBookDays(const QStringList& dates)
     MonthCalendar1->setDateTextFormat(QDate(), QTextCharFormat());
     QTextCharFormat bold;
     bold.setFontWeight(QFont::Bold);
+    // A book of a hundred years lists 36,525 dates: the usual "yyyy/mm/dd"
+    // line is read by position, which the format parser takes many times
+    // as long for.
+    auto digits = [](const QString& line, int at, int count) {
+        int value = 0;
+        for (int i = at; i < at + count; ++i) {
+            if (line[i] < QLatin1Char('0') || line[i] > QLatin1Char('9'))
+                return -1;
+            value = value * 10 + (line[i].unicode() - '0');
+        }
+        return value;
+    };
     for (const QString& line : dates) {
-        const QDate date = QDate::fromString(line, QStringLiteral("yyyy/MM/dd"));
+        const bool usual = line.size() == 10 && line[4] == QLatin1Char('/') && line[7] == QLatin1Char('/')
+            && digits(line, 0, 4) >= 0 && digits(line, 5, 2) >= 0 && digits(line, 8, 2) >= 0;
+        const QDate date = usual ? QDate(digits(line, 0, 4), digits(line, 5, 2), digits(line, 8, 2))
+                                 : QDate::fromString(line, QStringLiteral("yyyy/MM/dd"));
         if (date.isValid())
             MonthCalendar1->setDateTextFormat(date, bold);
     }
