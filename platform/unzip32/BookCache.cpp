@@ -20,6 +20,7 @@ namespace kivzip {
 namespace {
 
 constexpr std::size_t kCachedBooks = 4;
+constexpr std::size_t kDirectoryPiece = 64 * 1024;
 
 constexpr std::uint32_t kEndSignature = 0x06054b50;
 constexpr std::uint32_t kEnd64Signature = 0x06064b50;
@@ -178,7 +179,16 @@ private:
 // Compares the folded forms of two names byte by byte.
 int CompareFolded(std::string_view a, std::string_view b, NameCoding coding)
 {
-    FoldedBytes x(a, coding), y(b, coding);
+    // A run of ASCII at the start, all of a day's name, is one character a
+    // byte in either coding.
+    std::size_t i = 0;
+    for (const std::size_t n = std::min(a.size(), b.size());
+         i < n && static_cast<unsigned char>(a[i]) < 0x80 && static_cast<unsigned char>(b[i]) < 0x80; ++i) {
+        const char x = FoldAscii(a[i]), y = FoldAscii(b[i]);
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    FoldedBytes x(a.substr(i), coding), y(b.substr(i), coding);
     for (;;) {
         unsigned char ca = 0, cb = 0;
         const bool hasA = x.Next(ca), hasB = y.Next(cb);
@@ -195,7 +205,9 @@ struct Cache {
 
 Cache& TheCache()
 {
-    static Cache cache;
+    // Never destroyed: at exit, freeing a large directory member by member
+    // would only cost time.
+    static Cache& cache = *new Cache;
     return cache;
 }
 
@@ -363,25 +375,44 @@ int Book::ReadDirectory()
     Directory directory;
     if (const int code = ReadEnd(fd_, static_cast<std::uint64_t>(key_.size), directory))
         return code;
-    std::vector<unsigned char> bytes;
-    try {
-        bytes.resize(directory.size);
-    } catch (const std::bad_alloc&) {
-        return UNZIP_ERROR_MORE_HEAP_MEMORY;
-    }
-    if (!ReadAt(fd_, directory.offset, bytes.data(), bytes.size()))
-        return UNZIP_ERROR_CANNOT_READ;
+    // Read a piece at a time: the directory of a hundred years is 2 MB,
+    // and only what is parsed from it is kept.
+    std::vector<unsigned char> piece;
+    std::uint64_t pieceStart = 0;
+    const std::uint64_t directoryEnd = directory.offset + directory.size;
+    // The directory's bytes [at, at + length), or null when they run past
+    // its end or cannot be read (code says which).
+    int code = 0;
+    auto bytesAt = [&](std::uint64_t at, std::size_t length) -> const unsigned char* {
+        if (at + length > directoryEnd) {
+            code = UNZIP_ERROR_HEADER_BROKEN;
+            return nullptr;
+        }
+        if (at < pieceStart || at + length > pieceStart + piece.size()) {
+            piece.resize(static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::size_t>(length, kDirectoryPiece),
+                                                                          directoryEnd - at)));
+            pieceStart = at;
+            if (!ReadAt(fd_, at, piece.data(), piece.size())) {
+                piece.clear();
+                code = UNZIP_ERROR_CANNOT_READ;
+                return nullptr;
+            }
+        }
+        return piece.data() + (at - pieceStart);
+    };
 
     members_.reserve(directory.count);
-    std::size_t at = 0;
+    std::uint64_t at = directory.offset;
     for (std::uint64_t i = 0; i < directory.count; ++i) {
-        const unsigned char* r = bytes.data() + at;
-        if (at + kCentralLength > bytes.size() || Get32(r) != kCentralSignature)
+        const unsigned char* r = bytesAt(at, kCentralLength);
+        if (!r)
+            return code;
+        if (Get32(r) != kCentralSignature)
             return UNZIP_ERROR_HEADER_BROKEN;
         const std::size_t nameLength = Get16(r + 28), extraLength = Get16(r + 30);
         const std::size_t length = kCentralLength + nameLength + extraLength + Get16(r + 32);
-        if (at + length > bytes.size())
-            return UNZIP_ERROR_HEADER_BROKEN;
+        if (!(r = bytesAt(at, length)))
+            return code;
         const std::string_view extra(reinterpret_cast<const char*>(r) + kCentralLength + nameLength, extraLength);
 
         Member m;
@@ -431,7 +462,7 @@ int Book::ReadDirectory()
         } else {
             m.encryption = (flags & 0x0040) != 0 ? ZIP_EM_UNKNOWN : ZIP_EM_TRAD_PKWARE;
         }
-        m.centralOffset = directory.offset + at;
+        m.centralOffset = at;
         m.centralLength = static_cast<std::uint32_t>(length);
         members_.push_back(std::move(m));
         at += length;
