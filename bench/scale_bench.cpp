@@ -10,6 +10,7 @@
 //
 // --before adds the figures of another kivbook (an older build) measured in
 // the same run; --quick leaves out the 30- and 100-year books.
+#include "BenchBook.h"
 #include "TDayBook.h"
 
 #include <zip.h>
@@ -38,6 +39,7 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
+using kiv::bench::DayName;
 
 const char* const kPassword = "bench pw";
 
@@ -130,18 +132,6 @@ std::string DayFile(const std::string& schedule, const std::string& diary, const
     kiv::MemoryStream stream;
     day.Write(stream);
     return std::string(stream.Bytes().begin(), stream.Bytes().end());
-}
-
-std::string DayName(int index)
-{
-    std::tm tm {};
-    tm.tm_year = 2001 - 1900;
-    tm.tm_mday = 1 + index;
-    tm.tm_hour = 12;
-    std::mktime(&tm);
-    char name[16];
-    std::strftime(name, sizeof name, "%Y%m%d.DAY", &tm);
-    return name;
 }
 
 // Writes the book with libzip, deflate level 6, the same bytes every run.
