@@ -16,6 +16,7 @@
 #include <QLocale>
 #include <QStatusTipEvent>
 #include <QStringList>
+#include <QStringListModel>
 #include <QTextCharFormat>
 
 #include <algorithm>
@@ -45,6 +46,9 @@ TCalendarForm::TCalendarForm(FormHost& host, QWidget* parent) : QWidget(parent, 
     DiaryComboBox = new QComboBox(this);
     DiaryComboBox->setObjectName(QStringLiteral("DiaryComboBox"));
     DiaryComboBox->setEditable(false);
+    // A book of a hundred years lists 36,525 dates: plain strings, not an
+    // item object each.
+    DiaryComboBox->setModel(new QStringListModel(DiaryComboBox));
     DiaryComboBox->setGeometry(21, 24, 169, 20);
     DiaryComboBox->setStatusTip(
         QStringLiteral("オープンされている日記の日付一覧を表示し、日付をクリックすると、その日付の日記を表示します"));
@@ -76,6 +80,7 @@ TCalendarForm::TCalendarForm(FormHost& host, QWidget* parent) : QWidget(parent, 
             [this](int index) { Guarded(host_.prompts(), [this, index] { DiaryComboBoxChange(index); }); });
     connect(MonthCalendar1, &QCalendarWidget::clicked, this,
             [this] { Guarded(host_.prompts(), [this] { MonthCalendar1Click(); }); });
+    connect(MonthCalendar1, &QCalendarWidget::currentPageChanged, this, &TCalendarForm::BoldShownBookDays);
 
     resize(kClientWidth, kClientHeight);
     KeepOuterSize(this, QSize(kOuterWidth, kOuterHeight));
@@ -108,21 +113,19 @@ void TCalendarForm::SetDateList(const std::string& dateListText)
     QStringList lines = ControlText(dateListText).split(QLatin1Char('\n'));
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
-    DiaryComboBox->clear();
-    DiaryComboBox->addItems(lines);
+    ReadBookDays(lines);
+    static_cast<QStringListModel*>(DiaryComboBox->model())->setStringList(lines);
     DiaryComboBox->setCurrentIndex(-1);
     changePending_ = false;
-    ShowBookDays(lines);
+    BoldShownBookDays(MonthCalendar1->yearShown(), MonthCalendar1->monthShown());
 }
 
-void TCalendarForm::ShowBookDays(const QStringList& dates)
+void TCalendarForm::ReadBookDays(const QStringList& dates)
 {
-    MonthCalendar1->setDateTextFormat(QDate(), QTextCharFormat());
-    QTextCharFormat bold;
-    bold.setFontWeight(QFont::Bold);
-    // A book of a hundred years lists 36,525 dates: the usual "yyyy/mm/dd"
-    // line is read by position, which the format parser takes many times
-    // as long for.
+    bookDays_.clear();
+    bookDays_.reserve(dates.size());
+    // The usual "yyyy/mm/dd" line is read by position, which the format
+    // parser takes many times as long for.
     auto digits = [](const QString& line, int at, int count) {
         int value = 0;
         for (int i = at; i < at + count; ++i) {
@@ -138,8 +141,25 @@ void TCalendarForm::ShowBookDays(const QStringList& dates)
         const QDate date = usual ? QDate(digits(line, 0, 4), digits(line, 5, 2), digits(line, 8, 2))
                                  : QDate::fromString(line, QStringLiteral("yyyy/MM/dd"));
         if (date.isValid())
-            MonthCalendar1->setDateTextFormat(date, bold);
+            bookDays_.push_back(date);
     }
+    if (!std::is_sorted(bookDays_.begin(), bookDays_.end()))
+        std::sort(bookDays_.begin(), bookDays_.end());
+}
+
+void TCalendarForm::BoldShownBookDays(int year, int month)
+{
+    // Every format set makes the calendar redraw its page, so only the days
+    // the page can show are marked, again whenever it turns: the month's six
+    // weeks begin at most a week before its first day.
+    MonthCalendar1->setDateTextFormat(QDate(), QTextCharFormat());
+    const QDate first(year, month, 1);
+    const auto from = std::lower_bound(bookDays_.begin(), bookDays_.end(), first.addDays(-7));
+    const auto to = std::lower_bound(from, bookDays_.end(), first.addDays(42));
+    QTextCharFormat bold;
+    bold.setFontWeight(QFont::Bold);
+    for (auto day = from; day != to; ++day)
+        MonthCalendar1->setDateTextFormat(*day, bold);
 }
 
 void TCalendarForm::ClearDateListText()

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include <string>
+#include <vector>
 
 class QCalendarWidget;
 class QCheckBox;
@@ -58,8 +59,11 @@ protected:
 
 private:
     void FormCreate();
-    // Bold for the days of the list (yyyy/mm/dd lines), for them only.
-    void ShowBookDays(const QStringList& dates);
+    // The days of the list (yyyy/mm/dd lines), in date order.
+    void ReadBookDays(const QStringList& dates);
+    // Bold for the book's days on the calendar's page of that month, for
+    // them only.
+    void BoldShownBookDays(int year, int month);
     // Guard for an unnamed diary: false when the user wants to save first.
     bool UnnamedDiaryGuard();
     void DiaryComboBoxIndexChanged(int index);
@@ -68,6 +72,7 @@ private:
     int shownIndex_ = -1;       // the entry shown now
     int indexBeforeChange_ = -1; // the entry shown before the latest change
     bool changePending_ = false; // that change has not yet been handled
+    std::vector<QDate> bookDays_; // the days of the date list, in order
 };
 
 } // namespace kiv

@@ -172,9 +172,11 @@ private slots:
         QCOMPARE(form.DiaryComboBox->count(), 3);
         QCOMPARE(form.DiaryComboBox->currentIndex(), -1);
         QCOMPARE(form.DiaryComboBox->itemText(2), QStringLiteral("2010/12/31"));
-        // The calendar shows the listed days in bold, only those, and only
-        // while they are listed.
-        auto boldDays = [&] {
+        // The calendar shows the listed days on the page it shows in bold
+        // (days of the neighbouring months included), only those, on every
+        // page it turns to, and only while they are listed.
+        auto boldDays = [&](int year, int month) {
+            form.MonthCalendar1->setCurrentPage(year, month);
             QList<QDate> days;
             const auto formats = form.MonthCalendar1->dateTextFormat();
             for (auto it = formats.begin(); it != formats.end(); ++it)
@@ -182,9 +184,14 @@ private slots:
                     days << it.key();
             return days;
         };
-        QCOMPARE(boldDays(), (QList<QDate> { QDate(2001, 1, 31), QDate(2001, 2, 3), QDate(2010, 12, 31) }));
+        QCOMPARE(boldDays(2001, 2), (QList<QDate> { QDate(2001, 1, 31), QDate(2001, 2, 3) }));
+        QCOMPARE(boldDays(2010, 12), QList<QDate> { QDate(2010, 12, 31) });
+        QCOMPARE(boldDays(2011, 3), QList<QDate> {});
+        form.SetDateList("2011/03/05\r\n2001/02/03\r\n2001/01/31\r\n");
+        QCOMPARE(boldDays(2011, 3), QList<QDate> { QDate(2011, 3, 5) });
+        QCOMPARE(boldDays(2001, 1), (QList<QDate> { QDate(2001, 1, 31), QDate(2001, 2, 3) }));
         form.SetDateList("2001/02/03\r\n");
-        QCOMPARE(boldDays(), QList<QDate> { QDate(2001, 2, 3) });
+        QCOMPARE(boldDays(2001, 1), QList<QDate> { QDate(2001, 2, 3) });
         QCOMPARE(form.MonthCalendar1->dateTextFormat().size(), 1);
         form.SetDateList("2001/01/31\r\n2001/02/03\r\n2010/12/31");
         QDate dateSeen;
