@@ -203,18 +203,19 @@ bool Encode(std::string_view utf8, std::string* out, char32_t& failed)
     return true;
 }
 
-} // namespace
-
-bool IsCp932LeadByte(unsigned char byte)
+// The code page holds ASCII as it is, in both directions: a date list, a
+// file name or a keyword needs no tables (whose making costs more than
+// starting kivbook).
+bool IsAscii(std::string_view text)
 {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
+
+} // namespace
 
 std::string Utf8FromCp932(std::string_view cp932)
 {
-    // The code page holds ASCII as it is; a date list or a file name needs
-    // no tables (whose making costs more than starting kivbook).
-    if (std::all_of(cp932.begin(), cp932.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    if (IsAscii(cp932))
         return std::string(cp932);
     const Tables& tables = Tables::Get();
     std::string out;
@@ -242,6 +243,8 @@ std::string Utf8FromCp932(std::string_view cp932)
 
 std::string Cp932FromUtf8(std::string_view utf8)
 {
+    if (IsAscii(utf8))
+        return std::string(utf8);
     std::string out;
     out.reserve(utf8.size());
     char32_t failed = kNone;

@@ -14,7 +14,10 @@
 //   back to the byte.
 namespace kiv {
 
-bool IsCp932LeadByte(unsigned char byte);
+inline bool IsCp932LeadByte(unsigned char byte)
+{
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
 
 // Code page 932 bytes to UTF-8. Never fails.
 std::string Utf8FromCp932(std::string_view cp932);

@@ -48,6 +48,11 @@ void tst_Keyword::occurs_data()
     // In "x 89 95 5C" the pair 89 95 is one character and 5C a backslash, so
     // the bytes 95 5C found there begin on a trail byte.
     QTest::newRow("lead byte inside a character") << QByteArray("x\x89\x95\x5c") << QByteArray("\x95\x5c") << false;
+    // E0 81 E0 81 81 E0: three characters, all bytes in the lead-byte range.
+    QTest::newRow("lead-range run, last pair") << QByteArray("\xe0\x81\xe0\x81\x81\xe0") << QByteArray("\x81\xe0")
+                                               << true;
+    QTest::newRow("lead-range run, only trail bytes") << QByteArray("\xe0\x81\xe0\x81\xe0") << QByteArray("\x81\xe0")
+                                                      << false;
     QTest::newRow("case is exact") << QByteArray("Diary") << QByteArray("diary") << false;
     QTest::newRow("same case") << QByteArray("my Diary") << QByteArray("Diary") << true;
     // ＡＢ (full width) is 82 60 82 61.
