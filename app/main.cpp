@@ -1,7 +1,9 @@
+#include "Files.h"
 #include "Program.h"
 #include "Prompts.h"
 #include "QtPrompts.h"
 #include "TDayBook.h"
+#include "zip32.h"
 
 #include <QApplication>
 
@@ -16,6 +18,12 @@ int main(int argc, char* argv[])
     if (!std::getenv("TZ"))
         setenv("TZ", ":/etc/localtime", 1);
 #endif
+    // A day file or a book half written when the program is told to end
+    // goes with it. The book library holds its own copy of the list of
+    // temporaries, so both are asked.
+    kiv::RemoveTemporariesOnSignals();
+    ZpRemoveTemporariesOnSignals();
+
     // The day record exists before any window and outlives them all.
     auto record = std::make_unique<kiv::TDayBook>();
 

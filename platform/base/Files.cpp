@@ -2,13 +2,17 @@
 
 #include "Error.h"
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -37,7 +41,92 @@ namespace {
         ::close(fd);
     }
 
+    // The temporaries the signal handlers remove. A slot is claimed while its
+    // path is copied in and only then marked ready, so that a handler never
+    // reads half a path; the table is fixed because a handler may not
+    // allocate. A temporary that finds no slot is left to the next write.
+    enum : int { kFreeSlot, kClaimedSlot, kReadySlot };
+    struct TemporarySlot {
+        std::atomic<int> state { kFreeSlot };
+        char path[PATH_MAX];
+    };
+    static_assert(std::atomic<int>::is_always_lock_free, "a signal handler reads the slots");
+    TemporarySlot temporarySlots[16];
+
+    int RegisterTemporary(const std::string& path)
+    {
+        if (path.size() >= sizeof(TemporarySlot::path))
+            return -1;
+        for (int index = 0; index < static_cast<int>(std::size(temporarySlots)); ++index) {
+            TemporarySlot& slot = temporarySlots[index];
+            int expected = kFreeSlot;
+            if (slot.state.compare_exchange_strong(expected, kClaimedSlot)) {
+                std::memcpy(slot.path, path.c_str(), path.size() + 1);
+                slot.state.store(kReadySlot);
+                return index;
+            }
+        }
+        return -1;
+    }
+
+    void ForgetTemporary(int& index)
+    {
+        if (index >= 0)
+            temporarySlots[index].state.store(kFreeSlot);
+        index = -1;
+    }
+
+    constexpr int kEndingSignals[] = { SIGINT, SIGTERM, SIGHUP };
+    struct sigaction previousActions[std::size(kEndingSignals)];
+
+    // Only async-signal-safe work here.
+    void RemoveTemporariesAndEnd(int number, siginfo_t* info, void* context)
+    {
+        for (const TemporarySlot& slot : temporarySlots) {
+            if (slot.state.load() == kReadySlot)
+                ::unlink(slot.path);
+        }
+        for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+            const struct sigaction& previous = previousActions[i];
+            if (kEndingSignals[i] != number)
+                continue;
+            if (previous.sa_flags & SA_SIGINFO) {
+                previous.sa_sigaction(number, info, context);
+                return;
+            }
+            if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+                previous.sa_handler(number);
+                return;
+            }
+        }
+        // The signal stays blocked until the handler returns; then the
+        // default action ends the process.
+        struct sigaction ending { };
+        ending.sa_handler = SIG_DFL;
+        ::sigaction(number, &ending, nullptr);
+        ::raise(number);
+    }
+
 } // namespace
+
+void RemoveTemporariesOnSignals()
+{
+    struct sigaction action { };
+    action.sa_sigaction = RemoveTemporariesAndEnd;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (int number : kEndingSignals)
+        sigaddset(&action.sa_mask, number);
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+        struct sigaction previous { };
+        ::sigaction(kEndingSignals[i], nullptr, &previous);
+        const bool ours = (previous.sa_flags & SA_SIGINFO) && previous.sa_sigaction == RemoveTemporariesAndEnd;
+        if (ours || (!(previous.sa_flags & SA_SIGINFO) && previous.sa_handler == SIG_IGN))
+            continue;
+        previousActions[i] = previous;
+        ::sigaction(kEndingSignals[i], &action, nullptr);
+    }
+}
 
 void WriteFileAtomically(const std::string& path, const void* data, std::size_t size)
 {
@@ -163,6 +252,7 @@ std::string FolderOf(const std::string& path)
 
 FileReplacement::~FileReplacement()
 {
+    ForgetTemporary(slot_);
     if (!temporary_.empty())
         ::unlink(temporary_.c_str());
     if (fd_ >= 0)
@@ -183,6 +273,7 @@ bool FileReplacement::Begin(const std::string& target, std::string& error)
         return false;
     }
     temporary_ = pattern;
+    slot_ = RegisterTemporary(temporary_);
     return true;
 }
 
@@ -208,6 +299,7 @@ bool FileReplacement::Commit(const std::string& previous, std::string& error, st
         error = std::strerror(errno);
         return false;
     }
+    ForgetTemporary(slot_);
     temporary_.clear();
     ::close(fd_);
     fd_ = -1;

@@ -42,7 +42,8 @@ void RemoveStaleTemporaries(const std::string& folder, const std::string& prefix
 // put in its place in one step: the file is always either the old one or
 // the complete new one, on the disk too (the new data is flushed before the
 // rename, the folder after it). A temporary left by a killed process is
-// removed when the next version of that file begins.
+// removed when the next version of that file begins; one left by SIGINT,
+// SIGTERM or SIGHUP goes at once where RemoveTemporariesOnSignals is in force.
 class FileReplacement {
 public:
     FileReplacement() = default;
@@ -66,7 +67,16 @@ private:
     std::string target_;
     std::string temporary_;
     int fd_ = -1;
+    int slot_ = -1; // where the signal handlers find temporary_, -1 for nowhere
 };
+
+// Installs handlers for SIGINT, SIGTERM and SIGHUP that remove the
+// temporaries of the FileReplacements alive at that moment and then end the
+// process as the signal would have. A signal that is ignored stays ignored;
+// a handler installed before is called after the removal instead of ending
+// the process, so that each copy of this code linked into a shared library
+// can add its own temporaries to the chain.
+void RemoveTemporariesOnSignals();
 
 // The folder part of a path ("." when it has none).
 std::string FolderOf(const std::string& path);

@@ -732,4 +732,9 @@ void ZpVersion(ZipVersionRecord* version)
     std::memcpy(version->library, kLibraryVersion, 3);
 }
 
+void ZpRemoveTemporariesOnSignals(void)
+{
+    kiv::RemoveTemporariesOnSignals();
+}
+
 } // extern "C"

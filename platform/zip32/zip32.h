@@ -170,6 +170,12 @@ int ZpInit(const ZipCallbacks* callbacks);
 int ZpSetOptions(const ZipOptions* options);
 int ZpArchive(int count, const char* archive, char** names);
 void ZpVersion(ZipVersionRecord* version);
+/* Has SIGINT, SIGTERM and SIGHUP remove the temporary book being written
+ * (BOOK.partial-XXXXXX) before the process ends as the signal would. The
+ * library keeps its own list of the temporaries it writes; a handler the
+ * program installed before this call is called after the removal. A program
+ * that catches these signals itself and unwinds needs no such call. */
+void ZpRemoveTemporariesOnSignals(void);
 
 #ifdef __cplusplus
 }

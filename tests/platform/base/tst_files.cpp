@@ -6,6 +6,7 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace kiv;
@@ -38,6 +39,8 @@ private slots:
     void failedWriteKeepsTheOldFile();
     void readFailsOnMissingOrOversizedFile();
     void leftoversOfKilledWritesGo();
+    void signalsRemoveTemporaries_data();
+    void signalsRemoveTemporaries();
 };
 
 void TestFiles::writeReplacesTheWholeFile()
@@ -125,6 +128,40 @@ void TestFiles::leftoversOfKilledWritesGo()
     QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name), expected);
     close(fd);
     close(folderFd);
+}
+
+void TestFiles::signalsRemoveTemporaries_data()
+{
+    QTest::addColumn<bool>("earlierHandler");
+    QTest::newRow("the process ends by the signal") << false;
+    QTest::newRow("a handler installed before is called") << true;
+}
+
+void TestFiles::signalsRemoveTemporaries()
+{
+    QFETCH(bool, earlierHandler);
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("BOOK.ZIP").toStdString();
+    const pid_t child = fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        // Not the test library's own handler, which reports a crash.
+        std::signal(SIGTERM, earlierHandler ? [](int) { _exit(42); } : SIG_DFL);
+        FileReplacement file;
+        std::string error;
+        if (!file.Begin(path, error))
+            _exit(1);
+        RemoveTemporariesOnSignals();
+        std::raise(SIGTERM);
+        _exit(2);
+    }
+    int status = 0;
+    QCOMPARE(waitpid(child, &status, 0), child);
+    if (earlierHandler)
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 42);
+    else
+        QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
 
 QTEST_APPLESS_MAIN(TestFiles)
