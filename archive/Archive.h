@@ -89,6 +89,8 @@ void CloseBookArchive();
 // The text after the last path separator (or colon), found over code page
 // 932 characters.
 std::string MemberName(const std::string& dayFilePath);
+// Where MemberName's text begins in the path.
+std::size_t MemberNameStart(std::string_view dayFilePath);
 // The message for an UnZipExtractMem result code.
 std::string ExtractErrorMessage(int code);
 // Extracts the member named like the day file into stream, at its position.

@@ -137,12 +137,12 @@ std::string Trim(std::string_view text)
     return std::string(text.substr(begin, end - begin));
 }
 
-std::string TrimRight(std::string_view text)
+std::string_view TrimRight(std::string_view text)
 {
     std::size_t end = text.size();
     while (end > 0 && static_cast<unsigned char>(text[end - 1]) <= 32)
         --end;
-    return std::string(text.substr(0, end));
+    return text.substr(0, end);
 }
 
 namespace {

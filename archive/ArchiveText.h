@@ -25,8 +25,8 @@ inline bool IsPathSeparator(char c)
 
 // Removes leading and trailing characters with codes up to 32.
 std::string Trim(std::string_view text);
-// Removes trailing characters with codes up to 32.
-std::string TrimRight(std::string_view text);
+// The text without its trailing characters with codes up to 32.
+std::string_view TrimRight(std::string_view text);
 
 // Library output may arrive in code page 932 or, for file names, in UTF-8;
 // the output window takes UTF-8.

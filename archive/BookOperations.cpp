@@ -44,9 +44,9 @@ bool Run(const std::string& command, const char* message)
 }
 
 
-std::string InfoName(const MemberInfo& info)
+std::string_view InfoName(const MemberInfo& info)
 {
-    return detail::TrimRight(std::string(info.szFileName, strnlen(info.szFileName, sizeof info.szFileName)));
+    return detail::TrimRight(std::string_view(info.szFileName, strnlen(info.szFileName, sizeof info.szFileName)));
 }
 
 } // namespace
@@ -126,8 +126,7 @@ MemberTrouble TroubleOf(const MemberInfo& info)
     const std::size_t length = strnlen(info.szFileName, sizeof info.szFileName);
     if (length >= sizeof info.szFileName - 1)
         return MemberTrouble::NameTooLong;
-    const std::string name(info.szFileName, length);
-    if (MemberName(name) != name)
+    if (MemberNameStart(std::string_view(info.szFileName, length)) != 0)
         return MemberTrouble::FolderInName;
     if (info.szAttribute[0] == 'l')
         return MemberTrouble::Link;
@@ -151,9 +150,11 @@ bool BookHasDay(const std::string& book, const std::string& dayFilePath)
 
 void ListDays(const std::string& book, std::string& text)
 {
-    // Each name with its case key, made once; a book lists its days in name
-    // order, so sorting is needed only when the book does not.
-    std::vector<std::pair<std::string, std::string>> names;
+    // The names go straight into the list, each with where it begins and its
+    // length; a book lists its days in name order, so they are sorted only
+    // when it does not.
+    std::string list;
+    std::vector<std::pair<std::size_t, std::size_t>> lines;
     OpenBookArchive(book);
     try {
         UnZipLibrary& unzip = CurrentUnZip();
@@ -163,29 +164,35 @@ void ListDays(const std::string& book, std::string& text)
              found = unzip.FindNext(BookHandle, &info)) {
             if (TroubleOf(info) != MemberTrouble::None)
                 continue;
-            std::string name = InfoName(info);
-            std::string key = CaseKey(name);
-            names.emplace_back(std::move(key), std::move(name));
+            const std::string_view name = InfoName(info);
+            lines.emplace_back(list.size(), name.size());
+            list.append(name).append("\r\n");
         }
     } catch (...) {
         CloseBookArchive();
         throw;
     }
     CloseBookArchive();
-    if (names.empty())
+    if (lines.empty())
         return;
 
-    auto keyLess = [](const auto& a, const auto& b) { return a.first < b.first; };
-    if (std::adjacent_find(names.begin(), names.end(), [&](const auto& a, const auto& b) { return !keyLess(a, b); })
-        != names.end()) {
+    // Folding the whole list folds each name as CaseKey would: CR and LF
+    // are no letters, and a lead byte at a name's end only passes over CR.
+    const std::string keys = CaseKey(list);
+    auto key = [&](const auto& line) { return std::string_view(keys).substr(line.first, line.second); };
+    auto keyLess = [&](const auto& a, const auto& b) { return key(a) < key(b); };
+    if (std::adjacent_find(lines.begin(), lines.end(), [&](const auto& a, const auto& b) { return !keyLess(a, b); })
+        != lines.end()) {
         // The first of names that differ only in letter case stays.
-        std::stable_sort(names.begin(), names.end(), keyLess);
-        names.erase(std::unique(names.begin(), names.end(), [](const auto& a, const auto& b) { return a.first == b.first; }),
-            names.end());
+        std::stable_sort(lines.begin(), lines.end(), keyLess);
+        lines.erase(std::unique(lines.begin(), lines.end(), [&](const auto& a, const auto& b) { return key(a) == key(b); }),
+            lines.end());
+        std::string sorted;
+        sorted.reserve(list.size());
+        for (const auto& line : lines)
+            sorted.append(list, line.first, line.second).append("\r\n");
+        list = std::move(sorted);
     }
-    std::string list;
-    for (const auto& name : names)
-        list.append(name.second).append("\r\n");
     text = std::move(list);
 }
 
@@ -194,9 +201,11 @@ std::string DateListText(const std::string& book)
     std::string result;
     std::string names;
     ListDays(book, names);
+    result.reserve(names.size());
+    std::string line;
     for (std::size_t start = 0, lineFeed; (lineFeed = names.find('\n', start)) != std::string::npos;
          start = lineFeed + 1) {
-        std::string line = names.substr(start, lineFeed + 1 - start);
+        line.assign(names, start, lineFeed + 1 - start);
         // Slashes go before the 5th and the 8th character; a shorter line
         // gets them at its end.
         line.insert(std::min<std::size_t>(4, line.size()), 1, '/');

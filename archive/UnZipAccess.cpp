@@ -103,7 +103,7 @@ void CloseBookArchive()
         ReportError("書庫を閉じられません。", false);
 }
 
-std::string MemberName(const std::string& dayFilePath)
+std::size_t MemberNameStart(std::string_view dayFilePath)
 {
     // A lead byte followed by a trail byte is one character; its second byte
     // is never taken for a separator. ('/' is no trail byte, so UTF-8 paths
@@ -121,7 +121,12 @@ std::string MemberName(const std::string& dayFilePath)
             start = i + 1;
         ++i;
     }
-    return dayFilePath.substr(start);
+    return start;
+}
+
+std::string MemberName(const std::string& dayFilePath)
+{
+    return dayFilePath.substr(MemberNameStart(dayFilePath));
 }
 
 std::string ExtractErrorMessage(int code)

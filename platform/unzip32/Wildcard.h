@@ -57,7 +57,17 @@ inline std::string FoldName(std::string_view s, NameCoding coding)
 // a Shift_JIS or UTF-8 character, so a byte search is exact.
 inline bool HasWildcards(std::string_view s)
 {
-    return s.find_first_of("*?") != std::string_view::npos;
+    return std::any_of(s.begin(), s.end(), [](char c) { return c == '*' || c == '?'; });
+}
+
+// True when the characters of `length` bytes at pattern[p] and name[n] are
+// the same.
+inline bool SameChar(std::string_view pattern, std::size_t p, std::string_view name, std::size_t n, std::size_t length,
+                     bool ignoreCase)
+{
+    if (length == 1)
+        return ignoreCase ? FoldAscii(pattern[p]) == FoldAscii(name[n]) : pattern[p] == name[n];
+    return pattern.compare(p, length, name, n, length) == 0;
 }
 
 // '*' matches any run of characters (also none), '?' exactly one character,
@@ -66,6 +76,27 @@ inline bool WildMatch(std::string_view pattern, std::string_view name, bool igno
                       NameCoding coding = NameCoding::Ansi)
 {
     constexpr std::size_t none = std::string_view::npos;
+    // "*" and a plain tail ("*.DAY"): the tail can only match the name's last
+    // bytes, and only when they begin a character; so one walk over the
+    // characters before them and one comparison, not a retry at every start.
+    if (!pattern.empty() && pattern[0] == '*' && !HasWildcards(pattern.substr(1))) {
+        const std::string_view tail = pattern.substr(1);
+        if (name.size() < tail.size())
+            return false;
+        const std::size_t start = name.size() - tail.size();
+        std::size_t at = 0;
+        while (at < start)
+            at += CharLength(name, at, coding);
+        if (at != start)
+            return false;
+        for (std::size_t i = 0; i < tail.size();) {
+            const std::size_t length = CharLength(tail, i, coding);
+            if (CharLength(name, start + i, coding) != length || !SameChar(tail, i, name, start + i, length, ignoreCase))
+                return false;
+            i += length;
+        }
+        return true;
+    }
     std::size_t p = 0, n = 0;
     std::size_t starP = none, starN = 0;
     while (n < name.size()) {
@@ -82,17 +113,10 @@ inline bool WildMatch(std::string_view pattern, std::string_view name, bool igno
                 continue;
             }
             const std::size_t pl = CharLength(pattern, p, coding);
-            if (pl == nl) {
-                bool same;
-                if (nl == 1)
-                    same = ignoreCase ? FoldAscii(pattern[p]) == FoldAscii(name[n]) : pattern[p] == name[n];
-                else
-                    same = pattern.compare(p, pl, name, n, nl) == 0;
-                if (same) {
-                    p += pl;
-                    n += nl;
-                    continue;
-                }
+            if (pl == nl && SameChar(pattern, p, name, n, nl, ignoreCase)) {
+                p += pl;
+                n += nl;
+                continue;
             }
         }
         if (starP == none)

@@ -177,6 +177,8 @@ void TestUnZip32::findsMembers()
     QCOMPARE(List(sjis, "?.DAY"), QByteArrayList{"\x83\x41.DAY"});
     QCOMPARE(List(sjis, "\x83\x61.DAY"), QByteArrayList{});
     QCOMPARE(List(sjis, "\x83\x41.day"), QByteArrayList{"\x83\x41.DAY"});
+    QCOMPARE(List(sjis, "*A.DAY"), QByteArrayList{});
+    QCOMPARE(List(sjis, "*\x83\x41.DAY"), QByteArrayList{"\x83\x41.DAY"});
 
     const HARC handle = UnZipOpenArchive(nullptr, Quoted(book_).constData(), 0x00618012);
     QVERIFY(handle != 0);
