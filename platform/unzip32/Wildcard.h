@@ -20,6 +20,8 @@ enum class NameCoding { Ansi, Utf8 };
 inline std::size_t CharLength(std::string_view s, std::size_t i, NameCoding coding)
 {
     const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) // the usual case, taken first
+        return 1;
     std::size_t n = 1;
     if (coding == NameCoding::Utf8) {
         if (c >= 0xF0)
