@@ -32,19 +32,12 @@ namespace {
 
 constexpr off_t kLargestBook = 0x7FFFFFFF; // no Zip64 here
 
+// A directory record as the repair uses it: its texts stay views into the
+// book's bytes, which outlive the repair.
 struct CentralEntry {
-    std::uint16_t versionMadeBy = 0;
-    std::uint16_t flags = 0;
-    std::uint16_t method = 0;
-    std::uint32_t crc = 0;
-    std::uint32_t compressedSize = 0;
-    std::uint32_t size = 0;
-    std::string name;
-    std::vector<unsigned char> extra;
-    std::vector<unsigned char> comment;
-    std::uint16_t internalAttributes = 0;
-    std::uint32_t externalAttributes = 0;
-    std::uint64_t localOffset = 0; // position in the file as it is
+    CentralRecord record;
+    std::vector<unsigned char> extra; // without its Zip64 block
+    std::uint64_t localOffset = 0;    // position in the file as it is
 };
 
 struct CentralDirectory {
@@ -202,14 +195,14 @@ public:
             const CentralEntry* central = entry == listed.end() ? nullptr : entry->second;
             if (at < covered) {
                 if (central)
-                    Drop(central->name, "overlaps another member", dropped);
+                    Drop(std::string(central->record.name), "overlaps another member", dropped);
                 continue; // a signature inside a member's data
             }
             Member m;
             std::string why;
             if (!ReadLocal(at, central, m)) {
                 if (central)
-                    Drop(central->name, "local header missing or damaged", dropped);
+                    Drop(std::string(central->record.name), "local header missing or damaged", dropped);
                 continue;
             }
             if (!Resolve(m, why)) {
@@ -288,7 +281,7 @@ public:
             const Member& m = members[i];
             const CentralEntry* c = m.central;
             Put32(out, kCentralSignature);
-            Put16(out, c ? c->versionMadeBy : (ZIP_OPSYS_UNIX << 8) | 20);
+            Put16(out, c ? c->record.versionMadeBy : (ZIP_OPSYS_UNIX << 8) | 20);
             Put16(out, m.versionNeeded);
             Put16(out, WrittenFlags(m));
             Put16(out, m.method);
@@ -302,15 +295,15 @@ public:
             const std::vector<unsigned char> extra = c ? c->extra : CentralBlocksOf(m.localExtra);
             Put16(out, static_cast<std::uint32_t>(m.name.size()));
             Put16(out, static_cast<std::uint32_t>(extra.size()));
-            Put16(out, c ? static_cast<std::uint32_t>(c->comment.size()) : 0);
+            Put16(out, c ? static_cast<std::uint32_t>(c->record.comment.size()) : 0);
             Put16(out, 0);
-            Put16(out, c ? c->internalAttributes : 0);
-            Put32(out, c ? c->externalAttributes : 0);
+            Put16(out, c ? c->record.internalAttributes : 0);
+            Put32(out, c ? c->record.externalAttributes : 0);
             Put32(out, static_cast<std::uint32_t>(offsets[i]));
             out.insert(out.end(), m.name.begin(), m.name.end());
             out.insert(out.end(), extra.begin(), extra.end());
             if (c)
-                out.insert(out.end(), c->comment.begin(), c->comment.end());
+                out.insert(out.end(), c->record.comment.begin(), c->record.comment.end());
         }
         const std::uint64_t cdSize = out.size() - cdStart;
         if (out.size() > 0xFFFFFFFFu) {
@@ -338,17 +331,8 @@ private:
             if (r.size >= kUnknown32 || r.compressedSize >= kUnknown32 || r.localOffset >= kUnknown32)
                 continue; // beyond what a book without Zip64 can hold
             CentralEntry e;
-            e.versionMadeBy = r.versionMadeBy;
-            e.flags = r.flags;
-            e.method = r.method;
-            e.crc = r.crc;
-            e.compressedSize = static_cast<std::uint32_t>(r.compressedSize);
-            e.size = static_cast<std::uint32_t>(r.size);
-            e.name = r.name;
+            e.record = r;
             e.extra = WithoutZip64(std::vector<unsigned char>(r.extra.begin(), r.extra.end()));
-            e.comment.assign(r.comment.begin(), r.comment.end());
-            e.internalAttributes = r.internalAttributes;
-            e.externalAttributes = r.externalAttributes;
             const std::int64_t local = static_cast<std::int64_t>(r.localOffset) + shift;
             if (local >= 0) {
                 e.localOffset = static_cast<std::uint64_t>(local);
@@ -390,11 +374,11 @@ private:
         }
         m.localExtra = WithoutZip64(m.localExtra);
         m.central = central;
-        if (central && central->name != m.name) {
+        if (central && central->record.name != m.name) {
             // The local header decides where the data is; the directory's
             // name is taken only when the local one is unusable.
             if (!PlausibleName(m.name))
-                m.name = central->name;
+                m.name = central->record.name;
             else
                 m.central = nullptr;
         }
@@ -408,9 +392,10 @@ private:
         if (m.flags & kFlagDescriptor) {
             const CentralEntry* c = m.central;
             if (c) {
-                m.crc = c->crc;
-                m.compressedSize = c->compressedSize;
-                m.size = c->size;
+                // Directory sizes beyond 32 bits never reach the entries.
+                m.crc = c->record.crc;
+                m.compressedSize = static_cast<std::uint32_t>(c->record.compressedSize);
+                m.size = static_cast<std::uint32_t>(c->record.size);
             } else if (m.compressedSize == 0 && m.crc == 0 && m.size == 0) {
                 if (m.method == 8 && !encrypted) {
                     std::uint64_t consumed = 0, produced = 0;
