@@ -1,5 +1,6 @@
 #include "BookCache.h"
 
+#include "DosTime.h"
 #include "unzip32.h"
 
 #include <zip.h>
@@ -285,16 +286,7 @@ std::uint16_t Member::DosAttributes() const
 
 std::time_t Member::ModificationTime() const
 {
-    // As libzip reads it: the recorded local time, normalised by mktime.
-    struct tm tm {};
-    tm.tm_year = ((rawDosDate >> 9) & 127) + 80;
-    tm.tm_mon = ((rawDosDate >> 5) & 15) - 1;
-    tm.tm_mday = rawDosDate & 31;
-    tm.tm_hour = (rawDosTime >> 11) & 31;
-    tm.tm_min = (rawDosTime >> 5) & 63;
-    tm.tm_sec = (rawDosTime << 1) & 62;
-    tm.tm_isdst = -1;
-    return std::mktime(&tm);
+    return DosTime(rawDosDate, rawDosTime);
 }
 
 void Member::DosDateTime(std::uint16_t& date, std::uint16_t& time) const

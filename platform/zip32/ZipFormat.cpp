@@ -57,17 +57,4 @@ bool ReadCentralRecord(const unsigned char* p, std::size_t available, CentralRec
     return true;
 }
 
-time_t DosTime(std::uint16_t date, std::uint16_t time)
-{
-    struct tm tm {};
-    tm.tm_year = ((date >> 9) & 0x7F) + 80;
-    tm.tm_mon = ((date >> 5) & 0x0F) - 1;
-    tm.tm_mday = date & 0x1F;
-    tm.tm_hour = (time >> 11) & 0x1F;
-    tm.tm_min = (time >> 5) & 0x3F;
-    tm.tm_sec = (time << 1) & 0x3E;
-    tm.tm_isdst = -1;
-    return mktime(&tm);
-}
-
 } // namespace kivzip

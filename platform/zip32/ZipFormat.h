@@ -2,6 +2,8 @@
 // place.
 #pragma once
 
+#include "DosTime.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -86,8 +88,5 @@ struct CentralRecord {
 // Reads the record at p with available bytes from there; false when there
 // is no whole record or its Zip64 block is damaged.
 bool ReadCentralRecord(const unsigned char* p, std::size_t available, CentralRecord& record);
-
-// The local time a DOS date and time stand for (as libzip reads them).
-time_t DosTime(std::uint16_t date, std::uint16_t time);
 
 } // namespace kivzip
