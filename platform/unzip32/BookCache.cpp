@@ -1,6 +1,6 @@
 #include "BookCache.h"
 
-#include "DosTime.h"
+#include "ZipFields.h"
 #include "unzip32.h"
 
 #include <zip.h>
@@ -29,21 +29,6 @@ constexpr std::uint32_t kEnd64LocatorSignature = 0x07064b50;
 constexpr std::uint32_t kCentralSignature = 0x02014b50;
 constexpr std::size_t kEndLength = 22, kEnd64Length = 56, kLocatorLength = 20, kCentralLength = 46;
 constexpr std::size_t kMostComment = 0xFFFF;
-
-std::uint32_t Get16(const unsigned char* p)
-{
-    return static_cast<std::uint32_t>(p[0] | (p[1] << 8));
-}
-
-std::uint32_t Get32(const unsigned char* p)
-{
-    return Get16(p) | (Get16(p + 2) << 16);
-}
-
-std::uint64_t Get64(const unsigned char* p)
-{
-    return Get32(p) | (static_cast<std::uint64_t>(Get32(p + 4)) << 32);
-}
 
 FileKey KeyOf(const struct stat& st)
 {

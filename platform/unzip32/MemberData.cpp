@@ -1,6 +1,7 @@
 #include "MemberData.h"
 
 #include "AesPassword.h"
+#include "ZipFields.h"
 #include "unzip32.h"
 
 #include <zip.h>
@@ -20,17 +21,6 @@ constexpr std::size_t kLocalLength = 30, kCentralLength = 46, kEndLength = 22;
 // Room for the local header's name and extra field read together with the
 // data; a longer local header costs a second read.
 constexpr std::size_t kLocalGuess = 256;
-
-std::uint32_t Get16(const unsigned char* p)
-{
-    return static_cast<std::uint32_t>(p[0] | (p[1] << 8));
-}
-
-void Put32(unsigned char* p, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<unsigned char>(value >> (8 * i));
-}
 
 int CodeForOpenError(int zipError)
 {
@@ -251,14 +241,14 @@ int DecodeWithLibzip(const Book& book, const Member& m, const char* password, st
             return UNZIP_ERROR_HEADER_BROKEN;
         std::memset(central + at + 4 + skip, 0, 8);
     } else {
-        Put32(central + 42, 0);
+        Poke(central + 42, 0, 4);
     }
     unsigned char* end = central + m.centralLength;
     std::memset(end, 0, kEndLength);
-    Put32(end, 0x06054b50);
+    Poke(end, 0x06054b50, 4);
     end[8] = end[10] = 1;
-    Put32(end + 12, m.centralLength);
-    Put32(end + 16, static_cast<std::uint32_t>(local));
+    Poke(end + 12, m.centralLength, 4);
+    Poke(end + 16, static_cast<std::uint32_t>(local), 4);
 
     zip_error_t error;
     zip_error_init(&error);

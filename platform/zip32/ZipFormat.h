@@ -2,7 +2,7 @@
 // place.
 #pragma once
 
-#include "DosTime.h"
+#include "ZipFields.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -29,20 +29,6 @@ constexpr std::uint16_t kFlagUtf8 = 0x800;
 constexpr std::uint32_t kUnknown32 = 0xFFFFFFFF;
 constexpr std::uint16_t kZip64Extra = 0x0001;
 
-// Little-endian access.
-inline std::uint16_t Get16(const unsigned char* p)
-{
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-inline std::uint32_t Get32(const unsigned char* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline std::uint64_t Get64(const unsigned char* p)
-{
-    return Get32(p) | (static_cast<std::uint64_t>(Get32(p + 4)) << 32);
-}
 inline void Put16(std::vector<unsigned char>& out, std::uint32_t v)
 {
     out.push_back(static_cast<unsigned char>(v));
@@ -59,11 +45,6 @@ inline void Put64(std::vector<unsigned char>& out, std::uint64_t v)
     Put32(out, static_cast<std::uint32_t>(v >> 32));
 }
 // Overwrites width (4 or 8) bytes at p with v.
-inline void Poke(unsigned char* p, std::uint64_t v, std::size_t width)
-{
-    for (std::size_t i = 0; i < width; ++i)
-        p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
 
 // One central directory record, read where it lies. Sizes and the offset
 // are those of the Zip64 block where the 32-bit fields say 0xFFFFFFFF.
