@@ -2,13 +2,11 @@
 
 #include "Error.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <unordered_map>
+#include <iterator>
 
 namespace kiv {
 namespace {
@@ -17,92 +15,31 @@ constexpr char32_t kNone = 0xFFFFFFFF;
 constexpr char32_t kRawByteBase = 0xF780; // U+F780 + byte: a byte that is no character
 constexpr char32_t kVariationBase = 0xFE00;
 
-struct Decoded {
-    char32_t code = kNone;
-    std::uint8_t variation = 0; // 0: the code's canonical bytes; n: variation selector n - 1
+// The code page's tables, made from the C library's "CP932" converter when
+// the program is built (cp932_table_maker): per byte and byte pair, the
+// character (kNone for none) with the number of its form in the top byte
+// (0 for the form it encodes to, 1 and 2 for the others); per character
+// and form, in order, the code.
+struct EncodedCode {
+    std::uint32_t key; // character << 2 | form
+    std::uint16_t bytes;
 };
+#include "Cp932Tables.inc"
 
-// The code page's tables, taken once from the C library's "CP932" converter.
-class Tables {
-public:
-    std::array<Decoded, 256> single{};
-    std::array<Decoded, 65536> pair{};
-    std::unordered_map<std::uint64_t, std::uint16_t> encode; // key: code << 2 | variation
+std::uint32_t Decode(unsigned char lead, unsigned char trail)
+{
+    const unsigned row = lead <= 0x9F ? lead - 0x81u : lead - 0xE0u + 0x1Fu;
+    return kPairs[row << 8 | trail];
+}
 
-    static const Tables& Get()
-    {
-        static const Tables tables;
-        return tables;
-    }
-
-private:
-    Tables()
-    {
-        iconv_t toUtf32 = iconv_open("UTF-32LE", "CP932");
-        iconv_t fromUtf32 = iconv_open("CP932", "UTF-32LE");
-        if (toUtf32 == reinterpret_cast<iconv_t>(-1) || fromUtf32 == reinterpret_cast<iconv_t>(-1))
-            throw Error("CP932 の変換表を読み込めません");
-        std::unordered_map<char32_t, std::uint8_t> duplicates;
-        auto add = [&](const unsigned char* bytes, std::size_t length, Decoded& slot) {
-            char32_t code = Convert(toUtf32, bytes, length);
-            if (code == kNone)
-                return;
-            std::uint16_t key = length == 1 ? bytes[0] : static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
-            char32_t back = code;
-            unsigned char canonical[4] = {};
-            std::size_t canonicalLength = ConvertBack(fromUtf32, back, canonical);
-            bool isCanonical = canonicalLength == length && std::equal(bytes, bytes + length, canonical);
-            std::uint8_t variation = isCanonical ? 0 : ++duplicates[code];
-            if (variation > 2)
-                return;
-            slot = {code, variation};
-            encode.emplace(std::uint64_t(code) << 2 | variation, key);
-        };
-        for (unsigned b = 0; b < 256; ++b) {
-            unsigned char byte = static_cast<unsigned char>(b);
-            if (!IsCp932LeadByte(byte))
-                add(&byte, 1, single[b]);
-        }
-        for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
-            if (!IsCp932LeadByte(static_cast<unsigned char>(lead)))
-                continue;
-            for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
-                if (trail == 0x7F)
-                    continue;
-                unsigned char bytes[2] = {static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)};
-                add(bytes, 2, pair[lead << 8 | trail]);
-            }
-        }
-        iconv_close(toUtf32);
-        iconv_close(fromUtf32);
-    }
-
-    static char32_t Convert(iconv_t cd, const unsigned char* bytes, std::size_t length)
-    {
-        char in[2] = {};
-        std::copy(bytes, bytes + length, in);
-        char32_t out[2] = {};
-        char* inPtr = in;
-        char* outPtr = reinterpret_cast<char*>(out);
-        std::size_t inLeft = length, outLeft = sizeof out;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) || inLeft != 0
-            || outLeft != sizeof out - 4)
-            return kNone;
-        return out[0];
-    }
-
-    static std::size_t ConvertBack(iconv_t cd, char32_t code, unsigned char* out)
-    {
-        char* inPtr = reinterpret_cast<char*>(&code);
-        char* outPtr = reinterpret_cast<char*>(out);
-        std::size_t inLeft = 4, outLeft = 4;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1))
-            return 0;
-        return 4 - outLeft;
-    }
-};
+const EncodedCode* FindEncoded(char32_t code, std::uint32_t form)
+{
+    const std::uint32_t key = static_cast<std::uint32_t>(code) << 2 | form;
+    const EncodedCode* end = std::end(kEncode);
+    const EncodedCode* found
+        = std::lower_bound(kEncode, end, key, [](const EncodedCode& e, std::uint32_t k) { return e.key < k; });
+    return found != end && found->key == key ? found : nullptr;
+}
 
 void AppendUtf8(std::string& out, char32_t code)
 {
@@ -161,34 +98,33 @@ std::string Describe(char32_t code)
 // then in code.
 bool EncodeNext(std::string_view utf8, std::size_t& pos, std::string* out, char32_t& code)
 {
-    const Tables& tables = Tables::Get();
     code = NextCode(utf8, pos);
     if (code == kNone)
         return false;
-    auto found = tables.encode.end();
+    const EncodedCode* found = nullptr;
     std::size_t after = pos;
     if (after < utf8.size()) {
         const char32_t next = NextCode(utf8, after);
         if (next == kVariationBase || next == kVariationBase + 1) {
-            found = tables.encode.find(std::uint64_t(code) << 2 | (next - kVariationBase + 1));
-            if (found != tables.encode.end())
+            found = FindEncoded(code, next - kVariationBase + 1);
+            if (found)
                 pos = after;
         }
     }
-    if (found == tables.encode.end()) {
+    if (!found) {
         if (code >= kRawByteBase + 0x80 && code <= kRawByteBase + 0xFF) {
             if (out)
                 *out += static_cast<char>(code - kRawByteBase);
             return true;
         }
-        found = tables.encode.find(std::uint64_t(code) << 2);
-        if (found == tables.encode.end())
+        found = FindEncoded(code, 0);
+        if (!found)
             return false;
     }
     if (out) {
-        if (found->second > 0xFF)
-            *out += static_cast<char>(found->second >> 8);
-        *out += static_cast<char>(found->second & 0xFF);
+        if (found->bytes > 0xFF)
+            *out += static_cast<char>(found->bytes >> 8);
+        *out += static_cast<char>(found->bytes & 0xFF);
     }
     return true;
 }
@@ -203,9 +139,7 @@ bool Encode(std::string_view utf8, std::string* out, char32_t& failed)
     return true;
 }
 
-// The code page holds ASCII as it is, in both directions: a date list, a
-// file name or a keyword needs no tables (whose making costs more than
-// starting kivbook).
+// The code page holds ASCII as it is, in both directions.
 bool IsAscii(std::string_view text)
 {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -217,26 +151,25 @@ std::string Utf8FromCp932(std::string_view cp932)
 {
     if (IsAscii(cp932))
         return std::string(cp932);
-    const Tables& tables = Tables::Get();
     std::string out;
     out.reserve(cp932.size() * 3 / 2);
     for (std::size_t i = 0; i < cp932.size(); ++i) {
         auto byte = static_cast<unsigned char>(cp932[i]);
-        Decoded decoded;
+        std::uint32_t decoded = kNone;
         if (IsCp932LeadByte(byte) && i + 1 < cp932.size()) {
-            decoded = tables.pair[byte << 8 | static_cast<unsigned char>(cp932[i + 1])];
-            if (decoded.code != kNone)
+            decoded = Decode(byte, static_cast<unsigned char>(cp932[i + 1]));
+            if (decoded != kNone)
                 ++i;
         } else {
-            decoded = tables.single[byte];
+            decoded = kSingle[byte];
         }
-        if (decoded.code == kNone) {
+        if (decoded == kNone) {
             AppendUtf8(out, kRawByteBase + byte);
             continue;
         }
-        AppendUtf8(out, decoded.code);
-        if (decoded.variation)
-            AppendUtf8(out, kVariationBase + decoded.variation - 1);
+        AppendUtf8(out, decoded & 0xFFFFFF);
+        if (const std::uint32_t form = decoded >> 24)
+            AppendUtf8(out, kVariationBase + form - 1);
     }
     return out;
 }

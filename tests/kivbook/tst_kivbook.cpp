@@ -64,13 +64,15 @@ class KivbookTest : public QObject {
 
     QString Path(const QString& name) const { return temp.filePath(name); }
 
-    Run Kivbook(const QStringList& arguments, const QByteArray& input = {})
+    Run Kivbook(const QStringList& arguments, const QByteArray& input = {}, const QString& loaderDebug = {})
     {
         QProcess process;
         process.setWorkingDirectory(temp.path());
         // Temporary files go to a folder of the test's own, to see them go.
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("TMPDIR", temporaryFolder);
+        if (!loaderDebug.isEmpty())
+            environment.insert("LD_DEBUG", loaderDebug);
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral(KIVBOOK_PATH), arguments);
         if (!process.waitForStarted())
@@ -172,6 +174,21 @@ private slots:
                                 "07576561746865720604"
                                 "90b082ea"
                                 "0000"));
+    }
+
+    // Reading a plain book takes zlib alone: libzip, with the crypto library
+    // it brings, is loaded when a day is written.
+    void libzipIsLoadedOnlyWhenNeeded()
+    {
+        Put("2001/03/15", { "--weather", "晴れ" });
+        auto loadsLibzip = [&](const QStringList& arguments) {
+            const Run run = Kivbook(arguments, {}, "files");
+            return run.status == 0 && run.err.contains("file=libzip.so");
+        };
+        QVERIFY(!loadsLibzip({ "show", book, "20010315" }));
+        QVERIFY(!loadsLibzip({ "list", book }));
+        QVERIFY(!loadsLibzip({ "search", book, "晴れ" }));
+        QVERIFY(loadsLibzip({ "put", book, "20010316", "--weather", "雨" }));
     }
 
     void showJsonAndText()
