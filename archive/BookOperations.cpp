@@ -111,15 +111,39 @@ bool DeleteDay(const std::string& book, const std::string& dayFilePath)
 std::string CaseKey(const std::string& name)
 {
     std::string key = name;
-    for (std::size_t i = 0; i < key.size(); ++i) {
-        unsigned char byte = static_cast<unsigned char>(key[i]);
-        if (IsCp932LeadByte(byte))
-            ++i;
-        else if (byte >= 'A' && byte <= 'Z')
-            key[i] = static_cast<char>(byte - 'A' + 'a');
+    char* const end = key.data() + key.size();
+    for (char* c = key.data(); c < end; ++c) {
+        const auto byte = static_cast<unsigned char>(*c);
+        if (byte >= 'A' && byte <= 'Z')
+            *c = static_cast<char>(byte + ('a' - 'A'));
+        else if (IsCp932LeadByte(byte))
+            ++c;
     }
     return key;
 }
+
+namespace {
+
+// CaseKey(a) < CaseKey(b), without making the keys.
+bool CaseKeyLess(std::string_view a, std::string_view b)
+{
+    // Byte by byte as the keys compare, folding where CaseKey folds: any
+    // byte but the one after a lead byte.
+    bool trail = false;
+    for (std::size_t i = 0, n = std::min(a.size(), b.size()); i < n; ++i) {
+        auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (!trail) {
+            x = static_cast<unsigned char>(x >= 'A' && x <= 'Z' ? x + ('a' - 'A') : x);
+            y = static_cast<unsigned char>(y >= 'A' && y <= 'Z' ? y + ('a' - 'A') : y);
+        }
+        if (x != y)
+            return x < y;
+        trail = !trail && IsCp932LeadByte(x);
+    }
+    return a.size() < b.size();
+}
+
+} // namespace
 
 MemberTrouble TroubleOf(const MemberInfo& info)
 {
@@ -176,13 +200,15 @@ void ListDays(const std::string& book, std::string& text)
     if (lines.empty())
         return;
 
-    // Folding the whole list folds each name as CaseKey would: CR and LF
-    // are no letters, and a lead byte at a name's end only passes over CR.
-    const std::string keys = CaseKey(list);
-    auto key = [&](const auto& line) { return std::string_view(keys).substr(line.first, line.second); };
-    auto keyLess = [&](const auto& a, const auto& b) { return key(a) < key(b); };
-    if (std::adjacent_find(lines.begin(), lines.end(), [&](const auto& a, const auto& b) { return !keyLess(a, b); })
+    auto name = [&](const auto& line) { return std::string_view(list).substr(line.first, line.second); };
+    if (std::adjacent_find(lines.begin(), lines.end(),
+            [&](const auto& a, const auto& b) { return !CaseKeyLess(name(a), name(b)); })
         != lines.end()) {
+        // Folding the whole list folds each name as CaseKey would: CR and LF
+        // are no letters, and a lead byte at a name's end only passes over CR.
+        const std::string keys = CaseKey(list);
+        auto key = [&](const auto& line) { return std::string_view(keys).substr(line.first, line.second); };
+        auto keyLess = [&](const auto& a, const auto& b) { return key(a) < key(b); };
         // The first of names that differ only in letter case stays.
         std::stable_sort(lines.begin(), lines.end(), keyLess);
         lines.erase(std::unique(lines.begin(), lines.end(), [&](const auto& a, const auto& b) { return key(a) == key(b); }),
@@ -202,16 +228,20 @@ std::string DateListText(const std::string& book)
     std::string names;
     ListDays(book, names);
     result.reserve(names.size());
-    std::string line;
     for (std::size_t start = 0, lineFeed; (lineFeed = names.find('\n', start)) != std::string::npos;
          start = lineFeed + 1) {
-        line.assign(names, start, lineFeed + 1 - start);
-        // Slashes go before the 5th and the 8th character; a shorter line
-        // gets them at its end.
-        line.insert(std::min<std::size_t>(4, line.size()), 1, '/');
-        line.insert(std::min<std::size_t>(7, line.size()), 1, '/');
-        const std::size_t dot = line.find('.');
-        result.append(line, 0, dot == std::string::npos ? 0 : dot).append("\r\n");
+        // The line, its CR LF included, with slashes put before its 5th and
+        // 8th character (at its end when it is shorter), up to its first dot.
+        const std::string_view line(names.data() + start, lineFeed + 1 - start);
+        const std::size_t first = std::min<std::size_t>(4, line.size());
+        const std::size_t second = std::min<std::size_t>(6, line.size()); // in the line, before the first slash
+        const std::size_t before = result.size();
+        result.append(line.substr(0, first)).append(1, '/');
+        result.append(line.substr(first, second - first)).append(1, '/');
+        result.append(line.substr(second));
+        const std::size_t dot = result.find('.', before);
+        result.resize(dot == std::string::npos ? before : dot);
+        result.append("\r\n");
     }
     return result;
 }

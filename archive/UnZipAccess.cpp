@@ -6,6 +6,7 @@
 #include "Files.h"
 #include "Prompts.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -108,6 +109,8 @@ std::size_t MemberNameStart(std::string_view dayFilePath)
     // A lead byte followed by a trail byte is one character; its second byte
     // is never taken for a separator. ('/' is no trail byte, so UTF-8 paths
     // split where they should.)
+    if (std::none_of(dayFilePath.begin(), dayFilePath.end(), detail::IsPathSeparator))
+        return 0; // a day's name as the book lists it
     std::size_t start = 0;
     std::size_t i = 0;
     while (i < dayFilePath.size()) {

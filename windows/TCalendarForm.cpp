@@ -1,6 +1,7 @@
 #include "TCalendarForm.h"
 
 #include "Error.h"
+#include "DateListModel.h"
 #include "ErrorGuard.h"
 #include "Fonts.h"
 #include "FormHost.h"
@@ -15,8 +16,6 @@
 #include <QLabel>
 #include <QLocale>
 #include <QStatusTipEvent>
-#include <QStringList>
-#include <QStringListModel>
 #include <QTextCharFormat>
 
 #include <algorithm>
@@ -46,9 +45,8 @@ TCalendarForm::TCalendarForm(FormHost& host, QWidget* parent) : QWidget(parent, 
     DiaryComboBox = new QComboBox(this);
     DiaryComboBox->setObjectName(QStringLiteral("DiaryComboBox"));
     DiaryComboBox->setEditable(false);
-    // A book of a hundred years lists 36,525 dates: plain strings, not an
-    // item object each.
-    DiaryComboBox->setModel(new QStringListModel(DiaryComboBox));
+    dateList_ = new DateListModel(DiaryComboBox);
+    DiaryComboBox->setModel(dateList_);
     DiaryComboBox->setGeometry(21, 24, 169, 20);
     DiaryComboBox->setStatusTip(
         QStringLiteral("オープンされている日記の日付一覧を表示し、日付をクリックすると、その日付の日記を表示します"));
@@ -110,36 +108,37 @@ bool TCalendarForm::event(QEvent* event)
 
 void TCalendarForm::SetDateList(const std::string& dateListText)
 {
-    QStringList lines = ControlText(dateListText).split(QLatin1Char('\n'));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    ReadBookDays(lines);
-    static_cast<QStringListModel*>(DiaryComboBox->model())->setStringList(lines);
+    dateList_->SetText(ControlText(dateListText));
+    ReadBookDays();
     DiaryComboBox->setCurrentIndex(-1);
     changePending_ = false;
     BoldShownBookDays(MonthCalendar1->yearShown(), MonthCalendar1->monthShown());
 }
 
-void TCalendarForm::ReadBookDays(const QStringList& dates)
+void TCalendarForm::ReadBookDays()
 {
     bookDays_.clear();
-    bookDays_.reserve(dates.size());
+    bookDays_.reserve(dateList_->rowCount());
     // The usual "yyyy/mm/dd" line is read by position, which the format
     // parser takes many times as long for.
-    auto digits = [](const QString& line, int at, int count) {
+    auto number = [](QStringView digits) {
         int value = 0;
-        for (int i = at; i < at + count; ++i) {
-            if (line[i] < QLatin1Char('0') || line[i] > QLatin1Char('9'))
+        for (const QChar c : digits) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
                 return -1;
-            value = value * 10 + (line[i].unicode() - '0');
+            value = value * 10 + (c.unicode() - '0');
         }
         return value;
     };
-    for (const QString& line : dates) {
-        const bool usual = line.size() == 10 && line[4] == QLatin1Char('/') && line[7] == QLatin1Char('/')
-            && digits(line, 0, 4) >= 0 && digits(line, 5, 2) >= 0 && digits(line, 8, 2) >= 0;
-        const QDate date = usual ? QDate(digits(line, 0, 4), digits(line, 5, 2), digits(line, 8, 2))
-                                 : QDate::fromString(line, QStringLiteral("yyyy/MM/dd"));
+    for (int row = 0; row < dateList_->rowCount(); ++row) {
+        const QStringView line = dateList_->Line(row);
+        const bool shaped = line.size() == 10 && line[4] == QLatin1Char('/') && line[7] == QLatin1Char('/');
+        const int year = shaped ? number(line.first(4)) : -1;
+        const int month = shaped ? number(line.sliced(5, 2)) : -1;
+        const int day = shaped ? number(line.sliced(8, 2)) : -1;
+        const QDate date = year >= 0 && month >= 0 && day >= 0
+            ? QDate(year, month, day)
+            : QDate::fromString(line, QStringLiteral("yyyy/MM/dd"));
         if (date.isValid())
             bookDays_.push_back(date);
     }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDate>
-#include <QStringList>
 #include <QWidget>
 
 #include <string>
@@ -14,6 +13,7 @@ class QLabel;
 
 namespace kiv {
 
+class DateListModel;
 class FormHost;
 
 // The calendar window: a separate top-level window that stays on top, with
@@ -60,7 +60,7 @@ protected:
 private:
     void FormCreate();
     // The days of the list (yyyy/mm/dd lines), in date order.
-    void ReadBookDays(const QStringList& dates);
+    void ReadBookDays();
     // Bold for the book's days on the calendar's page of that month, for
     // them only.
     void BoldShownBookDays(int year, int month);
@@ -72,6 +72,7 @@ private:
     int shownIndex_ = -1;       // the entry shown now
     int indexBeforeChange_ = -1; // the entry shown before the latest change
     bool changePending_ = false; // that change has not yet been handled
+    DateListModel* dateList_ = nullptr; // the list's dates, as the book lists them
     std::vector<QDate> bookDays_; // the days of the date list, in order
 };
 

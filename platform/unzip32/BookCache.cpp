@@ -167,13 +167,20 @@ int CompareFolded(std::string_view a, std::string_view b, NameCoding coding)
 {
     // A run of ASCII at the start, all of a day's name, is one character a
     // byte in either coding.
+    // Equal bytes need no folding.
     std::size_t i = 0;
-    for (const std::size_t n = std::min(a.size(), b.size());
-         i < n && static_cast<unsigned char>(a[i]) < 0x80 && static_cast<unsigned char>(b[i]) < 0x80; ++i) {
-        const char x = FoldAscii(a[i]), y = FoldAscii(b[i]);
+    for (const std::size_t n = std::min(a.size(), b.size()); i < n; ++i) {
+        const auto p = static_cast<unsigned char>(a[i]), q = static_cast<unsigned char>(b[i]);
+        if ((p | q) >= 0x80)
+            break;
+        if (p == q)
+            continue;
+        const char x = FoldAscii(static_cast<char>(p)), y = FoldAscii(static_cast<char>(q));
         if (x != y)
             return x < y ? -1 : 1;
     }
+    if (i == a.size() && i == b.size())
+        return 0;
     FoldedBytes x(a.substr(i), coding), y(b.substr(i), coding);
     for (;;) {
         unsigned char ca = 0, cb = 0;

@@ -44,4 +44,19 @@ inline std::time_t DosTime(std::uint16_t date, std::uint16_t time)
     return std::mktime(&tm);
 }
 
+// The DOS date and time libzip records for a moment: its local time, a
+// year before 1980 taken as 1980, the fields cut to 16 bits.
+inline void DosDateTimeOf(std::time_t moment, std::uint16_t& date, std::uint16_t& time)
+{
+    std::tm tm{};
+    if (!localtime_r(&moment, &tm)) {
+        date = (1 << 5) | 1; // 1980-01-01
+        time = 0;
+        return;
+    }
+    const int year = tm.tm_year < 80 ? 80 : tm.tm_year;
+    date = static_cast<std::uint16_t>(((year - 80) << 9) + ((tm.tm_mon + 1) << 5) + tm.tm_mday);
+    time = static_cast<std::uint16_t>((tm.tm_hour << 11) + (tm.tm_min << 5) + (tm.tm_sec >> 1));
+}
+
 } // namespace kivzip

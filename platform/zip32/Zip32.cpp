@@ -179,21 +179,6 @@ zip_uint16_t EncryptionMethod(const RunSettings& s)
     return s.encryption == ZIP32_ENCRYPT_AES256 ? ZIP_EM_AES_256 : ZIP_EM_TRAD_PKWARE;
 }
 
-// Bytes an encrypted member holds beyond its compressed data: the 12-byte
-// header of the traditional method; salt, verifier and authentication code
-// of AES-256.
-std::uint64_t EncryptionOverhead(zip_uint16_t method)
-{
-    switch (method) {
-    case ZIP_EM_TRAD_PKWARE:
-        return 12;
-    case ZIP_EM_AES_256:
-        return 16 + 2 + 10;
-    default:
-        return 0;
-    }
-}
-
 struct Planned {
     const SourceFile* file;
     bool replacing;
@@ -204,11 +189,6 @@ public:
     AddRun(const RunSettings& settings, const std::string& book, const Reporter& out)
         : s_(settings), book_(book), out_(out)
     {
-    }
-    ~AddRun()
-    {
-        if (written_)
-            zip_discard(written_);
     }
     AddRun(const AddRun&) = delete;
     AddRun& operator=(const AddRun&) = delete;
@@ -368,13 +348,101 @@ private:
         return zipError == ZIP_ER_MEMORY ? ZIP32_MEMORY : ZIP32_FILE_NOT_FOUND;
     }
 
-    // Encodes the planned files with libzip into an archive in memory,
-    // which the new book takes its new members from: compression and
-    // encryption are chosen in Stage alone.
+    // Encodes the planned files into an archive in memory, which the new
+    // book takes its new members from: compression and encryption are
+    // chosen here alone.
     int Encode(const std::vector<Planned>& plan, const std::string& password)
     {
         if (plan.empty())
             return ZIP32_OK;
+        const int code = NeedsLibzip(plan, password) ? EncodeWithLibzip(plan, password) : EncodePlain(plan);
+        if (code != ZIP32_OK)
+            return code;
+        std::string why;
+        return added_.Parse(addedBytes_.data(), addedBytes_.size(), why) ? ZIP32_OK : ZIP32_MEMORY;
+    }
+
+    // Plain files of ASCII names, each named once, are written here as
+    // libzip would write them; libzip (and the crypto library it brings) is
+    // loaded for encryption, folders, other names and files of 4 GB.
+    static bool NeedsLibzip(const std::vector<Planned>& plan, const std::string& password)
+    {
+        if (!password.empty() || plan.size() >= 0xFFFF)
+            return true;
+        std::vector<std::string> folded;
+        for (const Planned& p : plan) {
+            if (p.file->directory || !IsAscii(p.file->name) || p.file->st.st_size >= 0xF0000000)
+                return true;
+            folded.push_back(FoldName(p.file->name, NameCoding::Ansi));
+        }
+        std::sort(folded.begin(), folded.end());
+        return std::adjacent_find(folded.begin(), folded.end()) != folded.end();
+    }
+
+    int EncodePlain(const std::vector<Planned>& plan)
+    {
+        std::vector<unsigned char>& out = addedBytes_;
+        std::vector<unsigned char> directory;
+        for (const Planned& p : plan) {
+            const SourceFile& file = *p.file;
+            const std::uint64_t offset = out.size();
+            std::uint32_t crc = 0;
+            std::uint64_t size = 0;
+            out.resize(offset + kLocalSize + file.name.size());
+            if (const int error = AppendFileData(file.path, s_.level, out, crc, size)) {
+                out_.Error("cannot add " + file.name + " (" + std::strerror(error) + ")");
+                return error == ENOMEM ? ZIP32_MEMORY : ZIP32_FILE_NOT_FOUND;
+            }
+            const std::uint64_t packed = out.size() - offset - kLocalSize - file.name.size();
+            if (size > 0xFFFFFFFE || packed > 0xFFFFFFFE || out.size() > 0xFFFFFFFE) {
+                out_.Error("cannot add " + file.name + " (File too large)");
+                return ZIP32_MEMORY;
+            }
+            std::uint16_t date = 0, time = 0;
+            DosDateTimeOf(file.st.st_mtime, date, time);
+            // The fields the local header and the central record share.
+            std::vector<unsigned char> common;
+            Put16(common, s_.level == 0 ? 10 : 20); // version needed: stored, deflated
+            Put16(common, 0);                       // flags
+            Put16(common, s_.level == 0 ? ZIP_CM_STORE : ZIP_CM_DEFLATE);
+            Put16(common, time);
+            Put16(common, date);
+            Put32(common, crc);
+            Put32(common, static_cast<std::uint32_t>(packed));
+            Put32(common, static_cast<std::uint32_t>(size));
+            Put16(common, static_cast<std::uint32_t>(file.name.size()));
+            Put16(common, 0); // extra field
+
+            std::vector<unsigned char> local;
+            Put32(local, kLocalSignature);
+            local.insert(local.end(), common.begin(), common.end());
+            local.insert(local.end(), file.name.begin(), file.name.end());
+            std::copy(local.begin(), local.end(), out.begin() + static_cast<std::ptrdiff_t>(offset));
+
+            Put32(directory, kCentralSignature);
+            Put16(directory, ZIP_OPSYS_UNIX << 8 | 63); // made by, as libzip says
+            directory.insert(directory.end(), common.begin(), common.end());
+            Put16(directory, 0); // comment
+            Put16(directory, 0); // disk
+            Put16(directory, 0); // internal attributes
+            Put32(directory, static_cast<std::uint32_t>(file.st.st_mode) << 16);
+            Put32(directory, static_cast<std::uint32_t>(offset));
+            directory.insert(directory.end(), file.name.begin(), file.name.end());
+        }
+        const std::uint64_t directoryOffset = out.size();
+        out.insert(out.end(), directory.begin(), directory.end());
+        Put32(out, kEndSignature);
+        Put32(out, 0); // disks
+        Put16(out, static_cast<std::uint32_t>(plan.size()));
+        Put16(out, static_cast<std::uint32_t>(plan.size()));
+        Put32(out, static_cast<std::uint32_t>(directory.size()));
+        Put32(out, static_cast<std::uint32_t>(directoryOffset));
+        Put16(out, 0); // comment
+        return ZIP32_OK;
+    }
+
+    int EncodeWithLibzip(const std::vector<Planned>& plan, const std::string& password)
+    {
         zip_error_t error;
         zip_error_init(&error);
         zip_source_t* buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
@@ -406,14 +474,7 @@ private:
             read = zip_source_read(buffer, addedBytes_.data(), st.size) == static_cast<zip_int64_t>(st.size);
         }
         zip_source_close(buffer);
-        std::string why;
-        zip_source_t* view = read ? zip_source_buffer_create(addedBytes_.data(), addedBytes_.size(), 0, &error) : nullptr;
-        written_ = view ? zip_open_from_source(view, ZIP_RDONLY, &error) : nullptr;
-        if (!written_) {
-            zip_source_free(view);
-            return ZIP32_MEMORY;
-        }
-        return added_.Parse(addedBytes_.data(), addedBytes_.size(), why) ? ZIP32_OK : ZIP32_MEMORY;
+        return read ? ZIP32_OK : ZIP32_MEMORY;
     }
 
     std::string EditComment(std::string_view current)
@@ -433,12 +494,18 @@ private:
     {
         for (const Planned& p : plan) {
             std::string detail = "(stored 0%)";
-            zip_stat_t st;
-            if (zip_stat(written_, p.file->name.c_str(), ZIP_FL_ENC_RAW, &st) == 0) {
-                std::uint64_t stored = st.comp_size;
-                stored -= std::min<std::uint64_t>(stored, EncryptionOverhead(st.encryption_method));
-                if (st.comp_method != ZIP_CM_STORE)
-                    detail = "(deflated " + std::to_string(SavedPercent(st.size, stored)) + "%)";
+            const auto& members = added_.Members();
+            const auto m = std::find_if(members.begin(), members.end(),
+                [&](const ArchiveImage::Member& a) { return a.central.name == p.file->name; });
+            if (m != members.end()) {
+                const CentralRecord& c = m->central;
+                // An AES member records its method in its extra field; it was
+                // compressed as every member of the run.
+                const bool aes = c.method == kAesMethod;
+                const std::uint64_t overhead = (c.flags & kFlagEncrypted) == 0 ? 0 : aes ? 16 + 2 + 10 : 12;
+                const std::uint64_t stored = c.compressedSize - std::min(c.compressedSize, overhead);
+                if (aes ? s_.level != 0 : c.method != ZIP_CM_STORE)
+                    detail = "(deflated " + std::to_string(SavedPercent(c.size, stored)) + "%)";
             }
             out_.Line((p.replacing ? "updating: " : "  adding: ") + p.file->name + " " + detail);
         }
@@ -461,7 +528,6 @@ private:
     std::vector<SourceFile> files_;
     std::vector<unsigned char> addedBytes_; // the new members, encoded
     ArchiveImage added_;
-    zip_t* written_ = nullptr; // libzip's view of them
 };
 
 int DeleteRun(const std::string& book, const std::vector<std::string>& names, const Reporter& out)

@@ -28,6 +28,7 @@ constexpr std::uint16_t kFlagDescriptor = 8;
 constexpr std::uint16_t kFlagUtf8 = 0x800;
 constexpr std::uint32_t kUnknown32 = 0xFFFFFFFF;
 constexpr std::uint16_t kZip64Extra = 0x0001;
+constexpr std::uint16_t kAesMethod = 99; // WinZip AES: the real method is in the extra field
 
 inline void Put16(std::vector<unsigned char>& out, std::uint32_t v)
 {

@@ -1,5 +1,7 @@
 #include "ZipImage.h"
 
+#include <zlib.h>
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -19,6 +21,62 @@ constexpr const char* kInconsistent = "Zip archive inconsistent";
 constexpr const char* kTooLarge = "too large for a ZIP file without Zip64";
 
 } // namespace
+
+int AppendFileData(const std::string& path, int level, std::vector<unsigned char>& out, std::uint32_t& crc,
+    std::uint64_t& size)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    z_stream z {};
+    const bool deflating = level != 0;
+    if (deflating && deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, MAX_MEM_LEVEL, Z_DEFAULT_STRATEGY) != Z_OK) {
+        ::close(fd);
+        return ENOMEM;
+    }
+    uLong check = crc32(0, nullptr, 0);
+    size = 0;
+    std::vector<unsigned char> chunk(64 * 1024);
+    int error = 0;
+    for (bool end = false; error == 0 && !end;) {
+        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+        if (got < 0) {
+            if (errno != EINTR)
+                error = errno;
+            continue;
+        }
+        end = got == 0;
+        const auto length = static_cast<std::size_t>(got);
+        check = crc32_z(check, chunk.data(), length);
+        size += length;
+        if (!deflating) {
+            out.insert(out.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(length));
+            continue;
+        }
+        z.next_in = chunk.data();
+        z.avail_in = static_cast<uInt>(length);
+        // Until deflate leaves room unused: then it has taken the chunk (and
+        // at the end written the rest of the stream).
+        int result = Z_OK;
+        do {
+            const std::size_t at = out.size();
+            out.resize(at + chunk.size());
+            z.next_out = out.data() + at;
+            z.avail_out = static_cast<uInt>(chunk.size());
+            result = deflate(&z, end ? Z_FINISH : Z_NO_FLUSH);
+            out.resize(out.size() - z.avail_out);
+        } while (z.avail_out == 0 && result == Z_OK);
+        if (result == Z_BUF_ERROR && !end)
+            result = Z_OK; // the output had ended exactly where the room did
+        if (result != (end ? Z_STREAM_END : Z_OK))
+            error = EIO;
+    }
+    if (deflating)
+        deflateEnd(&z);
+    ::close(fd);
+    crc = static_cast<std::uint32_t>(check);
+    return error;
+}
 
 bool WriteAll(int fd, const unsigned char* bytes, std::uint64_t length, std::string& error)
 {

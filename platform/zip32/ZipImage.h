@@ -57,6 +57,12 @@ struct Piece {
     std::size_t index;
 };
 
+// Appends the bytes of the file at path to out, stored (level 0) or
+// deflated at that level as libzip deflates; with their CRC-32 and count.
+// 0, or the errno value of what failed.
+int AppendFileData(const std::string& path, int level, std::vector<unsigned char>& out, std::uint32_t& crc,
+    std::uint64_t& size);
+
 // Writes length bytes to fd, all of them; false with errno's text.
 bool WriteAll(int fd, const unsigned char* bytes, std::uint64_t length, std::string& error);
 
