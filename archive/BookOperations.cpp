@@ -132,13 +132,13 @@ bool CaseKeyLess(std::string_view a, std::string_view b)
     bool trail = false;
     for (std::size_t i = 0, n = std::min(a.size(), b.size()); i < n; ++i) {
         auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (!trail) {
+        if (x != y && !trail) {
             x = static_cast<unsigned char>(x >= 'A' && x <= 'Z' ? x + ('a' - 'A') : x);
             y = static_cast<unsigned char>(y >= 'A' && y <= 'Z' ? y + ('a' - 'A') : y);
         }
         if (x != y)
             return x < y;
-        trail = !trail && IsCp932LeadByte(x);
+        trail = !trail && x >= 0x80 && IsCp932LeadByte(x);
     }
     return a.size() < b.size();
 }
