@@ -154,12 +154,13 @@ int CheckCrc(const Member& m, const unsigned char* buffer)
     return static_cast<std::uint32_t>(crc) == m.crc ? 0 : UNZIP_ERROR_FILE_CRC;
 }
 
-// Stored and deflated data, not encrypted: copied or inflated with zlib,
-// which libzip would use too, without the cost of opening an archive.
-int DecodePlain(const Member& m, const unsigned char* in, unsigned char* buffer)
+// Stored and deflated data, `length` bytes at `in`: copied or inflated
+// with zlib, which libzip would use too, without the cost of opening an
+// archive.
+int DecodePlain(const Member& m, const unsigned char* in, std::uint64_t length, unsigned char* buffer)
 {
     if (m.method == ZIP_CM_STORE) {
-        if (m.compressedSize != m.size)
+        if (length != m.size)
             return UNZIP_ERROR_HEADER_BROKEN;
         if (m.size > 0)
             std::memcpy(buffer, in, m.size);
@@ -175,11 +176,11 @@ int DecodePlain(const Member& m, const unsigned char* in, unsigned char* buffer)
         inflateReset(&z);
     }
     unsigned char spare;
-    std::uint64_t inLeft = m.compressedSize, outDone = 0;
+    std::uint64_t inLeft = length, outDone = 0;
     int status = Z_OK;
     while (status == Z_OK) {
         if (z.avail_in == 0 && inLeft > 0) {
-            z.next_in = const_cast<Bytef*>(in + (m.compressedSize - inLeft));
+            z.next_in = const_cast<Bytef*>(in + (length - inLeft));
             z.avail_in = static_cast<uInt>(std::min<std::uint64_t>(inLeft, 1u << 30));
             inLeft -= z.avail_in;
         }
@@ -190,9 +191,15 @@ int DecodePlain(const Member& m, const unsigned char* in, unsigned char* buffer)
             z.next_out = &spare; // data beyond the recorded size goes nowhere
             z.avail_out = 1;
         }
-        const uInt before = z.avail_out;
-        status = inflate(&z, Z_NO_FLUSH);
+        const uInt before = z.avail_out, inBefore = z.avail_in;
+        // Z_FINISH: a member that ends within this call is inflated straight
+        // into the buffer, without a copy into inflate's window. It answers
+        // Z_BUF_ERROR also after progress; only no progress at all ends the
+        // loop, as it would without Z_FINISH.
+        status = inflate(&z, Z_FINISH);
         const uInt made = before - z.avail_out;
+        if (status == Z_BUF_ERROR && (made > 0 || z.avail_in != inBefore))
+            status = Z_OK;
         if (outDone >= m.size && made > 0) {
             z.avail_in = 0;
             return UNZIP_ERROR_HEADER_BROKEN; // longer than recorded
@@ -211,7 +218,68 @@ int DecodePlain(const Member& m, const unsigned char* in, unsigned char* buffer)
     return CheckCrc(m, buffer);
 }
 
-// Everything else (encrypted members, other methods) goes through libzip:
+// The traditional PKWARE encryption: three keys, stirred with CRC-32 by
+// every byte of the password and then of the plain data, give the byte that
+// each data byte is combined with.
+class TraditionalKeys {
+public:
+    explicit TraditionalKeys(const char* password)
+    {
+        for (; *password; ++password)
+            Update(static_cast<unsigned char>(*password));
+    }
+    void Decrypt(const unsigned char* in, unsigned char* out, std::size_t length)
+    {
+        for (std::size_t i = 0; i < length; ++i) {
+            const std::uint32_t t = (k2_ & 0xFFFF) | 2;
+            out[i] = static_cast<unsigned char>(in[i] ^ ((t * (t ^ 1)) >> 8));
+            Update(out[i]);
+        }
+    }
+
+private:
+    void Update(unsigned char c)
+    {
+        k0_ = Crc(k0_, c);
+        k1_ = (k1_ + (k0_ & 0xFF)) * 134775813u + 1;
+        k2_ = Crc(k2_, static_cast<unsigned char>(k1_ >> 24));
+    }
+    static std::uint32_t Crc(std::uint32_t crc, unsigned char c)
+    {
+        static const z_crc_t* const table = get_crc_table();
+        return static_cast<std::uint32_t>(table[(crc ^ c) & 0xFF]) ^ (crc >> 8);
+    }
+    std::uint32_t k0_ = 0x12345678, k1_ = 0x23456789, k2_ = 0x34567890;
+};
+
+// Stored and deflated data under the traditional encryption: its 12-byte
+// header, decrypted, ends in a check byte, and data whose check byte does
+// not match is not read. Writers take that byte from the CRC or, when they
+// write the CRC after the data, from the DOS time; libzip accepts either,
+// and so do we.
+int DecodeTraditional(const Member& m, const unsigned char* in, const char* password,
+                      std::vector<unsigned char>& plain, unsigned char* buffer)
+{
+    constexpr std::size_t kHeaderLength = 12;
+    if (m.compressedSize < kHeaderLength)
+        return UNZIP_ERROR_HEADER_BROKEN;
+    TraditionalKeys keys(password);
+    unsigned char header[kHeaderLength];
+    keys.Decrypt(in, header, kHeaderLength);
+    const unsigned char check = header[kHeaderLength - 1];
+    if (check != (m.crc >> 24)) {
+        std::uint16_t date = 0, time = 0;
+        m.DosDateTime(date, time);
+        if (check != (time >> 8))
+            return UNZIP_ERROR_PASSWORD_FILE;
+    }
+    const std::size_t length = static_cast<std::size_t>(m.compressedSize) - kHeaderLength;
+    plain.resize(length);
+    keys.Decrypt(in + kHeaderLength, plain.data(), length);
+    return DecodePlain(m, plain.data(), length, buffer);
+}
+
+// Everything else (AES, other methods) goes through libzip:
 // the member's local header and data, its central directory record and an
 // end record make an archive of that one member, which libzip opens without
 // reading the rest of the book.
@@ -315,8 +383,11 @@ int ReadMemberData(const Book& book, const Member& m, const char* password, unsi
         std::size_t length = 0, data = 0;
         code = ReadLocal(book, m, window, local, length, data);
         if (code == 0) {
-            if (!m.encrypted && (m.method == ZIP_CM_STORE || m.method == ZIP_CM_DEFLATE)) {
-                code = DecodePlain(m, local + data, buffer);
+            const bool plainMethod = m.method == ZIP_CM_STORE || m.method == ZIP_CM_DEFLATE;
+            if (plainMethod && !m.encrypted) {
+                code = DecodePlain(m, local + data, m.compressedSize, buffer);
+            } else if (plainMethod && m.encryption == ZIP_EM_TRAD_PKWARE && password) {
+                code = DecodeTraditional(m, local + data, password, raw, buffer);
             } else {
                 raw.assign(local, local + length);
                 code = DecodeWithLibzip(book, m, password, raw, buffer);

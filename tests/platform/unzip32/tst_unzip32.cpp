@@ -456,6 +456,8 @@ void TestUnZip32::encryptedBooksFromPeers_data()
     QTest::newRow("zip tool") << "zip" << QStringList{"-q", "-P", "peer pw", "peer.zip", "20010315.DAY"};
     QTest::newRow("7z") << "7z" << QStringList{"a", "-tzip", "-ppeer pw", "-mem=ZipCrypto", "peer.zip", "20010315.DAY"};
     QTest::newRow("7z AES") << "7z" << QStringList{"a", "-tzip", "-ppeer pw", "-mem=AES256", "peer.zip", "20010315.DAY"};
+    QTest::newRow("bsdtar") << "bsdtar" << QStringList{"--options", "zip:encryption=zipcrypt", "--passphrase", "peer pw",
+                                                       "--format", "zip", "-cf", "peer.zip", "20010315.DAY"};
 }
 
 void TestUnZip32::encryptedBooksFromPeers()
