@@ -76,8 +76,9 @@ char* CommentCallback(char** comment);
 // ---- UnZip access ------------------------------------------------------
 
 // The one archive handle; 0 while no book is open. Every operation that
-// opens it closes it again before it returns. At program end, call
-// CloseBookArchive once if it is not 0.
+// opens it closes it again before it returns (a search keeps it across its
+// days; a Zip run closes it, so it never outlives the book the run
+// replaces). At program end, call CloseBookArchive once if it is not 0.
 extern HARC BookHandle;
 
 // Makes sure BookHandle is open; true when it is. A failure has been
@@ -95,8 +96,12 @@ std::size_t MemberNameStart(std::string_view dayFilePath);
 std::string ExtractErrorMessage(int code);
 // Extracts the member named like the day file into stream, at its position.
 // True on success; a failure has been reported. Fails with kiv::Error for
-// a member of 2 GiB or more.
-bool ExtractDay(const std::string& book, const std::string& dayFilePath, MemoryStream& stream);
+// a member of 2 GiB or more. BookHandle is closed before it returns, unless
+// the caller reads more days and keeps it open (KeepOpen::Yes): the book is
+// then checked once for all of them, and the caller closes it.
+enum class KeepOpen { No, Yes };
+bool ExtractDay(const std::string& book, const std::string& dayFilePath, MemoryStream& stream,
+                KeepOpen keep = KeepOpen::No);
 
 // ---- Book operations ---------------------------------------------------
 // The writing operations return true when the Zip run succeeded and report

@@ -196,7 +196,7 @@ std::string ExtractErrorMessage(int code)
     }
 }
 
-bool ExtractDay(const std::string& book, const std::string& dayFilePath, MemoryStream& stream)
+bool ExtractDay(const std::string& book, const std::string& dayFilePath, MemoryStream& stream, KeepOpen keep)
 {
     bool result = false;
     // The extraction is attempted also when the book did not open: the
@@ -224,10 +224,12 @@ bool ExtractDay(const std::string& book, const std::string& dayFilePath, MemoryS
         else
             result = ExtractMember(unzip, book, member, size, stream);
     } catch (...) {
-        CloseBookArchive();
+        if (keep == KeepOpen::No)
+            CloseBookArchive();
         throw;
     }
-    CloseBookArchive();
+    if (keep == KeepOpen::No)
+        CloseBookArchive();
     return result;
 }
 

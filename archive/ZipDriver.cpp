@@ -275,6 +275,9 @@ std::int32_t RunZipCommand(const std::string& command)
     if (options.fEncrypt && CurrentHost().encryption == EncryptionMethod::Aes256)
         options.fEncryption = ZIP32_ENCRYPT_AES256;
     zip.SetOptions(options);
+    // A handle kept open across reads (a search's) reads the book as it was
+    // when opened; the book this run writes is opened anew by the next read.
+    CloseBookArchive();
     return zip.Archive(zipCommand.count, zipCommand.archive, zipCommand.names);
 }
 

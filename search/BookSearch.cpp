@@ -31,21 +31,32 @@ SearchEnd SearchBook(const std::string& book, const std::string& first, const st
     const std::vector<std::string> names = MemberLines(list);
     if (!names.empty())
         observer.Started(names.size());
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        {
-            MemoryStream stream;
-            if (!archive::ExtractDay(book, names[i], stream))
-                return SearchEnd::ExtractFailed;
-            stream.SetPosition(0);
-            TDayBook record;
-            record.Read(stream);
-            if (DayMatches(DayText(record), first, second, third))
-                observer.Hit(ResultLine(names[i]));
+    // The book stays open from day to day and is checked once, not once a
+    // day; whatever way the loop ends, it is closed.
+    SearchEnd end = SearchEnd::Completed;
+    try {
+        for (std::size_t i = 0; i < names.size() && end == SearchEnd::Completed; ++i) {
+            {
+                MemoryStream stream;
+                if (!archive::ExtractDay(book, names[i], stream, archive::KeepOpen::Yes)) {
+                    end = SearchEnd::ExtractFailed;
+                    break;
+                }
+                stream.SetPosition(0);
+                TDayBook record;
+                record.Read(stream);
+                if (DayMatches(DayText(record), first, second, third))
+                    observer.Hit(ResultLine(names[i]));
+            }
+            if (!observer.DayDone(i + 1))
+                end = SearchEnd::Stopped;
         }
-        if (!observer.DayDone(i + 1))
-            return SearchEnd::Stopped;
+    } catch (...) {
+        archive::CloseBookArchive();
+        throw;
     }
-    return SearchEnd::Completed;
+    archive::CloseBookArchive();
+    return end;
 }
 
 } // namespace kiv

@@ -245,6 +245,25 @@ private slots:
         QCOMPARE(form.Memo1->toPlainText(), QString());
     }
 
+    // The search keeps the book open from day to day; a day saved between
+    // two of its days (the window answers while it runs) is seen by every
+    // read that follows, never hidden by the book as the search opened it.
+    void aDaySavedWhileASearchRunsIsSeenAtOnce()
+    {
+        MakeRainyBook(3);
+        TSearchForm form(host);
+        form.Edit1->setText("rain");
+        std::string dates;
+        QTimer::singleShot(0, &form, [&] {
+            MakeBook({{"20020101", "rain"}});
+            dates = archive::DateListText(host.book);
+        });
+        form.StartBitBtnClick();
+        QCOMPARE(dates, std::string("2001/01/01\r\n2001/01/02\r\n2001/01/03\r\n2002/01/01\r\n"));
+        QCOMPARE(form.Memo1->toPlainText(), QString("2001/01/01\n2001/01/02\n2001/01/03\n"));
+        QCOMPARE(archive::BookHandle, HARC(0));
+    }
+
     void keywordFieldsFormAChain()
     {
         TSearchForm form(host);
