@@ -9,9 +9,9 @@
 #include "TemporaryFolder.h"
 #include "TextForms.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <set>
 #include <system_error>
 
 namespace kiv::kivbook {
@@ -127,7 +127,7 @@ std::vector<BookSession::Member> BookSession::AllMembers()
 {
     const int errorsBefore = prompts_.ErrorCount();
     std::vector<Member> members;
-    std::set<std::string> names; // folded as the library finds names
+    std::vector<std::pair<std::string, std::size_t>> keys; // folded as the library finds names; index in members
     if (archive::OpenBookArchive(book_)) {
         try {
             archive::UnZipLibrary& unzip = archive::CurrentUnZip();
@@ -148,8 +148,7 @@ std::vector<BookSession::Member> BookSession::AllMembers()
                     member.oddity = "a symbolic link, not a file";
                     break;
                 case archive::MemberTrouble::None:
-                    if (!names.insert(archive::CaseKey(member.name)).second)
-                        member.oddity = "a second member of this name (only the first one is read)";
+                    keys.emplace_back(archive::CaseKey(member.name), members.size());
                     break;
                 }
                 members.push_back(std::move(member));
@@ -159,6 +158,16 @@ std::vector<BookSession::Member> BookSession::AllMembers()
             throw;
         }
         archive::CloseBookArchive();
+    }
+    // Of names that differ only in letter case, the first one is read. A
+    // book keeps its members in name order, so the names are sorted only
+    // when they are not.
+    if (std::adjacent_find(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first >= b.first; })
+        != keys.end()) {
+        std::sort(keys.begin(), keys.end());
+        for (std::size_t i = 1; i < keys.size(); ++i)
+            if (keys[i].first == keys[i - 1].first)
+                members[keys[i].second].oddity = "a second member of this name (only the first one is read)";
     }
     if (prompts_.ErrorCount() != errorsBefore)
         throw Failure(ShownBook() + ": the book's members cannot be listed");

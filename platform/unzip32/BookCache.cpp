@@ -323,6 +323,8 @@ long Book::FindExact(std::string_view name) const
 {
     while (!name.empty() && static_cast<unsigned char>(name.back()) <= ' ')
         name.remove_suffix(1);
+    if (name == lastName_ && !name.empty())
+        return lastFound_;
     // Each member is folded in its own coding; a name that is not plain
     // ASCII is looked up among the members of each coding.
     long best = -1;
@@ -351,6 +353,8 @@ long Book::FindExact(std::string_view name) const
     lookUp(ansiOrder_, NameCoding::Ansi, ansiHint_);
     if (!utf8Order_.empty() && !IsAscii(name))
         lookUp(utf8Order_, NameCoding::Utf8, utf8Hint_);
+    lastName_.assign(name);
+    lastFound_ = best;
     return best;
 }
 

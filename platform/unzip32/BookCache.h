@@ -97,6 +97,10 @@ private:
     // Where in each order the next lookup is likely to land.
     mutable std::size_t ansiHint_ = 0;
     mutable std::size_t utf8Hint_ = 0;
+    // The last name looked up and what was found: a day is looked up twice
+    // in a row (found, then extracted).
+    mutable std::string lastName_;
+    mutable long lastFound_ = -1;
 };
 
 // The book at path, from the cache when the file is unchanged. Returns 0 or

@@ -96,7 +96,7 @@ bool IsSeparator(char c)
 }
 
 struct Word {
-    std::string text;
+    std::string_view text; // a part of the command
     bool quoted = false;
 };
 
@@ -114,14 +114,14 @@ bool NextWord(std::string_view& rest, Word& word)
         if (rest.front() == '"') {
             const std::size_t close = rest.find('"', 1);
             const std::size_t end = close == std::string_view::npos ? rest.size() : close;
-            word.text.assign(rest.substr(1, end - 1));
+            word.text = rest.substr(1, end - 1);
             word.quoted = true;
             rest.remove_prefix(close == std::string_view::npos ? rest.size() : close + 1);
         } else {
             std::size_t end = 0;
             while (end < rest.size() && static_cast<unsigned char>(rest[end]) > 32)
                 ++end;
-            word.text.assign(rest.substr(0, end));
+            word.text = rest.substr(0, end);
             word.quoted = false;
             rest.remove_prefix(end);
         }
@@ -139,7 +139,7 @@ std::string Unquote(const char* archive)
     Word word;
     if (!NextWord(text, word))
         return {};
-    return word.text;
+    return std::string(word.text);
 }
 
 std::string AbsolutePath(const std::string& path)
@@ -204,7 +204,7 @@ void FillInfo(const Member& m, MemberInfo* info)
 
 // Index in the book's member list of the next member from start on that
 // matches pattern; -1 when none.
-long NextMatch(const Book& book, const std::string& pattern, std::size_t start)
+long NextMatch(const Book& book, std::string_view pattern, std::size_t start)
 {
     const auto& members = book.Members();
     for (std::size_t i = start; i < members.size(); ++i)
@@ -213,7 +213,7 @@ long NextMatch(const Book& book, const std::string& pattern, std::size_t start)
     return -1;
 }
 
-long FirstMatch(const Book& book, const std::string& pattern)
+long FirstMatch(const Book& book, std::string_view pattern)
 {
     if (!HasWildcards(pattern))
         return book.FindExact(pattern);
@@ -285,8 +285,8 @@ int Extract(const char* command, unsigned char* buffer, std::uint32_t size, time
     if (!command)
         return UNZIP_ERROR_COMMAND_NAME;
 
-    std::string archive;
-    std::vector<std::string> names;
+    std::string_view archive;
+    std::vector<std::string_view> names;
     bool haveDestination = false;
     std::string_view rest(command);
     Word word;
@@ -310,10 +310,10 @@ int Extract(const char* command, unsigned char* buffer, std::uint32_t size, time
         if (handle.path == archive)
             book = handle.book;
     if (!book)
-        if (const int code = AcquireBook(archive, book))
+        if (const int code = AcquireBook(std::string(archive), book))
             return code;
     long found = -1;
-    for (const std::string& name : names)
+    for (const std::string_view name : names)
         if ((found = FirstMatch(*book, name)) >= 0)
             break;
     if (found < 0)
