@@ -226,30 +226,38 @@ public:
     explicit TraditionalKeys(const char* password)
     {
         for (; *password; ++password)
-            Update(static_cast<unsigned char>(*password));
+            Update(k_, static_cast<unsigned char>(*password));
     }
     void Decrypt(const unsigned char* in, unsigned char* out, std::size_t length)
     {
+        // The keys stay in registers: a store through `out` could otherwise
+        // be taken for a change of them.
+        Keys k = k_;
         for (std::size_t i = 0; i < length; ++i) {
-            const std::uint32_t t = (k2_ & 0xFFFF) | 2;
-            out[i] = static_cast<unsigned char>(in[i] ^ ((t * (t ^ 1)) >> 8));
-            Update(out[i]);
+            const std::uint32_t t = (k.k2 & 0xFFFF) | 2;
+            const auto c = static_cast<unsigned char>(in[i] ^ ((t * (t ^ 1)) >> 8));
+            Update(k, c);
+            out[i] = c;
         }
+        k_ = k;
     }
 
 private:
-    void Update(unsigned char c)
+    struct Keys {
+        std::uint32_t k0 = 0x12345678, k1 = 0x23456789, k2 = 0x34567890;
+    };
+    static void Update(Keys& k, unsigned char c)
     {
-        k0_ = Crc(k0_, c);
-        k1_ = (k1_ + (k0_ & 0xFF)) * 134775813u + 1;
-        k2_ = Crc(k2_, static_cast<unsigned char>(k1_ >> 24));
+        k.k0 = Crc(k.k0, c);
+        k.k1 = (k.k1 + (k.k0 & 0xFF)) * 134775813u + 1;
+        k.k2 = Crc(k.k2, static_cast<unsigned char>(k.k1 >> 24));
     }
     static std::uint32_t Crc(std::uint32_t crc, unsigned char c)
     {
-        static const z_crc_t* const table = get_crc_table();
-        return static_cast<std::uint32_t>(table[(crc ^ c) & 0xFF]) ^ (crc >> 8);
+        return static_cast<std::uint32_t>(kCrcTable[(crc ^ c) & 0xFF]) ^ (crc >> 8);
     }
-    std::uint32_t k0_ = 0x12345678, k1_ = 0x23456789, k2_ = 0x34567890;
+    static inline const z_crc_t* const kCrcTable = get_crc_table();
+    Keys k_;
 };
 
 // Stored and deflated data under the traditional encryption: its 12-byte
