@@ -446,6 +446,19 @@ void TestUnZip32::passwords()
     asker = Asker{{pw2}};
     asker.Install();
     QCOMPARE(Extract(damaged, "c.DAY").code, int(UNZIP_ERROR_FILE_CRC));
+
+    // A traditionally encrypted deflate stream cut short is damage of the
+    // same kind as in a member that is not encrypted.
+    if (method == ZIP32_ENCRYPT_TRADITIONAL) {
+        const QString cut = dir.filePath("cut.KIV");
+        bytes = ReadAll(book);
+        const qsizetype central = bytes.indexOf("PK\x01\x02"); // a.DAY's record, the first
+        for (const qsizetype at : {qsizetype(18), central + 20}) // the compressed size, 40 bytes less
+            qToLittleEndian(qFromLittleEndian<quint32>(bytes.constData() + at) - 40, bytes.data() + at);
+        WriteAll(cut, bytes);
+        asker.answers = {"pw"};
+        QCOMPARE(Extract(cut, "a.DAY").code, int(UNZIP_ERROR_HUFFMAN_CODE));
+    }
     UnZipSetPasswordCallback(nullptr, nullptr);
 }
 
