@@ -265,8 +265,8 @@ private:
 // not match is not read. Writers take that byte from the CRC or, when they
 // write the CRC after the data, from the DOS time; libzip accepts either,
 // and so do we.
-int DecodeTraditional(const Member& m, const unsigned char* in, const char* password,
-                      std::vector<unsigned char>& plain, unsigned char* buffer)
+int DecodeTraditional(const Member& m, const unsigned char* in, const char* password, std::vector<unsigned char>& plain,
+                      unsigned char* buffer)
 {
     constexpr std::size_t kHeaderLength = 12;
     if (m.compressedSize < kHeaderLength)
@@ -380,6 +380,12 @@ int DecodeWithLibzip(const Book& book, const Member& m, const char* password, st
 
 } // namespace
 
+bool ReadsWithZlibAlone(const Member& m)
+{
+    return (m.method == ZIP_CM_STORE || m.method == ZIP_CM_DEFLATE)
+        && (!m.encrypted || m.encryption == ZIP_EM_TRAD_PKWARE);
+}
+
 int ReadMemberData(const Book& book, const Member& m, const char* password, unsigned char* buffer)
 {
     // Kept between calls: a search reads thousands of members.
@@ -391,11 +397,10 @@ int ReadMemberData(const Book& book, const Member& m, const char* password, unsi
         std::size_t length = 0, data = 0;
         code = ReadLocal(book, m, window, local, length, data);
         if (code == 0) {
-            const bool plainMethod = m.method == ZIP_CM_STORE || m.method == ZIP_CM_DEFLATE;
-            if (plainMethod && !m.encrypted) {
+            if (ReadsWithZlibAlone(m) && !m.encrypted) {
                 code = DecodePlain(m, local + data, m.compressedSize, buffer);
-            } else if (plainMethod && m.encryption == ZIP_EM_TRAD_PKWARE && password) {
-                code = DecodeTraditional(m, local + data, password, raw, buffer);
+            } else if (ReadsWithZlibAlone(m)) {
+                code = password ? DecodeTraditional(m, local + data, password, raw, buffer) : UNZIP_ERROR_PASSWORD_FILE;
             } else {
                 raw.assign(local, local + length);
                 code = DecodeWithLibzip(book, m, password, raw, buffer);

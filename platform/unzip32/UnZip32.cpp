@@ -327,11 +327,10 @@ int Extract(const char* command, unsigned char* buffer, std::uint32_t size, time
     // data is a path, which no caller could take for the file's contents.
     if (m.IsLink())
         return UNZIP_ERROR_UNKNOWN_TYPE;
-    // Stored and deflated data are read with zlib alone; libzip is asked
-    // about other methods.
-    const bool zlibMethod = m.method == ZIP_CM_STORE || m.method == ZIP_CM_DEFLATE;
-    if (!m.IsDirectory() && ((!zlibMethod && !zip_compression_method_supported(m.method, 0)) ||
-                             (m.encrypted && !zip_encryption_method_supported(m.encryption, 0))))
+    // libzip is asked only about what it would read.
+    if (!m.IsDirectory() && !ReadsWithZlibAlone(m)
+        && (!zip_compression_method_supported(m.method, 0)
+            || (m.encrypted && !zip_encryption_method_supported(m.encryption, 0))))
         return UNZIP_ERROR_METHOD;
     int code = 0;
     if (!m.IsDirectory()) {

@@ -177,7 +177,7 @@ private slots:
     }
 
     // A plain book is read and written with zlib alone: libzip, with the
-    // crypto library it brings, is loaded for encryption.
+    // crypto library it brings, is loaded for writing encrypted days.
     void libzipIsLoadedOnlyWhenNeeded()
     {
         auto loadsLibzip = [&](const QStringList& arguments) {
@@ -191,6 +191,8 @@ private slots:
         QVERIFY(!loadsLibzip({ "search", book, "雨" }));
         WriteFile(Path("password"), "pw\n");
         QVERIFY(loadsLibzip({ "put", book, "20010316", "--weather", "雨", "--encrypt", "--password-file", "password" }));
+        // The traditional encryption is read without it.
+        QVERIFY(!loadsLibzip({ "search", book, "雨", "--password-file", "password" }));
     }
 
     void showJsonAndText()
