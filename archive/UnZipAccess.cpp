@@ -19,6 +19,13 @@ HARC BookHandle = 0;
 
 namespace {
 
+// The book BookHandle was opened on.
+std::string& HandleBook()
+{
+    static std::string book;
+    return book;
+}
+
 constexpr int kCheckMode = 1;
 constexpr std::uint32_t kOpenMode = 0x00618012;
 
@@ -77,8 +84,11 @@ bool ExtractMember(
 
 bool OpenBookArchive(const std::string& book)
 {
-    if (BookHandle != 0)
+    // A handle kept open (a search's) serves its own book only.
+    if (BookHandle != 0 && HandleBook() == book)
         return true;
+    CloseBookArchive();
+    HandleBook() = book;
     UnZipLibrary& unzip = CurrentUnZip();
     const std::string quoted = "\"" + book + "\"";
     if (unzip.CheckArchive(quoted.c_str(), kCheckMode) == 0) {

@@ -66,6 +66,23 @@ private slots:
         CurrentHost().unzip = nullptr;
     }
 
+    // A handle a search keeps open belongs to its book: another book read
+    // meanwhile (the user opened it) is read as itself.
+    void aHandleKeptOpenServesOnlyItsOwnBook()
+    {
+        WriteDay("20010315.DAY", 100);
+        QVERIFY(AddDayFile(book, Day("20010315.DAY")));
+        const std::string other = temp.path().toStdString() + "/other.KIV";
+        WriteDay("20020101.DAY", 100);
+        QVERIFY(AddDayFile(other, Day("20020101.DAY")));
+        MemoryStream stream;
+        QVERIFY(ExtractDay(book, "20010315.DAY", stream, KeepOpen::Yes));
+        QCOMPARE(DateListText(other), std::string("2002/01/01\r\n"));
+        QVERIFY(BookHasDay(book, Day("20010315.DAY")));
+        CloseBookArchive();
+        QCOMPARE(BookHandle, HARC(0));
+    }
+
     void addListExtractDelete()
     {
         const std::string march15 = WriteDay("20010315.DAY", 300);

@@ -262,11 +262,18 @@ private slots:
         QCOMPARE(stream.Size(), std::size_t(10320));
     }
 
-    void openBookIsHandedOutAgainWithoutAskingTheLibrary()
+    // The handle of an open book is handed out again for that book without
+    // asking the library; for another book it is closed first.
+    void openBookIsHandedOutAgainForItsOwnBookOnly()
     {
-        BookHandle = 5;
-        QVERIFY(OpenBookArchive("/other/book.KIV"));
+        QVERIFY(OpenBookArchive(kBook));
+        f.unzip.calls.clear();
+        QVERIFY(OpenBookArchive(kBook));
         QVERIFY(f.unzip.calls.empty());
+        QVERIFY(OpenBookArchive("/other/book.KIV"));
+        QCOMPARE(f.unzip.calls.front(), std::string("CloseArchive 7"));
+        QCOMPARE(f.unzip.calls.size(), std::size_t(3)); // and the check and opening of the other
+        CloseBookArchive();
     }
 
     void bookThatDoesNotOpenIsReported()
