@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 namespace kiv::kivbook {
@@ -120,14 +121,18 @@ std::vector<std::string> BookSession::Members()
     archive::ListDays(book_, text);
     if (prompts_.ErrorCount() != errorsBefore)
         throw Failure(ShownBook() + ": the book's days cannot be listed");
-    return MemberLines(text);
+    const std::vector<std::string_view> lines = MemberLines(text);
+    return std::vector<std::string>(lines.begin(), lines.end());
 }
 
 std::vector<BookSession::Member> BookSession::AllMembers()
 {
     const int errorsBefore = prompts_.ErrorCount();
     std::vector<Member> members;
-    std::vector<std::pair<std::string, std::size_t>> keys; // folded as the library finds names; index in members
+    // A book keeps its members in name order: the names are sorted only
+    // when they are not, so usually no key is kept beyond the last one.
+    std::optional<std::string> lastKey;
+    bool inOrder = true;
     if (archive::OpenBookArchive(book_)) {
         try {
             archive::UnZipLibrary& unzip = archive::CurrentUnZip();
@@ -147,9 +152,12 @@ std::vector<BookSession::Member> BookSession::AllMembers()
                 case archive::MemberTrouble::Link:
                     member.oddity = "a symbolic link, not a file";
                     break;
-                case archive::MemberTrouble::None:
-                    keys.emplace_back(archive::CaseKey(member.name), members.size());
+                case archive::MemberTrouble::None: {
+                    std::string key = archive::CaseKey(member.name);
+                    inOrder = inOrder && (!lastKey || *lastKey < key);
+                    lastKey = std::move(key);
                     break;
+                }
                 }
                 members.push_back(std::move(member));
             }
@@ -159,11 +167,12 @@ std::vector<BookSession::Member> BookSession::AllMembers()
         }
         archive::CloseBookArchive();
     }
-    // Of names that differ only in letter case, the first one is read. A
-    // book keeps its members in name order, so the names are sorted only
-    // when they are not.
-    if (std::adjacent_find(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first >= b.first; })
-        != keys.end()) {
+    // Of names that differ only in letter case, the first one is read.
+    if (!inOrder) {
+        std::vector<std::pair<std::string, std::size_t>> keys; // folded as the library finds names; index in members
+        for (std::size_t i = 0; i < members.size(); ++i)
+            if (members[i].oddity.empty())
+                keys.emplace_back(archive::CaseKey(members[i].name), i);
         std::sort(keys.begin(), keys.end());
         for (std::size_t i = 1; i < keys.size(); ++i)
             if (keys[i].first == keys[i - 1].first)
@@ -180,7 +189,7 @@ int BookSession::ReportOddMembers()
     for (const Member& member : AllMembers()) {
         if (member.oddity.empty())
             continue;
-        prompts_.Print("skipped " + ShownName(member.name) + ": " + member.oddity);
+        prompts_.Print("skipped " + ShownName(member.name) + ": " + std::string(member.oddity));
         ++count;
     }
     return count;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kiv::kivbook {
@@ -66,7 +67,7 @@ public:
         // Why no command reads it as a day though its name might say so (a
         // name with a folder part or too long, a link, a name that an
         // earlier member has); empty for the others.
-        std::string oddity;
+        std::string_view oddity;
     };
     // Every member of the book, days or not, in the book's order. Fails
     // when the archive layer reported a problem with the book.

@@ -240,7 +240,7 @@ int CheckCommand(CommandContext& context)
         while (!name.empty() && static_cast<unsigned char>(name.back()) <= ' ')
             name.pop_back();
         if (!member.oddity.empty())
-            report(member.name, member.oddity);
+            report(member.name, std::string(member.oddity));
         else if (!listed.count(archive::CaseKey(name)))
             report(member.name, "not a day file (the program does not list it)");
     }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The search over all days of a book, without widgets: the search window,
@@ -26,12 +27,13 @@ enum class SearchEnd {
     Stopped        // the observer ended it
 };
 
-// The member names of a member list as ListDays gives it (CR LF ended lines).
-std::vector<std::string> MemberLines(const std::string& list);
+// The member names of a member list as ListDays gives it (CR LF ended
+// lines), as parts of the list.
+std::vector<std::string_view> MemberLines(std::string_view list);
 
 // The result line of a member: its first eight characters with a "/" after
 // the fourth and the sixth (20010203.DAY gives 2001/02/03).
-std::string ResultLine(const std::string& memberName);
+std::string ResultLine(std::string_view memberName);
 
 // Reads every day member of the book in list order, one day record and one
 // stream at a time, and tests the day's text with the keywords (code page
