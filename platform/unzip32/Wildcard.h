@@ -14,7 +14,7 @@
 
 namespace kivzip {
 
-enum class NameCoding { Ansi, Utf8 };
+enum class NameCoding : unsigned char { Ansi, Utf8 };
 
 // Length in bytes of the character that begins at s[i] (never past the end).
 inline std::size_t CharLength(std::string_view s, std::size_t i, NameCoding coding)
