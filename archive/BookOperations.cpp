@@ -231,16 +231,19 @@ std::string DateListText(const std::string& book)
     for (std::size_t start = 0, lineFeed; (lineFeed = names.find('\n', start)) != std::string::npos;
          start = lineFeed + 1) {
         // The line, its CR LF included, with slashes put before its 5th and
-        // 8th character (at its end when it is shorter), up to its first dot.
+        // 8th character (at its end when it is shorter), up to its first
+        // dot: a slash before the dot stays, the part from the dot goes
+        // (all of it when there is no dot).
         const std::string_view line(names.data() + start, lineFeed + 1 - start);
         const std::size_t first = std::min<std::size_t>(4, line.size());
         const std::size_t second = std::min<std::size_t>(6, line.size()); // in the line, before the first slash
-        const std::size_t before = result.size();
-        result.append(line.substr(0, first)).append(1, '/');
-        result.append(line.substr(first, second - first)).append(1, '/');
-        result.append(line.substr(second));
-        const std::size_t dot = result.find('.', before);
-        result.resize(dot == std::string::npos ? before : dot);
+        if (const std::size_t dot = line.find('.'); dot != std::string_view::npos) {
+            result.append(line.substr(0, std::min(first, dot)));
+            if (first <= dot)
+                result.append(1, '/').append(line.substr(first, std::min(second, dot) - first));
+            if (second <= dot)
+                result.append(1, '/').append(line.substr(second, dot - second));
+        }
         result.append("\r\n");
     }
     return result;

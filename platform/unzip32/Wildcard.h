@@ -87,6 +87,8 @@ inline bool WildMatch(std::string_view pattern, std::string_view name, bool igno
             return false;
         const std::size_t start = name.size() - tail.size();
         std::size_t at = 0;
+        while (at < start && static_cast<unsigned char>(name[at]) < 0x80) // ASCII: a byte a character
+            ++at;
         while (at < start)
             at += CharLength(name, at, coding);
         if (at != start)
