@@ -224,10 +224,16 @@ void ListDays(const std::string& book, std::string& text)
 
 std::string DateListText(const std::string& book)
 {
-    std::string result;
     std::string names;
     ListDays(book, names);
-    result.reserve(names.size());
+    // A line takes at most its own bytes and two slashes: the text is made
+    // in place, a byte at a time, and cut to its length at the end.
+    std::string result(names.size() * 2, '\0');
+    char* out = result.data();
+    auto put = [&out](std::string_view piece) {
+        for (const char c : piece)
+            *out++ = c;
+    };
     for (std::size_t start = 0, lineFeed; (lineFeed = names.find('\n', start)) != std::string::npos;
          start = lineFeed + 1) {
         // The line, its CR LF included, with slashes put before its 5th and
@@ -238,14 +244,19 @@ std::string DateListText(const std::string& book)
         const std::size_t first = std::min<std::size_t>(4, line.size());
         const std::size_t second = std::min<std::size_t>(6, line.size()); // in the line, before the first slash
         if (const std::size_t dot = line.find('.'); dot != std::string_view::npos) {
-            result.append(line.substr(0, std::min(first, dot)));
-            if (first <= dot)
-                result.append(1, '/').append(line.substr(first, std::min(second, dot) - first));
-            if (second <= dot)
-                result.append(1, '/').append(line.substr(second, dot - second));
+            put(line.substr(0, std::min(first, dot)));
+            if (first <= dot) {
+                put("/");
+                put(line.substr(first, std::min(second, dot) - first));
+            }
+            if (second <= dot) {
+                put("/");
+                put(line.substr(second, dot - second));
+            }
         }
-        result.append("\r\n");
+        put("\r\n");
     }
+    result.resize(static_cast<std::size_t>(out - result.data()));
     return result;
 }
 
