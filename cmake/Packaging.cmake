@@ -1,7 +1,7 @@
 # make package: a Debian package of the installed tree. Its dependencies are
 # the libraries the programs link (found by dpkg-shlibdeps) and what they
-# load at run time: libzip, the Japanese font and Qt's own Japanese
-# translations.
+# load at run time: libzip, libpng, the Japanese font and Qt's own
+# Japanese translations.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kiv)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -16,12 +16,20 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic, qt6-translations-l10n")
-# libzip is loaded when it is first needed, so dpkg-shlibdeps does not see
-# it: its package is named after its soname (libzip.so.4: libzip4).
-if(KIV_LIBZIP_SONAME)
-  string(REGEX REPLACE "^(lib.*)\\.so\\.([0-9]+)$" "\\1\\2" libzip_package ${KIV_LIBZIP_SONAME})
-  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", ${libzip_package} (>= 1.7.0)")
-endif()
+# libzip and libpng are loaded when they are first needed, so
+# dpkg-shlibdeps does not see them: their packages are named after their
+# sonames.
+# (libzip 1.7 writes the traditional encryption; libpng 1.6 has the
+# simplified API.)
+foreach(pair "${KIV_LIBZIP_SONAME}=1.7.0" "${KIV_LIBPNG_SONAME}=1.6.0")
+  string(REPLACE "=" ";" pair "${pair}")
+  list(GET pair 0 soname)
+  list(GET pair 1 least)
+  if(soname)
+    kiv_debian_package(package ${soname})
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", ${package} (>= ${least})")
+  endif()
+endforeach()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info, desktop-file-utils")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -1,60 +1,17 @@
-// libzip, loaded the first time one of its functions is called.
-//
-// Most runs of the archive libraries never need libzip: plain members are
-// read and copied with zlib alone. Linking it would load libzip and what it
-// pulls in (a crypto library among them) at every start, which costs more
-// than reading one day. These definitions stand in for the libzip functions
-// the two libraries call; the first call loads the real library and each
-// definition forwards to its counterpart there. The link keeps them local
-// to the library that holds them, so a program that links libzip itself
-// still meets only the real functions.
+// libzip, loaded the first time one of its functions is called: most runs
+// of the archive libraries never need it (plain members are read and written
+// with zlib alone), and it brings a crypto library with it. These stand in
+// for the libzip functions the two libraries call.
+#include "OnDemand.h"
+
 #include <zip.h>
-
-#include <dlfcn.h>
-
-#include <cstdio>
-#include <cstdlib>
 
 #ifndef KIV_LIBZIP_SONAME
 #error "KIV_LIBZIP_SONAME names the libzip to load (set by the build)"
 #endif
 
-namespace {
-
-void* Library()
-{
-    static void* const library = [] {
-        void* handle = dlopen(KIV_LIBZIP_SONAME, RTLD_NOW | RTLD_LOCAL);
-        if (!handle) {
-            // A missing dependency of the installation: nothing can be
-            // read or written without it.
-            std::fprintf(stderr, "%s\n", dlerror());
-            std::abort();
-        }
-        return handle;
-    }();
-    return library;
-}
-
-// The real function of that name and type.
-template <typename Function> Function* Real(const char* name)
-{
-    void* address = dlsym(Library(), name);
-    if (!address) {
-        std::fprintf(stderr, "%s\n", dlerror());
-        std::abort();
-    }
-    return reinterpret_cast<Function*>(address);
-}
-
-} // namespace
-
-#define KIV_LIBZIP_FORWARD(result, name, parameters, arguments)                                          \
-    result name parameters                                                                               \
-    {                                                                                                    \
-        static decltype(::name)* const real = Real<decltype(::name)>(#name);                             \
-        return real arguments;                                                                           \
-    }
+#define KIV_LIBZIP_FORWARD(result, name, parameters, arguments) \
+    KIV_ON_DEMAND(KIV_LIBZIP_SONAME, result, name, parameters, arguments)
 
 extern "C" {
 

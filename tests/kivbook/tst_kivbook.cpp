@@ -177,11 +177,14 @@ private slots:
     }
 
     // A plain book is read and written with zlib alone: libzip, with the
-    // crypto library it brings, is loaded for writing encrypted days.
-    void libzipIsLoadedOnlyWhenNeeded()
+    // crypto library it brings, is loaded for writing encrypted days; libpng
+    // only by export.
+    void librariesAreLoadedOnlyWhenNeeded()
     {
         auto loadsLibzip = [&](const QStringList& arguments) {
             const Run run = Kivbook(arguments, {}, "files");
+            if (run.err.contains("file=libpng"))
+                qFatal("%s loads libpng", qPrintable(arguments.join(' ')));
             return run.status == 0 && run.err.contains("file=libzip.so");
         };
         QVERIFY(!loadsLibzip({ "put", book, "20010315", "--weather", "晴れ" }));
