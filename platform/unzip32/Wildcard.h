@@ -93,7 +93,15 @@ inline bool WildMatch(std::string_view pattern, std::string_view name, bool igno
             at += CharLength(name, at, coding);
         if (at != start)
             return false;
-        for (std::size_t i = 0; i < tail.size();) {
+        std::size_t i = 0;
+        for (; i < tail.size(); ++i) { // while both are ASCII
+            const auto t = static_cast<unsigned char>(tail[i]), n = static_cast<unsigned char>(name[start + i]);
+            if ((t | n) >= 0x80)
+                break;
+            if (!SameChar(tail, i, name, start + i, 1, ignoreCase))
+                return false;
+        }
+        while (i < tail.size()) {
             const std::size_t length = CharLength(tail, i, coding);
             if (CharLength(name, start + i, coding) != length || !SameChar(tail, i, name, start + i, length, ignoreCase))
                 return false;
