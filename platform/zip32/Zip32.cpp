@@ -398,46 +398,25 @@ private:
                 out_.Error("cannot add " + file.name + " (File too large)");
                 return ZIP32_MEMORY;
             }
-            std::uint16_t date = 0, time = 0;
-            DosDateTimeOf(file.st.st_mtime, date, time);
-            // The fields the local header and the central record share.
-            std::vector<unsigned char> common;
-            Put16(common, s_.level == 0 ? 10 : 20); // version needed: stored, deflated
-            Put16(common, 0);                       // flags
-            Put16(common, s_.level == 0 ? ZIP_CM_STORE : ZIP_CM_DEFLATE);
-            Put16(common, time);
-            Put16(common, date);
-            Put32(common, crc);
-            Put32(common, static_cast<std::uint32_t>(packed));
-            Put32(common, static_cast<std::uint32_t>(size));
-            Put16(common, static_cast<std::uint32_t>(file.name.size()));
-            Put16(common, 0); // extra field
-
+            MemberHeader h;
+            h.versionMadeBy = ZIP_OPSYS_UNIX << 8 | 63; // as libzip says
+            h.versionNeeded = s_.level == 0 ? 10 : 20; // stored, deflated
+            h.method = s_.level == 0 ? ZIP_CM_STORE : ZIP_CM_DEFLATE;
+            DosDateTimeOf(file.st.st_mtime, h.date, h.time);
+            h.crc = crc;
+            h.compressedSize = static_cast<std::uint32_t>(packed);
+            h.size = static_cast<std::uint32_t>(size);
+            h.name = file.name;
+            h.externalAttributes = static_cast<std::uint32_t>(file.st.st_mode) << 16;
+            h.localOffset = static_cast<std::uint32_t>(offset);
             std::vector<unsigned char> local;
-            Put32(local, kLocalSignature);
-            local.insert(local.end(), common.begin(), common.end());
-            local.insert(local.end(), file.name.begin(), file.name.end());
+            PutLocalHeader(local, h);
             std::copy(local.begin(), local.end(), out.begin() + static_cast<std::ptrdiff_t>(offset));
-
-            Put32(directory, kCentralSignature);
-            Put16(directory, ZIP_OPSYS_UNIX << 8 | 63); // made by, as libzip says
-            directory.insert(directory.end(), common.begin(), common.end());
-            Put16(directory, 0); // comment
-            Put16(directory, 0); // disk
-            Put16(directory, 0); // internal attributes
-            Put32(directory, static_cast<std::uint32_t>(file.st.st_mode) << 16);
-            Put32(directory, static_cast<std::uint32_t>(offset));
-            directory.insert(directory.end(), file.name.begin(), file.name.end());
+            PutCentralRecord(directory, h);
         }
         const std::uint64_t directoryOffset = out.size();
         out.insert(out.end(), directory.begin(), directory.end());
-        Put32(out, kEndSignature);
-        Put32(out, 0); // disks
-        Put16(out, static_cast<std::uint32_t>(plan.size()));
-        Put16(out, static_cast<std::uint32_t>(plan.size()));
-        Put32(out, static_cast<std::uint32_t>(directory.size()));
-        Put32(out, static_cast<std::uint32_t>(directoryOffset));
-        Put16(out, 0); // comment
+        PutEndRecord(out, plan.size(), directory.size(), directoryOffset, {});
         return ZIP32_OK;
     }
 

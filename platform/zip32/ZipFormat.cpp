@@ -1,5 +1,7 @@
 #include "ZipFormat.h"
 
+#include <algorithm>
+
 namespace kivzip {
 
 bool ReadCentralRecord(const unsigned char* p, std::size_t available, CentralRecord& r)
@@ -55,6 +57,71 @@ bool ReadCentralRecord(const unsigned char* p, std::size_t available, CentralRec
         at += 4 + length;
     }
     return true;
+}
+
+namespace {
+
+void PutBytes(std::vector<unsigned char>& out, std::string_view bytes)
+{
+    out.insert(out.end(), bytes.begin(), bytes.end());
+}
+
+// The fields from the version needed to the CRC and sizes, as both records
+// hold them.
+void PutShared(std::vector<unsigned char>& out, const MemberHeader& h)
+{
+    Put16(out, h.versionNeeded);
+    Put16(out, h.flags);
+    Put16(out, h.method);
+    Put16(out, h.time);
+    Put16(out, h.date);
+    Put32(out, h.crc);
+    Put32(out, h.compressedSize);
+    Put32(out, h.size);
+    Put16(out, static_cast<std::uint32_t>(h.name.size()));
+}
+
+} // namespace
+
+void PutLocalHeader(std::vector<unsigned char>& out, const MemberHeader& h)
+{
+    Put32(out, kLocalSignature);
+    PutShared(out, h);
+    Put16(out, static_cast<std::uint32_t>(h.localExtra.size()));
+    PutBytes(out, h.name);
+    PutBytes(out, h.localExtra);
+}
+
+void PutCentralRecord(std::vector<unsigned char>& out, const MemberHeader& h)
+{
+    Put32(out, kCentralSignature);
+    Put16(out, h.versionMadeBy);
+    PutShared(out, h);
+    Put16(out, static_cast<std::uint32_t>(h.centralExtra.size()));
+    Put16(out, static_cast<std::uint32_t>(h.comment.size()));
+    Put16(out, 0); // disk
+    Put16(out, h.internalAttributes);
+    Put32(out, h.externalAttributes);
+    Put32(out, h.localOffset);
+    PutBytes(out, h.name);
+    PutBytes(out, h.centralExtra);
+    PutBytes(out, h.comment);
+}
+
+void PutEndRecord(std::vector<unsigned char>& out, std::uint64_t count, std::uint64_t directorySize,
+    std::uint64_t directoryOffset, std::string_view comment)
+{
+    const auto count16 = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFF));
+    Put32(out, kEndSignature);
+    Put16(out, 0); // disks
+    Put16(out, 0);
+    Put16(out, count16);
+    Put16(out, count16);
+    Put32(out, static_cast<std::uint32_t>(std::min<std::uint64_t>(directorySize, kUnknown32)));
+    Put32(out, static_cast<std::uint32_t>(std::min<std::uint64_t>(directoryOffset, kUnknown32)));
+    const std::size_t commentLength = std::min<std::size_t>(comment.size(), 0xFFFF);
+    Put16(out, static_cast<std::uint32_t>(commentLength));
+    PutBytes(out, comment.substr(0, commentLength));
 }
 
 } // namespace kivzip

@@ -45,8 +45,6 @@ inline void Put64(std::vector<unsigned char>& out, std::uint64_t v)
     Put32(out, static_cast<std::uint32_t>(v));
     Put32(out, static_cast<std::uint32_t>(v >> 32));
 }
-// Overwrites width (4 or 8) bytes at p with v.
-
 // One central directory record, read where it lies. Sizes and the offset
 // are those of the Zip64 block where the 32-bit fields say 0xFFFFFFFF.
 struct CentralRecord {
@@ -70,5 +68,36 @@ struct CentralRecord {
 // Reads the record at p with available bytes from there; false when there
 // is no whole record or its Zip64 block is damaged.
 bool ReadCentralRecord(const unsigned char* p, std::size_t available, CentralRecord& record);
+
+// Bytes held in a vector, as the writers take them.
+inline std::string_view Bytes(const std::vector<unsigned char>& bytes)
+{
+    return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+// A member as a writer puts it into its local header and its central
+// directory record (sizes and offset in 32 bits: no Zip64).
+struct MemberHeader {
+    std::uint16_t versionMadeBy = 0;
+    std::uint16_t versionNeeded = 0;
+    std::uint16_t flags = 0;
+    std::uint16_t method = 0;
+    std::uint16_t time = 0;
+    std::uint16_t date = 0;
+    std::uint32_t crc = 0;
+    std::uint32_t compressedSize = 0;
+    std::uint32_t size = 0;
+    std::string_view name, localExtra, centralExtra, comment;
+    std::uint16_t internalAttributes = 0;
+    std::uint32_t externalAttributes = 0;
+    std::uint32_t localOffset = 0;
+};
+
+void PutLocalHeader(std::vector<unsigned char>& out, const MemberHeader& h);
+void PutCentralRecord(std::vector<unsigned char>& out, const MemberHeader& h);
+// The end record; a count, size or offset beyond its field says 0xFFFF or
+// 0xFFFFFFFF (a Zip64 end record before it holds the value).
+void PutEndRecord(std::vector<unsigned char>& out, std::uint64_t count, std::uint64_t directorySize,
+    std::uint64_t directoryOffset, std::string_view comment);
 
 } // namespace kivzip

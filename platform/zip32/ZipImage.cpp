@@ -283,16 +283,7 @@ bool WriteArchive(int fd, const std::vector<Piece>& pieces, std::string_view com
         Put64(directory, record);
         Put32(directory, 1);
     }
-    Put32(directory, kEndSignature);
-    Put16(directory, 0);
-    Put16(directory, 0);
-    Put16(directory, static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFF)));
-    Put16(directory, static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFF)));
-    Put32(directory, static_cast<std::uint32_t>(std::min<std::uint64_t>(cdSize, kUnknown32)));
-    Put32(directory, static_cast<std::uint32_t>(std::min<std::uint64_t>(position, kUnknown32)));
-    const std::size_t commentLength = std::min<std::size_t>(comment.size(), 0xFFFF);
-    Put16(directory, static_cast<std::uint32_t>(commentLength));
-    directory.insert(directory.end(), comment.begin(), comment.begin() + static_cast<long>(commentLength));
+    PutEndRecord(directory, count, cdSize, position, comment);
     return WriteAll(fd, directory.data(), directory.size(), error);
 }
 

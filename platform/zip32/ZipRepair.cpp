@@ -246,26 +246,29 @@ public:
             why = "too many members for a ZIP file without Zip64";
             return false;
         }
+        // The fields both records take from the member.
+        auto headerOf = [](const Member& m) {
+            MemberHeader h;
+            h.versionNeeded = m.versionNeeded;
+            h.flags = WrittenFlags(m);
+            h.method = m.method;
+            h.time = m.time;
+            h.date = m.date;
+            h.crc = m.crc;
+            h.compressedSize = m.compressedSize;
+            h.size = m.size;
+            h.name = m.name;
+            return h;
+        };
         std::vector<std::uint64_t> offsets;
         for (const Member& m : members) {
             offsets.push_back(out.size());
-            const std::uint16_t flags = WrittenFlags(m);
-            Put32(out, kLocalSignature);
-            Put16(out, m.versionNeeded);
-            Put16(out, flags);
-            Put16(out, m.method);
-            Put16(out, m.time);
-            Put16(out, m.date);
-            Put32(out, m.crc);
-            Put32(out, m.compressedSize);
-            Put32(out, m.size);
-            Put16(out, static_cast<std::uint32_t>(m.name.size()));
-            Put16(out, static_cast<std::uint32_t>(m.localExtra.size()));
-            out.insert(out.end(), m.name.begin(), m.name.end());
-            out.insert(out.end(), m.localExtra.begin(), m.localExtra.end());
+            MemberHeader h = headerOf(m);
+            h.localExtra = Bytes(m.localExtra);
+            PutLocalHeader(out, h);
             out.insert(out.end(), b_.begin() + static_cast<long>(m.dataAt),
                        b_.begin() + static_cast<long>(m.dataAt + m.compressedSize));
-            if (flags & kFlagDescriptor) {
+            if (h.flags & kFlagDescriptor) {
                 Put32(out, kDescriptorSignature);
                 Put32(out, m.crc);
                 Put32(out, m.compressedSize);
@@ -280,45 +283,24 @@ public:
         for (std::size_t i = 0; i < members.size(); ++i) {
             const Member& m = members[i];
             const CentralEntry* c = m.central;
-            Put32(out, kCentralSignature);
-            Put16(out, c ? c->record.versionMadeBy : (ZIP_OPSYS_UNIX << 8) | 20);
-            Put16(out, m.versionNeeded);
-            Put16(out, WrittenFlags(m));
-            Put16(out, m.method);
-            Put16(out, m.time);
-            Put16(out, m.date);
-            Put32(out, m.crc);
-            Put32(out, m.compressedSize);
-            Put32(out, m.size);
             // A member found only by its local header takes from it what
             // the directory must tell.
             const std::vector<unsigned char> extra = c ? c->extra : CentralBlocksOf(m.localExtra);
-            Put16(out, static_cast<std::uint32_t>(m.name.size()));
-            Put16(out, static_cast<std::uint32_t>(extra.size()));
-            Put16(out, c ? static_cast<std::uint32_t>(c->record.comment.size()) : 0);
-            Put16(out, 0);
-            Put16(out, c ? c->record.internalAttributes : 0);
-            Put32(out, c ? c->record.externalAttributes : 0);
-            Put32(out, static_cast<std::uint32_t>(offsets[i]));
-            out.insert(out.end(), m.name.begin(), m.name.end());
-            out.insert(out.end(), extra.begin(), extra.end());
-            if (c)
-                out.insert(out.end(), c->record.comment.begin(), c->record.comment.end());
+            MemberHeader h = headerOf(m);
+            h.versionMadeBy = c ? c->record.versionMadeBy : (ZIP_OPSYS_UNIX << 8) | 20;
+            h.centralExtra = Bytes(extra);
+            h.comment = c ? c->record.comment : std::string_view();
+            h.internalAttributes = c ? c->record.internalAttributes : 0;
+            h.externalAttributes = c ? c->record.externalAttributes : 0;
+            h.localOffset = static_cast<std::uint32_t>(offsets[i]);
+            PutCentralRecord(out, h);
         }
         const std::uint64_t cdSize = out.size() - cdStart;
         if (out.size() > 0xFFFFFFFFu) {
             why = "too large for a ZIP file without Zip64";
             return false;
         }
-        Put32(out, kEndSignature);
-        Put16(out, 0);
-        Put16(out, 0);
-        Put16(out, static_cast<std::uint32_t>(members.size()));
-        Put16(out, static_cast<std::uint32_t>(members.size()));
-        Put32(out, static_cast<std::uint32_t>(cdSize));
-        Put32(out, static_cast<std::uint32_t>(cdStart));
-        Put16(out, static_cast<std::uint32_t>(dir_.comment.size()));
-        out.insert(out.end(), dir_.comment.begin(), dir_.comment.end());
+        PutEndRecord(out, members.size(), cdSize, cdStart, Bytes(dir_.comment));
         return true;
     }
 
