@@ -30,7 +30,9 @@ public:
     {
         if (line.empty())
             return;
-        if (verbose_)
+        // A warning (the previous book not kept as NAME~, …) is news even
+        // when the run succeeds.
+        if (verbose_ || line.rfind("zip warning: ", 0) == 0)
             prompts_.Print(line);
         else
             kept_.push_back(line);

@@ -109,6 +109,12 @@ std::optional<std::string> ConsolePassword::Obtain()
         prompts_.Print("the password is empty");
         return std::nullopt;
     }
+    // The archive libraries take the password as a C string: they would cut
+    // it at the NUL and use another password than the one given.
+    if (utf8->find('\0') != std::string::npos) {
+        prompts_.Print("the password holds a NUL byte");
+        return std::nullopt;
+    }
     std::string cp932;
     try {
         cp932 = Cp932FromUtf8(*utf8);

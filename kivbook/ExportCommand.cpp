@@ -236,10 +236,19 @@ int ExportCommand(CommandContext& context)
     // The date list passes over odd members; the user hears of them.
     const int skipped = session.ReportOddMembers();
 
-    // The new folder gets the usual permissions, not mkdtemp's private ones.
+    // The folder takes the place of the empty one the user named with its
+    // permissions, else gets the usual ones; the days of an encrypted book
+    // stay private: files 0600 in a folder 0700.
+    const bool encrypted = session.Password().Given();
+    if (encrypted)
+        for (const fs::directory_entry& file : fs::directory_iterator(folder.Path()))
+            if (::chmod(file.path().c_str(), 0600) != 0)
+                throw Failure("cannot make " + file.path().string() + " private: " + std::strerror(errno));
     const mode_t mask = umask(0);
     umask(mask);
-    chmod(folder.Path().c_str(), 0777 & ~mask);
+    struct stat named { };
+    const mode_t mode = ::stat(target.c_str(), &named) == 0 ? named.st_mode & 07777 : encrypted ? 0700 : 0777 & ~mask;
+    chmod(folder.Path().c_str(), mode);
     if (std::rename(folder.Path().c_str(), target.c_str()) != 0)
         throw Failure("cannot create " + target.string() + ": " + std::strerror(errno));
     folder.Release();

@@ -4,7 +4,9 @@
 #include "ConsolePrompts.h"
 #include "Error.h"
 #include "ErrorGuard.h"
+#include "Files.h"
 #include "Interrupt.h"
+#include "TemporaryFolder.h"
 
 #include <algorithm>
 #include <ostream>
@@ -151,6 +153,9 @@ int UsageFailure(std::ostream& err, const std::string& text, const Command* comm
 int RunCommand(const Command& command, const std::vector<std::string>& words, std::ostream& out, std::ostream& err)
 {
     ConsolePrompts prompts(err);
+    // What a killed put left behind (never a day's text: see DayInMemory)
+    // goes with the next command of any kind.
+    RemoveStaleTemporaries(SystemTemporaryFolder(), kPutFolderPrefix);
     try {
         const Arguments arguments = Arguments::Parse(words, command.options);
         const std::size_t count = arguments.Positionals().size();

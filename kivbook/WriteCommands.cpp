@@ -8,12 +8,16 @@
 #include "TemporaryFolder.h"
 #include "TextForms.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <limits>
 #include <set>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace kiv::kivbook {
 namespace {
@@ -112,6 +116,55 @@ TDayBook DayFromOptions(const Arguments& arguments)
     return day;
 }
 
+// A day file that never reaches the disk, not even for a day that goes into
+// the book encrypted, so that a killed put leaves no plain text behind: the
+// bytes are in memory (a memfd) and path is a link to them, which the Zip
+// library reads as it reads any day file.
+class DayInMemory {
+public:
+    DayInMemory(const MemoryStream& stream, const std::string& path)
+        : memory_ { ::memfd_create(path.substr(path.rfind('/') + 1).c_str(), MFD_CLOEXEC) }
+        , path_(path)
+    {
+        const int fd = memory_.fd;
+        if (fd < 0)
+            throw Failure(std::string("cannot keep the day in memory: ") + std::strerror(errno));
+        const auto* bytes = static_cast<const char*>(static_cast<const void*>(stream.Data()));
+        for (std::size_t done = 0; done < stream.Size();) {
+            const ssize_t n = ::write(fd, bytes + done, stream.Size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw Failure(std::string("cannot keep the day in memory: ") + std::strerror(errno));
+            done += static_cast<std::size_t>(n);
+        }
+        // The member records the mode, as it records a day file's.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        const std::string target = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(fd);
+        if (::fchmod(fd, 0666 & ~mask) != 0 || ::symlink(target.c_str(), path.c_str()) != 0)
+            throw Failure("cannot write the day into " + FolderOf(path) + ": " + std::strerror(errno));
+    }
+    const std::string& Path() const { return path_; }
+
+private:
+    struct Descriptor {
+        explicit Descriptor(int descriptor)
+            : fd(descriptor)
+        {
+        }
+        ~Descriptor()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+        Descriptor(const Descriptor&) = delete;
+        Descriptor& operator=(const Descriptor&) = delete;
+        int fd;
+    } memory_;
+    std::string path_;
+};
+
 // The exit status of a writing operation; a failure (the archive layer has
 // reported it) is explained with the Zip library's own words.
 int Succeeded(BookSession& session, bool ok)
@@ -147,10 +200,11 @@ int PutCommand(CommandContext& context)
 
     // The day file goes through a working directory of its own, as the
     // program's day files go through its working directory: in the system's
-    // temporary folder, else (when that cannot be used) beside the book.
+    // temporary folder, else (when that cannot be used) beside the book. It
+    // holds only a link to the day, which stays in memory.
     std::error_code error;
     const std::string book = std::filesystem::absolute(arguments.Positionals().at(0), error).string();
-    TemporaryFolder folder({ SystemTemporaryFolder(), FolderOf(book) }, "kivbook-");
+    TemporaryFolder folder({ SystemTemporaryFolder(), FolderOf(book) }, kPutFolderPrefix);
     SessionSettings settings = SettingsFor(context);
     settings.purpose = ConsolePassword::Purpose::Encrypt;
     settings.encrypt = arguments.Has("--encrypt");
@@ -160,14 +214,8 @@ int PutCommand(CommandContext& context)
 
     MemoryStream stream;
     day.Write(stream);
-    const std::string dayFile = folder.Path() + "/" + DayFileName(date);
-    // The file lives only as long as its folder: it needs no flushing.
-    std::ofstream file(dayFile, std::ios::binary);
-    if (!file.write(reinterpret_cast<const char*>(stream.Data()), static_cast<std::streamsize>(stream.Size()))
-        || !file.flush())
-        throw Failure("cannot write the day into " + folder.Path());
-    file.close();
-    return Succeeded(session, archive::AddDayFile(session.Book(), dayFile));
+    const DayInMemory memory(stream, folder.Path() + "/" + DayFileName(date));
+    return Succeeded(session, archive::AddDayFile(session.Book(), memory.Path()));
 }
 
 int DeleteCommand(CommandContext& context)
