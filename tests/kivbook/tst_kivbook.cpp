@@ -1,6 +1,7 @@
 #include "Archive.h"
 #include "Cp932.h"
 #include "HandMadeZip.h"
+#include "KivbookRun.h"
 #include "PngPixels.h"
 #include "ScriptedPrompts.h"
 #include "TDayBook.h"
@@ -16,25 +17,6 @@
 using namespace kiv;
 
 namespace {
-
-struct Run {
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-}
-
-void WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
 
 QByteArray Hex(const char* bytes)
 {

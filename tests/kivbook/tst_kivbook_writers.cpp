@@ -2,6 +2,7 @@
 // behind, refuse what they would cut, and report a book they could not
 // write as unchanged.
 #include "Files.h"
+#include "KivbookRun.h"
 
 #include <QDirIterator>
 #include <QFile>
@@ -13,24 +14,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct Run {
-    int status = -1;
-    QByteArray err;
-};
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-}
-
-void WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
 
 mode_t ModeOf(const QString& path)
 {
