@@ -235,11 +235,17 @@ bool Workspace::ReadDay(const QDate& date)
 
 std::string Workspace::SetAside(const std::string& dayFilePath)
 {
-    std::string aside = dayFilePath + ".damaged";
-    for (int number = 2; dayfiles::Exists(aside); ++number)
-        aside = dayFilePath + ".damaged-" + std::to_string(number);
-    if (dayfiles::Rename(dayFilePath, aside))
-        return aside;
+    // A copy set aside before is never replaced, whatever has its name.
+    for (int number = 1; number < 1000; ++number) {
+        std::string aside = dayFilePath + ".damaged";
+        if (number > 1)
+            aside.append("-").append(std::to_string(number));
+        const dayfiles::NewName renamed = dayfiles::RenameToNewName(dayFilePath, aside);
+        if (renamed == dayfiles::NewName::Renamed)
+            return aside;
+        if (renamed == dayfiles::NewName::Failed)
+            break;
+    }
     keptDayFiles_.insert(dayfiles::FileName(dayFilePath));
     return dayFilePath;
 }

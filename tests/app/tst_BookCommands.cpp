@@ -650,6 +650,43 @@ private slots:
         QVERIFY(!app.ws().HasDayFiles());
     }
 
+    // Close and exit that save under a name holding a double quote refuse
+    // it as Save As does: nothing is written anywhere, the edits stay shown
+    // and the window stays open.
+    void closeAndExitRefuseANameWithADoubleQuote_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("close") << "close";
+        QTest::newRow("exit") << "exit";
+    }
+    void closeAndExitRefuseANameWithADoubleQuote()
+    {
+        QFETCH(QString, command);
+        EditedBook edited;
+        App& app = edited.app;
+        app.main().show();
+        const std::string quoted = app.Path("say \"hi\".KIV");
+        app.prompts.Queue(Answer::Yes);
+        app.prompts.QueueFile(quoted);
+        (command == "close" ? app.main().Close1 : app.main().Exit1)->trigger();
+
+        const QStringList shown = app.Messages();
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown.last(), QString::fromStdString("日記の名前に \" を含めることはできません: " + quoted + "."));
+        QVERIFY(!dayfiles::Exists(quoted));
+        QVERIFY(app.main().isVisible());
+        QCOMPARE(app.ws().BookFileName(), edited.book);
+        QCOMPARE(app.ws().Date(), kMay12);
+        QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("書き直し"));
+        QVERIFY(app.ws().Modified());
+        QCOMPARE(app.MemberDiary(edited.book, kMay12), QStringLiteral("五月十二日"));
+        // The edits are saved as soon as a name is given that can be.
+        app.prompts.QueueFile(edited.book);
+        app.prompts.Queue(Answer::Yes); // overwrite
+        app.main().SaveAs1->trigger();
+        QCOMPARE(app.MemberDiary(edited.book, kMay12), QStringLiteral("書き直し"));
+    }
+
     // A save whose add fails leaves every day file where it is, also when
     // the program then ends.
     void aFailedSaveKeepsTheDayFiles()

@@ -5,6 +5,7 @@
 #include <QTableWidget>
 
 #include <algorithm>
+#include <unistd.h>
 
 using namespace kiv;
 using namespace kiv::testing;
@@ -303,6 +304,47 @@ private slots:
             QVERIFY(!dayfiles::Exists(dayFile(date)));
             QCOMPARE(ReadFile(aside), QByteArray(reinterpret_cast<const char*>(damaged.data()), qsizetype(damaged.size())));
         }
+    }
+
+    // A day file that does not read, when one was set aside before, goes
+    // beside it: the earlier copy, or whatever has its name, stays.
+    void aSecondDamagedCopyKeepsTheFirst_data()
+    {
+        QTest::addColumn<QString>("first"); // what already has the name
+        QTest::newRow("an earlier copy") << "file";
+        QTest::newRow("a link to nothing") << "link";
+    }
+    void aSecondDamagedCopyKeepsTheFirst()
+    {
+        QFETCH(QString, first);
+        App maker;
+        const std::string book = maker.Path("book.KIV");
+        maker.MakeBook(book, { { QDate::currentDate(), "GOOD-DAY" } });
+        App app({ QString::fromStdString(book) }, nullptr, nullptr, false);
+        const std::string dayFile = app.WorkDir() + QDate::currentDate().toString("/yyyyMMdd.DAY").toStdString();
+        const std::string aside = dayFile + ".damaged";
+        const std::vector<std::uint8_t> earlier = { 'T', 'P', 'F', '0', 1 };
+        if (first == "file")
+            WriteFile(aside, earlier);
+        else
+            QVERIFY(::symlink("nowhere", aside.c_str()) == 0);
+        const std::vector<std::uint8_t> damaged = { 'T', 'P', 'F', '0', 2 };
+        WriteFile(dayFile, damaged);
+        app.Create();
+        app.prompts.Queue(Answer::No);
+        QVERIFY(app.Start());
+
+        const QStringList shown = app.Messages();
+        QVERIFY2(!shown.isEmpty(), "no error shown");
+        QVERIFY2(shown.last().endsWith(
+            QString::fromStdString("\r\n読めない日記ファイルを " + aside + "-2 として残しました.")),
+            qPrintable(shown.join('|')));
+        QCOMPARE(ReadFile(aside + "-2"), QByteArray("TPF0\x02"));
+        if (first == "file")
+            QCOMPARE(ReadFile(aside), QByteArray("TPF0\x01"));
+        else
+            QVERIFY(QFileInfo(QString::fromStdString(aside)).isSymLink());
+        QVERIFY(!dayfiles::Exists(dayFile));
     }
 
     // Saving a day whose every entry was removed removes it from the book.
