@@ -327,9 +327,9 @@ private:
         return ZIP32_OK;
     }
 
+    // What follows a written book: its lines, and the files moved into it.
     int Finish(const std::vector<Planned>& plan)
     {
-
         Report(plan);
         if (s_.move)
             RemoveSources(plan);
@@ -557,6 +557,59 @@ private:
     ArchiveImage added_;
 };
 
+// One reading and writing of the book for a delete run; kChanged when
+// another program changed the book after it was read.
+int DeleteOnce(const std::string& book, const std::vector<std::string>& names, int& reads, const Reporter& out)
+{
+    std::optional<ArchiveImage> image;
+    kiv::FileIdentity readAs;
+    if (int code = LoadBook(book, image, readAs, reads, out))
+        return code;
+    const auto& members = image->Members();
+    std::vector<bool> doomed(members.size(), false);
+    for (const std::string& name : names) {
+        bool matched = false;
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            const std::string member(members[i].central.name);
+            const NameCoding coding = members[i].central.flags & kFlagUtf8 ? NameCoding::Utf8 : NameCoding::Ansi;
+            if (WildMatch(name, member, true, coding)) {
+                doomed[i] = true;
+                matched = true;
+            }
+        }
+        if (!matched && reads == 1)
+            out.Warning("name not matched: " + name);
+    }
+    std::vector<Piece> kept;
+    std::vector<std::string> deleted;
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        if (doomed[i])
+            deleted.emplace_back(members[i].central.name);
+        else
+            kept.push_back({&*image, i});
+    }
+    if (deleted.empty()) {
+        out.Error("Nothing to do! (" + book + ")");
+        return ZIP32_NOTHING_TO_DO;
+    }
+    // Deleting the last member leaves an empty archive: a book stays a book.
+    std::string why;
+    bool changed = false;
+    if (!ReplaceBook(
+            book, [&](int fd, std::string& error) { return WriteArchive(fd, kept, image->Comment(), error); }, out,
+            why, &readAs, &changed)) {
+        if (changed)
+            return kChanged;
+        out.Error("cannot write " + book + " (" + why + "); the book is unchanged");
+        return ZIP32_WRITE_ERROR;
+    }
+    for (const std::string& name : deleted)
+        out.Line("deleting: " + name);
+    if (kept.empty())
+        out.Warning("zip file empty");
+    return ZIP32_OK;
+}
+
 int DeleteRun(const std::string& book, const std::vector<std::string>& names, const Reporter& out)
 {
     struct stat bookStat;
@@ -565,57 +618,11 @@ int DeleteRun(const std::string& book, const std::vector<std::string>& names, co
         out.Error("Nothing to do! (" + book + ")");
         return ZIP32_NOTHING_TO_DO;
     }
-    std::optional<ArchiveImage> image;
-    kiv::FileIdentity readAs;
     int reads = 0;
-    for (;;) {
-        if (int code = LoadBook(book, image, readAs, reads, out))
-            return code;
-        const auto& members = image->Members();
-        std::vector<bool> doomed(members.size(), false);
-        for (const std::string& name : names) {
-            bool matched = false;
-            for (std::size_t i = 0; i < members.size(); ++i) {
-                const std::string member(members[i].central.name);
-                const NameCoding coding = members[i].central.flags & kFlagUtf8 ? NameCoding::Utf8 : NameCoding::Ansi;
-                if (WildMatch(name, member, true, coding)) {
-                    doomed[i] = true;
-                    matched = true;
-                }
-            }
-            if (!matched && reads == 1)
-                out.Warning("name not matched: " + name);
-        }
-        std::vector<Piece> kept;
-        std::vector<std::string> deleted;
-        for (std::size_t i = 0; i < members.size(); ++i) {
-            if (doomed[i])
-                deleted.emplace_back(members[i].central.name);
-            else
-                kept.push_back({&*image, i});
-        }
-        if (deleted.empty()) {
-            out.Error("Nothing to do! (" + book + ")");
-            return ZIP32_NOTHING_TO_DO;
-        }
-        // Deleting the last member leaves an empty archive: a book stays a book.
-        std::string why;
-        bool changed = false;
-        const bool written = ReplaceBook(
-            book, [&](int fd, std::string& error) { return WriteArchive(fd, kept, image->Comment(), error); }, out,
-            why, &readAs, &changed);
-        if (changed)
-            continue;
-        if (!written) {
-            out.Error("cannot write " + book + " (" + why + "); the book is unchanged");
-            return ZIP32_WRITE_ERROR;
-        }
-        for (const std::string& name : deleted)
-            out.Line("deleting: " + name);
-        if (kept.empty())
-            out.Warning("zip file empty");
-        return ZIP32_OK;
-    }
+    int code = kChanged;
+    while (code == kChanged)
+        code = DeleteOnce(book, names, reads, out);
+    return code;
 }
 
 // How long a writer waits for another to finish with the book: the
