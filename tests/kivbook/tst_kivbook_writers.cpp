@@ -74,7 +74,7 @@ class KivbookWritersTest : public QObject {
     QStringList Days()
     {
         QProcess process;
-        Start(process, { "list", book });
+        Start(process, {"list", book});
         process.waitForFinished(60000);
         return QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     }
@@ -126,7 +126,7 @@ void KivbookWritersTest::concurrentWritersLoseNothing()
     QStringList old;
     for (int i = 1; i <= kRounds; ++i) {
         old << QString("2001/01/%1").arg(i, 2, 10, QChar('0'));
-        QCOMPARE(Kivbook({ "put", book, old.last(), "--weather", "old" }).status, 0);
+        QCOMPARE(Kivbook({"put", book, old.last(), "--weather", "old"}).status, 0);
     }
     struct Writer {
         QStringList commands; // "put DATE" or "delete DATE"
@@ -142,9 +142,10 @@ void KivbookWritersTest::concurrentWritersLoseNothing()
     QStringList done, failed;
     auto startNext = [&](Writer& writer) {
         const QStringList words = writer.commands[writer.next].split(' ');
-        QStringList arguments { words[0], book, words[1] };
+        QStringList arguments{words[0], book, words[1]};
         if (words[0] == "put")
-            arguments << "--weather" << "new";
+            arguments << "--weather"
+                      << "new";
         Start(writer.process, arguments);
     };
     for (Writer& writer : writers)
@@ -177,36 +178,36 @@ void KivbookWritersTest::concurrentWritersLoseNothing()
 
 void KivbookWritersTest::aWriterThatGivesUpSaysWhoHoldsTheBook()
 {
-    QCOMPARE(Kivbook({ "put", book, "20010101", "--weather", "a" }).status, 0);
+    QCOMPARE(Kivbook({"put", book, "20010101", "--weather", "a"}).status, 0);
     const QByteArray before = ReadFile(book);
     QDir().mkpath(Path("config/kiv"));
     WriteFile(Path("config/kiv/registry.ini"), "[KIV_SETTINGS]\nBookLockWait=1\n");
     kiv::WriterLock holder;
     std::string error;
     QVERIFY(holder.Take(book.toStdString(), 0, error));
-    for (const QStringList& command : { QStringList { "put", book, "20010102", "--weather", "b" },
-             QStringList { "delete", book, "20010101" }, QStringList { "repair", book } }) {
+    for (const QStringList& command : {QStringList{"put", book, "20010102", "--weather", "b"},
+                                       QStringList{"delete", book, "20010101"}, QStringList{"repair", book}}) {
         const Run run = Kivbook(command);
         QCOMPARE(run.status, 1);
         QVERIFY2(run.err.contains("zip error: cannot write " + book.toUtf8() + " (being written by process "
-                     + QByteArray::number(getpid()) + " (tst_kivbook_writers); gave up after 1 s); the book is "
-                                                      "unchanged"),
-            run.err.constData());
+                                  + QByteArray::number(getpid())
+                                  + " (tst_kivbook_writers); gave up after 1 s); the book is "
+                                    "unchanged"),
+                 run.err.constData());
         QCOMPARE(ReadFile(book), before);
     }
 }
 
 void KivbookWritersTest::aKilledEncryptedPutLeavesNoPlainText()
 {
-    QCOMPARE(Kivbook({ "put", book, "20010101", "--weather", "a", "--encrypt", "--password-file", "password" }).status,
-        0);
+    QCOMPARE(Kivbook({"put", book, "20010101", "--weather", "a", "--encrypt", "--password-file", "password"}).status,
+             0);
     // The password comes through a pipe that stays silent: the put waits
     // with the day made and the book read.
     QVERIFY(::mkfifo(Path("slow-password").toLocal8Bit().constData(), 0600) == 0);
     const QByteArray diary = "a diary nobody else may read";
     QProcess put;
-    Start(put,
-        { "put", book, "20010102", "--diary-file", "-", "--encrypt", "--password-file", Path("slow-password") });
+    Start(put, {"put", book, "20010102", "--diary-file", "-", "--encrypt", "--password-file", Path("slow-password")});
     put.write(diary);
     put.closeWriteChannel();
     QTRY_VERIFY_WITH_TIMEOUT(!QDir(Path("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty(), 10000);
@@ -218,7 +219,7 @@ void KivbookWritersTest::aKilledEncryptedPutLeavesNoPlainText()
     put.waitForFinished();
     QCOMPARE(FilesHolding(diary), QStringList());
     // The next command of any kind clears what the killed one left.
-    QCOMPARE(Kivbook({ "list", book }).status, 0);
+    QCOMPARE(Kivbook({"list", book}).status, 0);
     QCOMPARE(QDir(Path("tmp")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
 
@@ -241,16 +242,18 @@ void KivbookWritersTest::exportsOfEncryptedDaysStayPrivate()
     QFETCH(int, folderBefore);
     QFETCH(int, folderAfter);
     QFETCH(int, files);
-    QStringList put { "put", book, "20010101", "--weather", "a" };
+    QStringList put{"put", book, "20010101", "--weather", "a"};
     if (encrypted)
-        put << "--encrypt" << "--password-file" << "password";
+        put << "--encrypt"
+            << "--password-file"
+            << "password";
     QCOMPARE(Kivbook(put).status, 0);
     const QString out = Path("out");
     if (folderBefore >= 0) {
         QVERIFY(QDir().mkdir(out));
         QVERIFY(::chmod(out.toLocal8Bit().constData(), static_cast<mode_t>(folderBefore)) == 0);
     }
-    const Run run = Kivbook({ "export", book, out, "--password-file", "password" });
+    const Run run = Kivbook({"export", book, out, "--password-file", "password"});
     QVERIFY2(run.status == 0, run.err.constData());
     QCOMPARE(int(ModeOf(out)), folderAfter);
     const QStringList written = QDir(out).entryList(QDir::Files);
@@ -261,14 +264,14 @@ void KivbookWritersTest::exportsOfEncryptedDaysStayPrivate()
 
 void KivbookWritersTest::aPreviousBookNotKeptIsAlwaysTold()
 {
-    QCOMPARE(Kivbook({ "put", book, "20010101", "--weather", "a" }).status, 0);
+    QCOMPARE(Kivbook({"put", book, "20010101", "--weather", "a"}).status, 0);
     // Something else already has the name of the previous version.
     QVERIFY(QDir().mkpath(book + "~/inside"));
-    const Run run = Kivbook({ "put", book, "20010102", "--weather", "b" });
+    const Run run = Kivbook({"put", book, "20010102", "--weather", "b"});
     QCOMPARE(run.status, 0);
     QVERIFY2(run.err.contains("zip warning: the previous version was not kept as " + book.toUtf8() + "~"),
-        run.err.constData());
-    QCOMPARE(Days(), QStringList({ "2001/01/01", "2001/01/02" }));
+             run.err.constData());
+    QCOMPARE(Days(), QStringList({"2001/01/01", "2001/01/02"}));
 }
 
 void KivbookWritersTest::inputIsRefusedNotCut_data()
@@ -276,10 +279,11 @@ void KivbookWritersTest::inputIsRefusedNotCut_data()
     QTest::addColumn<QString>("option");
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QByteArray>("message");
-    QTest::newRow("a NUL in the password") << "--password-file" << QByteArray("abc\0def\n", 8)
-                                           << QByteArray("kivbook: the password holds a NUL byte");
+    QTest::newRow("a NUL in the password")
+        << "--password-file" << QByteArray("abc\0def\n", 8) << QByteArray("kivbook: the password holds a NUL byte");
     QTest::newRow("a diary in UTF-16") << "--diary-file" << QByteArray("\xff\xfe\x65\x65\x0a\x00", 6)
-                                       << QByteArray("kivbook: --diary-file: the text is not UTF-8 (byte 0xFF at offset 0)");
+                                       << QByteArray(
+                                              "kivbook: --diary-file: the text is not UTF-8 (byte 0xFF at offset 0)");
     QTest::newRow("a diary cut in a character")
         << "--diary-file" << QByteArray("日記\n\xe6\x97\n")
         << QByteArray("kivbook: --diary-file: the text is not UTF-8 (byte 0xE6 at offset 7)");
@@ -294,7 +298,7 @@ void KivbookWritersTest::inputIsRefusedNotCut()
     QFETCH(QByteArray, content);
     QFETCH(QByteArray, message);
     WriteFile(Path("input"), content);
-    QStringList arguments { "put", book, "20010101", "--weather", "a", option, Path("input") };
+    QStringList arguments{"put", book, "20010101", "--weather", "a", option, Path("input")};
     if (option == "--password-file")
         arguments << "--encrypt";
     const Run run = Kivbook(arguments);
@@ -306,24 +310,23 @@ void KivbookWritersTest::inputIsRefusedNotCut()
 void KivbookWritersTest::aFailedFlushLeavesTheBookAsItWas_data()
 {
     QTest::addColumn<QStringList>("command");
-    QTest::newRow("put") << QStringList { "put", "BOOK", "20010102", "--weather", "b" };
-    QTest::newRow("delete") << QStringList { "delete", "BOOK", "20010101" };
+    QTest::newRow("put") << QStringList{"put", "BOOK", "20010102", "--weather", "b"};
+    QTest::newRow("delete") << QStringList{"delete", "BOOK", "20010101"};
 }
 
 void KivbookWritersTest::aFailedFlushLeavesTheBookAsItWas()
 {
     QFETCH(QStringList, command);
-    QCOMPARE(Kivbook({ "put", book, "20010101", "--weather", "a" }).status, 0);
-    QCOMPARE(Kivbook({ "put", book, "20010103", "--weather", "c" }).status, 0);
+    QCOMPARE(Kivbook({"put", book, "20010101", "--weather", "a"}).status, 0);
+    QCOMPARE(Kivbook({"put", book, "20010103", "--weather", "c"}).status, 0);
     const QByteArray before = ReadFile(book);
     command.replaceInStrings("BOOK", book);
     // fsync and fdatasync fail with EIO, as on a disk that went bad.
-    const Run run = Kivbook(command, {},
-        { "LD_PRELOAD=" FAILING_FSYNC_PATH, "ASAN_OPTIONS=verify_asan_link_order=0" });
+    const Run run = Kivbook(command, {}, {"LD_PRELOAD=" FAILING_FSYNC_PATH, "ASAN_OPTIONS=verify_asan_link_order=0"});
     QCOMPARE(run.status, 1);
     QVERIFY2(run.err.contains("(Input/output error); the book is unchanged"), run.err.constData());
     QCOMPARE(ReadFile(book), before);
-    QCOMPARE(QDir(temp.path()).entryList({ "diary.KIV*" }, QDir::AllEntries), QStringList({ "diary.KIV", "diary.KIV~" }));
+    QCOMPARE(QDir(temp.path()).entryList({"diary.KIV*"}, QDir::AllEntries), QStringList({"diary.KIV", "diary.KIV~"}));
 }
 
 QTEST_GUILESS_MAIN(KivbookWritersTest)

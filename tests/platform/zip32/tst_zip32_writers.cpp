@@ -27,10 +27,7 @@ QStringList Names(const QString& book)
     return names;
 }
 
-QByteArray Local(const QString& path)
-{
-    return path.toLocal8Bit();
-}
+QByteArray Local(const QString& path) { return path.toLocal8Bit(); }
 
 } // namespace
 
@@ -96,8 +93,8 @@ void TestZip32Writers::aWriterWaitsForTheLockThenGivesUpSayingWho()
         if (kind == "repair")
             run.options.fRepair = 2;
         const int code = kind == "add" ? run.Run(book, {"20010102.DAY"}, work)
-                         : kind == "delete" ? run.Run(book, {"20010101.DAY"})
-                                            : run.Run(book, {});
+            : kind == "delete"         ? run.Run(book, {"20010101.DAY"})
+                                       : run.Run(book, {});
         return std::make_pair(code, QString::fromStdString(run.Output()));
     };
 
@@ -108,9 +105,10 @@ void TestZip32Writers::aWriterWaitsForTheLockThenGivesUpSayingWho()
         QVERIFY(other.Take(book.toStdString(), 0, error));
         const auto [code, output] = write();
         QCOMPARE(code, int(ZIP32_WRITE_ERROR));
-        QCOMPARE(output, "zip error: cannot write " + book + " (being written by process "
-                             + QString::number(getpid()) + " (tst_zip32_writers); gave up after 0 s); the book is "
-                               "unchanged\n");
+        QCOMPARE(output,
+                 "zip error: cannot write " + book + " (being written by process " + QString::number(getpid())
+                     + " (tst_zip32_writers); gave up after 0 s); the book is "
+                       "unchanged\n");
         QCOMPARE(ReadAll(book), before);
     }
     // The lock file goes with its holder, and the next writer goes ahead.
@@ -193,8 +191,7 @@ void TestZip32Writers::booksTheUserMayNotWriteAreRefused_data()
     QTest::addColumn<QString>("why");
     QTest::newRow("read-only (chmod 444)") << 0444 << false << "the file is read-only";
     QTest::newRow("read-only, not for root either") << 0400 << false << "the file is read-only";
-    QTest::newRow("another user's, in a folder all may write") << 0644 << true
-                                                               << "this user may not write the file";
+    QTest::newRow("another user's, in a folder all may write") << 0644 << true << "this user may not write the file";
     QTest::newRow("another user's, writable, owner not keepable")
         << 0666 << true << "its owner and group (%1:%2) cannot be kept: Operation not permitted";
 }
@@ -212,7 +209,7 @@ void TestZip32Writers::booksTheUserMayNotWriteAreRefused()
     QVERIFY(::chmod(Local(work + "/20010102.DAY").constData(), 0644) == 0);
     QVERIFY(::chmod(Local(book).constData(), static_cast<mode_t>(mode)) == 0);
     const QByteArray before = ReadAll(book);
-    struct stat owner {};
+    struct stat owner { };
     QVERIFY(::stat(Local(book).constData(), &owner) == 0);
     why = why.arg(owner.st_uid).arg(owner.st_gid);
 
@@ -236,9 +233,10 @@ void TestZip32Writers::booksTheUserMayNotWriteAreRefused()
     } else {
         QCOMPARE(add(), int(ZIP32_WRITE_ERROR));
     }
-    QCOMPARE(QString::fromStdString(output), "zip error: cannot write " + book + " (" + why + "); the book is unchanged\n");
+    QCOMPARE(QString::fromStdString(output),
+             "zip error: cannot write " + book + " (" + why + "); the book is unchanged\n");
     QCOMPARE(ReadAll(book), before);
-    struct stat after {};
+    struct stat after { };
     QVERIFY(::stat(Local(book).constData(), &after) == 0);
     QCOMPARE(after.st_uid, owner.st_uid);
     QCOMPARE(after.st_mode & 07777, static_cast<mode_t>(mode));
@@ -253,7 +251,7 @@ void TestZip32Writers::rootKeepsTheOwnerOfTheBook()
     QVERIFY(::chown(Local(book).constData(), 65534, 65534) == 0);
     QVERIFY(::chmod(Local(book).constData(), 0600) == 0);
     QCOMPARE(AddDay(book, work, "20010102.DAY", 2), int(ZIP32_OK));
-    struct stat after {};
+    struct stat after { };
     QVERIFY(::stat(Local(book).constData(), &after) == 0);
     QCOMPARE(after.st_uid, uid_t(65534));
     QCOMPARE(after.st_gid, gid_t(65534));
