@@ -180,7 +180,8 @@ bool BookCommands::SaveShownDayUnderName()
         return false;
     const std::string path = saveDialog_.fileName;
     archive::CheckBookPath(path);
-    if (dayfiles::Exists(path) && Ask(workspace_.prompts(), kOverwriteQuestion, Buttons::YesNoCancel, false) != Answer::Yes)
+    if (dayfiles::Exists(path)
+        && Ask(workspace_.prompts(), kOverwriteQuestion, Buttons::YesNoCancel, false) != Answer::Yes)
         return false;
     workspace_.SetBookFileName(path);
     if (workspace_.StoreDayForBook(workspace_.Date())) {

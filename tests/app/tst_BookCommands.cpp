@@ -7,6 +7,8 @@
 #include <QFont>
 #include <QTextCharFormat>
 
+#include <functional>
+
 using namespace kiv;
 using namespace kiv::testing;
 
@@ -95,6 +97,21 @@ void SameUser(const App& other)
 {
     qputenv("XDG_CONFIG_HOME", (other.root.path() + "/config").toUtf8());
     qputenv("XDG_STATE_HOME", (other.root.path() + "/state").toUtf8());
+}
+
+// Fills the password dialog with a password.
+std::function<void(QDialog&)> TypePassword(const char* password)
+{
+    return [password](QDialog& dialog) { dialog.findChild<QLineEdit*>()->setText(password); };
+}
+
+// How many times a modal dialog (the password dialog) was shown.
+int ModalCount(const App& app)
+{
+    int count = 0;
+    for (const auto& shown : app.prompts.shown())
+        count += shown.kind == ScriptedPrompts::Kind::Modal;
+    return count;
 }
 
 QFile::Permissions PrivateFolder()
@@ -573,7 +590,7 @@ private slots:
         App app;
         (aes ? app.main().Aes256Encryption1 : app.main().TraditionalEncryption1)->trigger();
         const std::string book = app.Path("secret.KIV");
-        auto typePassword = [](QDialog& dialog) { dialog.findChild<QLineEdit*>()->setText("himitsu"); };
+        const auto typePassword = TypePassword("himitsu");
         app.calendar().PassWordCheckBox->setChecked(true);
         app.TypeDiary("秘密の日記");
         app.prompts.QueueFile(book);
@@ -588,13 +605,7 @@ private slots:
         app.prompts.QueueModal(Answer::Ok, typePassword);
         app.main().Open1->trigger();
         QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("秘密の日記"));
-        auto modals = [&app] {
-            int modal = 0;
-            for (const auto& shown : app.prompts.shown())
-                modal += shown.kind == ScriptedPrompts::Kind::Modal;
-            return modal;
-        };
-        QCOMPARE(modals(), 3);
+        QCOMPARE(ModalCount(app), 3);
         QCOMPARE(ReadFile(book).contains(QByteArray("\x01\x99\x07\x00\x02\x00"
                                                     "AE",
                      8)),
@@ -609,10 +620,10 @@ private slots:
         const QByteArray before = ReadFile(copy);
         app.prompts.clear();
         app.prompts.QueueFile(copy);
-        app.prompts.QueueModal(Answer::Ok, [](QDialog& dialog) { dialog.findChild<QLineEdit*>()->setText("wrong"); });
+        app.prompts.QueueModal(Answer::Ok, TypePassword("wrong"));
         app.prompts.QueueModal(Answer::Cancel);
         app.main().Open1->trigger();
-        QCOMPARE(modals(), 2);
+        QCOMPARE(ModalCount(app), 2);
         QCOMPARE(app.Messages(), QStringList({ "パスワードが違います。", "格納ファイルにパスワードがかかっています。" }));
         QCOMPARE(app.prompts.messages().front().icon, Icon::Error);
         QVERIFY(app.prompts.messages().front().beepBefore);
@@ -694,8 +705,8 @@ private slots:
         QCOMPARE(shown[0].buttons, Buttons::YesNoDefaultNo);
         QCOMPARE(next.diary().DayBookMemo->toPlainText(), QStringLiteral("残す日記"));
         QVERIFY(!next.calendar().PassWordCheckBox->isChecked()); // the user's box, untouched
-        next.prompts.QueueModal(Answer::Ok, [](QDialog& d) { d.findChild<QLineEdit*>()->setText("pw"); });
-        next.prompts.QueueModal(Answer::Ok, [](QDialog& d) { d.findChild<QLineEdit*>()->setText("pw"); });
+        next.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
+        next.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
         next.main().Save1->trigger();
         QCOMPARE(next.prompts.pendingReplies(), std::size_t(0));
         QVERIFY(!next.ws().HasDayFiles());
@@ -747,9 +758,8 @@ private slots:
         // A day written now is saved as the box says.
         next.Click(kMay12);
         next.TypeDiary("秘密の日記");
-        auto typePassword = [](QDialog& d) { d.findChild<QLineEdit*>()->setText("pw"); };
-        next.prompts.QueueModal(Answer::Ok, typePassword);
-        next.prompts.QueueModal(Answer::Ok, typePassword);
+        next.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
+        next.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
         next.main().Save1->trigger();
         QCOMPARE(next.prompts.pendingReplies(), std::size_t(0));
         QVERIFY(next.calendar().PassWordCheckBox->isChecked());
@@ -767,36 +777,24 @@ private slots:
     {
         App app;
         const std::string book = app.Path("secret.KIV");
-        auto type = [](const char* password) {
-            return [password](QDialog& d) { d.findChild<QLineEdit*>()->setText(password); };
-        };
         QStringList labels;
         auto label = [&labels](QDialog& d) { labels << d.findChild<QLabel*>("Label1")->text(); };
-        auto typeAndRead = [&](const char* password) {
-            return [=](QDialog& d) {
-                label(d);
-                type(password)(d);
-            };
-        };
-        auto modals = [&app] {
-            int count = 0;
-            for (const auto& shown : app.prompts.shown())
-                count += shown.kind == ScriptedPrompts::Kind::Modal;
-            return count;
-        };
         app.calendar().PassWordCheckBox->setChecked(true);
         app.Click(kMay12);
         app.TypeDiary("一日目");
         app.prompts.QueueFile(book);
-        app.prompts.QueueModal(Answer::Ok, typeAndRead("himitsu"));
+        app.prompts.QueueModal(Answer::Ok, [&](QDialog& d) {
+            label(d);
+            TypePassword("himitsu")(d);
+        });
         app.prompts.QueueModal(Answer::Ok, [&](QDialog& d) {
             label(d);
             QVERIFY(d.findChild<QLineEdit*>()->text().isEmpty()); // typed anew
-            type("himitsi")(d);
+            TypePassword("himitsi")(d);
         });
         app.prompts.Queue(Answer::Ok); // "パスワードが一致しません。"
-        app.prompts.QueueModal(Answer::Ok, type("himitsu"));
-        app.prompts.QueueModal(Answer::Ok, type("himitsu"));
+        app.prompts.QueueModal(Answer::Ok, TypePassword("himitsu"));
+        app.prompts.QueueModal(Answer::Ok, TypePassword("himitsu"));
         app.main().SaveAs1->trigger();
         QCOMPARE(labels, QStringList({ "パスワードの入力 :", "確認のため、もう一度入力 :" }));
         QCOMPARE(app.Messages(), QStringList { "パスワードが一致しません。" });
@@ -815,7 +813,7 @@ private slots:
         const QDate kMay14(2001, 5, 14);
         app.Click(kMay14);
         QCOMPARE(app.Messages(), QStringList { "変更された日記を保存しますか？" });
-        QCOMPARE(modals(), 1);
+        QCOMPARE(ModalCount(app), 1);
         QCOMPARE(app.MemberDiary(book, kMay13), QStringLiteral("二日目"));
 
         // A password that does not open it: いいえ asks again, はい keeps it.
@@ -826,9 +824,9 @@ private slots:
         app.diary().DayBookMemo->selectAll();
         app.TypeDiary("三日目");
         app.prompts.Queue(Answer::Yes);
-        app.prompts.QueueModal(Answer::Ok, type("tigau"));
+        app.prompts.QueueModal(Answer::Ok, TypePassword("tigau"));
         app.prompts.Queue(Answer::No);
-        app.prompts.QueueModal(Answer::Ok, type("betsu"));
+        app.prompts.QueueModal(Answer::Ok, TypePassword("betsu"));
         app.prompts.Queue(Answer::Yes);
         app.Click(kMay12);
         QCOMPARE(app.Messages(), QStringList({ "変更された日記を保存しますか？", other, other }));
@@ -836,9 +834,9 @@ private slots:
         QVERIFY(app.prompts.messages().at(1).beepBefore);
         QCOMPARE(app.prompts.pendingReplies(), std::size_t(0));
         app.prompts.clear();
-        app.prompts.QueueModal(Answer::Ok, type("betsu"));
+        app.prompts.QueueModal(Answer::Ok, TypePassword("betsu"));
         QCOMPARE(app.MemberDiary(book, kMay13), QStringLiteral("三日目"));
-        QCOMPARE(modals(), 1); // himitsu, which opens the other days, does not open it
+        QCOMPARE(ModalCount(app), 1); // himitsu, which opens the other days, does not open it
     }
 
     // Saving a day that came from a day file and was then emptied removes
