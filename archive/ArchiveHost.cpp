@@ -2,7 +2,6 @@
 
 #include "ArchiveText.h"
 #include "Cp932.h"
-#include "Prompts.h"
 
 #include <algorithm>
 #include <cstring>
@@ -154,11 +153,8 @@ bool PasswordRound::Answer(std::string& password)
             return false;
         password = *trial_;
     } else {
-        if (answers_ > 0)
-            if (Prompts* prompts = CurrentHost().prompts)
-                ShowError(*prompts, "パスワードが違います。", true);
         PasswordSource* source = CurrentHost().password;
-        if (!source || !source->AskPassword(password))
+        if (!source || !(answers_ > 0 ? source->AskPasswordAgain(password) : source->AskPassword(password)))
             return false;
     }
     password = LimitPassword(password);

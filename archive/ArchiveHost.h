@@ -55,6 +55,9 @@ public:
     // dialog's text in code page 932 (at most 80 bytes, never cut inside a
     // double-byte character).
     virtual bool AskPassword(std::string& password) = 0;
+    // Asked when the password given before did not open the member; this
+    // default asks as AskPassword does.
+    virtual bool AskPasswordAgain(std::string& password) { return AskPassword(password); }
     // The password for days about to be encrypted into book (the Zip run's
     // request). The program's dialog makes sure of it first; this default
     // asks as AskPassword does.
@@ -111,9 +114,9 @@ UnZipLibrary& CurrentUnZip();
 
 // The UnZip library's requests for a password during one extraction from
 // book. A request after the first means that the answer before it did not
-// open the member: the user is told so before being asked again. With a
-// trial password the round answers the first request with it, without a
-// word, and cancels any later one. When the extraction succeeded
+// open the member: it goes to the host's AskPasswordAgain. With a trial
+// password the round answers the first request with it, without a word,
+// and cancels any later one. When the extraction succeeded
 // (Succeeded), the password the round gave is recorded as one that opens
 // days of the book.
 class PasswordRound {

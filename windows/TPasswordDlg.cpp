@@ -110,6 +110,12 @@ bool TPasswordDlg::AskPassword(std::string& password)
     return true;
 }
 
+bool TPasswordDlg::AskPasswordAgain(std::string& password)
+{
+    ShowError(prompts_, "パスワードが違います。", true);
+    return AskPassword(password);
+}
+
 bool TPasswordDlg::AskNewPassword(const std::string& book, std::string& password)
 {
     for (;;) {

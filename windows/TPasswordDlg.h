@@ -27,6 +27,8 @@ public:
     // Runs the dialog modally through the prompts seam. On OK, password is
     // the field's text in code page 932, at most 80 bytes.
     bool AskPassword(std::string& password) override;
+    // Says "パスワードが違います。" first.
+    bool AskPasswordAgain(std::string& password) override;
     // The password for days about to be encrypted into the book. When the
     // book holds encrypted days, the password is tried on one of them and
     // the user asked whether to go on when it does not open it (a book may
