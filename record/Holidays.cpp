@@ -90,14 +90,15 @@ constexpr year_month_day kNearestSubstitute = year(2007) / January / 1;
 constexpr year_month_day kFirstCitizensHoliday = year(1985) / December / 27;
 
 // The day of March (spring) or September (autumn) of the equinox. The law
-// names the equinox day; the government fixes its date each February for
-// the next year from the ephemeris of the National Astronomical
-// Observatory. For other years this is the approximation of 暦計算研究会編
-// 『新こよみ便利帳』 (恒星社厚生閣, 1991), for the years 1900 to 2099:
+// names the equinox day, and the government announces its date each
+// February for the next year from the National Astronomical Observatory's
+// ephemeris. Every year is reckoned here by the approximation of
+// 暦計算研究会編『新こよみ便利帳』 (恒星社厚生閣, 1991), for 1900 to 2099:
 //     day = int(C + 0.242194 (Y - 1980) - int((Y - B) / 4))
 // with C = 20.8357 (March), 23.2588 (September), B = 1983 for 1900 to 1979
 // and C = 20.8431 (March), 23.2488 (September), B = 1980 for 1980 to 2099;
-// int() cuts towards zero. It is worked in millionths, without rounding.
+// int() cuts towards zero. It gives the announced dates of 1955 to 2027.
+// It is worked in millionths, without rounding.
 unsigned EquinoxDay(int y, bool autumn)
 {
     const bool early = y < 1980;
@@ -150,7 +151,8 @@ std::vector<Holiday> HolidaysOfYear(int y)
         }
         days.push_back({year_month_day{next}, "振替休日"});
     }
-    // Neither a Sunday nor a day already off (a substitute holiday) is one.
+    // A day between two of the law's holidays is a citizens' holiday, unless
+    // it is a Sunday or already off (a substitute holiday).
     for (const Holiday& holiday : national) {
         const sys_days between = sys_days{holiday.date} + std::chrono::days{1};
         if (year_month_day{between} >= kFirstCitizensHoliday && Contains(national, between + std::chrono::days{1})
