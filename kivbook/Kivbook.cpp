@@ -111,6 +111,17 @@ const std::vector<Command>& Commands()
             "  --format FORMAT       markdown (the default), html or text\n"
             "  --password-file FILE  the password of encrypted days (see show)\n",
             { { "--format", true, false }, kPasswordFile }, 2, 2, &ExportCommand },
+        { "holidays", "holidays [FROM [TO]] [--json]",
+            "Prints Japan's public holidays from FROM to TO, both included, one\n"
+            "\"yyyy/mm/dd 名前\" line each in date order, as the calendar window colours\n"
+            "them: the holidays, the substitute holidays (振替休日), the citizens'\n"
+            "holidays (国民の休日) and the days appointed by laws of their own. Without\n"
+            "dates: this year; FROM alone: to the end of its year. Holidays are known\n"
+            "from 1948/07/20 to 2099/12/31; a range reaching beyond gives what is known,\n"
+            "a message and exit status 1.\n"
+            "\n"
+            "  --json                one JSON array of objects: date, name\n",
+            { { "--json", false, false } }, 0, 2, &HolidaysCommand },
     };
     return commands;
 }
@@ -129,6 +140,8 @@ constexpr const char* kOverview = "usage: kivbook COMMAND ARGUMENTS...\n"
                                   "  repair  BOOK                 repair a damaged book\n"
                                   "  check   BOOK                 read every day; list what does not read\n"
                                   "  export  BOOK DIR             every day as Markdown, HTML or text files\n"
+                                  "  holidays [FROM [TO]]         Japan's public holidays, one yyyy/mm/dd 名前 a\n"
+                                  "                               line (this year without dates)\n"
                                   "\n"
                                   "DATE is yyyy/mm/dd or yyyymmdd. Texts on the command line, in files and on\n"
                                   "the output are UTF-8. \"kivbook COMMAND --help\" tells more.\n"

@@ -108,6 +108,10 @@ check_completion "2001/03/15 2001/03/16 " kivbook show diary.KIV ""
 check_completion "2001/03/16 " kivbook delete --verbose diary.KIV 2001/03/16
 check_completion "--memo-file " kivbook put diary.KIV 2001/03/15 --weather x --m
 check_completion "html " kivbook export diary.KIV out --format h
+check_completion "holidays " kivbook hol
+check_completion "--json " kivbook holidays --j
+year=$(date +%Y)
+check_completion "$year/01/01 " kivbook holidays "$year/01/01"
 
 step "Debian package"
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null)

@@ -7,6 +7,7 @@
 #include "TDayBook.h"
 
 #include <QCryptographicHash>
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -581,6 +582,53 @@ private slots:
         QCOMPARE(QDir(Path("full")).entryList(QDir::Files), QStringList { "keep.txt" });
     }
 
+    void holidaysPrintsTheTable_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<int>("status");
+
+        QTest::newRow("a month") << QStringList { "holidays", "2026/11/01", "2026/11/30" }
+                                 << QByteArray("2026/11/03 文化の日\n2026/11/23 勤労感謝の日\n") << 0;
+        QTest::newRow("to the end of the year") << QStringList { "holidays", "20181201" }
+                                                << QByteArray("2018/12/23 天皇誕生日\n2018/12/24 振替休日\n") << 0;
+        QTest::newRow("one day") << QStringList { "holidays", "2026/9/22", "2026/9/22" }
+                                 << QByteArray("2026/09/22 国民の休日\n") << 0;
+        QTest::newRow("json") << QStringList { "holidays", "--json", "2019/04/30", "2019/05/01" }
+                              << QByteArray("[{\"date\":\"2019/04/30\",\"name\":\"国民の休日\"},"
+                                            "{\"date\":\"2019/05/01\",\"name\":\"天皇の即位の日\"}]\n")
+                              << 0;
+        QTest::newRow("json, none") << QStringList { "holidays", "2026/12/01", "--json" } << QByteArray("[]\n") << 0;
+        // What lies beyond the table is not called an ordinary day.
+        QTest::newRow("beyond the table") << QStringList { "holidays", "2099/11/04", "2100/12/31" }
+                                          << QByteArray("2099/11/23 勤労感謝の日\n") << 1;
+        QTest::newRow("before the law") << QStringList { "holidays", "1948/01/01" }
+                                        << QByteArray("1948/09/23 秋分の日\n1948/11/03 文化の日\n"
+                                                      "1948/11/23 勤労感謝の日\n")
+                                        << 1;
+    }
+
+    void holidaysPrintsTheTable()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, out);
+        QFETCH(int, status);
+        const Run run = Kivbook(arguments);
+        QCOMPARE(run.out, out);
+        QCOMPARE(run.status, status);
+        QCOMPARE(run.err,
+            status == 0 ? QByteArray() : QByteArray("kivbook: holidays are known from 1948/07/20 to 2099/12/31 only\n"));
+    }
+
+    void holidaysWithoutDatesGivesThisYear()
+    {
+        const Run run = Kivbook({ "holidays" });
+        QCOMPARE(run.status, 0);
+        const QString year = QString::number(QDate::currentDate().year());
+        QCOMPARE(run.out, Kivbook({ "holidays", year + "/01/01", year + "/12/31" }).out);
+        QVERIFY(run.out.startsWith((year + "/01/01 元日\n").toUtf8()));
+    }
+
     void usage_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -601,6 +649,9 @@ private slots:
         QTest::newRow("empty first keyword") << QStringList { "search", "a.KIV", "" } << 2;
         QTest::newRow("gap in keywords") << QStringList { "search", "a.KIV", "a", "", "c" } << 2;
         QTest::newRow("export format") << QStringList { "export", "a.KIV", "out", "--format", "pdf" } << 2;
+        QTest::newRow("holiday range not a date") << QStringList { "holidays", "2026/02/30" } << 2;
+        QTest::newRow("holiday range backwards") << QStringList { "holidays", "2026/12/01", "2026/11/30" } << 2;
+        QTest::newRow("holiday range of three") << QStringList { "holidays", "2026/01/01", "2026/12/31", "x" } << 2;
         QTest::newRow("no such book") << QStringList { "list", "a.KIV" } << 1;
         QTest::newRow("empty day") << QStringList { "put", "a.KIV", "20010101" } << 1;
     }
@@ -619,7 +670,8 @@ private slots:
 
     void everyCommandHasHelp()
     {
-        for (const char* command : { "list", "show", "search", "put", "delete", "repair", "check", "export" }) {
+        for (const char* command :
+            { "list", "show", "search", "put", "delete", "repair", "check", "export", "holidays" }) {
             Run run = Kivbook({ command, "--help" });
             QCOMPARE(run.status, 0);
             QVERIFY2(run.out.startsWith(QByteArray("usage: kivbook ") + command), command);
