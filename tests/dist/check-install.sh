@@ -2,7 +2,9 @@
 # Installs the build into a staging folder and checks what a desktop reads
 # from it: the files, the menu entry, the software centre's metadata, the
 # diary book's file type and its handler, the manual pages, the bash
-# completion; then builds the Debian package and reads its control data.
+# completion; then builds the Debian package, reads its control data and
+# has lintian check it: any error or warning fails (an accepted one is
+# overridden in the package, with its reason).
 # Usage: check-install.sh BUILD_DIR SOURCE_DIR
 set -eu
 
@@ -33,7 +35,8 @@ for file in \
     "usr/share/mime/packages/$id.xml" \
     "usr/share/metainfo/$id.metainfo.xml" \
     "usr/share/icons/hicolor/scalable/apps/$id.svg" \
-    usr/share/man/man1/kiv.1 usr/share/man/man1/kivbook.1 \
+    usr/share/man/man1/kiv.1.gz usr/share/man/man1/kivbook.1.gz \
+    usr/share/doc/kiv/copyright usr/share/doc/kiv/changelog.gz \
     usr/share/bash-completion/completions/kivbook; do
     [ -s "$stage/$file" ] || fail "$file is not installed"
 done
@@ -60,7 +63,8 @@ xmllint --noout "$share/mime/packages/$id.xml" || fail "xmllint"
 
 step "manual pages"
 for page in kiv kivbook; do
-    warnings=$(MANWIDTH=80 man --warnings -l "$share/man/man1/$page.1" 2>&1 >/dev/null)
+    gzip -t "$share/man/man1/$page.1.gz" || fail "$page.1.gz is no gzip file"
+    warnings=$(MANWIDTH=80 man --warnings -l "$share/man/man1/$page.1.gz" 2>&1 >/dev/null)
     [ -z "$warnings" ] || fail "$page.1: $warnings"
 done
 
@@ -127,6 +131,12 @@ contents=$(dpkg-deb -c "$deb")
 for file in ./usr/bin/kiv ./usr/bin/kivbook "./usr/share/applications/$id.desktop"; do
     echo "$contents" | grep -q " $file\$" || fail "the package holds no $file"
 done
+
+step "lintian"
+# lintian refuses to run as root without saying so on standard error.
+report=$(lintian --no-tag-display-limit "$deb" 2>&1 | grep -v '^running with root privileges' || true)
+[ -z "$report" ] || echo "$report"
+echo "$report" | grep -q '^[EW]: ' && fail "lintian reports errors or warnings"
 
 if [ $failures -ne 0 ]; then
     echo "$failures check(s) failed" >&2
