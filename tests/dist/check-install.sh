@@ -36,6 +36,8 @@ for file in \
     "usr/share/metainfo/$id.metainfo.xml" \
     "usr/share/icons/hicolor/scalable/apps/$id.svg" \
     usr/share/man/man1/kiv.1.gz usr/share/man/man1/kivbook.1.gz \
+    usr/share/man/ja/man1/kiv.1.gz usr/share/man/ja/man1/kivbook.1.gz \
+    usr/share/locale/ja/LC_MESSAGES/kivbook.mo \
     usr/share/doc/kiv/copyright usr/share/doc/kiv/changelog.gz \
     usr/share/bash-completion/completions/kivbook; do
     [ -s "$stage/$file" ] || fail "$file is not installed"
@@ -62,11 +64,21 @@ step "xmllint of the file type"
 xmllint --noout "$share/mime/packages/$id.xml" || fail "xmllint"
 
 step "manual pages"
-for page in kiv kivbook; do
-    gzip -t "$share/man/man1/$page.1.gz" || fail "$page.1.gz is no gzip file"
-    warnings=$(MANWIDTH=80 man --warnings -l "$share/man/man1/$page.1.gz" 2>&1 >/dev/null)
+for page in man1/kiv man1/kivbook ja/man1/kiv ja/man1/kivbook; do
+    gzip -t "$share/man/$page.1.gz" || fail "$page.1.gz is no gzip file"
+    warnings=$(MANWIDTH=80 man --warnings -l "$share/man/$page.1.gz" 2>&1 >/dev/null)
     [ -z "$warnings" ] || fail "$page.1: $warnings"
 done
+# As a user finds them: by name, in English and (man -L ja) in Japanese.
+for page in kiv kivbook; do
+    MANPATH=$share/man man -w "$page" | grep -qx "$share/man/man1/$page.1.gz" || fail "man $page finds no page"
+    MANPATH=$share/man MANWIDTH=80 man -L ja "$page" 2>/dev/null | grep -q "^名前" || fail "man -L ja $page is not Japanese"
+    MANPATH=$share/man MANWIDTH=80 man -L C "$page" 2>/dev/null | grep -q "^NAME" || fail "man -L C $page is not English"
+done
+step "kivbook's language"
+"$stage/usr/bin/kivbook" --help | head -n 1 | grep -qx 'usage: kivbook COMMAND ARGUMENTS...' || fail "kivbook --help is not English"
+LC_ALL= LANG=C.UTF-8 LANGUAGE=ja "$stage/usr/bin/kivbook" --help | head -n 1 | grep -qx '使い方: kivbook COMMAND ARGUMENTS...' ||
+    fail "the installed kivbook finds no Japanese messages"
 
 step "a book's file type and handler"
 export XDG_DATA_HOME="$work/home-data" XDG_CONFIG_HOME="$work/home-config" XDG_DATA_DIRS="$share"
