@@ -659,7 +659,7 @@ private slots:
                           "kivbook: broken.KIV: the book's days cannot be listed\n");
         QTest::newRow("ja: check, no book") << true << broken << 1 << QByteArray()
                                             << QByteArray("kivbook: 選んだファイルは、書庫として正しくありません。\n"
-                                                          "kivbook: broken.KIV: 日記ファイルの日付を一覧できません\n");
+                                                          "kivbook: broken.KIV: 日記帳の日付を一覧できません\n");
         const QStringList search { "search", "days.KIV", "晴れ" };
         QTest::newRow("C: search") << false << search << 0 << QByteArray("2003/01/01\nDays found: 1\n") << QByteArray();
         QTest::newRow("ja: search") << true << search << 0 << QByteArray("2003/01/01\n1件ヒットしました。\n")
