@@ -4,6 +4,7 @@
 #include "ConsolePrompts.h"
 #include "Error.h"
 #include "Files.h"
+#include "Language.h"
 #include "PictureKind.h"
 #include "TemporaryFolder.h"
 #include "TextForms.h"
@@ -28,7 +29,7 @@ std::string Stored(const std::string& option, const std::string& utf8)
     try {
         return StoredText(utf8);
     } catch (const Error& error) {
-        throw Failure(option + ": " + error.what());
+        throw Failure(option + ": " + ProgramText(error.what()));
     }
 }
 
@@ -43,7 +44,7 @@ std::string ReadTextFile(const std::string& path)
             text.append(chunk, static_cast<std::size_t>(std::cin.gcount()));
         }
         if (std::cin.bad())
-            throw Failure("standard input cannot be read");
+            throw Failure(_("standard input cannot be read"));
         return text;
     }
     std::vector<std::uint8_t> bytes = ReadWholeFile(path);
@@ -61,7 +62,7 @@ std::int32_t PictureKind(const std::string& path)
     const std::int32_t kind = PictureKindOfExtension(extension);
     if (kind != TDayBook::kNoPicture)
         return kind;
-    throw UsageError("--picture: the file's name must end in .bmp, .jpg or .jpeg");
+    throw UsageError(_("--picture: the file's name must end in .bmp, .jpg or .jpeg"));
 }
 
 void SetSchedule(TDayBook& day, const std::vector<std::string>& entries)
@@ -77,9 +78,9 @@ void SetSchedule(TDayBook& day, const std::vector<std::string>& entries)
             value = value * 10 + (c - '0');
         }
         if (equals == std::string::npos || !digits || value < 8 || value > 18)
-            throw UsageError("--schedule takes H=TEXT with H from 8 to 18, not '" + entry + "'");
+            throw UsageError(Fill(_("--schedule takes H=TEXT with H from 8 to 18, not '%s'"), { entry }));
         if (!hours.insert(value).second)
-            throw UsageError("--schedule gives " + std::to_string(value) + ":00 twice");
+            throw UsageError(Fill(_("--schedule gives %s:00 twice"), { std::to_string(value) }));
         day.SetSchedule(value - 7, Stored("--schedule " + hour, entry.substr(equals + 1)));
     }
 }
@@ -110,7 +111,7 @@ TDayBook DayFromOptions(const Arguments& arguments)
         const std::int32_t kind = PictureKind(*picture);
         std::vector<std::uint8_t> bytes = ReadWholeFile(*picture);
         if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
-            throw Failure(*picture + ": the picture is too large");
+            throw Failure(Fill(_("%s: the picture is too large"), { *picture }));
         day.SetPhotoData(bytes.data(), static_cast<std::int32_t>(bytes.size()), kind);
     }
     return day;
@@ -185,18 +186,18 @@ int PutCommand(CommandContext& context)
     for (const char* option : { "--diary-file", "--memo-file", "--password-file" })
         fromStandardInput += arguments.Value(option) == "-";
     if (fromStandardInput > 1)
-        throw UsageError("standard input can feed only one of --diary-file, --memo-file and --password-file");
+        throw UsageError(_("standard input can feed only one of --diary-file, --memo-file and --password-file"));
     if (arguments.Has("--password-file") && !arguments.Has("--encrypt"))
-        throw UsageError("--password-file is for --encrypt");
+        throw UsageError(_("--password-file is for --encrypt"));
     const std::string method = arguments.Value("--encrypt").value_or("");
     const auto encryption
         = method.empty() ? archive::EncryptionMethod::Traditional : archive::EncryptionMethodFromName(method);
     if (!encryption)
-        throw UsageError("--encrypt takes traditional or aes256, not " + method);
+        throw UsageError(Fill(_("--encrypt takes traditional or aes256, not %s"), { method }));
 
     const TDayBook day = DayFromOptions(arguments);
     if (IsEmpty(day))
-        throw Failure("the day would be empty: nothing written (to remove a day, use delete)");
+        throw Failure(_("the day would be empty: nothing written (to remove a day, use delete)"));
 
     // The day file goes through a working directory of its own, as the
     // program's day files go through its working directory: in the system's
