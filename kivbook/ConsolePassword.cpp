@@ -113,7 +113,7 @@ std::optional<std::string> ConsolePassword::Obtain()
     // The archive libraries take the password as a C string: they would cut
     // it at the NUL and use another password than the one given.
     if (utf8->find('\0') != std::string::npos) {
-        prompts_.Print("the password holds a NUL byte");
+        prompts_.Print(_("the password holds a NUL byte"));
         return std::nullopt;
     }
     std::string cp932;

@@ -244,7 +244,7 @@ int ExportCommand(CommandContext& context)
     if (encrypted)
         for (const fs::directory_entry& file : fs::directory_iterator(folder.Path()))
             if (::chmod(file.path().c_str(), 0600) != 0)
-                throw Failure("cannot make " + file.path().string() + " private: " + std::strerror(errno));
+                throw Failure(Fill(_("cannot make %s private: %s"), { file.path().string(), std::strerror(errno) }));
     const mode_t mask = umask(0);
     umask(mask);
     struct stat named { };

@@ -3,6 +3,7 @@
 #include "Commands.h"
 #include "ConsolePrompts.h"
 #include "Holidays.h"
+#include "Language.h"
 #include "TextForms.h"
 
 #include <ctime>
@@ -42,7 +43,7 @@ int HolidaysCommand(CommandContext& context)
     const std::chrono::year_month_day first = CalendarDate(from);
     const std::chrono::year_month_day last = CalendarDate(to);
     if (last < first)
-        throw UsageError("the range ends before it begins");
+        throw UsageError(_("the range ends before it begins"));
 
     const std::vector<Holiday> holidays = HolidaysBetween(first, last);
     if (context.arguments.Has("--json")) {
@@ -57,7 +58,7 @@ int HolidaysCommand(CommandContext& context)
     }
     // Days beyond the table are not said to be ordinary ones.
     if (first < kFirstHolidayDay || last > kLastHolidayDay) {
-        context.prompts.Print("holidays are known from 1948/07/20 to 2099/12/31 only");
+        context.prompts.Print(_("holidays are known from 1948/07/20 to 2099/12/31 only"));
         return 1;
     }
     return 0;

@@ -43,6 +43,14 @@ void SetUpLanguage()
     // program's own texts stay Japanese only where kivbook's own are.
     const char* header = gettext("");
     Japanese() = std::strstr(header, "Language: ja\n") != nullptr;
+    // The system's error texts (strerror) speak the same language: in a
+    // Japanese run as UTF-8, which the C library would otherwise give in
+    // the character set of the C locale (question marks); in any other run
+    // in English, not in the locale's language.
+    if (Japanese())
+        bind_textdomain_codeset("libc", "UTF-8");
+    else
+        std::setlocale(LC_MESSAGES, "C");
 }
 
 bool JapaneseRun()

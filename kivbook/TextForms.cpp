@@ -2,6 +2,7 @@
 
 #include "Cp932.h"
 #include "Error.h"
+#include "Language.h"
 
 #include <array>
 #include <cstdio>
@@ -63,7 +64,7 @@ std::string StoredText(std::string_view utf8)
     if (bad != std::string_view::npos) {
         char byte[8];
         std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(utf8[bad]));
-        throw Error(std::string("the text is not UTF-8 (byte ") + byte + " at offset " + std::to_string(bad) + ")");
+        throw Error(Fill(_("the text is not UTF-8 (byte %s at offset %s)"), { byte, std::to_string(bad) }));
     }
     return CrLfFromLf(Cp932FromUtf8(LfFromCrLf(utf8)));
 }

@@ -129,14 +129,14 @@ public:
     {
         const int fd = memory_.fd;
         if (fd < 0)
-            throw Failure(std::string("cannot keep the day in memory: ") + std::strerror(errno));
+            throw Failure(Fill(_("cannot keep the day in memory: %s"), { std::strerror(errno) }));
         const auto* bytes = static_cast<const char*>(static_cast<const void*>(stream.Data()));
         for (std::size_t done = 0; done < stream.Size();) {
             const ssize_t n = ::write(fd, bytes + done, stream.Size() - done);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
-                throw Failure(std::string("cannot keep the day in memory: ") + std::strerror(errno));
+                throw Failure(Fill(_("cannot keep the day in memory: %s"), { std::strerror(errno) }));
             done += static_cast<std::size_t>(n);
         }
         // The member records the mode, as it records a day file's.
@@ -144,7 +144,7 @@ public:
         ::umask(mask);
         const std::string target = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(fd);
         if (::fchmod(fd, 0666 & ~mask) != 0 || ::symlink(target.c_str(), path.c_str()) != 0)
-            throw Failure("cannot write the day into " + FolderOf(path) + ": " + std::strerror(errno));
+            throw Failure(Fill(_("cannot write the day into %s: %s"), { FolderOf(path), std::strerror(errno) }));
     }
     const std::string& Path() const { return path_; }
 

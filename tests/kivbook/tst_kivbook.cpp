@@ -60,7 +60,9 @@ class KivbookTest : public QObject {
         // Temporary files go to a folder of the test's own, to see them go.
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("TMPDIR", temporaryFolder);
-        for (const auto& [name, value] : settings) {
+        // English unless the test asks for another language, whatever the
+        // locale the tests run under.
+        for (const auto& [name, value] : plainC + settings) {
             if (value.isEmpty())
                 environment.remove(name);
             else
@@ -706,6 +708,14 @@ private slots:
                                                      "[--password-file FILE]\n"
                                                      "(kivbook search --help tells more)\n");
         const QStringList show { "show", "days.KIV", "2003/01/01" };
+        QTest::newRow("ja: holidays beyond the table")
+            << true << QStringList { "holidays", "2100/01/01" } << 1 << QByteArray()
+            << QByteArray("kivbook: 祝日がわかるのは 1948/07/20 から 2099/12/31 までだけです\n");
+        QTest::newRow("ja: holidays backwards")
+            << true << QStringList { "holidays", "2026/12/01", "2026/11/30" } << 2 << QByteArray()
+            << QByteArray("kivbook: 範囲の終わりが始まりより前です\n"
+                          "使い方: kivbook holidays [FROM [TO]] [--json]\n"
+                          "（詳しくは kivbook holidays --help で）\n");
         QTest::newRow("ja: show") << true << show << 0
                                   << QByteArray("8:00\n9:00\n10:00\n11:00\n12:00\n13:00\n14:00\n15:00\n16:00\n"
                                                 "17:00\n18:00\nメモ:\n天気: 晴れ\n温度:\n日記:\n画像: なし\n")
@@ -732,6 +742,29 @@ private slots:
         QCOMPARE(run.out, out);
         QCOMPARE(run.err, err);
         QCOMPARE(run.status, status);
+    }
+
+    // The system's error texts speak the run's language too: Japanese as
+    // UTF-8 whatever the locale's character set, English in any other run.
+    void systemErrorsSpeakTheRunsLanguage_data()
+    {
+        QTest::addColumn<Settings>("settings");
+        QTest::addColumn<QByteArray>("said");
+
+        QTest::newRow("LANG=C") << plainC << QByteArray("(No such file or directory)");
+        QTest::newRow("LANG=ja_JP.UTF-8") << japanese << QByteArray("(そのようなファイルやディレクトリはありません)");
+        QTest::newRow("LANGUAGE=fr, LANG=C.UTF-8") << (plainC + Settings { { "LANG", "C.UTF-8" }, { "LANGUAGE", "fr" } })
+                                                   << QByteArray("(No such file or directory)");
+    }
+
+    void systemErrorsSpeakTheRunsLanguage()
+    {
+        QFETCH(Settings, settings);
+        QFETCH(QByteArray, said);
+        // The book's lock file cannot be made in a folder that is not there.
+        const Run run = Kivbook({ "put", "no folder/x.KIV", "20010101", "--weather", "晴れ" }, {}, settings);
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains(".lock " + said + ")"), run.err.constData());
     }
 
     // --help follows the locale; LANGUAGE chooses Japanese under any locale

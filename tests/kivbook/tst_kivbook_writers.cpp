@@ -43,6 +43,9 @@ class KivbookWritersTest : public QObject {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("TMPDIR", Path("tmp"));
         environment.insert("XDG_CONFIG_HOME", Path("config"));
+        // English, unless extra asks for Japanese (LANGUAGE=ja).
+        environment.insert("LC_ALL", "C.UTF-8");
+        environment.remove("LANGUAGE");
         for (const QString& setting : extra)
             environment.insert(setting.section('=', 0, 0), setting.section('=', 1));
         return environment;
@@ -279,17 +282,22 @@ void KivbookWritersTest::inputIsRefusedNotCut_data()
     QTest::addColumn<QString>("option");
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QByteArray>("japanese");
     QTest::newRow("a NUL in the password")
-        << "--password-file" << QByteArray("abc\0def\n", 8) << QByteArray("kivbook: the password holds a NUL byte");
-    QTest::newRow("a diary in UTF-16") << "--diary-file" << QByteArray("\xff\xfe\x65\x65\x0a\x00", 6)
-                                       << QByteArray(
-                                              "kivbook: --diary-file: the text is not UTF-8 (byte 0xFF at offset 0)");
+        << "--password-file" << QByteArray("abc\0def\n", 8) << QByteArray("kivbook: the password holds a NUL byte")
+        << QByteArray("kivbook: パスワードに NUL バイトが含まれています");
+    QTest::newRow("a diary in UTF-16")
+        << "--diary-file" << QByteArray("\xff\xfe\x65\x65\x0a\x00", 6)
+        << QByteArray("kivbook: --diary-file: the text is not UTF-8 (byte 0xFF at offset 0)")
+        << QByteArray("kivbook: --diary-file: 文字列が UTF-8 ではありません（バイト 0xFF、オフセット 0）");
     QTest::newRow("a diary cut in a character")
         << "--diary-file" << QByteArray("日記\n\xe6\x97\n")
-        << QByteArray("kivbook: --diary-file: the text is not UTF-8 (byte 0xE6 at offset 7)");
+        << QByteArray("kivbook: --diary-file: the text is not UTF-8 (byte 0xE6 at offset 7)")
+        << QByteArray("kivbook: --diary-file: 文字列が UTF-8 ではありません（バイト 0xE6、オフセット 7）");
     QTest::newRow("a memo with a surrogate")
         << "--memo-file" << QByteArray("ok \xed\xa0\x80")
-        << QByteArray("kivbook: --memo-file: the text is not UTF-8 (byte 0xED at offset 3)");
+        << QByteArray("kivbook: --memo-file: the text is not UTF-8 (byte 0xED at offset 3)")
+        << QByteArray("kivbook: --memo-file: 文字列が UTF-8 ではありません（バイト 0xED、オフセット 3）");
 }
 
 void KivbookWritersTest::inputIsRefusedNotCut()
@@ -297,6 +305,7 @@ void KivbookWritersTest::inputIsRefusedNotCut()
     QFETCH(QString, option);
     QFETCH(QByteArray, content);
     QFETCH(QByteArray, message);
+    QFETCH(QByteArray, japanese);
     WriteFile(Path("input"), content);
     QStringList arguments{"put", book, "20010101", "--weather", "a", option, Path("input")};
     if (option == "--password-file")
@@ -304,6 +313,9 @@ void KivbookWritersTest::inputIsRefusedNotCut()
     const Run run = Kivbook(arguments);
     QCOMPARE(run.status, 1);
     QVERIFY2(run.err.startsWith(message), run.err.constData());
+    const Run inJapanese = Kivbook(arguments, {}, {"LANGUAGE=ja"});
+    QCOMPARE(inJapanese.status, 1);
+    QVERIFY2(inJapanese.err.startsWith(japanese), inJapanese.err.constData());
     QVERIFY(!QFile::exists(book));
 }
 
