@@ -274,6 +274,8 @@ std::int32_t RunZipCommand(const std::string& command)
     // The command says whether to encrypt, the host's setting how.
     if (options.fEncrypt && CurrentHost().encryption == EncryptionMethod::Aes256)
         options.fEncryption = ZIP32_ENCRYPT_AES256;
+    if (!CurrentHost().keepPreviousBook)
+        options.fNoPreviousBook = kTrue;
     zip.SetOptions(options);
     // A handle kept open across reads (a search's) reads the book as it was
     // when opened; the book this run writes is opened anew by the next read.

@@ -156,11 +156,16 @@ void TestZip32::rewritesKeepThePreviousVersion()
     QCOMPARE(del.Run(book, {"20010315.DAY"}), int(ZIP32_OK));
     QCOMPARE(ReadAll(previous), second);
 
-    // The setting turns it off.
+    // The option turns it off; the library reads no setting of its own (the
+    // caller reads the user's).
     WriteAll(config.filePath("kiv/registry.ini"), "[KIV_SETTINGS]\nKeepPreviousBook=0\n");
+    const QByteArray third = ReadAll(book);
+    QCOMPARE(run.Run(book, {"20010315.DAY"}, work), int(ZIP32_OK));
+    QCOMPARE(ReadAll(previous), third);
+    run.options.fNoPreviousBook = kTrue;
     QCOMPARE(run.Run(book, {"20010315.DAY"}, work), int(ZIP32_OK));
     QFile::remove(config.filePath("kiv/registry.ini"));
-    QCOMPARE(ReadAll(previous), second);
+    QCOMPARE(ReadAll(previous), third);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files, QDir::Name), QStringList({"my.KIV", "my.KIV~"}));
 }
 
