@@ -51,10 +51,13 @@ struct State {
     MemberReader reader;
 };
 
+// The library's one state: handles, the password callback, the passwords
+// that worked, the member reader.
+State gState;
+
 State& TheState()
 {
-    static State state;
-    return state;
+    return gState;
 }
 
 // Marks the library busy for the lifetime of one call; a second call that
