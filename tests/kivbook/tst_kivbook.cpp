@@ -580,16 +580,46 @@ private slots:
             QVERIFY(index.contains(day + extension.toUtf8()));
     }
 
-    void exportLeavesNothingOnFailure()
+    // A day that does not read (not a day file, no bytes at all, a method
+    // this build cannot read) is named and passed over by search and
+    // export, which go on with the other days; show names the method.
+    void unreadableDaysAreSkippedAndNamed()
     {
         Put("2001/03/15", { "--weather", "晴れ" });
         AddMember("20010316.DAY", "not a day file");
-        const QStringList before = QDir(temp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        AddMember("20010317.DAY", "");
+        Put("2001/03/19", { "--weather", "晴れ" });
+        const QString lzma = QStandardPaths::findExecutable("python3");
+        if (lzma.isEmpty())
+            QSKIP("python3 is not installed");
+        QProcess python;
+        python.start(lzma, { "-c", "import sys, zipfile\n"
+                                   "zipfile.ZipFile(sys.argv[1], 'a').writestr('20010318.DAY', b'x' * 99, zipfile.ZIP_LZMA)",
+                               book });
+        QVERIFY(python.waitForFinished() && python.exitCode() == 0);
 
-        Run run = Kivbook({ "export", book, "out" });
-        QCOMPARE(run.status, 1);
-        QVERIFY(run.err.contains("2001/03/16 does not read"));
-        QCOMPARE(QDir(temp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
+        Run search = Kivbook({ "search", book, "晴れ" });
+        QCOMPARE(search.out, QByteArray("2001/03/15\n2001/03/19\n2件ヒットしました。\n"));
+        QCOMPARE(search.status, 1);
+        QVERIFY2(search.err.contains("skipped 20010316.DAY: ") && search.err.contains("skipped 20010317.DAY: ")
+                && search.err.contains("skipped 20010318.DAY: compressed with lzma, which this build cannot read\n"),
+            search.err.constData());
+
+        Run show = Kivbook({ "show", book, "2001/03/18" });
+        QCOMPARE(show.status, 1);
+        QVERIFY2(show.err.contains("compressed with lzma, which this build cannot read"), show.err.constData());
+
+        Run exported = Kivbook({ "export", book, "out" });
+        QCOMPARE(exported.status, 1);
+        for (const char* day : { "2001/03/16", "2001/03/17", "2001/03/18" })
+            QVERIFY2(exported.err.contains(QByteArray("skipped ") + day + ": it does not read\n"), exported.err.constData());
+        QCOMPARE(QDir(Path("out")).entryList(QDir::Files | QDir::NoDotAndDotDot).size(), 3); // two days and the index
+    }
+
+    void exportLeavesNothingOnFailure()
+    {
+        Put("2001/03/15", { "--weather", "晴れ" });
+        const QStringList before = QDir(temp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 
         // A folder with something in it is never written into.
         QDir(temp.path()).mkpath("full");
