@@ -246,6 +246,8 @@ int CheckCommand(CommandContext& context)
             for (const std::string& message : reading.messages)
                 why += (why.empty() ? "" : " / ") + message;
             report(member, why);
+        } else if (const std::string notice = archive::CurrentUnZip().GetLastNotice(); !notice.empty()) {
+            report(member, notice);
         } else if (!DateOfMember(member)) {
             report(member, "reads, but its name is not a date (yyyymmdd.DAY)");
         }

@@ -420,6 +420,25 @@ private slots:
         QCOMPARE(search.out, QByteArray()); // no count line: the search did not end
     }
 
+    // A day whose directory record disagrees with its sound local header is
+    // shown (its data check out), and check names the disagreement.
+    void checkNamesADirectoryRecordThatDisagrees()
+    {
+        Put("2003/01/01", { "--weather", "晴れ" });
+        Put("2003/01/02", { "--weather", "雨" });
+        QByteArray bytes = ReadFile(book);
+        const qsizetype second = bytes.indexOf("PK\x01\x02", bytes.indexOf("PK\x01\x02") + 4);
+        bytes[second + 16] = char(bytes[second + 16] ^ 0x5A); // the CRC's first byte
+        WriteFile(book, bytes);
+
+        QCOMPARE(Kivbook({ "show", book, "2003/01/02" }).status, 0);
+        Run check = Kivbook({ "check", book });
+        QCOMPARE(check.out,
+            QByteArray("20030102.DAY: the central directory's CRC disagrees with the local header; the local header's, "
+                       "whose data check out, were read\n2 days checked, 1 problem\n"));
+        QCOMPARE(check.status, 1);
+    }
+
     void checkFindsMembersThatAreNotDays()
     {
         Put("2003/01/01", { "--weather", "晴れ" });
