@@ -104,7 +104,7 @@ void TestFiles::readFailsOnMissingOrOversizedFile()
     QVERIFY(large.open(QIODevice::ReadWrite) && large.resize(qint64(kMaxFileBytes) + 1));
     large.close();
     QCOMPARE(ErrorOf([&] { ReadWholeFile(path.toStdString()); }),
-        "ファイル " + path + " は大きすぎて扱えません (256 MB まで)");
+        "ファイル " + path + " は大きすぎて扱えません (128 MB まで)");
 }
 
 void TestFiles::leftoversOfKilledWritesGo()
