@@ -8,6 +8,7 @@
 #include "unzip32.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
