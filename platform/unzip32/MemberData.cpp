@@ -486,7 +486,11 @@ int MemberReader::Decode(const Book& book, const Member& m, const Located& where
     }
     if (!ReadsWithZlibAlone(m)) {
         // AES members and other methods: libzip reads an archive made of
-        // the member's local header, data and directory record.
+        // the member's local header, data and directory record, when it
+        // supports them (libzip 1.7 leaks a little when it refuses one).
+        if (!zip_compression_method_supported(m.method, 0)
+            || (m.encrypted && !zip_encryption_method_supported(m.encryption, 0)))
+            return UNZIP_ERROR_METHOD;
         const std::uint64_t headerAt = where.dataAt - where.header.length;
         raw_.resize(static_cast<std::size_t>(where.header.length + m.compressedSize));
         if (!ReadAt(book.Descriptor(), headerAt, raw_.data(), raw_.size()))

@@ -228,7 +228,10 @@ bool ArchiveImage::Parse(const ByteSource& source, std::string& why)
         return false;
     DirectoryWalker walker(directory_.data(), directory_.size());
     for (Member m; walker.Next(m.central);) {
-        if (!m.central.sound)
+        // A record the new book could not carry as it is: a Zip64 block
+        // without its values, an extra field whose blocks run past its end
+        // (a length far off).
+        if (!m.central.sound || !ForEachExtra(m.central.extra, [](std::uint16_t, std::string_view) { return true; }))
             return false;
         // The record is copied as it is: its lengths say what the walker
         // took (they differ where they were off by a few bytes).
