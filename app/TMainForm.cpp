@@ -3,6 +3,7 @@
 #include "Archive.h"
 #include "BookCommands.h"
 #include "EncryptionSetting.h"
+#include "Registry.h"
 #include "ErrorGuard.h"
 #include "Fonts.h"
 #include "Help.h"
@@ -60,6 +61,7 @@ TMainForm::TMainForm(TDayBook& record, Prompts& prompts, const Setup& setup)
     host.zip = setup.zip;
     host.unzip = setup.unzip;
     host.encryption = LoadEncryptionMethod();
+    host.keepPreviousBook = registry::KeepPreviousBook();
     archive::SetHost(host);
     ShowEncryption();
 

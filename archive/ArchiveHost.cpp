@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <utility>
 #include <vector>
 
 namespace kiv::archive {
@@ -41,6 +42,13 @@ public:
     {
         return UnZipExtractMem(window, command, buffer, size, time, attributes, written);
     }
+    std::string GetLastNotice() override
+    {
+        std::string notice(static_cast<std::size_t>(std::max(UnZipGetLastNotice(nullptr, 0), 0)), '\0');
+        if (!notice.empty())
+            UnZipGetLastNotice(notice.data(), static_cast<int>(notice.size()) + 1);
+        return notice;
+    }
 };
 
 Host& TheHost()
@@ -67,22 +75,42 @@ PasswordRound*& CurrentRound()
 // remembers a password that worked for the book itself.
 extern "C" int AskUnZipPassword(void*, const char*, const char*, char* buffer, int size)
 {
-    std::string password;
-    if (PasswordRound* round = CurrentRound()) {
-        if (!round->Answer(password))
-            return 1;
-    } else {
-        PasswordSource* source = CurrentHost().password;
-        if (!source || !source->AskPassword(password))
-            return 1;
-        password = LimitPassword(password);
-    }
-    detail::CopyPassword(password, buffer, size);
-    detail::Wipe(password);
-    return 0;
+    return detail::CatchInCallback(
+        [&] {
+            std::string password;
+            if (PasswordRound* round = CurrentRound()) {
+                if (!round->Answer(password))
+                    return 1;
+            } else {
+                PasswordSource* source = CurrentHost().password;
+                if (!source || !source->AskPassword(password))
+                    return 1;
+                password = LimitPassword(password);
+            }
+            detail::CopyPassword(password, buffer, size);
+            detail::Wipe(password);
+            return 0;
+        },
+        1);
 }
 
 } // namespace
+
+namespace detail {
+
+std::exception_ptr& PendingCallbackError()
+{
+    static std::exception_ptr pending;
+    return pending;
+}
+
+void RethrowCallbackError()
+{
+    if (std::exception_ptr pending = std::exchange(PendingCallbackError(), nullptr))
+        std::rethrow_exception(pending);
+}
+
+} // namespace detail
 
 ZipLibrary& RealZipLibrary()
 {

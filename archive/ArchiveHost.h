@@ -41,6 +41,9 @@ public:
     virtual int FindNext(HARC archive, MemberInfo* info) = 0;
     virtual int ExtractMem(HWND window, const char* command, unsigned char* buffer, std::uint32_t size,
                            time_t* time, std::uint16_t* attributes, std::uint32_t* written) = 0;
+    // What the last extraction read past (UnZipGetLastNotice); none by
+    // default.
+    virtual std::string GetLastNotice() { return {}; }
 };
 
 // The real libraries.
@@ -97,6 +100,7 @@ struct Host {
     std::string workingDirectory;        // without a trailing separator
     std::function<bool()> passwordChecked; // the calendar's PassWordCheckBox; unset reads as unchecked
     EncryptionMethod encryption = EncryptionMethod::Traditional; // for the runs that encrypt
+    bool keepPreviousBook = true;        // a rewrite keeps BOOK~ (the user's setting)
     HWND window = nullptr;               // the application's top-level window
     ZipLibrary* zip = nullptr;           // defaults to the real library
     UnZipLibrary* unzip = nullptr;       // defaults to the real library

@@ -64,7 +64,10 @@ int ExtractInto(UnZipLibrary& unzip, const std::string& book, const std::string&
     buffer.assign(capacity, 0);
     const std::string command = " -x -s --i -C   \"" + book + "\"   \"" + CurrentHost().workingDirectory
         + detail::kPathSeparator + "\"  \"" + member + "\"";
-    return unzip.ExtractMem(CurrentHost().window, command.c_str(), buffer.data(), capacity, nullptr, nullptr, nullptr);
+    const int code
+        = unzip.ExtractMem(CurrentHost().window, command.c_str(), buffer.data(), capacity, nullptr, nullptr, nullptr);
+    detail::RethrowCallbackError();
+    return code;
 }
 
 // Extracts the member into the stream; true when the stream received it.
@@ -83,7 +86,15 @@ bool ExtractMember(
         return false;
     }
     passwords.Succeeded();
-    stream.Write(buffer.data(), static_cast<std::size_t>(size));
+    // The member's bytes become the stream's when it is empty: the largest
+    // member is held once, not twice.
+    buffer.resize(static_cast<std::size_t>(size));
+    if (stream.Size() == 0) {
+        stream = MemoryStream(std::move(buffer));
+        stream.SetPosition(static_cast<std::size_t>(size));
+    } else {
+        stream.Write(buffer.data(), buffer.size());
+    }
     return true;
 }
 

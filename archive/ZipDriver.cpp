@@ -274,11 +274,15 @@ std::int32_t RunZipCommand(const std::string& command)
     // The command says whether to encrypt, the host's setting how.
     if (options.fEncrypt && CurrentHost().encryption == EncryptionMethod::Aes256)
         options.fEncryption = ZIP32_ENCRYPT_AES256;
+    if (!CurrentHost().keepPreviousBook)
+        options.fNoPreviousBook = kTrue;
     zip.SetOptions(options);
     // A handle kept open across reads (a search's) reads the book as it was
     // when opened; the book this run writes is opened anew by the next read.
     CloseBookArchive();
-    return zip.Archive(zipCommand.count, zipCommand.archive, zipCommand.names);
+    const int result = zip.Archive(zipCommand.count, zipCommand.archive, zipCommand.names);
+    detail::RethrowCallbackError();
+    return result;
 }
 
 int GetZipVersion()
@@ -290,7 +294,9 @@ int GetZipVersion()
     return bytes[56] * 100 + bytes[57] * 10 + bytes[58];
 }
 
-int PasswordCallback(char* buffer, int size, const char*, const char* archive)
+namespace {
+
+int AskZipPassword(char* buffer, int size, const char* archive)
 {
     if (!ZipEncrypt)
         return 1;
@@ -309,7 +315,7 @@ int PasswordCallback(char* buffer, int size, const char*, const char* archive)
     return 0;
 }
 
-int PrintCallback(const char* text, unsigned long)
+int PrintZipOutput(const char* text, unsigned long)
 {
     if (ZipQuiet)
         return 0;
@@ -329,7 +335,7 @@ int PrintCallback(const char* text, unsigned long)
     return static_cast<int>(length);
 }
 
-char* CommentCallback(char** comment)
+char* ShowZipComment(char** comment)
 {
     if (!comment || !*comment)
         return nullptr;
@@ -349,6 +355,23 @@ char* CommentCallback(char** comment)
         output->Show();
     }
     return *comment;
+}
+
+} // namespace
+
+int PasswordCallback(char* buffer, int size, const char*, const char* archive)
+{
+    return detail::CatchInCallback([&] { return AskZipPassword(buffer, size, archive); }, 1);
+}
+
+int PrintCallback(const char* text, unsigned long size)
+{
+    return detail::CatchInCallback([&] { return PrintZipOutput(text, size); }, 0);
+}
+
+char* CommentCallback(char** comment)
+{
+    return detail::CatchInCallback([&] { return ShowZipComment(comment); }, static_cast<char*>(nullptr));
 }
 
 } // namespace kiv::archive

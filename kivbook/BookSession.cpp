@@ -6,6 +6,7 @@
 #include "ConsolePrompts.h"
 #include "Error.h"
 #include "ErrorGuard.h"
+#include "Registry.h"
 #include "Interrupt.h"
 #include "TemporaryFolder.h"
 #include "TextForms.h"
@@ -88,6 +89,7 @@ BookSession::BookSession(ConsolePrompts& prompts, SessionSettings settings)
     const bool encrypt = settings_.encrypt;
     host.passwordChecked = [encrypt] { return encrypt; };
     host.encryption = settings_.encryption;
+    host.keepPreviousBook = registry::KeepPreviousBook();
     archive::SetHost(host);
 }
 
@@ -170,7 +172,8 @@ std::vector<BookSession::Member> BookSession::AllMembers()
         }
         archive::CloseBookArchive();
     }
-    // Of names that differ only in letter case, the first one is read.
+    // Of names that differ only in letter case, the last one is read, as
+    // other tools read it.
     if (!inOrder) {
         std::vector<std::pair<std::string, std::size_t>> keys; // folded as the library finds names; index in members
         for (std::size_t i = 0; i < members.size(); ++i)
@@ -179,7 +182,7 @@ std::vector<BookSession::Member> BookSession::AllMembers()
         std::sort(keys.begin(), keys.end());
         for (std::size_t i = 1; i < keys.size(); ++i)
             if (keys[i].first == keys[i - 1].first)
-                members[keys[i].second].oddity = _("a second member of this name (only the first one is read)");
+                members[keys[i - 1].second].oddity = _("an earlier member of this name (the later one is read)");
     }
     if (prompts_.ErrorCount() != errorsBefore)
         throw Failure(Fill(_("%s: the book's members cannot be listed"), { ShownBook() }));
@@ -208,6 +211,20 @@ void BookSession::RequireDay(const std::string& member, const std::string& shown
     throw Failure(Fill(_("%s holds no day %s"), { ShownBook(), shownDate }));
 }
 
+std::string BookSession::WhyUnreadable(const std::string& member)
+{
+    std::string method;
+    if (archive::OpenBookArchive(book_)) {
+        MemberInfo info;
+        std::memset(&info, 0, sizeof info);
+        if (archive::CurrentUnZip().FindFirst(archive::BookHandle, member.c_str(), &info) == 0)
+            method.assign(info.szMode, strnlen(info.szMode, sizeof info.szMode));
+    }
+    if (!method.empty() && method != "stored" && method != "deflate")
+        return Fill(_("compressed with %s, which this build cannot read"), { method });
+    return _("it does not extract");
+}
+
 BookSession::Reading BookSession::ReadDay(const std::string& member, TDayBook& record)
 {
     CheckInterrupt();
@@ -225,6 +242,9 @@ BookSession::Reading BookSession::ReadDay(const std::string& member, TDayBook& r
     reading.messages = prompts_.EndCapture();
     if (!reading.ok) {
         reading.extractFailed = true;
+        if (std::find(reading.messages.begin(), reading.messages.end(), archive::ExtractErrorMessage(0x8009))
+            != reading.messages.end())
+            reading.messages.push_back(WhyUnreadable(member));
         const std::string passwordMessage = ProgramText(archive::ExtractErrorMessage(0x800A));
         for (const std::string& message : reading.messages) {
             if (message == passwordMessage && password_.Given()) {

@@ -48,12 +48,17 @@ struct State {
     // Passwords that opened members, most recent first, per absolute book path.
     std::unordered_map<std::string, std::vector<std::string>> passwords;
     std::shared_ptr<Book> justChecked; // by the last call, when it was UnZipCheckArchive
+    MemberReader reader;
+    std::string lastNotice; // of the last extraction
 };
+
+// The library's one state: handles, the password callback, the passwords
+// that worked, the member reader.
+State gState;
 
 State& TheState()
 {
-    static State state;
-    return state;
+    return gState;
 }
 
 // Marks the library busy for the lifetime of one call; a second call that
@@ -179,27 +184,34 @@ const char* MethodName(std::uint16_t method)
     }
 }
 
-void FillInfo(const Member& m, MemberInfo* info)
+// Fills every field of the record; the texts are cut to their fields and
+// end in NUL, and so does each field.
+void FillInfo(const Member& m, bool zoneHasDst, MemberInfo* info)
 {
     if (!info)
         return;
-    std::memset(info, 0, sizeof(*info));
     info->dwOriginalSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(m.size, 0xFFFFFFFFu));
     info->dwCompressedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(m.compressedSize, 0xFFFFFFFFu));
     info->dwCRC = m.crc;
     info->uFlag = (m.encrypted ? 1u : 0u) | (m.coding == NameCoding::Utf8 ? 0x800u : 0u);
     info->uOSType = m.hostSystem;
-    if (m.size > 0)
-        info->wRatio = static_cast<std::uint16_t>(std::min<std::uint64_t>(m.compressedSize * 1000 / m.size, 0xFFFF));
-    m.DosDateTime(info->wDate, info->wTime);
-    const std::size_t length = std::min(m.name.size(), sizeof(info->szFileName) - 1);
-    std::memcpy(info->szFileName, m.name.data(), length);
+    info->wRatio = m.size > 0
+        ? static_cast<std::uint16_t>(std::min<std::uint64_t>(m.compressedSize * 1000 / m.size, 0xFFFF))
+        : 0;
+    m.DosDateTime(zoneHasDst, info->wDate, info->wTime);
+    auto put = [](char* field, std::size_t size, std::string_view text) {
+        const std::size_t length = std::min(text.size(), size - 1);
+        std::memcpy(field, text.data(), length);
+        field[length] = '\0';
+        field[size - 1] = '\0';
+    };
+    put(info->szFileName, sizeof(info->szFileName), m.name);
+    std::memset(info->dummy1, 0, sizeof(info->dummy1));
     const std::uint16_t a = m.DosAttributes();
     const char attribute[] = {(a & 0x10) ? 'd' : m.IsLink() ? 'l' : '-', (a & 0x04) ? 's' : '-', (a & 0x02) ? 'h' : '-',
                               (a & 0x01) ? 'r' : 'w', (a & 0x20) ? 'a' : '-', '\0'};
-    std::memcpy(info->szAttribute, attribute, sizeof(attribute));
-    const char* mode = MethodName(m.method);
-    std::memcpy(info->szMode, mode, std::min(std::strlen(mode), sizeof(info->szMode) - 1));
+    put(info->szAttribute, sizeof(info->szAttribute), attribute);
+    put(info->szMode, sizeof(info->szMode), MethodName(m.method));
 }
 
 // Index in the book's member list of the next member from start on that
@@ -236,7 +248,8 @@ bool IsDataError(int code)
 // Extracts an encrypted member: the remembered passwords of the book first,
 // then the program is asked until a password opens the member or the user
 // cancels.
-int ReadEncrypted(const Book& book, const Member& m, unsigned char* buffer)
+int ReadEncrypted(const Book& book, const Member& m, unsigned char* buffer, std::uint64_t capacity,
+    std::uint64_t& written, std::string& notice)
 {
     State& state = TheState();
     std::vector<std::string>& known = state.passwords[AbsolutePath(book.Path())];
@@ -248,7 +261,7 @@ int ReadEncrypted(const Book& book, const Member& m, unsigned char* buffer)
     // the next one try.
     const std::vector<std::string> candidates = known;
     for (const std::string& password : candidates) {
-        const int code = ReadMemberData(book, m, password.c_str(), buffer);
+        const int code = state.reader.Read(book, m, password.c_str(), buffer, capacity, written, &notice);
         if (code == 0) {
             Remember(known, password);
             return 0;
@@ -268,7 +281,7 @@ int ReadEncrypted(const Book& book, const Member& m, unsigned char* buffer)
         answer.back() = '\0';
         const std::string password(answer.data());
         std::fill(answer.begin(), answer.end(), '\0');
-        const int code = ReadMemberData(book, m, password.c_str(), buffer);
+        const int code = state.reader.Read(book, m, password.c_str(), buffer, capacity, written, &notice);
         if (code == 0)
             Remember(known, password);
         if (code != UNZIP_ERROR_PASSWORD_FILE)
@@ -282,6 +295,7 @@ int Extract(const char* command, unsigned char* buffer, std::uint32_t size, time
 {
     if (written)
         *written = 0;
+    TheState().lastNotice.clear();
     if (!command)
         return UNZIP_ERROR_COMMAND_NAME;
 
@@ -327,19 +341,26 @@ int Extract(const char* command, unsigned char* buffer, std::uint32_t size, time
     // data is a path, which no caller could take for the file's contents.
     if (m.IsLink())
         return UNZIP_ERROR_UNKNOWN_TYPE;
-    // libzip is asked only about what it would read.
-    if (!m.IsDirectory() && !ReadsWithZlibAlone(m)
+    // libzip is asked only about what it would read; a method damaged in
+    // the directory alone is read as the local header has it.
+    MemberReader& reader = TheState().reader;
+    Member local;
+    if (!m.IsDirectory() && !ReadsWithZlibAlone(m) && !(reader.LocalView(*book, m, local) && ReadsWithZlibAlone(local))
         && (!zip_compression_method_supported(m.method, 0)
             || (m.encrypted && !zip_encryption_method_supported(m.encryption, 0))))
         return UNZIP_ERROR_METHOD;
     int code = 0;
+    std::uint64_t read = 0;
     if (!m.IsDirectory()) {
-        code = m.encrypted ? ReadEncrypted(*book, m, buffer) : ReadMemberData(*book, m, nullptr, buffer);
+        std::string& notice = TheState().lastNotice;
+        code = m.encrypted ? ReadEncrypted(*book, m, buffer, size, read, notice)
+                           : reader.Read(*book, m, nullptr, buffer, size, read, &notice);
+        reader.Trim();
     }
     if (code != 0)
         return code;
     if (written)
-        *written = static_cast<std::uint32_t>(m.size);
+        *written = static_cast<std::uint32_t>(read);
     if (time)
         *time = m.ModificationTime();
     if (attributes)
@@ -444,7 +465,7 @@ int UnZipFindFirst(HARC archive, const char* wildName, MemberInfo* info)
             return UNZIP_NO_MORE_MEMBERS;
         }
         handle.next = static_cast<std::size_t>(found) + 1;
-        FillInfo(handle.book->Members()[static_cast<std::size_t>(found)], info);
+        FillInfo(handle.book->Members()[static_cast<std::size_t>(found)], handle.book->ZoneHasDst(), info);
         return 0;
     } catch (const std::bad_alloc&) {
         return UNZIP_ERROR_MORE_HEAP_MEMORY;
@@ -471,7 +492,7 @@ int UnZipFindNext(HARC archive, MemberInfo* info)
         return UNZIP_NO_MORE_MEMBERS;
     }
     handle.next = static_cast<std::size_t>(found) + 1;
-    FillInfo(handle.book->Members()[static_cast<std::size_t>(found)], info);
+    FillInfo(handle.book->Members()[static_cast<std::size_t>(found)], handle.book->ZoneHasDst(), info);
     return 0;
 }
 
@@ -488,6 +509,20 @@ int UnZipExtractMem(HWND /*window*/, const char* command, unsigned char* buffer,
     } catch (...) {
         return UNZIP_ERROR_UNEXPECTED;
     }
+}
+
+int UnZipGetLastNotice(char* buffer, int size)
+{
+    BusyGuard busy;
+    if (!busy)
+        return 0;
+    const std::string& notice = TheState().lastNotice;
+    if (buffer && size > 0) {
+        const std::size_t length = std::min(notice.size(), static_cast<std::size_t>(size) - 1);
+        std::memcpy(buffer, notice.data(), length);
+        buffer[length] = '\0';
+    }
+    return static_cast<int>(notice.size());
 }
 
 } // extern "C"
