@@ -62,6 +62,7 @@ TMainForm::TMainForm(TDayBook& record, Prompts& prompts, const Setup& setup)
     host.unzip = setup.unzip;
     host.encryption = LoadEncryptionMethod();
     host.keepPreviousBook = registry::KeepPreviousBook();
+    host.lockWaitSeconds = registry::BookLockWait();
     archive::SetHost(host);
     ShowEncryption();
 

@@ -101,6 +101,7 @@ struct Host {
     std::function<bool()> passwordChecked; // the calendar's PassWordCheckBox; unset reads as unchecked
     EncryptionMethod encryption = EncryptionMethod::Traditional; // for the runs that encrypt
     bool keepPreviousBook = true;        // a rewrite keeps BOOK~ (the user's setting)
+    int lockWaitSeconds = 5;             // a writer's wait for the book's lock (the user's setting)
     HWND window = nullptr;               // the application's top-level window
     ZipLibrary* zip = nullptr;           // defaults to the real library
     UnZipLibrary* unzip = nullptr;       // defaults to the real library

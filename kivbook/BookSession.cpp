@@ -90,6 +90,7 @@ BookSession::BookSession(ConsolePrompts& prompts, SessionSettings settings)
     host.passwordChecked = [encrypt] { return encrypt; };
     host.encryption = settings_.encryption;
     host.keepPreviousBook = registry::KeepPreviousBook();
+    host.lockWaitSeconds = registry::BookLockWait();
     archive::SetHost(host);
 }
 
@@ -242,7 +243,8 @@ BookSession::Reading BookSession::ReadDay(const std::string& member, TDayBook& r
     reading.messages = prompts_.EndCapture();
     if (!reading.ok) {
         reading.extractFailed = true;
-        if (std::find(reading.messages.begin(), reading.messages.end(), archive::ExtractErrorMessage(0x8009))
+        if (std::find(reading.messages.begin(), reading.messages.end(),
+                ProgramText(archive::ExtractErrorMessage(0x8009)))
             != reading.messages.end())
             reading.messages.push_back(WhyUnreadable(member));
         const std::string passwordMessage = ProgramText(archive::ExtractErrorMessage(0x800A));

@@ -236,6 +236,16 @@ bool KeepPreviousBook()
     return *value != "0" && *value != "no" && *value != "off" && *value != "false";
 }
 
+int BookLockWait()
+{
+    const std::optional<std::string> value = ReadSetting("BookLockWait");
+    char* end = nullptr;
+    const long seconds = value ? std::strtol(value->c_str(), &end, 10) : 0;
+    if (!value || end == value->c_str() || *end != '\0' || seconds < 0 || seconds > 600)
+        return 5;
+    return static_cast<int>(seconds);
+}
+
 bool WriteSetting(const std::string& name, const std::string& value)
 {
 #ifdef _WIN32

@@ -36,6 +36,10 @@ bool WriteSetting(const std::string& name, const std::string& value);
 // beside the new one (BOOK~); true unless it says 0, no, off or false.
 bool KeepPreviousBook();
 
+// The setting BookLockWait: how many seconds a writer waits for another
+// writer of the same book (5 when unset or not a number from 0 to 600).
+int BookLockWait();
+
 // Sets one value of an INI file, keeping every other line as it was; the
 // group and the file (and its folder) are created when missing. The file is
 // replaced as a whole, never left half written. False on failure.

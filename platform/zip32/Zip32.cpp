@@ -655,16 +655,14 @@ int DeleteRun(const std::string& book, const std::vector<std::string>& names, co
     return code;
 }
 
-// How long a writer waits for another to finish with the book: the
-// setting BookLockWait of the KIV_SETTINGS key, in seconds (5 when unset).
+// How long a writer waits for another to finish with the book, as the
+// run's options say (5 seconds when they say nothing).
 int LockWaitMilliseconds()
 {
-    const std::optional<std::string> value = kiv::registry::ReadSetting("BookLockWait");
-    char* end = nullptr;
-    const long seconds = value ? std::strtol(value->c_str(), &end, 10) : 0;
-    if (!value || end == value->c_str() || *end != '\0' || seconds < 0 || seconds > 600)
-        return 5000;
-    return static_cast<int>(seconds * 1000);
+    const std::int32_t seconds = G().options.nLockWait;
+    if (seconds < 0)
+        return 0;
+    return seconds == 0 ? 5000 : static_cast<int>(std::min<std::int32_t>(seconds, 600)) * 1000;
 }
 
 int Archive(int count, const char* archiveName, char** names)

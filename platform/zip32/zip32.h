@@ -119,6 +119,8 @@ typedef struct ZipOptions {
     char fLevel;             /* compression level '0' .. '9' */
     int32_t fNoPreviousBook; /* our addition: keep no BOOK~ (the caller reads
                                 the user's setting) */
+    int32_t nLockWait;       /* our addition: seconds a writer waits for the
+                                book's lock; 0: 5 seconds, negative: none */
 } ZipOptions;
 
 /* Filled by ZpVersion. Bytes 56, 57, 58 are this library's major, minor and

@@ -34,21 +34,14 @@ QByteArray Local(const QString& path) { return path.toLocal8Bit(); }
 class TestZip32Writers : public QObject {
     Q_OBJECT
 
-    QTemporaryDir config;
     QTemporaryDir dir;
     QString book, work;
-
-    void SetLockWait(int seconds)
-    {
-        WriteAll(config.filePath("kiv/registry.ini"),
-                 "[KIV_SETTINGS]\nBookLockWait=" + QByteArray::number(seconds) + "\n");
-    }
+    std::int32_t lockWait = 0; // the runs' option: seconds, negative for none
 
 private slots:
     void initTestCase()
     {
         qputenv("TZ", ":/etc/localtime");
-        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     }
     void init()
     {
@@ -60,7 +53,6 @@ private slots:
     void cleanup()
     {
         QDir(dir.path()).removeRecursively();
-        QFile::remove(config.filePath("kiv/registry.ini"));
     }
 
     void aWriterWaitsForTheLockThenGivesUpSayingWho_data();
@@ -83,11 +75,12 @@ void TestZip32Writers::aWriterWaitsForTheLockThenGivesUpSayingWho_data()
 void TestZip32Writers::aWriterWaitsForTheLockThenGivesUpSayingWho()
 {
     QFETCH(QString, kind);
-    SetLockWait(0);
+    lockWait = -1;
     WriteAll(work + "/20010102.DAY", DayText(2, 600));
     const QByteArray before = ReadAll(book);
     auto write = [&] {
         ZipRun run;
+        run.options.nLockWait = lockWait;
         if (kind == "delete")
             run.options.fDeleteEntries = kTrue;
         if (kind == "repair")
@@ -119,7 +112,7 @@ void TestZip32Writers::aWriterWaitsForTheLockThenGivesUpSayingWho()
     // A writer that waits gets the lock as soon as the holder lets go.
     if (kind != "add")
         return;
-    SetLockWait(10);
+    lockWait = 10;
     const pid_t holder = fork();
     if (holder == 0) {
         kiv::WriterLock lock;
@@ -132,6 +125,7 @@ void TestZip32Writers::aWriterWaitsForTheLockThenGivesUpSayingWho()
     usleep(100 * 1000);
     WriteAll(work + "/20010103.DAY", DayText(3, 600));
     ZipRun run;
+    run.options.nLockWait = lockWait;
     QCOMPARE(run.Run(book, {"20010103.DAY"}, work), int(ZIP32_OK));
     int status = 0;
     waitpid(holder, &status, 0);
