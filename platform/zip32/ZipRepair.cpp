@@ -3,10 +3,15 @@
 // The book is read into memory and rebuilt member by member: -F takes the
 // members that its central directory lists, -FF also every local header found
 // by scanning the whole file, which recovers books whose central directory is
-// gone or damaged and books with garbage before or after the archive. Each
-// member's data is checked (decompressed and compared with its CRC-32) unless
-// it is encrypted or uses a method zlib cannot read; those are carried over
-// unchanged. Members that fail are dropped and named in the output. The new
+// gone or damaged and books with bytes before, inside or after the archive.
+// A member's data are checked against its CRC (inflated, or stored) as the
+// directory records them and, when that fails, as its local header does: the
+// record that fits the data wins, so one damaged record loses no day. A
+// member written to a pipe (CRC and compressed size 0, a data descriptor
+// after the data) ends where its deflate stream ends, or at the descriptor
+// whose size is the distance to it. Encrypted members and methods zlib cannot
+// read are carried over unchanged. Data that fit no record are kept as they
+// are and named as damaged; only what cannot be found is dropped. The new
 // book is written with fresh central directory records and replaces the old
 // one atomically; a book that needs no repair is left untouched.
 #include "ZipImage.h"
@@ -21,7 +26,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -46,23 +52,74 @@ struct CentralDirectory {
     std::vector<unsigned char> comment;
 };
 
+// What a record says of a member's data.
+struct Claim {
+    std::uint16_t flags = 0;
+    std::uint16_t method = 0;
+    std::uint32_t crc = 0;
+    std::uint32_t compressedSize = 0;
+    std::uint32_t size = 0;
+    bool zip64 = false; // sizes came from Zip64 fields
+};
+
+// A local header as found at a place in the book; its fields may be damaged.
+struct LocalHeader {
+    bool signature = false; // the place holds a local header's signature
+    std::uint16_t versionNeeded = 0;
+    std::uint16_t time = 0;
+    std::uint16_t date = 0;
+    Claim claim;
+    std::string name;
+    std::vector<unsigned char> extra; // without its Zip64 block
+    std::uint64_t dataAt = 0;         // where the header says its data begin
+};
+
+// Why a member was dropped, kept damaged or changed.
+enum class Why {
+    None,
+    HeaderMissing,    // no local header where the directory says
+    DataCutOff,       // the data reach beyond the end of the file
+    EndNotFound,      // a streamed member whose data have no end to find
+    NoCrc,            // nothing records the CRC to check the data against
+    TooLarge,         // 4 GiB or larger
+    Overlaps,         // a damaged member reaching over the next one
+    EarlierCopy,      // a name stored twice: the later copy is kept
+    DataDoNotInflate, // kept damaged
+    CrcMismatch,      // kept damaged
+};
+
+const char* WhyText(Why why)
+{
+    switch (why) {
+    case Why::None: break;
+    case Why::HeaderMissing: return "local header missing or damaged";
+    case Why::DataCutOff: return "data cut off";
+    case Why::EndNotFound: return "end of data not found";
+    case Why::NoCrc: return "no CRC recorded for its data";
+    case Why::TooLarge: return "4 GiB or larger";
+    case Why::Overlaps: return "overlaps another member";
+    case Why::EarlierCopy: return "an earlier copy";
+    case Why::DataDoNotInflate: return "data do not inflate";
+    case Why::CrcMismatch: return "CRC mismatch";
+    }
+    return "";
+}
+
 struct Member {
     std::uint64_t headerAt = 0;
     std::uint64_t dataAt = 0;
     std::uint64_t end = 0; // after the data and its descriptor
     std::uint16_t versionNeeded = 0;
-    std::uint16_t flags = 0;
-    std::uint16_t method = 0;
     std::uint16_t time = 0;
     std::uint16_t date = 0;
-    std::uint32_t crc = 0;
-    std::uint32_t compressedSize = 0;
-    std::uint32_t size = 0;
+    Claim claim;
     std::string name;
     std::vector<unsigned char> localExtra;
-    bool zip64 = false; // sizes came from Zip64 fields
     const CentralEntry* central = nullptr;
-    std::string damage; // why the data do not check out; empty when they do
+    bool verified = false;     // the data check out against a recorded CRC
+    Why damage = Why::None;    // why the data do not check out
+    std::string formerName;    // the directory's name, when another was taken
+    bool corrected = false;    // the directory's record did not fit the data
 };
 
 bool PlausibleName(const std::string& name)
@@ -145,19 +202,20 @@ public:
                 continue;
             const std::uint32_t cdSize = Get32(&b_[at + 12]);
             const std::uint32_t cdOffset = Get32(&b_[at + 16]);
-            // Where the directory should begin: right before this record
-            // (data before the archive shifts every offset), or at the
-            // recorded offset.
-            std::vector<std::uint64_t> starts;
-            if (cdSize <= at)
-                starts.push_back(at - cdSize);
-            starts.push_back(cdOffset);
-            for (const std::uint64_t start : starts) {
-                if (start + 4 > b_.size() || Get32(&b_[start]) != kCentralSignature)
-                    continue;
-                const std::int64_t shift = static_cast<std::int64_t>(start) - static_cast<std::int64_t>(cdOffset);
+            // Where the directory begins: right before this record (data
+            // before the archive shift every offset), at the recorded offset,
+            // or, when both fields are damaged, where a chain of records
+            // begins that ends at this one.
+            std::uint64_t start = kNowhere;
+            if (cdSize <= at && ChainEnd(at - cdSize) == at)
+                start = at - cdSize;
+            else if (cdOffset < at && ChainEnd(cdOffset) == at)
+                start = cdOffset;
+            else
+                start = ChainStartBefore(at);
+            if (start != kNowhere) {
                 dir.found = true;
-                dir.entries = ParseEntries(start, shift);
+                dir.entries = ParseEntries(start, cdOffset);
                 const std::size_t commentLength = std::min<std::size_t>(Get16(&b_[at + 20]), b_.size() - at - kEndSize);
                 dir.comment.assign(b_.begin() + static_cast<long>(at + kEndSize),
                                    b_.begin() + static_cast<long>(at + kEndSize + commentLength));
@@ -175,67 +233,101 @@ public:
     bool Recover(int level, std::vector<Member>& kept, int& dropped)
     {
         dir_ = ReadCentralDirectory();
-        std::map<std::uint64_t, const CentralEntry*> listed;
-        for (const CentralEntry& e : dir_.entries)
-            listed.emplace(e.localOffset, &e);
-
-        std::vector<std::uint64_t> candidates;
-        for (const auto& [offset, entry] : listed)
-            candidates.push_back(offset);
+        std::vector<std::uint64_t> scanned; // every local header signature
         if (level >= 2)
             for (std::size_t at = 0; at + 4 <= b_.size(); ++at)
                 if (b_[at] == 'P' && Get32(&b_[at]) == kLocalSignature)
-                    candidates.push_back(at);
-        std::sort(candidates.begin(), candidates.end());
-        candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+                    scanned.push_back(at);
+        std::set<std::uint64_t> used;
 
-        std::uint64_t covered = 0;
-        for (const std::uint64_t at : candidates) {
-            auto entry = listed.find(at);
-            const CentralEntry* central = entry == listed.end() ? nullptr : entry->second;
-            if (at < covered) {
-                if (central)
-                    Drop(std::string(central->record.name), "overlaps another member", dropped);
-                continue; // a signature inside a member's data
+        // The directory's members first: each where its record says, else
+        // (bytes inserted before it, its offset damaged) at a local header
+        // of its name.
+        for (std::size_t i = 0; i < dir_.entries.size(); ++i) {
+            const CentralEntry& e = dir_.entries[i];
+            Why why = Why::HeaderMissing;
+            std::vector<std::uint64_t> places{e.localOffset};
+            for (const std::uint64_t at : scanned)
+                if (at != e.localOffset && LocalNameIs(at, e.record.name))
+                    places.push_back(at);
+            // A place whose data do not check out is kept as damaged only
+            // when no other place of the member's does.
+            std::optional<Member> found, damaged;
+            for (const std::uint64_t at : places) {
+                if (used.count(at))
+                    continue;
+                Member m;
+                const Why failed = Evaluate(at, &e, m);
+                if (at == e.localOffset)
+                    why = failed;
+                if (failed == Why::None && m.damage == Why::None) {
+                    found = std::move(m);
+                    break;
+                }
+                if (failed == Why::None && !damaged)
+                    damaged = std::move(m);
             }
-            Member m;
-            std::string why;
-            if (!ReadLocal(at, central, m)) {
-                if (central)
-                    Drop(std::string(central->record.name), "local header missing or damaged", dropped);
+            if (!found)
+                found = std::move(damaged);
+            if (!found) {
+                Drop(std::string(e.record.name), why, dropped);
                 continue;
             }
-            if (!Resolve(m, why)) {
-                if (central || PlausibleName(m.name))
-                    Drop(m.name, why, dropped);
+            ChooseName(i, *found);
+            used.insert(found->headerAt);
+            kept.push_back(std::move(*found));
+        }
+
+        // Then every local header that no kept member covers.
+        std::sort(scanned.begin(), scanned.end());
+        for (std::size_t k = 0; k < scanned.size(); ++k) {
+            const std::uint64_t at = scanned[k];
+            const bool covered = std::any_of(kept.begin(), kept.end(),
+                                             [&](const Member& m) { return at >= m.headerAt && at < m.end; });
+            if (covered || used.count(at))
+                continue;
+            Member m;
+            const Why failed = Evaluate(at, nullptr, m);
+            if (failed != Why::None) {
+                if (PlausibleName(m.name))
+                    Drop(m.name, failed, dropped);
                 continue;
             }
             // A damaged member whose recorded size reaches over the start of
             // another one is not what it claims.
-            const auto next = std::upper_bound(candidates.begin(), candidates.end(), at);
-            if (!m.damage.empty() && next != candidates.end() && *next < m.end) {
-                Drop(m.name, m.damage, dropped);
+            if (!m.verified && k + 1 < scanned.size() && scanned[k + 1] < m.end) {
+                Drop(m.name, Why::Overlaps, dropped);
                 continue;
             }
-            covered = m.end;
+            used.insert(at);
             kept.push_back(std::move(m));
         }
+        std::sort(kept.begin(), kept.end(), [](const Member& a, const Member& b) { return a.headerAt < b.headerAt; });
 
-        // A name stored twice keeps its last copy, as a later update would.
-        std::unordered_map<std::string, std::size_t> last;
-        for (std::size_t i = 0; i < kept.size(); ++i)
-            last[kept[i].name] = i;
+        // A name stored twice keeps its last copy, as a later update would,
+        // unless only an earlier one checks out.
+        std::unordered_map<std::string, std::size_t> keep;
+        for (std::size_t i = 0; i < kept.size(); ++i) {
+            auto [it, first] = keep.emplace(kept[i].name, i);
+            if (!first && (kept[i].verified || !kept[it->second].verified))
+                it->second = i;
+        }
         std::vector<Member> unique;
         for (std::size_t i = 0; i < kept.size(); ++i) {
-            if (last[kept[i].name] == i)
+            if (keep[kept[i].name] == i)
                 unique.push_back(std::move(kept[i]));
             else
-                Drop(kept[i].name, "an earlier copy", dropped);
+                Drop(kept[i].name, Why::EarlierCopy, dropped);
         }
         kept = std::move(unique);
-        for (const Member& m : kept)
-            if (!m.damage.empty())
-                out_.Warning("kept " + m.name + " though its data are damaged (" + m.damage + ")");
+        for (const Member& m : kept) {
+            if (!m.formerName.empty())
+                out_.Warning(m.name + " was named " + m.formerName + " in the central directory; its local header's name is kept");
+            else if (m.corrected)
+                out_.Warning("the central directory's record of " + m.name + " did not match its data; its local header's is kept");
+            if (m.damage != Why::None)
+                out_.Warning("kept " + m.name + " though its data are damaged (" + WhyText(m.damage) + ")");
+        }
         return !kept.empty() || dir_.found;
     }
 
@@ -250,13 +342,13 @@ public:
         auto headerOf = [](const Member& m) {
             MemberHeader h;
             h.versionNeeded = m.versionNeeded;
-            h.flags = WrittenFlags(m);
-            h.method = m.method;
+            h.flags = WrittenFlags(m.claim.flags);
+            h.method = m.claim.method;
             h.time = m.time;
             h.date = m.date;
-            h.crc = m.crc;
-            h.compressedSize = m.compressedSize;
-            h.size = m.size;
+            h.crc = m.claim.crc;
+            h.compressedSize = m.claim.compressedSize;
+            h.size = m.claim.size;
             h.name = m.name;
             return h;
         };
@@ -267,12 +359,12 @@ public:
             h.localExtra = Bytes(m.localExtra);
             PutLocalHeader(out, h);
             out.insert(out.end(), b_.begin() + static_cast<long>(m.dataAt),
-                       b_.begin() + static_cast<long>(m.dataAt + m.compressedSize));
+                       b_.begin() + static_cast<long>(m.dataAt + m.claim.compressedSize));
             if (h.flags & kFlagDescriptor) {
                 Put32(out, kDescriptorSignature);
-                Put32(out, m.crc);
-                Put32(out, m.compressedSize);
-                Put32(out, m.size);
+                Put32(out, m.claim.crc);
+                Put32(out, m.claim.compressedSize);
+                Put32(out, m.claim.size);
             }
             if (out.size() > 0xFFFFFFFFu) {
                 why = "too large for a ZIP file without Zip64";
@@ -305,156 +397,357 @@ public:
     }
 
 private:
-    std::vector<CentralEntry> ParseEntries(std::uint64_t at, std::int64_t shift) const
+    static constexpr std::uint64_t kNowhere = ~std::uint64_t{0};
+
+    // Where the chain of directory records that begins at `at` ends.
+    std::uint64_t ChainEnd(std::uint64_t at) const
     {
-        std::vector<CentralEntry> entries;
         CentralRecord r;
-        for (; at < b_.size() && ReadCentralRecord(&b_[at], b_.size() - at, r); at += r.length) {
-            if (r.size >= kUnknown32 || r.compressedSize >= kUnknown32 || r.localOffset >= kUnknown32)
-                continue; // beyond what a book without Zip64 can hold
-            CentralEntry e;
-            e.record = r;
-            e.extra = WithoutZip64(std::vector<unsigned char>(r.extra.begin(), r.extra.end()));
-            const std::int64_t local = static_cast<std::int64_t>(r.localOffset) + shift;
-            if (local >= 0) {
-                e.localOffset = static_cast<std::uint64_t>(local);
-                entries.push_back(std::move(e));
+        while (at < b_.size() && ReadCentralRecord(&b_[at], b_.size() - at, r))
+            at += r.length;
+        return at;
+    }
+
+    // The first directory record signature before `end` whose chain ends
+    // there (a Zip64 end record and its locator may sit between).
+    std::uint64_t ChainStartBefore(std::uint64_t end) const
+    {
+        for (std::uint64_t at = 0; at + 4 <= end; ++at) {
+            if (b_[at] != 'P' || Get32(&b_[at]) != kCentralSignature)
+                continue;
+            const std::uint64_t chainEnd = ChainEnd(at);
+            if (chainEnd == end || (chainEnd + 4 <= end && Get32(&b_[chainEnd]) == kZip64EndSignature))
+                return at;
+        }
+        return kNowhere;
+    }
+
+    // The directory's entries, their offsets moved by what lies before the
+    // archive: of the shifts the directory's place suggests, the one that
+    // puts the most entries on a local header.
+    std::vector<CentralEntry> ParseEntries(std::uint64_t start, std::uint32_t recordedStart) const
+    {
+        std::vector<CentralRecord> records;
+        CentralRecord r;
+        for (std::uint64_t at = start; at < b_.size() && ReadCentralRecord(&b_[at], b_.size() - at, r); at += r.length)
+            if (r.size < kUnknown32 && r.compressedSize < kUnknown32 && r.localOffset < kUnknown32)
+                records.push_back(r); // what a book without Zip64 can hold
+        const std::int64_t shifts[] = {static_cast<std::int64_t>(start) - recordedStart, 0,
+                                       records.empty() ? 0 : static_cast<std::int64_t>(FirstLocal()) -
+                                                                 static_cast<std::int64_t>(records.front().localOffset)};
+        std::int64_t best = shifts[0];
+        int bestHits = -1;
+        for (const std::int64_t shift : shifts) {
+            const int hits = static_cast<int>(std::count_if(records.begin(), records.end(), [&](const CentralRecord& c) {
+                const std::int64_t at = static_cast<std::int64_t>(c.localOffset) + shift;
+                return at >= 0 && static_cast<std::uint64_t>(at) + 4 <= b_.size() && Get32(&b_[at]) == kLocalSignature;
+            }));
+            if (hits > bestHits) {
+                best = shift;
+                bestHits = hits;
             }
+        }
+        std::vector<CentralEntry> entries;
+        for (const CentralRecord& c : records) {
+            const std::int64_t local = static_cast<std::int64_t>(c.localOffset) + best;
+            CentralEntry e;
+            e.record = c;
+            e.extra = WithoutZip64(std::vector<unsigned char>(c.extra.begin(), c.extra.end()));
+            e.localOffset = local >= 0 ? static_cast<std::uint64_t>(local) : kNowhere;
+            entries.push_back(std::move(e));
         }
         return entries;
     }
 
-    bool ReadLocal(std::uint64_t at, const CentralEntry* central, Member& m) const
+    std::uint64_t FirstLocal() const
     {
-        if (at + kLocalSize > b_.size() || Get32(&b_[at]) != kLocalSignature)
+        for (std::uint64_t at = 0; at + 4 <= b_.size(); ++at)
+            if (b_[at] == 'P' && Get32(&b_[at]) == kLocalSignature)
+                return at;
+        return 0;
+    }
+
+    // Reads the local header's fields at `at`, whether or not its signature
+    // is there; false when the header would reach beyond the file.
+    bool ReadLocal(std::uint64_t at, LocalHeader& h) const
+    {
+        if (at >= b_.size() || b_.size() - at < kLocalSize)
             return false;
         const unsigned char* p = &b_[at];
         const std::size_t nameLength = Get16(p + 26), extraLength = Get16(p + 28);
-        m.headerAt = at;
-        m.dataAt = at + kLocalSize + nameLength + extraLength;
-        if (m.dataAt > b_.size())
+        h.dataAt = at + kLocalSize + nameLength + extraLength;
+        if (h.dataAt > b_.size())
             return false;
-        m.versionNeeded = Get16(p + 4);
-        m.flags = Get16(p + 6);
-        m.method = Get16(p + 8);
-        m.time = Get16(p + 10);
-        m.date = Get16(p + 12);
-        m.crc = Get32(p + 14);
-        m.compressedSize = Get32(p + 18);
-        m.size = Get32(p + 22);
-        m.name.assign(reinterpret_cast<const char*>(p + kLocalSize), nameLength);
-        m.localExtra.assign(p + kLocalSize + nameLength, p + kLocalSize + nameLength + extraLength);
-        if (m.size == kUnknown32 || m.compressedSize == kUnknown32) {
-            std::uint64_t size = m.size, compressed = m.compressedSize;
+        h.signature = Get32(p) == kLocalSignature;
+        h.versionNeeded = Get16(p + 4);
+        h.claim.flags = Get16(p + 6);
+        h.claim.method = Get16(p + 8);
+        h.time = Get16(p + 10);
+        h.date = Get16(p + 12);
+        h.claim.crc = Get32(p + 14);
+        h.claim.compressedSize = Get32(p + 18);
+        h.claim.size = Get32(p + 22);
+        h.name.assign(reinterpret_cast<const char*>(p + kLocalSize), nameLength);
+        h.extra.assign(p + kLocalSize + nameLength, p + kLocalSize + nameLength + extraLength);
+        if (h.claim.size == kUnknown32 || h.claim.compressedSize == kUnknown32) {
+            std::uint64_t size = h.claim.size, compressed = h.claim.compressedSize;
             std::uint64_t* const fields[3] = {&size, &compressed, nullptr};
-            if (!ReadZip64(m.localExtra, fields))
-                return false;
-            m.zip64 = true;
-            // Sizes of 4 GiB and more stay marked unknown and are refused.
-            m.size = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, kUnknown32));
-            m.compressedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(compressed, kUnknown32));
-        }
-        m.localExtra = WithoutZip64(m.localExtra);
-        m.central = central;
-        if (central && central->record.name != m.name) {
-            // The local header decides where the data is; the directory's
-            // name is taken only when the local one is unusable.
-            if (!PlausibleName(m.name))
-                m.name = central->record.name;
-            else
-                m.central = nullptr;
-        }
-        return !m.name.empty();
-    }
-
-    // Finds the extent of the member's data and checks it.
-    bool Resolve(Member& m, std::string& why) const
-    {
-        const bool encrypted = m.flags & kFlagEncrypted;
-        if (m.flags & kFlagDescriptor) {
-            const CentralEntry* c = m.central;
-            if (c) {
-                // Directory sizes beyond 32 bits never reach the entries.
-                m.crc = c->record.crc;
-                m.compressedSize = static_cast<std::uint32_t>(c->record.compressedSize);
-                m.size = static_cast<std::uint32_t>(c->record.size);
-            } else if (m.compressedSize == 0 && m.crc == 0 && m.size == 0) {
-                if (m.method == 8 && !encrypted) {
-                    std::uint64_t consumed = 0, produced = 0;
-                    std::uint32_t crc = 0;
-                    if (!Inflate(m.dataAt, b_.size() - m.dataAt, consumed, produced, crc)) {
-                        why = "data damaged";
-                        return false;
-                    }
-                    m.compressedSize = static_cast<std::uint32_t>(consumed);
-                    m.size = static_cast<std::uint32_t>(produced);
-                    m.crc = crc;
-                } else if (!FindDescriptor(m)) {
-                    why = "end of data not found";
-                    return false;
-                }
+            if (ReadZip64(h.extra, fields)) {
+                h.claim.zip64 = true;
+                // Sizes of 4 GiB and more stay marked unknown and are refused.
+                h.claim.size = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, kUnknown32));
+                h.claim.compressedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(compressed, kUnknown32));
             }
         }
-        if (m.compressedSize == kUnknown32 || m.size == kUnknown32) {
-            why = "4 GiB or larger";
-            return false;
-        }
-        if (m.dataAt + m.compressedSize > b_.size()) {
-            why = "data cut off";
-            return false;
-        }
-        m.end = m.dataAt + m.compressedSize;
-        if (m.flags & kFlagDescriptor)
-            m.end += DescriptorLength(m);
-
-        // Data that do not check out are kept as they are (other tools may
-        // still get something out of them), marked as damaged.
-        if (encrypted)
-            return true; // checked by whoever has the password
-        if (m.method == 0) {
-            if (m.compressedSize != m.size || Crc(m.dataAt, m.size) != m.crc)
-                m.damage = "CRC mismatch";
-        } else if (m.method == 8) {
-            std::uint64_t consumed = 0, produced = 0;
-            std::uint32_t crc = 0;
-            if (!Inflate(m.dataAt, m.compressedSize, consumed, produced, crc) || produced != m.size)
-                m.damage = "data do not inflate";
-            else if (crc != m.crc)
-                m.damage = "CRC mismatch";
-        }
+        h.extra = WithoutZip64(h.extra);
         return true;
     }
 
-    std::uint64_t DescriptorLength(const Member& m) const
+    bool LocalNameIs(std::uint64_t at, std::string_view name) const
     {
-        const std::uint64_t at = m.dataAt + m.compressedSize;
-        if (m.zip64 && at + 24 <= b_.size() && Get32(&b_[at]) == kDescriptorSignature && Get32(&b_[at + 4]) == m.crc)
-            return 24;
-        if (at + 16 <= b_.size() && Get32(&b_[at]) == kDescriptorSignature && Get32(&b_[at + 4]) == m.crc)
-            return 16;
-        if (at + 12 <= b_.size() && Get32(&b_[at]) == m.crc && Get32(&b_[at + 4]) == m.compressedSize)
-            return 12;
-        return 0;
+        return at + kLocalSize + name.size() <= b_.size() && Get16(&b_[at + 26]) == name.size() &&
+               std::memcmp(&b_[at + kLocalSize], name.data(), name.size()) == 0;
+    }
+
+    // The member whose local header is at `at`. With a directory entry its
+    // record is tried first, then the local header's: the first reading
+    // whose data check out against their CRC wins, else one that cannot be
+    // checked (encrypted, another method) but ends where a record begins,
+    // else the directory's reading is kept as damaged. Why::None when m is
+    // a member to keep.
+    Why Evaluate(std::uint64_t at, const CentralEntry* e, Member& m) const
+    {
+        LocalHeader h;
+        const bool header = ReadLocal(at, h);
+        m.name = e ? std::string(e->record.name) : h.name;
+        if (!e && (!header || !h.signature))
+            return Why::HeaderMissing;
+        struct Reading {
+            Claim claim;
+            std::uint64_t dataAt;
+            bool fromDirectory;
+        };
+        std::vector<Reading> readings;
+        if (e) {
+            const CentralRecord& r = e->record;
+            Claim c;
+            c.flags = r.flags;
+            c.method = r.method;
+            c.crc = r.crc;
+            c.compressedSize = static_cast<std::uint32_t>(r.compressedSize);
+            c.size = static_cast<std::uint32_t>(r.size);
+            c.zip64 = header && h.claim.zip64;
+            // Where the data begin when the local header's lengths are
+            // damaged: after the directory's name and either extra field.
+            const std::uint64_t base = at + kLocalSize + r.name.size();
+            for (const std::uint64_t dataAt : {header ? h.dataAt : kNowhere,
+                                               header ? base + h.extra.size() : kNowhere, base + e->extra.size()})
+                if (dataAt <= b_.size() && std::none_of(readings.begin(), readings.end(),
+                                                        [&](const Reading& x) { return x.dataAt == dataAt; }))
+                    readings.push_back({c, dataAt, true});
+        }
+        if (header && h.signature)
+            readings.push_back({h.claim, h.dataAt, false});
+        if (readings.empty())
+            return Why::HeaderMissing;
+
+        Why firstWhy = Why::None;
+        std::optional<std::size_t> unchecked, damaged;
+        std::vector<Check> checks(readings.size());
+        for (std::size_t i = 0; i < readings.size(); ++i) {
+            checks[i] = CheckData(readings[i].dataAt, readings[i].claim);
+            if (checks[i].verified) {
+                unchecked = i;
+                break;
+            }
+            if (checks[i].plausible && !unchecked)
+                unchecked = i;
+            if (checks[i].keptDamaged && !damaged)
+                damaged = i;
+            if (firstWhy == Why::None)
+                firstWhy = checks[i].why;
+        }
+        // Data kept as damaged need a local header at their place.
+        const std::optional<std::size_t> chosen = unchecked ? unchecked : header && h.signature ? damaged : std::nullopt;
+        if (!chosen)
+            return firstWhy == Why::None ? Why::HeaderMissing : firstWhy;
+        const Reading& reading = readings[*chosen];
+        const Check& check = checks[*chosen];
+        const bool fromDirectory = reading.fromDirectory;
+        m.headerAt = at;
+        m.dataAt = reading.dataAt;
+        m.claim = check.claim;
+        m.end = check.end;
+        m.verified = check.verified;
+        m.damage = check.verified || check.plausible ? Why::None : check.why;
+        m.central = e;
+        m.corrected = e && !fromDirectory;
+        m.versionNeeded = header && h.signature ? h.versionNeeded : 20;
+        m.time = fromDirectory ? e->record.time : h.time;
+        m.date = fromDirectory ? e->record.date : h.date;
+        m.localExtra = header && h.signature ? h.extra : (e ? e->extra : std::vector<unsigned char>());
+        if (e && header && h.signature && h.name != m.name && PlausibleName(h.name))
+            m.formerName = h.name; // a candidate, decided by ChooseName
+        return Why::None;
+    }
+
+    // The name of a directory member whose local header names it otherwise
+    // (m.formerName holds that name): one that another member bears is the
+    // damaged one; else one that keeps the directory's order; else the
+    // directory's, as the book was read before.
+    void ChooseName(std::size_t index, Member& m) const
+    {
+        if (m.formerName.empty())
+            return;
+        const std::string directoryName = m.name, localName = m.formerName;
+        m.formerName.clear();
+        auto borne = [&](const std::string& name) {
+            for (std::size_t i = 0; i < dir_.entries.size(); ++i)
+                if (i != index && dir_.entries[i].record.name == name)
+                    return true;
+            return false;
+        };
+        auto inOrder = [&](const std::string& name) {
+            return (index == 0 || std::string(dir_.entries[index - 1].record.name) < name) &&
+                   (index + 1 >= dir_.entries.size() || name < std::string(dir_.entries[index + 1].record.name));
+        };
+        bool local = false;
+        if (borne(directoryName) != borne(localName))
+            local = borne(directoryName);
+        else if (inOrder(directoryName) != inOrder(localName))
+            local = inOrder(localName);
+        if (local) {
+            m.name = localName;
+            m.formerName = directoryName;
+        }
+    }
+
+    struct Check {
+        Claim claim;            // as the data show it (the compressed size found)
+        std::uint64_t end = 0;  // after the data and any descriptor
+        bool verified = false;  // against a recorded CRC
+        bool plausible = false; // cannot be checked, but ends where a record begins
+        bool keptDamaged = false;
+        Why why = Why::None;
+    };
+
+    // What the data at dataAt are, read as claim says.
+    Check CheckData(std::uint64_t dataAt, const Claim& claim) const
+    {
+        Check c;
+        c.claim = claim;
+        const bool encrypted = claim.flags & kFlagEncrypted;
+        const bool descriptor = claim.flags & kFlagDescriptor;
+        const bool streamed = descriptor && claim.crc == 0 && claim.compressedSize == 0;
+        if (claim.compressedSize == kUnknown32 || claim.size == kUnknown32) {
+            c.why = Why::TooLarge;
+            return c;
+        }
+        if (!encrypted && claim.method == 8) {
+            std::uint64_t consumed = 0, produced = 0;
+            std::uint32_t crc = 0;
+            const bool ended = Inflate(dataAt, b_.size() - dataAt, consumed, produced, crc);
+            if (streamed && ended) {
+                // The CRC and sizes follow the data.
+                std::uint32_t recordedCrc = 0, recordedSize = 0;
+                const std::uint64_t length = DescriptorAt(dataAt, consumed, claim.zip64, recordedCrc, recordedSize);
+                if (!length) {
+                    c.why = Why::NoCrc;
+                    return c;
+                }
+                c.claim.crc = recordedCrc;
+                c.claim.size = recordedSize;
+                c.claim.compressedSize = static_cast<std::uint32_t>(consumed);
+                c.end = dataAt + consumed + length;
+                c.verified = crc == recordedCrc && produced == recordedSize;
+                c.keptDamaged = !c.verified;
+                c.why = Why::CrcMismatch;
+                return c;
+            }
+            if (ended && produced == claim.size && crc == claim.crc) {
+                c.claim.compressedSize = static_cast<std::uint32_t>(consumed);
+                c.end = dataAt + consumed + (descriptor ? DescriptorAt(dataAt, consumed, claim.zip64, crc, crc) : 0);
+                c.verified = true;
+                return c;
+            }
+            c.why = ended && produced == claim.size ? Why::CrcMismatch : Why::DataDoNotInflate;
+        } else if (streamed) {
+            std::uint32_t crc = 0, size = 0, compressed = 0;
+            if (!FindDescriptor(dataAt, claim.zip64, crc, compressed, size)) {
+                c.why = Why::EndNotFound;
+                return c;
+            }
+            c.claim.crc = crc;
+            c.claim.compressedSize = compressed;
+            c.claim.size = size;
+            c.end = dataAt + compressed + DescriptorAt(dataAt, compressed, claim.zip64, crc, size);
+            c.verified = !encrypted && claim.method == 0 && compressed == size && Crc(dataAt, size) == crc;
+            c.plausible = !c.verified;
+            return c;
+        }
+        if (b_.size() - dataAt < claim.compressedSize) {
+            c.why = Why::DataCutOff;
+            return c;
+        }
+        std::uint32_t crc = 0, size = 0;
+        c.end = dataAt + claim.compressedSize +
+                (descriptor ? DescriptorAt(dataAt, claim.compressedSize, claim.zip64, crc, size) : 0);
+        if (!encrypted && claim.method == 0) {
+            c.verified = claim.compressedSize == claim.size && Crc(dataAt, claim.size) == claim.crc;
+            c.why = Why::CrcMismatch;
+        } else if (encrypted || claim.method != 8) {
+            c.plausible = RecordBeginsAt(c.end);
+        }
+        // Data that do not check out are kept as they are (other tools may
+        // still get something out of them), marked as damaged.
+        c.keptDamaged = !c.verified && !c.plausible;
+        return c;
+    }
+
+    // True when `at` is the end of the file or where a record begins.
+    bool RecordBeginsAt(std::uint64_t at) const
+    {
+        if (at == b_.size())
+            return true;
+        if (b_.size() - at < 4)
+            return false;
+        const std::uint32_t signature = Get32(&b_[at]);
+        return signature == kLocalSignature || signature == kCentralSignature || signature == kEndSignature ||
+               signature == kZip64EndSignature;
+    }
+
+    // The length of the data descriptor after compressed bytes of data at
+    // dataAt, its CRC and size read into crc and size; 0 when there is none.
+    std::uint64_t DescriptorAt(std::uint64_t dataAt, std::uint64_t compressed, bool zip64, std::uint32_t& crc,
+                               std::uint32_t& size) const
+    {
+        const std::uint64_t at = dataAt + compressed;
+        const std::uint64_t left = b_.size() - std::min<std::uint64_t>(at, b_.size());
+        const unsigned char* p = left ? &b_[at] : nullptr;
+        const bool signature = left >= 4 && Get32(p) == kDescriptorSignature;
+        const std::size_t skip = signature ? 4 : 0;
+        const std::size_t width = zip64 ? 8 : 4;
+        if (left < skip + 4 + 2 * width)
+            return 0;
+        const std::uint64_t recorded = width == 8 ? Get64(p + skip + 4) : Get32(p + skip + 4);
+        const std::uint64_t recordedSize = width == 8 ? Get64(p + skip + 4 + width) : Get32(p + skip + 8);
+        if (recorded != compressed || recordedSize >= kUnknown32)
+            return 0;
+        crc = Get32(p + skip);
+        size = static_cast<std::uint32_t>(recordedSize);
+        return skip + 4 + 2 * width;
     }
 
     // For stored or encrypted data followed by a data descriptor: the first
     // descriptor signature whose recorded size equals the distance to it.
-    bool FindDescriptor(Member& m) const
+    bool FindDescriptor(std::uint64_t dataAt, bool zip64, std::uint32_t& crc, std::uint32_t& compressed,
+                        std::uint32_t& size) const
     {
-        for (std::uint64_t at = m.dataAt; at + 16 <= b_.size(); ++at) {
+        for (std::uint64_t at = dataAt; at + 16 <= b_.size() && at - dataAt < kUnknown32; ++at) {
             if (b_[at] != 'P' || Get32(&b_[at]) != kDescriptorSignature)
                 continue;
-            if (Get32(&b_[at + 8]) != at - m.dataAt)
-                continue;
-            m.crc = Get32(&b_[at + 4]);
-            m.compressedSize = static_cast<std::uint32_t>(at - m.dataAt);
-            if (!m.zip64) {
-                m.size = Get32(&b_[at + 12]);
-                return true;
-            }
-            // 8-byte sizes follow the CRC.
-            if (at + 24 <= b_.size() && Get32(&b_[at + 12]) == 0 && Get32(&b_[at + 20]) == 0) {
-                m.size = Get32(&b_[at + 16]);
+            if (DescriptorAt(dataAt, at - dataAt, zip64, crc, size)) {
+                compressed = static_cast<std::uint32_t>(at - dataAt);
                 return true;
             }
         }
@@ -510,18 +803,18 @@ private:
         return status == Z_STREAM_END;
     }
 
-    static std::uint16_t WrittenFlags(const Member& m)
+    static std::uint16_t WrittenFlags(std::uint16_t flags)
     {
         // Encrypted members keep a descriptor: with it set, readers check the
         // password against the time rather than the CRC, as it was written.
-        if (m.flags & kFlagEncrypted)
-            return m.flags;
-        return static_cast<std::uint16_t>(m.flags & ~kFlagDescriptor);
+        if (flags & kFlagEncrypted)
+            return flags;
+        return static_cast<std::uint16_t>(flags & ~kFlagDescriptor);
     }
 
-    void Drop(const std::string& name, const std::string& why, int& dropped) const
+    void Drop(const std::string& name, Why why, int& dropped) const
     {
-        out_.Warning("dropped " + name + " (" + why + ")");
+        out_.Warning("dropped " + name + " (" + WhyText(why) + ")");
         ++dropped;
     }
 
@@ -668,7 +961,7 @@ int RepairBook(const std::string& path, int level, const Reporter& out)
     }
     for (const Member& m : members)
         out.Line(" copying: " + m.name);
-    const auto damaged = std::count_if(members.begin(), members.end(), [](const Member& m) { return !m.damage.empty(); });
+    const auto damaged = std::count_if(members.begin(), members.end(), [](const Member& m) { return m.damage != Why::None; });
     out.Line(std::to_string(members.size()) + " member" + (members.size() == 1 ? "" : "s") + " kept" +
              (damaged ? " (" + std::to_string(damaged) + " damaged)" : std::string()) + ", " +
              std::to_string(dropped) + " dropped");
