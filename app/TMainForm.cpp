@@ -60,6 +60,7 @@ TMainForm::TMainForm(TDayBook& record, Prompts& prompts, const Setup& setup)
     host.zip = setup.zip;
     host.unzip = setup.unzip;
     host.encryption = LoadEncryptionMethod();
+    host.repairWording = &archive::RepairNoteText;
     archive::SetHost(host);
     ShowEncryption();
 

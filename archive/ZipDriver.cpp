@@ -262,6 +262,7 @@ std::int32_t RunZipCommand(const std::string& command)
     ZipLibrary& zip = CurrentZip();
     ZipCallbacks callbacks { &PrintCallback, &CommentCallback, &PasswordCallback, nullptr };
     zip.Init(callbacks);
+    zip.SetRepairCallback(CurrentHost().repairWording ? &RepairCallback : nullptr);
 
     options.fLevel = '6';
     std::string temporary = TemporaryDirectory();
@@ -309,6 +310,21 @@ int PasswordCallback(char* buffer, int size, const char*, const char*)
     return 0;
 }
 
+namespace {
+
+// Appends a line to the output dialog, repaints it and shows it.
+void ShowOutputLine(const std::string& utf8)
+{
+    if (OutputSink* output = CurrentHost().output) {
+        output->AppendLine(utf8);
+        output->Repaint();
+        if (!output->IsActive())
+            output->Show();
+    }
+}
+
+} // namespace
+
 int PrintCallback(const char* text, unsigned long)
 {
     if (ZipQuiet)
@@ -319,14 +335,16 @@ int PrintCallback(const char* text, unsigned long)
     if (lineFeed != std::string::npos) {
         std::string line = detail::Trim(std::string_view(ZipOutputPending).substr(0, lineFeed + 1));
         ZipOutputPending.erase(0, lineFeed + 1);
-        if (OutputSink* output = CurrentHost().output) {
-            output->AppendLine(detail::OutputText(line));
-            output->Repaint();
-            if (!output->IsActive())
-                output->Show();
-        }
+        ShowOutputLine(detail::OutputText(line));
     }
     return static_cast<int>(length);
+}
+
+void RepairCallback(const ZipRepairNote* note)
+{
+    const auto& wording = CurrentHost().repairWording;
+    if (note && wording)
+        ShowOutputLine(wording(*note));
 }
 
 char* CommentCallback(char** comment)

@@ -74,12 +74,15 @@ class Run:
 
 
 def run(args, stdin=b"", cwd=None, env=None):
-    """Runs args; the exit code (negative: the signal), output and peak memory."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err, tempfile.TemporaryFile() as inp:
+    """Runs args; the exit code (negative: the signal), output and peak memory
+    (measured by GNU time: a child forked from this process would count this
+    process's pages too)."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err, tempfile.TemporaryFile() as inp, \
+            tempfile.NamedTemporaryFile("r") as memory:
         inp.write(stdin)
         inp.seek(0)
-        process = subprocess.Popen(args, stdin=inp, stdout=out, stderr=err, cwd=cwd, env=env,
-                                   start_new_session=True)
+        process = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", memory.name] + args, stdin=inp,
+                                   stdout=out, stderr=err, cwd=cwd, env=env, start_new_session=True)
         deadline = time.monotonic() + TIMEOUT
         timed_out = False
         while True:
@@ -94,9 +97,13 @@ def run(args, stdin=b"", cwd=None, env=None):
             time.sleep(0.002)
         process.returncode = 0  # reaped here, not by Popen
         code = -os.WTERMSIG(status) if os.WIFSIGNALED(status) else os.WEXITSTATUS(status)
+        report = memory.read().split()
+        if "signal" in report:  # "Command terminated by signal N"
+            code = -int(report[report.index("signal") + 1])
+        memory_kb = int(report[-1]) if report and report[-1].isdigit() else 0
         out.seek(0)
         err.seek(0)
-        return Run(code, out.read(), err.read(), usage.ru_maxrss, timed_out)
+        return Run(code, out.read(), err.read(), memory_kb, timed_out)
 
 
 # --- the books ---------------------------------------------------------------
@@ -459,11 +466,19 @@ class Kivbook:
                 "missed": sorted(missed)}
 
 
+SHARED = {}
+
+
+def share(binary, password_file, reference, days):
+    """What every variant's measure needs, set once in each worker."""
+    SHARED.update(binary=binary, password_file=password_file, reference=reference, days=days)
+
+
 def measure(job):
     """One variant: kivbook before and after repair, and the peers (cached)."""
-    vid, kind, damage, data, binary, password_file, reference, days, peer_cache = job
-    days = {name: bytes.fromhex(content) for name, content in days.items()}
-    kivbook = Kivbook(binary, password_file)
+    vid, kind, damage, data, peer_cache = job
+    reference, days = SHARED["reference"], SHARED["days"]
+    kivbook = Kivbook(SHARED["binary"], SHARED["password_file"])
     with tempfile.TemporaryDirectory() as work:
         book = os.path.join(work, "book.KIV")
         with open(book, "wb") as f:
@@ -563,17 +578,16 @@ def main():
         if os.path.exists(peer_file):
             with open(peer_file) as f:
                 peer_cache = json.load(f)
-        hexdays = {n: c.hex() for n, c in days.items()}
         jobs = []
         for vid, kind, damage, data in variants(books, options.variants, options.seed):
             if options.only and options.only not in vid:
                 continue
             key = hashlib.sha256(data).hexdigest()
-            jobs.append((vid, kind, damage, data, kivbook, password_file, reference, hexdays,
-                         peer_cache.get(key)))
+            jobs.append((vid, kind, damage, data, peer_cache.get(key)))
         started = time.monotonic()
         results = []
-        with ProcessPoolExecutor(options.jobs) as pool:
+        with ProcessPoolExecutor(options.jobs, initializer=share,
+                                 initargs=(kivbook, password_file, reference, days)) as pool:
             for job, result in zip(jobs, pool.map(measure, jobs, chunksize=4)):
                 peer_cache[hashlib.sha256(job[3]).hexdigest()] = result["peers"]
                 results.append(result)

@@ -74,18 +74,18 @@ struct LocalHeader {
     std::uint64_t dataAt = 0;         // where the header says its data begin
 };
 
-// Why a member was dropped, kept damaged or changed.
-enum class Why {
-    None,
-    HeaderMissing,    // no local header where the directory says
-    DataCutOff,       // the data reach beyond the end of the file
-    EndNotFound,      // a streamed member whose data have no end to find
-    NoCrc,            // nothing records the CRC to check the data against
-    TooLarge,         // 4 GiB or larger
-    Overlaps,         // a damaged member reaching over the next one
-    EarlierCopy,      // a name stored twice: the later copy is kept
-    DataDoNotInflate, // kept damaged
-    CrcMismatch,      // kept damaged
+// Why a member was dropped or kept damaged.
+enum class Why : std::int32_t {
+    None = 0,
+    HeaderMissing = ZIP32_REPAIR_HEADER_MISSING,
+    DataCutOff = ZIP32_REPAIR_DATA_CUT_OFF,
+    EndNotFound = ZIP32_REPAIR_END_NOT_FOUND,
+    NoCrc = ZIP32_REPAIR_NO_CRC,
+    TooLarge = ZIP32_REPAIR_TOO_LARGE,
+    Overlaps = ZIP32_REPAIR_OVERLAPS,
+    EarlierCopy = ZIP32_REPAIR_EARLIER_COPY,
+    DataDoNotInflate = ZIP32_REPAIR_DO_NOT_INFLATE,
+    CrcMismatch = ZIP32_REPAIR_CRC_MISMATCH,
 };
 
 const char* WhyText(Why why)
@@ -322,11 +322,16 @@ public:
         kept = std::move(unique);
         for (const Member& m : kept) {
             if (!m.formerName.empty())
-                out_.Warning(m.name + " was named " + m.formerName + " in the central directory; its local header's name is kept");
+                out_.Note({ZIP32_REPAIR_RENAMED, 0, m.name.c_str(), m.formerName.c_str(), 0, 0, 0},
+                          "zip warning: " + m.name + " was named " + m.formerName +
+                              " in the central directory; its local header's name is kept");
             else if (m.corrected)
-                out_.Warning("the central directory's record of " + m.name + " did not match its data; its local header's is kept");
+                out_.Note({ZIP32_REPAIR_CORRECTED, 0, m.name.c_str(), nullptr, 0, 0, 0},
+                          "zip warning: the central directory's record of " + m.name +
+                              " did not match its data; its local header's is kept");
             if (m.damage != Why::None)
-                out_.Warning("kept " + m.name + " though its data are damaged (" + WhyText(m.damage) + ")");
+                out_.Note({ZIP32_REPAIR_DAMAGED, static_cast<std::int32_t>(m.damage), m.name.c_str(), nullptr, 0, 0, 0},
+                          "zip warning: kept " + m.name + " though its data are damaged (" + WhyText(m.damage) + ")");
         }
         return !kept.empty() || dir_.found;
     }
@@ -814,7 +819,8 @@ private:
 
     void Drop(const std::string& name, Why why, int& dropped) const
     {
-        out_.Warning("dropped " + name + " (" + WhyText(why) + ")");
+        out_.Note({ZIP32_REPAIR_DROPPED, static_cast<std::int32_t>(why), name.c_str(), nullptr, 0, 0, 0},
+                  "zip warning: dropped " + name + " (" + WhyText(why) + ")");
         ++dropped;
     }
 
@@ -910,8 +916,9 @@ int RepairBook(const std::string& path, int level, const Reporter& out)
         out.Error(path + " is too large to repair");
         return ZIP32_BAD_ARCHIVE;
     }
+    const ZipRepairNote sound{ZIP32_REPAIR_SOUND, 0, path.c_str(), nullptr, 0, 0, 0};
     if (IsSound(path)) {
-        out.Line(path + ": no repair needed");
+        out.Note(sound, path + ": no repair needed");
         return ZIP32_OK;
     }
     std::vector<unsigned char> bytes;
@@ -943,7 +950,7 @@ int RepairBook(const std::string& path, int level, const Reporter& out)
         return ZIP32_BAD_ARCHIVE;
     }
     if (rebuilt == bytes) {
-        out.Line(path + ": no repair needed");
+        out.Note(sound, path + ": no repair needed");
         return ZIP32_OK;
     }
     // The damaged book stays beside the repaired one, under a name of its
@@ -962,10 +969,12 @@ int RepairBook(const std::string& path, int level, const Reporter& out)
     for (const Member& m : members)
         out.Line(" copying: " + m.name);
     const auto damaged = std::count_if(members.begin(), members.end(), [](const Member& m) { return m.damage != Why::None; });
-    out.Line(std::to_string(members.size()) + " member" + (members.size() == 1 ? "" : "s") + " kept" +
-             (damaged ? " (" + std::to_string(damaged) + " damaged)" : std::string()) + ", " +
-             std::to_string(dropped) + " dropped");
-    out.Line("the damaged book is kept as " + backup);
+    out.Note({ZIP32_REPAIR_SUMMARY, 0, nullptr, nullptr, static_cast<std::uint32_t>(members.size()),
+              static_cast<std::uint32_t>(damaged), static_cast<std::uint32_t>(dropped)},
+             std::to_string(members.size()) + " member" + (members.size() == 1 ? "" : "s") + " kept" +
+                 (damaged ? " (" + std::to_string(damaged) + " damaged)" : std::string()) + ", " +
+                 std::to_string(dropped) + " dropped");
+    out.Note({ZIP32_REPAIR_BACKUP, 0, backup.c_str(), nullptr, 0, 0, 0}, "the damaged book is kept as " + backup);
     return ZIP32_OK;
 }
 
