@@ -167,7 +167,8 @@ std::vector<BookSession::Member> BookSession::AllMembers()
         }
         archive::CloseBookArchive();
     }
-    // Of names that differ only in letter case, the first one is read.
+    // Of names that differ only in letter case, the last one is read, as
+    // other tools read it.
     if (!inOrder) {
         std::vector<std::pair<std::string, std::size_t>> keys; // folded as the library finds names; index in members
         for (std::size_t i = 0; i < members.size(); ++i)
@@ -176,7 +177,7 @@ std::vector<BookSession::Member> BookSession::AllMembers()
         std::sort(keys.begin(), keys.end());
         for (std::size_t i = 1; i < keys.size(); ++i)
             if (keys[i].first == keys[i - 1].first)
-                members[keys[i].second].oddity = "a second member of this name (only the first one is read)";
+                members[keys[i - 1].second].oddity = "an earlier member of this name (the later one is read)";
     }
     if (prompts_.ErrorCount() != errorsBefore)
         throw Failure(ShownBook() + ": the book's members cannot be listed");

@@ -1,6 +1,6 @@
 #include "BookCache.h"
 
-#include "ZipFields.h"
+#include "ZipFormat.h"
 #include "unzip32.h"
 
 #include <zip.h>
@@ -21,14 +21,6 @@ namespace kivzip {
 namespace {
 
 constexpr std::size_t kCachedBooks = 4;
-constexpr std::size_t kDirectoryPiece = 64 * 1024;
-
-constexpr std::uint32_t kEndSignature = 0x06054b50;
-constexpr std::uint32_t kEnd64Signature = 0x06064b50;
-constexpr std::uint32_t kEnd64LocatorSignature = 0x07064b50;
-constexpr std::uint32_t kCentralSignature = 0x02014b50;
-constexpr std::size_t kEndLength = 22, kEnd64Length = 56, kLocatorLength = 20, kCentralLength = 46;
-constexpr std::size_t kMostComment = 0xFFFF;
 
 FileKey KeyOf(const struct stat& st)
 {
@@ -56,82 +48,6 @@ int CodeForErrno(int error)
 bool IsAscii(std::string_view s)
 {
     return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-// Where the central directory lies, from the end record (and its Zip64
-// form when the end record says so).
-struct Directory {
-    std::uint64_t offset = 0;
-    std::uint64_t size = 0;
-    std::uint64_t count = 0;
-    std::uint64_t end = 0; // position of the end record
-};
-
-int ReadEnd(int fd, std::uint64_t fileSize, Directory& directory)
-{
-    if (fileSize < kEndLength)
-        return UNZIP_ERROR_NOT_ARC_FILE;
-    const std::uint64_t tailLength = std::min<std::uint64_t>(fileSize, kEndLength + kMostComment);
-    const std::uint64_t tailStart = fileSize - tailLength;
-    std::vector<unsigned char> tail(tailLength);
-    if (!ReadAt(fd, tailStart, tail.data(), tail.size()))
-        return UNZIP_ERROR_CANNOT_READ;
-
-    // The last end record whose directory lies before it.
-    for (std::size_t at = tail.size() - kEndLength + 1; at-- > 0;) {
-        const unsigned char* e = tail.data() + at;
-        if (Get32(e) != kEndSignature)
-            continue;
-        directory.end = tailStart + at;
-        directory.count = Get16(e + 10);
-        directory.size = Get32(e + 12);
-        directory.offset = Get32(e + 16);
-        if (Get16(e + 4) != 0 || Get16(e + 6) != 0 || Get16(e + 8) != directory.count)
-            return UNZIP_ERROR_VERSION; // spanned over several disks
-        const bool zip64 = directory.count == 0xFFFF || directory.size == 0xFFFFFFFF || directory.offset == 0xFFFFFFFF;
-        if (zip64 && directory.end >= kLocatorLength) {
-            unsigned char locator[kLocatorLength];
-            unsigned char end64[kEnd64Length];
-            if (!ReadAt(fd, directory.end - kLocatorLength, locator, sizeof locator))
-                return UNZIP_ERROR_CANNOT_READ;
-            if (Get32(locator) == kEnd64LocatorSignature) {
-                const std::uint64_t at64 = Get64(locator + 8);
-                if (Get32(locator + 4) != 0 || Get32(locator + 16) > 1)
-                    return UNZIP_ERROR_VERSION;
-                if (at64 + kEnd64Length > directory.end || !ReadAt(fd, at64, end64, sizeof end64)
-                    || Get32(end64) != kEnd64Signature)
-                    return UNZIP_ERROR_HEADER_BROKEN;
-                if (Get32(end64 + 16) != 0 || Get32(end64 + 20) != 0 || Get64(end64 + 24) != Get64(end64 + 32))
-                    return UNZIP_ERROR_VERSION;
-                directory.count = Get64(end64 + 32);
-                directory.size = Get64(end64 + 40);
-                directory.offset = Get64(end64 + 48);
-                directory.end = at64;
-            }
-        }
-        if (directory.offset > directory.end || directory.size > directory.end - directory.offset)
-            return UNZIP_ERROR_HEADER_BROKEN;
-        // Every record takes at least 46 bytes.
-        if (directory.count > directory.size / kCentralLength)
-            return UNZIP_ERROR_HEADER_BROKEN;
-        return 0;
-    }
-    return UNZIP_ERROR_NOT_ARC_FILE;
-}
-
-// The value of the extra field with the given id, or an empty view.
-std::string_view ExtraField(std::string_view extra, std::uint16_t id)
-{
-    const auto* p = reinterpret_cast<const unsigned char*>(extra.data());
-    for (std::size_t at = 0; at + 4 <= extra.size();) {
-        const std::size_t length = Get16(p + at + 2);
-        if (at + 4 + length > extra.size())
-            break;
-        if (Get16(p + at) == id)
-            return extra.substr(at + 4, length);
-        at += 4 + length;
-    }
-    return {};
 }
 
 // The bytes of a name's folded form (FoldName), one at a time, without
@@ -220,21 +136,6 @@ bool RecordsDosAttributesOnly(std::uint8_t hostSystem)
 }
 
 } // namespace
-
-bool ReadAt(int fd, std::uint64_t offset, void* buffer, std::size_t length)
-{
-    auto* out = static_cast<unsigned char*>(buffer);
-    std::size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::pread(fd, out + done, length - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false; // read error, or the file ends first
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 bool FileKey::operator==(const FileKey& other) const
 {
@@ -346,8 +247,12 @@ long Book::FindExact(std::string_view name) const
                 - order.begin());
         if (at < order.size() && CompareFolded(members_[order[at]].MatchName(), name, coding) == 0) {
             hint = at;
-            if (best < 0 || static_cast<long>(order[at]) < best)
-                best = static_cast<long>(order[at]);
+            // Of equal names the later copy counts, as other tools read it.
+            std::size_t last = at;
+            while (last + 1 < order.size() && CompareFolded(members_[order[last + 1]].MatchName(), name, coding) == 0)
+                ++last;
+            if (best < 0 || static_cast<long>(order[last]) > best)
+                best = static_cast<long>(order[last]);
         }
     };
     lookUp(ansiOrder_, NameCoding::Ansi, ansiHint_);
@@ -360,100 +265,65 @@ long Book::FindExact(std::string_view name) const
 
 int Book::ReadDirectory()
 {
-    Directory directory;
-    if (const int code = ReadEnd(fd_, static_cast<std::uint64_t>(key_.size), directory))
-        return code;
-    // Read a piece at a time: the directory of a hundred years is 2 MB,
-    // and only what is parsed from it is kept.
-    std::vector<unsigned char> piece;
-    std::uint64_t pieceStart = 0;
-    const std::uint64_t directoryEnd = directory.offset + directory.size;
-    // The directory's bytes [at, at + length), or null when they run past
-    // its end or cannot be read (code says which).
-    int code = 0;
-    auto bytesAt = [&](std::uint64_t at, std::size_t length) -> const unsigned char* {
-        if (at + length > directoryEnd) {
-            code = UNZIP_ERROR_HEADER_BROKEN;
-            return nullptr;
-        }
-        if (at < pieceStart || at + length > pieceStart + piece.size()) {
-            piece.resize(static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::size_t>(length, kDirectoryPiece),
-                                                                          directoryEnd - at)));
-            pieceStart = at;
-            if (!ReadAt(fd_, at, piece.data(), piece.size())) {
-                piece.clear();
-                code = UNZIP_ERROR_CANNOT_READ;
-                return nullptr;
-            }
-        }
-        return piece.data() + (at - pieceStart);
-    };
-
-    members_.reserve(directory.count);
-    std::uint64_t at = directory.offset;
-    for (std::uint64_t i = 0; i < directory.count; ++i) {
-        const unsigned char* r = bytesAt(at, kCentralLength);
-        if (!r)
-            return code;
-        if (Get32(r) != kCentralSignature)
-            return UNZIP_ERROR_HEADER_BROKEN;
-        const std::size_t nameLength = Get16(r + 28), extraLength = Get16(r + 30);
-        const std::size_t length = kCentralLength + nameLength + extraLength + Get16(r + 32);
-        if (!(r = bytesAt(at, length)))
-            return code;
-        const std::string_view extra(reinterpret_cast<const char*>(r) + kCentralLength + nameLength, extraLength);
-
+    const FileSource source(fd_, static_cast<std::uint64_t>(key_.size));
+    EndOfDirectory end;
+    switch (FindEndOfDirectory(source, end)) {
+    case FormatError::None:
+        break;
+    case FormatError::NotZip:
+        return UNZIP_ERROR_NOT_ARC_FILE;
+    case FormatError::Spanned:
+        return UNZIP_ERROR_VERSION;
+    case FormatError::Read:
+        return UNZIP_ERROR_CANNOT_READ;
+    case FormatError::Broken:
+        return UNZIP_ERROR_HEADER_BROKEN;
+    }
+    shift_ = end.shift;
+    // The directory of a hundred years is 2 MB; only what is parsed from it
+    // is kept.
+    std::vector<unsigned char> directory(static_cast<std::size_t>(end.directoryEnd - end.directoryAt));
+    if (!ReadAt(fd_, end.directoryAt, directory.data(), directory.size()))
+        return UNZIP_ERROR_CANNOT_READ;
+    // Every record takes at least 46 bytes.
+    members_.reserve(std::min<std::uint64_t>(end.recordedCount, directory.size() / kCentralSize));
+    DirectoryWalker walker(directory.data(), directory.size());
+    for (CentralRecord r; walker.Next(r);) {
         Member m;
-        m.name.assign(reinterpret_cast<const char*>(r) + kCentralLength, nameLength);
-        const std::uint16_t flags = static_cast<std::uint16_t>(Get16(r + 8));
-        if ((flags & 0x0800) != 0 && !IsAscii(m.name))
+        m.name.assign(r.name);
+        if ((r.flags & kFlagUtf8) != 0 && !IsAscii(m.name))
             m.coding = NameCoding::Utf8;
         // A name also given in UTF-8 (Info-ZIP's field) is known by that,
         // while it belongs to the name as recorded.
-        if (const std::string_view utf8 = ExtraField(extra, 0x7075); utf8.size() >= 5 && utf8[0] == 1) {
-            const auto* u = reinterpret_cast<const unsigned char*>(utf8.data());
-            const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(m.name.data()), static_cast<uInt>(nameLength));
-            if (Get32(u + 1) == crc) {
-                m.name.assign(utf8.substr(5));
-                m.coding = IsAscii(m.name) ? NameCoding::Ansi : NameCoding::Utf8;
-            }
+        if (const std::string_view utf8 = Utf8NameExtra(r.extra, r.name); !utf8.empty()) {
+            m.name.assign(utf8);
+            m.coding = IsAscii(m.name) ? NameCoding::Ansi : NameCoding::Utf8;
+            m.nameFromExtra = true;
         }
-        m.hostSystem = r[5];
-        m.method = static_cast<std::uint16_t>(Get16(r + 10));
-        m.rawDosTime = static_cast<std::uint16_t>(Get16(r + 12));
-        m.rawDosDate = static_cast<std::uint16_t>(Get16(r + 14));
-        m.crc = Get32(r + 16);
-        m.compressedSize = Get32(r + 20);
-        m.size = Get32(r + 24);
-        m.externalAttributes = Get32(r + 38);
-        m.localOffset = Get32(r + 42);
-        if (m.size == 0xFFFFFFFF || m.compressedSize == 0xFFFFFFFF || m.localOffset == 0xFFFFFFFF) {
-            const std::string_view zip64 = ExtraField(extra, 0x0001);
-            const auto* z = reinterpret_cast<const unsigned char*>(zip64.data());
-            std::size_t next = 0;
-            for (std::uint64_t* value : {&m.size, &m.compressedSize, &m.localOffset}) {
-                if (*value != 0xFFFFFFFF)
-                    continue;
-                if (next + 8 > zip64.size())
-                    return UNZIP_ERROR_HEADER_BROKEN;
-                *value = Get64(z + next);
-                next += 8;
-            }
-        }
-        m.encrypted = (flags & 0x0001) != 0;
+        m.hostSystem = r.HostSystem();
+        m.method = r.method;
+        m.rawDosTime = r.time;
+        m.rawDosDate = r.date;
+        m.crc = r.crc;
+        m.compressedSize = r.compressedSize;
+        m.size = r.size;
+        m.externalAttributes = r.externalAttributes;
+        m.localOffset = r.localOffset;
+        m.encrypted = r.Encrypted();
+        AesExtra aes;
         if (!m.encrypted)
             m.encryption = ZIP_EM_NONE;
-        else if (const std::string_view aes = ExtraField(extra, 0x9901); m.method == 99 && aes.size() >= 7) {
-            const auto* a = reinterpret_cast<const unsigned char*>(aes.data());
-            m.encryption = a[4] == 1 ? ZIP_EM_AES_128 : a[4] == 2 ? ZIP_EM_AES_192 : a[4] == 3 ? ZIP_EM_AES_256 : ZIP_EM_UNKNOWN;
-            m.method = static_cast<std::uint16_t>(Get16(a + 5));
+        else if (m.method == kAesMethod && ReadAesExtra(r.extra, aes)) {
+            m.encryption = aes.strength == 1 ? ZIP_EM_AES_128 : aes.strength == 2 ? ZIP_EM_AES_192
+                : aes.strength == 3                                                 ? ZIP_EM_AES_256
+                                                                                    : ZIP_EM_UNKNOWN;
+            m.method = aes.method;
         } else {
-            m.encryption = (flags & 0x0040) != 0 ? ZIP_EM_UNKNOWN : ZIP_EM_TRAD_PKWARE;
+            m.encryption = (r.flags & kFlagStrongEncryption) != 0 ? ZIP_EM_UNKNOWN : ZIP_EM_TRAD_PKWARE;
         }
-        m.centralOffset = at;
-        m.centralLength = static_cast<std::uint32_t>(length);
+        m.centralOffset = end.directoryAt + walker.RecordAt();
+        m.centralLength = static_cast<std::uint32_t>(r.length);
         members_.push_back(std::move(m));
-        at += length;
     }
     return 0;
 }

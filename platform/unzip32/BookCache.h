@@ -10,6 +10,7 @@
 #pragma once
 
 #include "Wildcard.h"
+#include "ZipFormat.h"
 
 #include <sys/types.h>
 
@@ -40,6 +41,7 @@ struct Member {
     NameCoding coding = NameCoding::Ansi;
     std::uint8_t hostSystem = 0;
     bool encrypted = false;
+    bool nameFromExtra = false; // the name is the UTF-8 one of the extra field
 
     bool IsDirectory() const { return !name.empty() && name.back() == '/'; }
     // A symbolic link: its data is the link's target, never a file's.
@@ -74,9 +76,12 @@ public:
     const FileKey& Key() const { return key_; }
     int Descriptor() const { return fd_; }
     const std::vector<Member>& Members() const { return members_; }
-    // Index (into Members) of the first member whose match name equals
-    // name (without its trailing blanks), ignoring letter case; -1 when
-    // there is none.
+    // Bytes before or inside the archive: local headers lie this far from
+    // their recorded offsets (see EndOfDirectory).
+    std::int64_t Shift() const { return shift_; }
+    // Index (into Members) of the member whose match name equals name
+    // (without its trailing blanks), ignoring letter case; of several, the
+    // last; -1 when there is none.
     long FindExact(std::string_view name) const;
 
     // Reads the directory of the file at path. Returns 0 or an unzip32
@@ -91,6 +96,7 @@ private:
     std::string path_;
     FileKey key_;
     int fd_ = -1;
+    std::int64_t shift_ = 0;
     std::vector<Member> members_;
     // Member indexes ordered by folded match name (equal names in book
     // order), per name coding.
@@ -111,9 +117,5 @@ int AcquireBook(const std::string& path, std::shared_ptr<Book>& book);
 
 // Drops every cached book (open handles keep theirs).
 void ClearBookCache();
-
-// Reads `length` bytes at `offset` of the file; false when the file ends
-// first or reading fails.
-bool ReadAt(int fd, std::uint64_t offset, void* buffer, std::size_t length);
 
 } // namespace kivzip

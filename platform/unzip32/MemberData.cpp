@@ -1,7 +1,7 @@
 #include "MemberData.h"
 
 #include "AesPassword.h"
-#include "ZipFields.h"
+#include "ZipFormat.h"
 #include "unzip32.h"
 
 #include <zip.h>
@@ -17,7 +17,6 @@ namespace kivzip {
 
 namespace {
 
-constexpr std::size_t kLocalLength = 30, kCentralLength = 46, kEndLength = 22;
 // Room for the local header's name and extra field read together with the
 // data; a longer local header costs a second read.
 constexpr std::size_t kLocalGuess = 256;
@@ -70,153 +69,10 @@ int CodeForReadError(int zipError)
     }
 }
 
-// The part of the book read last. Members lie one after another, so a
-// search reads the book in steps of this size, not one member at a time.
-class Window {
-public:
-    // The bytes of the book at [offset, offset + length), fewer where the
-    // book ends first; null when reading fails.
-    const unsigned char* Get(const Book& book, std::uint64_t offset, std::size_t length, std::size_t& available)
-    {
-        const std::uint64_t fileSize = static_cast<std::uint64_t>(book.Key().size);
-        available = static_cast<std::size_t>(std::min<std::uint64_t>(length, fileSize - offset));
-        if (!(valid_ && key_ == book.Key() && offset >= start_ && offset + available <= start_ + bytes_.size())) {
-            valid_ = false;
-            bytes_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(std::max(length, kStep), fileSize - offset)));
-            if (!ReadAt(book.Descriptor(), offset, bytes_.data(), bytes_.size()))
-                return nullptr;
-            valid_ = true;
-            key_ = book.Key();
-            start_ = offset;
-        }
-        return bytes_.data() + (offset - start_);
-    }
-
-    // A picture's worth stays; more is given back.
-    void Trim()
-    {
-        if (bytes_.capacity() > kKept) {
-            std::vector<unsigned char>().swap(bytes_);
-            valid_ = false;
-        }
-    }
-
-private:
-    static constexpr std::size_t kStep = 64 * 1024;
-    static constexpr std::size_t kKept = 1024 * 1024;
-    bool valid_ = false;
-    FileKey key_;
-    std::uint64_t start_ = 0;
-    std::vector<unsigned char> bytes_;
-};
-
-// The member's local header, name, extra field and data: `length` bytes
-// at `local`, the data from `data` on.
-int ReadLocal(const Book& book, const Member& m, Window& window, const unsigned char*& local, std::size_t& length,
-              std::size_t& data)
-{
-    // Deflate never grows data by more than a few bytes per block; a stored
-    // size far beyond that is a damaged header, and no memory is taken for it.
-    if (m.compressedSize > m.size + m.size / 8 + 1024)
-        return UNZIP_ERROR_HEADER_BROKEN;
-    const std::uint64_t fileSize = static_cast<std::uint64_t>(book.Key().size);
-    if (m.localOffset >= fileSize)
-        return UNZIP_ERROR_HEADER_BROKEN;
-    std::size_t available = 0;
-    local = window.Get(book, m.localOffset, kLocalLength + kLocalGuess + static_cast<std::size_t>(m.compressedSize),
-                       available);
-    if (!local)
-        return UNZIP_ERROR_CANNOT_READ;
-    if (available < kLocalLength || local[0] != 'P' || local[1] != 'K' || local[2] != 3 || local[3] != 4)
-        return UNZIP_ERROR_HEADER_BROKEN;
-    data = kLocalLength + Get16(local + 26) + Get16(local + 28);
-    length = data + static_cast<std::size_t>(m.compressedSize);
-    if (length > available) {
-        // A local header longer than guessed, or data that runs past the
-        // end of the book.
-        if (length > fileSize - m.localOffset)
-            return UNZIP_ERROR_HEADER_BROKEN;
-        local = window.Get(book, m.localOffset, length, available);
-        if (!local)
-            return UNZIP_ERROR_CANNOT_READ;
-    }
-    return 0;
-}
-
-int CheckCrc(const Member& m, const unsigned char* buffer)
-{
-    uLong crc = crc32(0, Z_NULL, 0);
-    for (std::uint64_t done = 0; done < m.size;) {
-        const uInt chunk = static_cast<uInt>(std::min<std::uint64_t>(m.size - done, 1u << 30));
-        crc = crc32(crc, buffer + done, chunk);
-        done += chunk;
-    }
-    return static_cast<std::uint32_t>(crc) == m.crc ? 0 : UNZIP_ERROR_FILE_CRC;
-}
-
-// Stored and deflated data, `length` bytes at `in`: copied or inflated
-// with zlib, which libzip would use too, without the cost of opening an
-// archive.
-int DecodePlain(const Member& m, const unsigned char* in, std::uint64_t length, unsigned char* buffer)
-{
-    if (m.method == ZIP_CM_STORE) {
-        if (length != m.size)
-            return UNZIP_ERROR_HEADER_BROKEN;
-        if (m.size > 0)
-            std::memcpy(buffer, in, m.size);
-        return CheckCrc(m, buffer);
-    }
-    static z_stream z{};
-    static bool ready = false;
-    if (!ready) {
-        if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
-            return UNZIP_ERROR_MORE_HEAP_MEMORY;
-        ready = true;
-    } else {
-        inflateReset(&z);
-    }
-    unsigned char spare;
-    std::uint64_t inLeft = length, outDone = 0;
-    int status = Z_OK;
-    while (status == Z_OK) {
-        if (z.avail_in == 0 && inLeft > 0) {
-            z.next_in = const_cast<Bytef*>(in + (length - inLeft));
-            z.avail_in = static_cast<uInt>(std::min<std::uint64_t>(inLeft, 1u << 30));
-            inLeft -= z.avail_in;
-        }
-        if (outDone < m.size) {
-            z.next_out = buffer + outDone;
-            z.avail_out = static_cast<uInt>(std::min<std::uint64_t>(m.size - outDone, 1u << 30));
-        } else {
-            z.next_out = &spare; // data beyond the recorded size goes nowhere
-            z.avail_out = 1;
-        }
-        const uInt before = z.avail_out, inBefore = z.avail_in;
-        // Z_FINISH: a member that ends within this call is inflated straight
-        // into the buffer, without a copy into inflate's window. It answers
-        // Z_BUF_ERROR also after progress; only no progress at all ends the
-        // loop, as it would without Z_FINISH.
-        status = inflate(&z, Z_FINISH);
-        const uInt made = before - z.avail_out;
-        if (status == Z_BUF_ERROR && (made > 0 || z.avail_in != inBefore))
-            status = Z_OK;
-        if (outDone >= m.size && made > 0) {
-            z.avail_in = 0;
-            return UNZIP_ERROR_HEADER_BROKEN; // longer than recorded
-        }
-        outDone += made;
-    }
-    z.avail_in = 0;
-    if (status == Z_DATA_ERROR || status == Z_NEED_DICT || status == Z_STREAM_ERROR)
-        return UNZIP_ERROR_HUFFMAN_CODE;
-    if (status == Z_MEM_ERROR)
-        return UNZIP_ERROR_MORE_HEAP_MEMORY;
-    if (status != Z_STREAM_END)
-        return UNZIP_ERROR_HUFFMAN_CODE; // cut short
-    if (outDone != m.size)
-        return UNZIP_ERROR_HEADER_BROKEN;
-    return CheckCrc(m, buffer);
-}
+// Members whose stored data are larger than this are read from the file a
+// piece at a time, straight into the caller's buffer, not through the
+// window: the largest member then costs its own size once.
+constexpr std::size_t kPiece = 1024 * 1024;
 
 // The traditional PKWARE encryption: three keys, stirred with CRC-32 by
 // every byte of the password and then of the plain data, give the byte that
@@ -260,31 +116,10 @@ private:
     Keys k_;
 };
 
-// Stored and deflated data under the traditional encryption: its 12-byte
-// header, decrypted, ends in a check byte, and data whose check byte does
-// not match is not read. Writers take that byte from the CRC or, when they
-// write the CRC after the data, from the DOS time; libzip accepts either,
-// and so do we.
-int DecodeTraditional(const Member& m, const unsigned char* in, const char* password, std::vector<unsigned char>& plain,
-                      unsigned char* buffer)
+int CheckCrc(const Member& m, const unsigned char* buffer)
 {
-    constexpr std::size_t kHeaderLength = 12;
-    if (m.compressedSize < kHeaderLength)
-        return UNZIP_ERROR_HEADER_BROKEN;
-    TraditionalKeys keys(password);
-    unsigned char header[kHeaderLength];
-    keys.Decrypt(in, header, kHeaderLength);
-    const unsigned char check = header[kHeaderLength - 1];
-    if (check != (m.crc >> 24)) {
-        std::uint16_t date = 0, time = 0;
-        m.DosDateTime(date, time);
-        if (check != (time >> 8))
-            return UNZIP_ERROR_PASSWORD_FILE;
-    }
-    const std::size_t length = static_cast<std::size_t>(m.compressedSize) - kHeaderLength;
-    plain.resize(length);
-    keys.Decrypt(in + kHeaderLength, plain.data(), length);
-    return DecodePlain(m, plain.data(), length, buffer);
+    const uLong crc = crc32_z(crc32(0, Z_NULL, 0), buffer, static_cast<std::size_t>(m.size));
+    return static_cast<std::uint32_t>(crc) == m.crc ? 0 : UNZIP_ERROR_FILE_CRC;
 }
 
 // Everything else (AES, other methods) goes through libzip:
@@ -297,31 +132,19 @@ int DecodeWithLibzip(const Book& book, const Member& m, const char* password, st
     const std::size_t local = raw.size();
     if (local > 0xFFFFFFFFu)
         return UNZIP_ERROR_HEADER_BROKEN;
-    raw.resize(local + m.centralLength + kEndLength);
+    raw.resize(local + m.centralLength + kEndSize);
     unsigned char* central = raw.data() + local;
     if (!ReadAt(book.Descriptor(), m.centralOffset, central, m.centralLength))
         return UNZIP_ERROR_CANNOT_READ;
     // The local header now lies at offset 0 (in the Zip64 field when the
     // record keeps the offset there).
-    if (Get16(central + 42) == 0xFFFF && Get16(central + 44) == 0xFFFF) {
-        const std::size_t nameLength = Get16(central + 28), extraLength = Get16(central + 30);
-        std::size_t at = kCentralLength + nameLength;
-        const std::size_t extraEnd = at + extraLength;
-        while (at + 4 <= extraEnd && Get16(central + at) != 0x0001)
-            at += 4 + Get16(central + at + 2);
-        std::size_t skip = 0;
-        for (std::size_t field : {24u, 20u})
-            if (Get16(central + field) == 0xFFFF && Get16(central + field + 2) == 0xFFFF)
-                skip += 8;
-        if (at + 4 + skip + 8 > extraEnd)
-            return UNZIP_ERROR_HEADER_BROKEN;
-        std::memset(central + at + 4 + skip, 0, 8);
-    } else {
-        Poke(central + 42, 0, 4);
-    }
+    CentralRecord record;
+    if (!ReadCentralRecord(central, m.centralLength, record))
+        return UNZIP_ERROR_HEADER_BROKEN;
+    Poke(central + record.offsetAt, 0, record.offsetWidth);
     unsigned char* end = central + m.centralLength;
-    std::memset(end, 0, kEndLength);
-    Poke(end, 0x06054b50, 4);
+    std::memset(end, 0, kEndSize);
+    Poke(end, kEndSignature, 4);
     end[8] = end[10] = 1;
     Poke(end + 12, m.centralLength, 4);
     Poke(end + 16, static_cast<std::uint32_t>(local), 4);
@@ -380,39 +203,405 @@ int DecodeWithLibzip(const Book& book, const Member& m, const char* password, st
 
 } // namespace
 
+// The part of the book read last, kept from one member to the next.
+class MemberReader::Window {
+public:
+    // The bytes of the book at [offset, offset + length), fewer where the
+    // book ends first; null when reading fails.
+    const unsigned char* Get(const Book& book, std::uint64_t offset, std::size_t length, std::size_t& available)
+    {
+        const std::uint64_t fileSize = static_cast<std::uint64_t>(book.Key().size);
+        if (offset >= fileSize) {
+            available = 0;
+            return nullptr;
+        }
+        available = static_cast<std::size_t>(std::min<std::uint64_t>(length, fileSize - offset));
+        if (!(valid_ && key_ == book.Key() && offset >= start_ && offset + available <= start_ + bytes_.size())) {
+            valid_ = false;
+            bytes_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(std::max(length, kStep), fileSize - offset)));
+            if (!ReadAt(book.Descriptor(), offset, bytes_.data(), bytes_.size()))
+                return nullptr;
+            valid_ = true;
+            key_ = book.Key();
+            start_ = offset;
+        }
+        return bytes_.data() + (offset - start_);
+    }
+
+    // A picture's worth stays; more is given back.
+    void Trim()
+    {
+        if (bytes_.capacity() > kKept) {
+            std::vector<unsigned char>().swap(bytes_);
+            valid_ = false;
+        }
+    }
+
+private:
+    static constexpr std::size_t kStep = 64 * 1024;
+    static constexpr std::size_t kKept = 1024 * 1024;
+    bool valid_ = false;
+    FileKey key_;
+    std::uint64_t start_ = 0;
+    std::vector<unsigned char> bytes_;
+};
+
+// Where a member's local header was found, and what it records.
+struct MemberReader::Located {
+    std::uint64_t dataAt = 0;
+    LocalHeader header; // its name and extra field are not kept
+};
+
+// A member's data, a piece at a time.
+class Pieces {
+public:
+    virtual ~Pieces() = default;
+    // The next piece; false at the end, or with Error() when reading failed.
+    virtual bool Next(const unsigned char*& piece, std::size_t& length) = 0;
+    virtual int Error() const = 0;
+};
+
+namespace {
+
+// The stored data: from the window when they are small, else read from the
+// file into chunk.
+class DataPieces final : public Pieces {
+public:
+    DataPieces(const Book& book, std::uint64_t at, std::uint64_t length, std::vector<unsigned char>& chunk,
+        const unsigned char* inWindow)
+        : book_(book), at_(at), left_(length), chunk_(chunk), inWindow_(inWindow)
+    {
+    }
+    bool Next(const unsigned char*& piece, std::size_t& length) override
+    {
+        if (left_ == 0)
+            return false;
+        if (inWindow_) {
+            piece = inWindow_;
+            length = static_cast<std::size_t>(left_);
+            left_ = 0;
+            return true;
+        }
+        length = static_cast<std::size_t>(std::min<std::uint64_t>(left_, kPiece));
+        chunk_.resize(length);
+        if (!ReadAt(book_.Descriptor(), at_, chunk_.data(), length)) {
+            error_ = UNZIP_ERROR_CANNOT_READ;
+            left_ = 0;
+            return false;
+        }
+        piece = chunk_.data();
+        at_ += length;
+        left_ -= length;
+        return true;
+    }
+    int Error() const override { return error_; }
+
+private:
+    const Book& book_;
+    std::uint64_t at_, left_;
+    std::vector<unsigned char>& chunk_;
+    const unsigned char* inWindow_;
+    int error_ = 0;
+};
+
+// Data under the traditional encryption, decrypted as they come; its
+// 12-byte header is read by Start.
+class DecryptedPieces final : public Pieces {
+public:
+    DecryptedPieces(Pieces& in, const char* password) : in_(in), keys_(password) {}
+    ~DecryptedPieces() override { std::fill(plain_.begin(), plain_.end(), 0); }
+
+    // The header's last byte, which checks the password; false when the
+    // data end before the header does.
+    bool Start(unsigned char& check)
+    {
+        unsigned char header[kHeaderLength];
+        std::size_t got = 0;
+        while (got < kHeaderLength) {
+            if (first_ == 0 && !in_.Next(piece_, first_))
+                return false;
+            const std::size_t n = std::min(first_, kHeaderLength - got);
+            keys_.Decrypt(piece_, header + got, n);
+            got += n;
+            piece_ += n;
+            first_ -= n;
+        }
+        check = header[kHeaderLength - 1];
+        return true;
+    }
+    bool Next(const unsigned char*& piece, std::size_t& length) override
+    {
+        if (first_ == 0 && !in_.Next(piece_, first_))
+            return false;
+        length = first_;
+        plain_.resize(length);
+        keys_.Decrypt(piece_, plain_.data(), length);
+        piece = plain_.data();
+        first_ = 0;
+        return true;
+    }
+    int Error() const override { return in_.Error(); }
+
+    static constexpr std::size_t kHeaderLength = 12;
+
+private:
+    Pieces& in_;
+    TraditionalKeys keys_;
+    const unsigned char* piece_ = nullptr;
+    std::size_t first_ = 0; // left of the piece read last
+    std::vector<unsigned char> plain_;
+};
+
+} // namespace
+
 bool ReadsWithZlibAlone(const Member& m)
 {
     return (m.method == ZIP_CM_STORE || m.method == ZIP_CM_DEFLATE)
         && (!m.encrypted || m.encryption == ZIP_EM_TRAD_PKWARE);
 }
 
-int ReadMemberData(const Book& book, const Member& m, const char* password, unsigned char* buffer)
+MemberReader::MemberReader() : window_(std::make_unique<Window>()) {}
+
+MemberReader::~MemberReader()
 {
-    // Kept between calls: a search reads thousands of members.
-    static Window window;
-    static std::vector<unsigned char> raw;
-    int code = 0;
-    try {
-        const unsigned char* local = nullptr;
-        std::size_t length = 0, data = 0;
-        code = ReadLocal(book, m, window, local, length, data);
-        if (code == 0) {
-            if (ReadsWithZlibAlone(m) && !m.encrypted) {
-                code = DecodePlain(m, local + data, m.compressedSize, buffer);
-            } else if (ReadsWithZlibAlone(m)) {
-                code = password ? DecodeTraditional(m, local + data, password, raw, buffer) : UNZIP_ERROR_PASSWORD_FILE;
-            } else {
-                raw.assign(local, local + length);
-                code = DecodeWithLibzip(book, m, password, raw, buffer);
-            }
-        }
-    } catch (const std::bad_alloc&) {
-        code = UNZIP_ERROR_MORE_HEAP_MEMORY;
+    if (inflating_)
+        inflateEnd(&z_);
+}
+
+void MemberReader::Trim()
+{
+    window_->Trim();
+    if (raw_.capacity() > (1u << 20))
+        std::vector<unsigned char>().swap(raw_);
+}
+
+int MemberReader::Locate(const Book& book, const Member& m, Located& where)
+{
+    // Where bytes before or inside the archive moved the members, a local
+    // header lies at its recorded offset plus the shift; members before
+    // bytes inserted inside lie where they were.
+    std::uint64_t candidates[2] = {m.localOffset, m.localOffset};
+    const std::int64_t shift = book.Shift();
+    if (shift != 0 && (shift > 0 || static_cast<std::uint64_t>(-shift) <= m.localOffset))
+        candidates[0] = m.localOffset + static_cast<std::uint64_t>(shift);
+    for (const std::uint64_t at : candidates) {
+        std::size_t available = 0;
+        const unsigned char* local = window_->Get(book, at, kLocalSize + kLocalGuess, available);
+        LocalHeader h;
+        if (!local || !ReadLocalHeaderStart(local, available, h))
+            continue;
+        if (h.length > available && !(local = window_->Get(book, at, h.length, available)))
+            continue;
+        if (!ReadLocalHeader(local, available, h))
+            continue;
+        // A header of another name is another member's: its data would be
+        // shown as this one's.
+        if (!m.nameFromExtra && h.name != m.name)
+            continue;
+        where.dataAt = at + h.length;
+        where.header = h;
+        where.header.name = where.header.extra = std::string_view();
+        return 0;
     }
-    window.Trim();
-    if (raw.capacity() > (1u << 20))
-        std::vector<unsigned char>().swap(raw);
-    return code;
+    return UNZIP_ERROR_HEADER_BROKEN;
+}
+
+int MemberReader::Inflate(const Member& m, Pieces& in, unsigned char* buffer)
+{
+    if (!inflating_) {
+        if (inflateInit2(&z_, -MAX_WBITS) != Z_OK)
+            return UNZIP_ERROR_MORE_HEAP_MEMORY;
+        inflating_ = true;
+    } else {
+        inflateReset(&z_);
+    }
+    z_stream& z = z_;
+    unsigned char spare;
+    std::uint64_t outDone = 0;
+    int status = Z_OK;
+    bool inputEnded = false;
+    const unsigned char* piece = nullptr;
+    std::size_t pieceLeft = 0;
+    while (status == Z_OK) {
+        if (z.avail_in == 0 && pieceLeft == 0 && !inputEnded && !in.Next(piece, pieceLeft))
+            inputEnded = true;
+        if (z.avail_in == 0 && pieceLeft > 0) {
+            z.next_in = const_cast<Bytef*>(piece);
+            z.avail_in = static_cast<uInt>(std::min<std::size_t>(pieceLeft, 1u << 30));
+            piece += z.avail_in;
+            pieceLeft -= z.avail_in;
+        }
+        if (outDone < m.size) {
+            z.next_out = buffer + outDone;
+            z.avail_out = static_cast<uInt>(std::min<std::uint64_t>(m.size - outDone, 1u << 30));
+        } else {
+            z.next_out = &spare; // data beyond the recorded size goes nowhere
+            z.avail_out = 1;
+        }
+        const uInt before = z.avail_out, inBefore = z.avail_in;
+        // Z_FINISH: a member that ends within this call is inflated straight
+        // into the buffer, without a copy into inflate's window. It answers
+        // Z_BUF_ERROR also after progress; only no progress at all ends the
+        // loop, as it would without Z_FINISH.
+        status = inflate(&z, Z_FINISH);
+        const uInt made = before - z.avail_out;
+        if (status == Z_BUF_ERROR && (made > 0 || z.avail_in != inBefore || (z.avail_in == 0 && !inputEnded)))
+            status = Z_OK;
+        if (outDone >= m.size && made > 0) {
+            z.avail_in = 0;
+            return UNZIP_ERROR_HEADER_BROKEN; // longer than recorded
+        }
+        outDone += made;
+    }
+    z.avail_in = 0;
+    if (in.Error())
+        return in.Error();
+    if (status == Z_DATA_ERROR || status == Z_NEED_DICT || status == Z_STREAM_ERROR)
+        return UNZIP_ERROR_HUFFMAN_CODE;
+    if (status == Z_MEM_ERROR)
+        return UNZIP_ERROR_MORE_HEAP_MEMORY;
+    if (status != Z_STREAM_END)
+        return UNZIP_ERROR_HUFFMAN_CODE; // cut short
+    if (outDone != m.size)
+        return UNZIP_ERROR_HEADER_BROKEN;
+    return CheckCrc(m, buffer);
+}
+
+int MemberReader::Decode(const Book& book, const Member& m, const Located& where, const char* password,
+    unsigned char* buffer)
+{
+    // Deflate never grows data by more than a few bytes per block; a stored
+    // size far beyond that is a damaged header, and no memory is taken for it.
+    if (m.compressedSize > m.size + m.size / 8 + 1024)
+        return UNZIP_ERROR_HEADER_BROKEN;
+    const std::uint64_t fileSize = static_cast<std::uint64_t>(book.Key().size);
+    if (!Fits(where.dataAt, m.compressedSize, fileSize))
+        return UNZIP_ERROR_HEADER_BROKEN;
+    const unsigned char* inWindow = nullptr;
+    if (m.compressedSize <= kPiece) {
+        std::size_t available = 0;
+        inWindow = window_->Get(book, where.dataAt, static_cast<std::size_t>(m.compressedSize), available);
+        if (!inWindow && m.compressedSize > 0)
+            return UNZIP_ERROR_CANNOT_READ;
+    }
+    if (!ReadsWithZlibAlone(m)) {
+        // AES members and other methods: libzip reads an archive made of
+        // the member's local header, data and directory record.
+        const std::uint64_t headerAt = where.dataAt - where.header.length;
+        raw_.resize(static_cast<std::size_t>(where.header.length + m.compressedSize));
+        if (!ReadAt(book.Descriptor(), headerAt, raw_.data(), raw_.size()))
+            return UNZIP_ERROR_CANNOT_READ;
+        return DecodeWithLibzip(book, m, password, raw_, buffer);
+    }
+    DataPieces pieces(book, where.dataAt, m.compressedSize, raw_, inWindow);
+    if (!m.encrypted)
+        return DecodePlain(m, pieces, buffer);
+    // The traditional encryption: the header, decrypted, ends in a check
+    // byte, and data whose check byte does not match are not read. Writers
+    // take that byte from the CRC or, when they write the CRC after the
+    // data, from the DOS time as recorded (in the local header).
+    if (!password)
+        return UNZIP_ERROR_PASSWORD_FILE;
+    if (m.compressedSize < DecryptedPieces::kHeaderLength)
+        return UNZIP_ERROR_HEADER_BROKEN;
+    DecryptedPieces decrypted(pieces, password);
+    unsigned char check = 0;
+    if (!decrypted.Start(check))
+        return pieces.Error() ? pieces.Error() : UNZIP_ERROR_HEADER_BROKEN;
+    if (!TraditionalCheckMatches(check, m.crc, m.rawDosTime) && !TraditionalCheckMatches(check, m.crc, where.header.time))
+        return UNZIP_ERROR_PASSWORD_FILE;
+    Member data = m;
+    data.compressedSize -= DecryptedPieces::kHeaderLength;
+    return DecodePlain(data, decrypted, buffer);
+}
+
+int MemberReader::DecodePlain(const Member& m, Pieces& in, unsigned char* buffer)
+{
+    if (m.method == ZIP_CM_DEFLATE)
+        return Inflate(m, in, buffer);
+    if (m.compressedSize != m.size)
+        return UNZIP_ERROR_HEADER_BROKEN;
+    const unsigned char* piece = nullptr;
+    std::size_t length = 0;
+    for (std::uint64_t done = 0; in.Next(piece, length); done += length)
+        std::memcpy(buffer + done, piece, length);
+    return in.Error() ? in.Error() : CheckCrc(m, buffer);
+}
+
+namespace {
+
+// The member as its local header has it; false when the header says nothing
+// the directory does not.
+bool LocalMember(const Member& m, const LocalHeader& h, Member& local, std::string& differences)
+{
+    if (h.method == kAesMethod)
+        return false; // its method and strength are in the directory's record too
+    local = m;
+    local.method = h.method;
+    local.encrypted = (h.flags & kFlagEncrypted) != 0;
+    local.encryption = !local.encrypted ? ZIP_EM_NONE
+        : (h.flags & kFlagStrongEncryption) != 0 ? ZIP_EM_UNKNOWN
+                                                 : ZIP_EM_TRAD_PKWARE;
+    // A header that leaves CRC and sizes to a data descriptor keeps the
+    // directory's.
+    if ((h.flags & kFlagDescriptor) == 0 || h.crc != 0 || h.compressedSize != 0 || h.size != 0) {
+        local.crc = h.crc;
+        local.compressedSize = h.compressedSize;
+        local.size = h.size;
+    }
+    auto note = [&](bool differ, const char* field) {
+        if (differ)
+            differences += (differences.empty() ? "" : ", ") + std::string(field);
+    };
+    differences.clear();
+    note(local.method != m.method, "method");
+    note(local.encrypted != m.encrypted, "encryption");
+    note(local.crc != m.crc, "CRC");
+    note(local.compressedSize != m.compressedSize, "stored size");
+    note(local.size != m.size, "size");
+    return !differences.empty();
+}
+
+} // namespace
+
+bool MemberReader::LocalView(const Book& book, const Member& m, Member& local)
+{
+    Located where;
+    std::string differences;
+    if (Locate(book, m, where) != 0)
+        return false;
+    if (!LocalMember(m, where.header, local, differences))
+        local = m;
+    return true;
+}
+
+int MemberReader::Read(const Book& book, const Member& m, const char* password, unsigned char* buffer,
+    std::uint64_t capacity, std::uint64_t& written, std::string* disagreement)
+{
+    written = 0;
+    Located where;
+    if (const int located = Locate(book, m, where))
+        return located;
+    const int code = Decode(book, m, where, password, buffer);
+    if (code == 0) {
+        written = m.size;
+        return 0;
+    }
+    if (code == UNZIP_ERROR_PASSWORD_FILE || code == UNZIP_ERROR_CANNOT_READ || code == UNZIP_ERROR_MORE_HEAP_MEMORY)
+        return code;
+    // A directory field damaged while the local header and the data are
+    // sound: the data decide, by their CRC.
+    Member local;
+    std::string differences;
+    if (!LocalMember(m, where.header, local, differences) || local.size > capacity || !ReadsWithZlibAlone(local))
+        return code;
+    if (Decode(book, local, where, password, buffer) != 0)
+        return code;
+    written = local.size;
+    if (disagreement)
+        *disagreement = "the central directory's " + differences + " disagree" + (differences.find(',') == std::string::npos ? "s" : "")
+            + " with the local header; the local header's, whose data check out, were read";
+    return 0;
 }
 
 } // namespace kivzip

@@ -48,6 +48,7 @@ struct State {
     // Passwords that opened members, most recent first, per absolute book path.
     std::unordered_map<std::string, std::vector<std::string>> passwords;
     std::shared_ptr<Book> justChecked; // by the last call, when it was UnZipCheckArchive
+    MemberReader reader;
 };
 
 State& TheState()
@@ -236,7 +237,8 @@ bool IsDataError(int code)
 // Extracts an encrypted member: the remembered passwords of the book first,
 // then the program is asked until a password opens the member or the user
 // cancels.
-int ReadEncrypted(const Book& book, const Member& m, unsigned char* buffer)
+int ReadEncrypted(const Book& book, const Member& m, unsigned char* buffer, std::uint64_t capacity,
+    std::uint64_t& written)
 {
     State& state = TheState();
     std::vector<std::string>& known = state.passwords[AbsolutePath(book.Path())];
@@ -248,7 +250,7 @@ int ReadEncrypted(const Book& book, const Member& m, unsigned char* buffer)
     // the next one try.
     const std::vector<std::string> candidates = known;
     for (const std::string& password : candidates) {
-        const int code = ReadMemberData(book, m, password.c_str(), buffer);
+        const int code = state.reader.Read(book, m, password.c_str(), buffer, capacity, written);
         if (code == 0) {
             Remember(known, password);
             return 0;
@@ -268,7 +270,7 @@ int ReadEncrypted(const Book& book, const Member& m, unsigned char* buffer)
         answer.back() = '\0';
         const std::string password(answer.data());
         std::fill(answer.begin(), answer.end(), '\0');
-        const int code = ReadMemberData(book, m, password.c_str(), buffer);
+        const int code = state.reader.Read(book, m, password.c_str(), buffer, capacity, written);
         if (code == 0)
             Remember(known, password);
         if (code != UNZIP_ERROR_PASSWORD_FILE)
@@ -327,19 +329,24 @@ int Extract(const char* command, unsigned char* buffer, std::uint32_t size, time
     // data is a path, which no caller could take for the file's contents.
     if (m.IsLink())
         return UNZIP_ERROR_UNKNOWN_TYPE;
-    // libzip is asked only about what it would read.
-    if (!m.IsDirectory() && !ReadsWithZlibAlone(m)
+    // libzip is asked only about what it would read; a method damaged in
+    // the directory alone is read as the local header has it.
+    MemberReader& reader = TheState().reader;
+    Member local;
+    if (!m.IsDirectory() && !ReadsWithZlibAlone(m) && !(reader.LocalView(*book, m, local) && ReadsWithZlibAlone(local))
         && (!zip_compression_method_supported(m.method, 0)
             || (m.encrypted && !zip_encryption_method_supported(m.encryption, 0))))
         return UNZIP_ERROR_METHOD;
     int code = 0;
+    std::uint64_t read = 0;
     if (!m.IsDirectory()) {
-        code = m.encrypted ? ReadEncrypted(*book, m, buffer) : ReadMemberData(*book, m, nullptr, buffer);
+        code = m.encrypted ? ReadEncrypted(*book, m, buffer, size, read) : reader.Read(*book, m, nullptr, buffer, size, read);
+        reader.Trim();
     }
     if (code != 0)
         return code;
     if (written)
-        *written = static_cast<std::uint32_t>(m.size);
+        *written = static_cast<std::uint32_t>(read);
     if (time)
         *time = m.ModificationTime();
     if (attributes)

@@ -130,7 +130,8 @@ int AskPassword(const std::string& archive, std::string& password, const Reporte
 
 // The members of a book that names stand for, found as an add run finds
 // the member a file replaces: the same name, else the same name but for the
-// case of ASCII letters; the first of equal names. One pass over the book.
+// case of ASCII letters; of equal names the last, as readers take it (the
+// earlier copies go when the member is replaced). One pass over the book.
 class MemberIndex {
 public:
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
@@ -145,13 +146,16 @@ public:
         const auto& members = image.Members();
         for (std::size_t i = 0; i < members.size(); ++i) {
             const std::string_view name = members[i].central.name;
-            if (auto found = exact_.find(std::string(name)); found != exact_.end() && found->second == npos)
-                found->second = i;
+            if (auto found = exact_.find(std::string(name)); found != exact_.end())
+                Take(found->second, i);
             if (!folded_.empty() && IsAscii(name))
-                if (auto found = folded_.find(Folded(name)); found != folded_.end() && found->second == npos)
-                    found->second = i;
+                if (auto found = folded_.find(Folded(name)); found != folded_.end())
+                    Take(found->second, i);
         }
     }
+
+    // Members of a name that a later member of that name hides.
+    const std::vector<std::size_t>& Hidden() const { return hidden_; }
 
     std::size_t Find(const std::string& name) const
     {
@@ -171,7 +175,15 @@ private:
         return folded;
     }
 
+    void Take(std::size_t& slot, std::size_t i)
+    {
+        if (slot != npos && slot != i)
+            hidden_.push_back(slot);
+        slot = i;
+    }
+
     std::unordered_map<std::string, std::size_t> exact_, folded_;
+    std::vector<std::size_t> hidden_;
 };
 
 // libzip's method for the run's encryption.
@@ -258,6 +270,16 @@ public:
             else
                 pieces[at] = {&added_, i};
         }
+        // Earlier copies of a replaced name go (a name kept as it was keeps
+        // its copies: nothing of it changes).
+        std::vector<bool> dropped(pieces.size(), false);
+        for (const std::size_t hidden : index.Hidden())
+            if (const std::size_t at = index.Find(std::string(old.Members()[hidden].central.name));
+                at != MemberIndex::npos && pieces[at].from == &added_)
+                dropped[hidden] = true;
+        for (std::size_t i = pieces.size(); i-- > 0;)
+            if (dropped[i])
+                pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(i));
 
         const std::string comment = s_.comment ? EditComment(old.Comment()) : std::string(old.Comment());
         if (plan.empty() && comment == old.Comment())

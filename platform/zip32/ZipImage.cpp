@@ -3,7 +3,6 @@
 #include <zlib.h>
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,7 +96,7 @@ bool WriteAll(int fd, const unsigned char* bytes, std::uint64_t length, std::str
 namespace {
 
 // Copies length bytes of the archive from offset on to fd: within the
-// kernel where the file system allows it, else from the mapping.
+// kernel where the file system allows it, else through a buffer.
 bool CopyRange(int fd, const ArchiveImage& from, std::uint64_t offset, std::uint64_t length, std::string& error)
 {
     if (from.Descriptor() >= 0) {
@@ -116,6 +115,19 @@ bool CopyRange(int fd, const ArchiveImage& from, std::uint64_t offset, std::uint
             return false;
         }
         offset = static_cast<std::uint64_t>(in);
+        std::vector<unsigned char> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(length, 1u << 20)));
+        while (length > 0) {
+            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));
+            if (!ReadAt(from.Descriptor(), offset, buffer.data(), n)) {
+                error = "the book was shortened while it was read";
+                return false;
+            }
+            if (!WriteAll(fd, buffer.data(), n, error))
+                return false;
+            offset += n;
+            length -= n;
+        }
+        return true;
     }
     return WriteAll(fd, from.Data() + offset, length, error);
 }
@@ -124,8 +136,6 @@ bool CopyRange(int fd, const ArchiveImage& from, std::uint64_t offset, std::uint
 
 ArchiveImage::~ArchiveImage()
 {
-    if (mapping_)
-        ::munmap(mapping_, size_);
     if (fd_ >= 0)
         ::close(fd_);
 }
@@ -146,87 +156,114 @@ bool ArchiveImage::Load(const std::string& path, std::string& why)
     }
     if (st.st_size == 0)
         return true;
-    void* mapping = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd_, 0);
-    if (mapping == MAP_FAILED) {
-        why = std::strerror(errno);
-        return false;
-    }
-    mapping_ = mapping;
-    size_ = static_cast<std::size_t>(st.st_size);
-    return Parse(static_cast<const unsigned char*>(mapping), size_, why);
+    return Parse(FileSource(fd_, static_cast<std::uint64_t>(st.st_size)), why);
 }
 
 bool ArchiveImage::Parse(const unsigned char* data, std::size_t size, std::string& why)
 {
     data_ = data;
-    if (size == 0)
-        return true;
-    why = kNotZip;
-    if (size < kEndSize)
-        return false;
-    // The last end record whose central directory ends right before it
-    // (before the Zip64 end record where there is one).
-    const std::size_t lowest = size > kEndSize + 0xFFFF ? size - kEndSize - 0xFFFF : 0;
-    std::uint64_t count = 0, cdSize = 0, cdOffset = 0, cdEnd = 0;
-    bool found = false;
-    for (std::size_t at = size - kEndSize + 1; !found && at-- > lowest;) {
-        if (data[at] != 'P' || Get32(data + at) != kEndSignature)
-            continue;
-        why = kInconsistent;
-        count = Get16(data + at + 10);
-        cdSize = Get32(data + at + 12);
-        cdOffset = Get32(data + at + 16);
-        cdEnd = at;
-        if (at >= kZip64LocatorSize && Get32(data + at - kZip64LocatorSize) == kZip64LocatorSignature) {
-            const std::uint64_t record = Get64(data + at - kZip64LocatorSize + 8);
-            if (record + kZip64EndSize > at - kZip64LocatorSize || Get32(data + record) != kZip64EndSignature)
-                continue;
-            count = Get64(data + record + 32);
-            cdSize = Get64(data + record + 40);
-            cdOffset = Get64(data + record + 48);
-            cdEnd = record;
-        }
-        if (cdOffset > cdEnd || cdEnd - cdOffset != cdSize)
-            continue;
-        comment_ = std::string_view(reinterpret_cast<const char*>(data + at + kEndSize),
-                                    std::min<std::size_t>(Get16(data + at + 20), size - at - kEndSize));
-        found = true;
-    }
-    if (!found || count > cdSize / kCentralSize)
-        return false;
+    return size == 0 || Parse(MemorySource(data, size), why);
+}
 
-    members_.reserve(static_cast<std::size_t>(count));
-    for (std::uint64_t at = cdOffset; at < cdEnd;) {
-        Member m;
-        if (!ReadCentralRecord(data + at, static_cast<std::size_t>(cdEnd - at), m.central))
+namespace {
+
+// Local headers read a piece of the file at a time: a book's headers lie
+// close together, except around pictures, whose data are never read.
+class HeaderReader {
+public:
+    explicit HeaderReader(const ByteSource& source) : source_(source) {}
+    // The local header at `at` whose name is name, reaching no further than
+    // end; false when there is none.
+    bool Read(std::uint64_t at, std::uint64_t end, std::string_view name, LocalHeader& header)
+    {
+        const std::uint64_t most = std::min<std::uint64_t>(end, source_.Size());
+        if (!Fits(at, kLocalSize + name.size(), most))
             return false;
-        m.record = data + at;
-        at += m.central.length;
+        const std::size_t wanted = kLocalSize + name.size() + 0xFFFF;
+        if (at < start_ || at + kLocalSize + name.size() > start_ + bytes_.size()) {
+            bytes_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::size_t>(wanted, kPiece), most - at)));
+            start_ = at;
+            if (!source_.Read(at, bytes_.data(), bytes_.size())) {
+                bytes_.clear();
+                return false;
+            }
+        }
+        const std::size_t offset = static_cast<std::size_t>(at - start_);
+        const std::size_t available = static_cast<std::size_t>(std::min<std::uint64_t>(bytes_.size() - offset, most - at));
+        if (!ReadLocalHeaderStart(bytes_.data() + offset, available, header))
+            return false;
+        return ReadLocalHeader(bytes_.data() + offset, std::min(available, header.length), header) && header.name == name;
+    }
+
+private:
+    static constexpr std::size_t kPiece = 64 * 1024;
+    const ByteSource& source_;
+    std::vector<unsigned char> bytes_;
+    std::uint64_t start_ = 0;
+};
+
+} // namespace
+
+bool ArchiveImage::Parse(const ByteSource& source, std::string& why)
+{
+    EndOfDirectory end;
+    switch (FindEndOfDirectory(source, end)) {
+    case FormatError::None:
+        break;
+    case FormatError::NotZip:
+        why = kNotZip;
+        return false;
+    case FormatError::Read:
+        why = "the book could not be read";
+        return false;
+    default:
+        why = kInconsistent;
+        return false;
+    }
+    why = kInconsistent;
+    comment_.resize(end.commentLength);
+    directory_.resize(static_cast<std::size_t>(end.directoryEnd - end.directoryAt));
+    if (!source.Read(end.commentAt, comment_.data(), comment_.size())
+        || !source.Read(end.directoryAt, directory_.data(), directory_.size()))
+        return false;
+    DirectoryWalker walker(directory_.data(), directory_.size());
+    for (Member m; walker.Next(m.central);) {
+        m.record = directory_.data() + walker.RecordAt();
         members_.push_back(m);
     }
-    if (members_.size() != count)
+    if (walker.Stopped())
         return false;
 
-    // Each member reaches to the next one in the file (the last to the
-    // directory); its local header must be there and agree with the
-    // directory on the name, and its data must fit.
+    // Each member's local header must be at its recorded offset, or moved
+    // as the directory was, and agree with the directory on the name; its
+    // data must fit before the next member.
+    HeaderReader headers(source);
+    std::vector<std::uint64_t> dataEnds(members_.size());
+    for (std::size_t i = 0; i < members_.size(); ++i) {
+        Member& m = members_[i];
+        LocalHeader local;
+        const std::uint64_t moved = m.central.localOffset + static_cast<std::uint64_t>(end.shift);
+        if (headers.Read(moved, end.directoryAt, m.central.name, local))
+            m.start = moved;
+        else if (end.shift != 0 && headers.Read(m.central.localOffset, end.directoryAt, m.central.name, local))
+            m.start = m.central.localOffset;
+        else
+            return false;
+        dataEnds[i] = m.start + local.length + m.central.compressedSize;
+        if (dataEnds[i] < m.start)
+            return false;
+    }
     std::vector<std::size_t> order(members_.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    auto byOffset = [&](std::size_t a, std::size_t b) {
-        return members_[a].central.localOffset < members_[b].central.localOffset;
-    };
-    if (!std::is_sorted(order.begin(), order.end(), byOffset))
-        std::stable_sort(order.begin(), order.end(), byOffset);
+    auto byStart = [&](std::size_t a, std::size_t b) { return members_[a].start < members_[b].start; };
+    if (!std::is_sorted(order.begin(), order.end(), byStart))
+        std::stable_sort(order.begin(), order.end(), byStart);
+    // A member reaches to where the next one begins (its data descriptor
+    // included), the last to the directory.
     for (std::size_t k = 0; k < order.size(); ++k) {
         Member& m = members_[order[k]];
-        m.start = m.central.localOffset;
-        m.end = k + 1 < order.size() ? members_[order[k + 1]].central.localOffset : cdOffset;
-        if (m.start + kLocalSize > m.end || Get32(data + m.start) != kLocalSignature)
-            return false;
-        const unsigned char* local = data + m.start;
-        const std::size_t nameLength = Get16(local + 26), extraLength = Get16(local + 28);
-        if (m.start + kLocalSize + nameLength + extraLength + m.central.compressedSize > m.end ||
-            std::string_view(reinterpret_cast<const char*>(local + kLocalSize), nameLength) != m.central.name)
+        m.end = k + 1 < order.size() ? members_[order[k + 1]].start : end.directoryAt;
+        if (dataEnds[order[k]] > m.end)
             return false;
     }
     why.clear();
@@ -267,21 +304,7 @@ bool WriteArchive(int fd, const std::vector<Piece>& pieces, std::string_view com
 
     const std::uint64_t count = pieces.size(), cdSize = directory.size();
     if (count >= 0xFFFF || position >= kUnknown32 || cdSize >= kUnknown32) {
-        const std::uint64_t record = position + cdSize;
-        Put32(directory, kZip64EndSignature);
-        Put64(directory, kZip64EndSize - 12);
-        Put16(directory, 45); // made by, and needed: version 4.5
-        Put16(directory, 45);
-        Put32(directory, 0);
-        Put32(directory, 0);
-        Put64(directory, count);
-        Put64(directory, count);
-        Put64(directory, cdSize);
-        Put64(directory, position);
-        Put32(directory, kZip64LocatorSignature);
-        Put32(directory, 0);
-        Put64(directory, record);
-        Put32(directory, 1);
+        PutZip64End(directory, count, cdSize, position, position + cdSize);
     }
     PutEndRecord(directory, count, cdSize, position, comment);
     return WriteAll(fd, directory.data(), directory.size(), error);

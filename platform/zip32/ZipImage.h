@@ -12,10 +12,13 @@
 
 namespace kivzip {
 
-// An archive read where it lies: a book file mapped into memory, or
-// libzip's output in a buffer. Its members are in directory order, each
-// with the extent of its local header and data (up to where the next
-// member begins, so a data descriptor is included).
+// An archive as a run reads it: a book file, read with pread (a file
+// shortened underneath ends the run with an error, never a signal), or
+// libzip's output in a buffer. Its directory is kept; its members are in
+// directory order, each with the extent of its local header and data in
+// the file (up to where the next member begins, so a data descriptor is
+// included). Bytes before or inside the archive are passed over: the
+// members' offsets are corrected as they are copied.
 class ArchiveImage {
 public:
     struct Member {
@@ -30,7 +33,7 @@ public:
     ArchiveImage(const ArchiveImage&) = delete;
     ArchiveImage& operator=(const ArchiveImage&) = delete;
 
-    // Maps the book at path; a missing or empty file is an archive without
+    // Reads the book at path; a missing or empty file is an archive without
     // members. false with why when it cannot be read or is not a consistent
     // archive.
     bool Load(const std::string& path, std::string& why);
@@ -39,15 +42,16 @@ public:
 
     const std::vector<Member>& Members() const { return members_; }
     std::string_view Comment() const { return comment_; }
-    const unsigned char* Data() const { return data_; }
+    const unsigned char* Data() const { return data_; } // null for a book file
     int Descriptor() const { return fd_; } // -1 for an archive in memory
 
 private:
+    bool Parse(const ByteSource& source, std::string& why);
+
     std::vector<Member> members_;
-    std::string_view comment_;
+    std::vector<unsigned char> directory_;
+    std::string comment_;
     const unsigned char* data_ = nullptr;
-    std::size_t size_ = 0;
-    void* mapping_ = nullptr;
     int fd_ = -1;
 };
 

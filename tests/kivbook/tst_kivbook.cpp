@@ -450,7 +450,7 @@ private slots:
         const QByteArray odd = "../../20010102.DAY: a name with a folder part\n" + longName
             + ": a name too long to read (512 bytes or more)\n"
               "20010103.DAY: a symbolic link, not a file\n"
-              "20010104.DAY: a second member of this name (only the first one is read)\n";
+              "20010104.DAY: an earlier member of this name (the later one is read)\n";
         QByteArray skipped;
         for (const QByteArray& line : odd.split('\n'))
             if (!line.isEmpty())

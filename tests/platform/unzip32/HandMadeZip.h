@@ -80,12 +80,12 @@ inline QByteArray StoredZip(const QList<Entry>& entries)
 // A book of odd members among readable days (each of them `day`):
 // 20010101.DAY and 20010104.DAY; "200101" ESC "[2J.DAY", a day whose name
 // holds a control character; and the odd ones: a name with a folder part, a
-// name of 600 bytes, a symbolic link, and a second 20010104.DAY (which is
-// no day file).
+// name of 600 bytes, a symbolic link, and an earlier 20010104.DAY (which is
+// no day file; the later copy of a name is the one read).
 inline QByteArray OddBook(const QByteArray& day)
 {
     return StoredZip({ { "20010101.DAY", day }, { "../../20010102.DAY", day }, { QByteArray(596, 'A') + ".DAY", day },
-        { "20010103.DAY", "/etc/passwd", true }, { "20010104.DAY", day }, { "20010104.DAY", "no day file" },
+        { "20010103.DAY", "/etc/passwd", true }, { "20010104.DAY", "no day file" }, { "20010104.DAY", day },
         { "200101\x1b[2J.DAY", day } });
 }
 

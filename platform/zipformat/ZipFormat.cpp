@@ -1,0 +1,442 @@
+#include "ZipFormat.h"
+
+#include <zlib.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace kivzip {
+
+bool ReadAt(int fd, std::uint64_t offset, void* buffer, std::size_t length)
+{
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pread(fd, out + done, length - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false; // read error, or the file ends first
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool FileSource::Read(std::uint64_t offset, void* buffer, std::size_t length) const
+{
+    return Fits(offset, length, size_) && ReadAt(fd_, offset, buffer, length);
+}
+
+bool MemorySource::Read(std::uint64_t offset, void* buffer, std::size_t length) const
+{
+    if (!Fits(offset, length, size_))
+        return false;
+    if (length > 0)
+        std::memcpy(buffer, data_ + offset, length);
+    return true;
+}
+
+namespace {
+
+bool SignatureAt(const ByteSource& source, std::uint64_t at, std::uint32_t signature)
+{
+    unsigned char bytes[4];
+    return source.Read(at, bytes, sizeof bytes) && Get32(bytes) == signature;
+}
+
+// The Zip64 end record of the locator just before the end record at endAt:
+// at the offset the locator records, or, when bytes before the archive
+// moved it, right before the locator.
+bool ReadZip64End(const ByteSource& source, std::uint64_t endAt, std::uint64_t& recordAt, unsigned char (&record)[kZip64EndSize])
+{
+    unsigned char locator[kZip64LocatorSize];
+    if (endAt < kZip64LocatorSize || !source.Read(endAt - kZip64LocatorSize, locator, sizeof locator)
+        || Get32(locator) != kZip64LocatorSignature)
+        return false;
+    const std::uint64_t recorded = Get64(locator + 8);
+    const std::uint64_t candidates[] = {recorded, endAt - kZip64LocatorSize - std::min<std::uint64_t>(endAt - kZip64LocatorSize, kZip64EndSize)};
+    for (const std::uint64_t at : candidates) {
+        if (Fits(at, kZip64EndSize, endAt - kZip64LocatorSize) && source.Read(at, record, sizeof record)
+            && Get32(record) == kZip64EndSignature) {
+            recordAt = at;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+FormatError FindEndOfDirectory(const ByteSource& source, EndOfDirectory& end)
+{
+    const std::uint64_t fileSize = source.Size();
+    if (fileSize < kEndSize)
+        return FormatError::NotZip;
+    const std::uint64_t tailLength = std::min<std::uint64_t>(fileSize, kEndSize + kMostComment);
+    const std::uint64_t tailStart = fileSize - tailLength;
+    std::vector<unsigned char> tail(static_cast<std::size_t>(tailLength));
+    if (!source.Read(tailStart, tail.data(), tail.size()))
+        return FormatError::Read;
+
+    FormatError result = FormatError::NotZip;
+    for (std::size_t at = tail.size() - kEndSize + 1; at-- > 0;) {
+        const unsigned char* e = tail.data() + at;
+        if (e[0] != 'P' || Get32(e) != kEndSignature)
+            continue;
+        if (result == FormatError::NotZip)
+            result = FormatError::Broken;
+        EndOfDirectory found;
+        found.endAt = tailStart + at;
+        found.commentAt = found.endAt + kEndSize;
+        found.commentLength = static_cast<std::size_t>(std::min<std::uint64_t>(Get16(e + 20), fileSize - found.commentAt));
+        found.recordedCount = Get16(e + 10);
+        found.recordedSize = Get32(e + 12);
+        found.recordedOffset = Get32(e + 16);
+        found.directoryEnd = found.endAt;
+        std::uint32_t disk = Get16(e + 4), directoryDisk = Get16(e + 6);
+        const bool marked = found.recordedCount == 0xFFFF || found.recordedSize == kUnknown32
+            || found.recordedOffset == kUnknown32;
+        unsigned char record[kZip64EndSize];
+        std::uint64_t recordAt = 0;
+        if (ReadZip64End(source, found.endAt, recordAt, record)) {
+            found.zip64 = true;
+            found.recordedCount = Get64(record + 32);
+            found.recordedSize = Get64(record + 40);
+            found.recordedOffset = Get64(record + 48);
+            found.directoryEnd = recordAt;
+            disk = Get32(record + 16);
+            directoryDisk = Get32(record + 20);
+        } else if (marked && found.recordedCount != 0xFFFF) {
+            continue; // the values are in a Zip64 end record that is not there
+        }
+        if (disk != 0 || directoryDisk != 0) {
+            result = FormatError::Spanned;
+            continue;
+        }
+        // Where the directory begins: at its recorded offset when a record
+        // is there, else as far before its end as it is long (bytes before
+        // or inside the archive moved it).
+        const std::uint64_t ending = found.directoryEnd;
+        if (found.recordedOffset < ending && SignatureAt(source, found.recordedOffset, kCentralSignature))
+            found.directoryAt = found.recordedOffset;
+        else if (found.recordedSize > 0 && found.recordedSize <= ending
+                 && SignatureAt(source, ending - found.recordedSize, kCentralSignature))
+            found.directoryAt = ending - found.recordedSize;
+        else if (found.recordedSize == 0)
+            found.directoryAt = ending; // no members
+        else
+            continue;
+        found.shift = static_cast<std::int64_t>(found.directoryAt - found.recordedOffset);
+        end = found;
+        return FormatError::None;
+    }
+    return result;
+}
+
+std::string_view FindExtra(std::string_view extra, std::uint16_t id)
+{
+    std::string_view value;
+    ForEachExtra(extra, [&](std::uint16_t blockId, std::string_view blockValue) {
+        if (blockId != id)
+            return true;
+        value = blockValue;
+        return false;
+    });
+    return value;
+}
+
+bool ReadAesExtra(std::string_view extra, AesExtra& aes)
+{
+    const std::string_view value = FindExtra(extra, kAesExtra);
+    if (value.size() < 7)
+        return false;
+    const auto* p = reinterpret_cast<const unsigned char*>(value.data());
+    aes.version = Get16(p);
+    aes.strength = p[4];
+    aes.method = Get16(p + 5);
+    return true;
+}
+
+std::string_view Utf8NameExtra(std::string_view extra, std::string_view name)
+{
+    const std::string_view value = FindExtra(extra, kUtf8NameExtra);
+    if (value.size() < 5 || value[0] != 1)
+        return {};
+    const auto* p = reinterpret_cast<const unsigned char*>(value.data());
+    const uLong crc = crc32_z(0, reinterpret_cast<const Bytef*>(name.data()), name.size());
+    return Get32(p + 1) == static_cast<std::uint32_t>(crc) ? value.substr(5) : std::string_view();
+}
+
+bool ReadZip64Extra(std::string_view extra, std::uint64_t* size, std::uint64_t* compressedSize,
+    std::uint64_t* offset, std::size_t* offsetAt)
+{
+    if (offsetAt)
+        *offsetAt = std::string_view::npos;
+    std::uint64_t* const fields[3] = {size, compressedSize, offset};
+    const bool wanted = std::any_of(fields, fields + 3, [](std::uint64_t* f) { return f && *f == kUnknown32; });
+    if (!wanted)
+        return true;
+    const std::string_view value = FindExtra(extra, kZip64Extra);
+    if (value.empty())
+        return false;
+    const std::size_t valueAt = static_cast<std::size_t>(value.data() - extra.data());
+    const auto* p = reinterpret_cast<const unsigned char*>(value.data());
+    std::size_t pos = 0;
+    for (std::uint64_t* field : fields) {
+        if (!field || *field != kUnknown32)
+            continue;
+        if (pos + 8 > value.size())
+            return false;
+        *field = Get64(p + pos);
+        if (field == offset && offsetAt)
+            *offsetAt = valueAt + pos;
+        pos += 8;
+    }
+    return true;
+}
+
+namespace {
+
+// The record at p whose name, extra field and comment have these lengths
+// (the caller made sure they are there).
+bool ParseCentral(const unsigned char* p, std::size_t nameLength, std::size_t extraLength, std::size_t commentLength,
+    CentralRecord& r)
+{
+    r.length = kCentralSize + nameLength + extraLength + commentLength;
+    r.versionMadeBy = Get16(p + 4);
+    r.versionNeeded = Get16(p + 6);
+    r.flags = Get16(p + 8);
+    r.method = Get16(p + 10);
+    r.time = Get16(p + 12);
+    r.date = Get16(p + 14);
+    r.crc = Get32(p + 16);
+    r.compressedSize = Get32(p + 20);
+    r.size = Get32(p + 24);
+    r.diskStart = Get16(p + 34);
+    r.internalAttributes = Get16(p + 36);
+    r.externalAttributes = Get32(p + 38);
+    r.localOffset = Get32(p + 42);
+    r.offsetAt = 42;
+    r.offsetWidth = 4;
+    const char* name = reinterpret_cast<const char*>(p + kCentralSize);
+    r.name = std::string_view(name, nameLength);
+    r.extra = std::string_view(name + nameLength, extraLength);
+    r.comment = std::string_view(name + nameLength + extraLength, commentLength);
+    std::size_t offsetAt = std::string_view::npos;
+    if (!ReadZip64Extra(r.extra, &r.size, &r.compressedSize, &r.localOffset, &offsetAt))
+        return false;
+    if (offsetAt != std::string_view::npos) {
+        r.offsetAt = kCentralSize + nameLength + offsetAt;
+        r.offsetWidth = 8;
+    }
+    return true;
+}
+
+// How far a record's recorded length may be off and its end still be found.
+constexpr std::size_t kLengthSlack = 64;
+
+} // namespace
+
+bool ReadCentralRecord(const unsigned char* p, std::size_t available, CentralRecord& r)
+{
+    if (available < kCentralSize || Get32(p) != kCentralSignature)
+        return false;
+    const std::size_t nameLength = Get16(p + 28), extraLength = Get16(p + 30), commentLength = Get16(p + 32);
+    if (kCentralSize + nameLength + extraLength + commentLength > available)
+        return false;
+    return ParseCentral(p, nameLength, extraLength, commentLength, r);
+}
+
+bool DirectoryWalker::Next(CentralRecord& record)
+{
+    recordAt_ = at_;
+    if (at_ >= size_)
+        return false;
+    const unsigned char* p = data_ + at_;
+    const std::size_t left = size_ - at_;
+    if (left < kCentralSize || Get32(p) != kCentralSignature) {
+        stopped_ = true;
+        return false;
+    }
+    const std::size_t nameLength = Get16(p + 28), extraLength = Get16(p + 30), commentLength = Get16(p + 32);
+    const std::size_t least = kCentralSize + nameLength;
+    if (least > left) {
+        stopped_ = true;
+        return false;
+    }
+    // A record ends where the next begins, or where the directory ends.
+    auto endsAt = [&](std::size_t length) {
+        return length <= left && (length == left || (left - length >= 4 && Get32(p + length) == kCentralSignature));
+    };
+    const std::size_t nominal = least + extraLength + commentLength;
+    std::size_t length = nominal;
+    if (!endsAt(nominal)) {
+        length = 0;
+        for (std::size_t d = 1; d <= kLengthSlack && length == 0; ++d) {
+            if (nominal >= least + d && endsAt(nominal - d))
+                length = nominal - d;
+            else if (endsAt(nominal + d))
+                length = nominal + d;
+        }
+        if (length == 0) {
+            if (nominal > left) {
+                stopped_ = true;
+                return false;
+            }
+            length = nominal; // the next record is damaged: the walk stops there
+        }
+    }
+    const std::size_t rest = length - least;
+    const std::size_t extra = std::min(extraLength, rest);
+    record = CentralRecord{};
+    if (!ParseCentral(p, nameLength, extra, rest - extra, record)) {
+        // A Zip64 block without the values it should hold: the record stays
+        // with its 32-bit fields, which no reader takes for sound ones.
+        record.extra = std::string_view();
+    }
+    at_ += length;
+    return true;
+}
+
+bool ReadLocalHeaderStart(const unsigned char* p, std::size_t available, LocalHeader& h)
+{
+    if (available < kLocalSize || Get32(p) != kLocalSignature)
+        return false;
+    h = LocalHeader{};
+    h.versionNeeded = Get16(p + 4);
+    h.flags = Get16(p + 6);
+    h.method = Get16(p + 8);
+    h.time = Get16(p + 10);
+    h.date = Get16(p + 12);
+    h.crc = Get32(p + 14);
+    h.compressedSize = Get32(p + 18);
+    h.size = Get32(p + 22);
+    h.length = kLocalSize + Get16(p + 26) + Get16(p + 28);
+    return true;
+}
+
+bool ReadLocalHeader(const unsigned char* p, std::size_t available, LocalHeader& h)
+{
+    if (!ReadLocalHeaderStart(p, available, h) || h.length > available)
+        return false;
+    const std::size_t nameLength = Get16(p + 26);
+    const char* name = reinterpret_cast<const char*>(p + kLocalSize);
+    h.name = std::string_view(name, nameLength);
+    h.extra = std::string_view(name + nameLength, h.length - kLocalSize - nameLength);
+    if (h.size == kUnknown32 || h.compressedSize == kUnknown32) {
+        h.zip64 = ReadZip64Extra(h.extra, &h.size, &h.compressedSize, nullptr);
+        if (!h.zip64)
+            return false;
+    }
+    return true;
+}
+
+bool ReadDataDescriptor(const unsigned char* p, std::size_t available, bool zip64, std::uint64_t compressedSize,
+    DataDescriptor& d)
+{
+    const std::size_t width = zip64 ? 8 : 4;
+    for (const bool signed_ : {true, false}) {
+        const std::size_t at = signed_ ? 4 : 0;
+        const std::size_t length = at + 4 + 2 * width;
+        if (available < length || (signed_ && Get32(p) != kDescriptorSignature))
+            continue;
+        const std::uint64_t compressed = zip64 ? Get64(p + at + 4) : Get32(p + at + 4);
+        if (compressed != compressedSize)
+            continue;
+        d.length = length;
+        d.crc = Get32(p + at);
+        d.compressedSize = compressed;
+        d.size = zip64 ? Get64(p + at + 4 + width) : Get32(p + at + 4 + width);
+        return true;
+    }
+    return false;
+}
+
+namespace {
+
+void PutBytes(std::vector<unsigned char>& out, std::string_view bytes)
+{
+    out.insert(out.end(), bytes.begin(), bytes.end());
+}
+
+// The fields from the version needed to the CRC and sizes, as both records
+// hold them.
+void PutShared(std::vector<unsigned char>& out, const MemberHeader& h)
+{
+    Put16(out, h.versionNeeded);
+    Put16(out, h.flags);
+    Put16(out, h.method);
+    Put16(out, h.time);
+    Put16(out, h.date);
+    Put32(out, h.crc);
+    Put32(out, h.compressedSize);
+    Put32(out, h.size);
+    Put16(out, static_cast<std::uint32_t>(h.name.size()));
+}
+
+} // namespace
+
+void PutLocalHeader(std::vector<unsigned char>& out, const MemberHeader& h)
+{
+    Put32(out, kLocalSignature);
+    PutShared(out, h);
+    Put16(out, static_cast<std::uint32_t>(h.localExtra.size()));
+    PutBytes(out, h.name);
+    PutBytes(out, h.localExtra);
+}
+
+void PutCentralRecord(std::vector<unsigned char>& out, const MemberHeader& h)
+{
+    Put32(out, kCentralSignature);
+    Put16(out, h.versionMadeBy);
+    PutShared(out, h);
+    Put16(out, static_cast<std::uint32_t>(h.centralExtra.size()));
+    Put16(out, static_cast<std::uint32_t>(h.comment.size()));
+    Put16(out, 0); // disk
+    Put16(out, h.internalAttributes);
+    Put32(out, h.externalAttributes);
+    Put32(out, h.localOffset);
+    PutBytes(out, h.name);
+    PutBytes(out, h.centralExtra);
+    PutBytes(out, h.comment);
+}
+
+void PutZip64End(std::vector<unsigned char>& out, std::uint64_t count, std::uint64_t directorySize,
+    std::uint64_t directoryOffset, std::uint64_t recordAt)
+{
+    Put32(out, kZip64EndSignature);
+    Put64(out, kZip64EndSize - 12);
+    Put16(out, 45); // made by, and needed: version 4.5
+    Put16(out, 45);
+    Put32(out, 0);
+    Put32(out, 0);
+    Put64(out, count);
+    Put64(out, count);
+    Put64(out, directorySize);
+    Put64(out, directoryOffset);
+    Put32(out, kZip64LocatorSignature);
+    Put32(out, 0);
+    Put64(out, recordAt);
+    Put32(out, 1);
+}
+
+void PutEndRecord(std::vector<unsigned char>& out, std::uint64_t count, std::uint64_t directorySize,
+    std::uint64_t directoryOffset, std::string_view comment)
+{
+    const auto count16 = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFF));
+    Put32(out, kEndSignature);
+    Put16(out, 0); // disks
+    Put16(out, 0);
+    Put16(out, count16);
+    Put16(out, count16);
+    Put32(out, static_cast<std::uint32_t>(std::min<std::uint64_t>(directorySize, kUnknown32)));
+    Put32(out, static_cast<std::uint32_t>(std::min<std::uint64_t>(directoryOffset, kUnknown32)));
+    const std::size_t commentLength = std::min<std::size_t>(comment.size(), 0xFFFF);
+    Put16(out, static_cast<std::uint32_t>(commentLength));
+    PutBytes(out, comment.substr(0, commentLength));
+}
+
+} // namespace kivzip
