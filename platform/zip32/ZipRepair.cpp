@@ -63,7 +63,7 @@ struct Claim {
 };
 
 // A local header as found at a place in the book; its fields may be damaged.
-struct LocalHeader {
+struct FoundHeader {
     bool signature = false; // the place holds a local header's signature
     std::uint16_t versionNeeded = 0;
     std::uint16_t time = 0;
@@ -129,53 +129,25 @@ bool PlausibleName(const std::string& name)
     return std::none_of(name.begin(), name.end(), [](char c) { return c == '\0'; });
 }
 
-constexpr std::uint16_t kAesExtra = 0x9901;
-
-// The fields of a Zip64 extra block that stand in for the 32-bit fields
-// marked 0xFFFFFFFF, in their order (size, compressed size, offset). A value
-// the block does not hold stays as it was; false for a damaged block.
-bool ReadZip64(const std::vector<unsigned char>& extra, std::uint64_t* const fields[3])
-{
-    for (std::size_t at = 0; at + 4 <= extra.size();) {
-        const std::uint16_t id = Get16(&extra[at]);
-        const std::size_t length = Get16(&extra[at + 2]);
-        if (at + 4 + length > extra.size())
-            return false;
-        if (id == kZip64Extra) {
-            std::size_t pos = at + 4;
-            for (int i = 0; i < 3; ++i) {
-                if (!fields[i] || *fields[i] != kUnknown32)
-                    continue;
-                if (pos + 8 > at + 4 + length)
-                    return false;
-                *fields[i] = Get32(&extra[pos]) | (static_cast<std::uint64_t>(Get32(&extra[pos + 4])) << 32);
-                pos += 8;
-            }
-            return true;
-        }
-        at += 4 + length;
-    }
-    return true;
-}
-
 // The extra blocks whose id keep accepts, in their order.
 template <typename Keep>
-std::vector<unsigned char> ExtraBlocks(const std::vector<unsigned char>& extra, Keep keep)
+std::vector<unsigned char> ExtraBlocks(std::string_view extra, Keep keep)
 {
     std::vector<unsigned char> out;
-    for (std::size_t at = 0; at + 4 <= extra.size();) {
-        const std::size_t length = Get16(&extra[at + 2]);
-        const std::size_t end = std::min(extra.size(), at + 4 + length);
-        if (keep(Get16(&extra[at])))
-            out.insert(out.end(), extra.begin() + static_cast<long>(at), extra.begin() + static_cast<long>(end));
-        at = end;
-    }
+    ForEachExtra(extra, [&](std::uint16_t id, std::string_view value) {
+        if (keep(id)) {
+            Put16(out, id);
+            Put16(out, static_cast<std::uint32_t>(value.size()));
+            out.insert(out.end(), value.begin(), value.end());
+        }
+        return true;
+    });
     return out;
 }
 
 // The extra blocks without the Zip64 one: the rebuilt book records every
 // size in the ordinary fields.
-std::vector<unsigned char> WithoutZip64(const std::vector<unsigned char>& extra)
+std::vector<unsigned char> WithoutZip64(std::string_view extra)
 {
     return ExtraBlocks(extra, [](std::uint16_t id) { return id != kZip64Extra; });
 }
@@ -184,7 +156,7 @@ std::vector<unsigned char> WithoutZip64(const std::vector<unsigned char>& extra)
 // directory too: an AES member's method and strength.
 std::vector<unsigned char> CentralBlocksOf(const std::vector<unsigned char>& localExtra)
 {
-    return ExtraBlocks(localExtra, [](std::uint16_t id) { return id == kAesExtra; });
+    return ExtraBlocks(Bytes(localExtra), [](std::uint16_t id) { return id == kAesExtra; });
 }
 
 class Repairer {
@@ -194,38 +166,21 @@ public:
     CentralDirectory ReadCentralDirectory() const
     {
         CentralDirectory dir;
-        if (b_.size() < kEndSize)
+        const MemorySource source(b_.data(), b_.size());
+        EndOfDirectory end;
+        std::uint64_t start = 0, stop = 0;
+        std::int64_t shift = 0;
+        if (FindEndOfDirectory(source, end) == FormatError::None) {
+            start = end.directoryAt;
+            stop = end.directoryEnd;
+            shift = end.shift;
+            dir.comment.assign(b_.begin() + static_cast<long>(end.commentAt),
+                               b_.begin() + static_cast<long>(end.commentAt + end.commentLength));
+        } else if (!FindDirectoryRecords(start, stop)) {
             return dir;
-        const std::size_t lowest = b_.size() > kEndSize + 0xFFFF ? b_.size() - kEndSize - 0xFFFF : 0;
-        for (std::size_t at = b_.size() - kEndSize + 1; at-- > lowest;) {
-            if (Get32(&b_[at]) != kEndSignature)
-                continue;
-            const std::uint32_t cdSize = Get32(&b_[at + 12]);
-            const std::uint32_t cdOffset = Get32(&b_[at + 16]);
-            // Where the directory begins: right before this record (data
-            // before the archive shift every offset), at the recorded offset,
-            // or, when both fields are damaged, where a chain of records
-            // begins that ends at this one.
-            std::uint64_t start = kNowhere;
-            if (cdSize <= at && ChainEnd(at - cdSize) == at)
-                start = at - cdSize;
-            else if (cdOffset < at && ChainEnd(cdOffset) == at)
-                start = cdOffset;
-            else
-                start = ChainStartBefore(at);
-            if (start != kNowhere) {
-                dir.found = true;
-                dir.entries = ParseEntries(start, cdOffset);
-                const std::size_t commentLength = std::min<std::size_t>(Get16(&b_[at + 20]), b_.size() - at - kEndSize);
-                dir.comment.assign(b_.begin() + static_cast<long>(at + kEndSize),
-                                   b_.begin() + static_cast<long>(at + kEndSize + commentLength));
-                return dir;
-            }
-            if (cdSize == 0 && Get16(&b_[at + 10]) == 0) {
-                dir.found = true; // an empty archive
-                return dir;
-            }
         }
+        dir.found = true;
+        dir.entries = ParseEntries(start, stop, shift);
         return dir;
     }
 
@@ -233,11 +188,9 @@ public:
     bool Recover(int level, std::vector<Member>& kept, int& dropped)
     {
         dir_ = ReadCentralDirectory();
-        std::vector<std::uint64_t> scanned; // every local header signature
+        std::vector<std::uint64_t> scanned; // every local header
         if (level >= 2)
-            for (std::size_t at = 0; at + 4 <= b_.size(); ++at)
-                if (b_[at] == 'P' && Get32(&b_[at]) == kLocalSignature)
-                    scanned.push_back(at);
+            scanned = LocalHeaders();
         std::set<std::uint64_t> used;
 
         // The directory's members first: each where its record says, else
@@ -404,51 +357,71 @@ public:
 private:
     static constexpr std::uint64_t kNowhere = ~std::uint64_t{0};
 
-    // Where the chain of directory records that begins at `at` ends.
-    std::uint64_t ChainEnd(std::uint64_t at) const
+    // Where every local header signature in the book is.
+    std::vector<std::uint64_t> LocalHeaders() const
     {
-        CentralRecord r;
-        while (at < b_.size() && ReadCentralRecord(&b_[at], b_.size() - at, r))
-            at += r.length;
-        return at;
+        std::vector<std::uint64_t> found;
+        for (std::size_t at = 0; at + kLocalSize <= b_.size(); ++at)
+            if (b_[at] == 'P' && HasLocalHeader(at))
+                found.push_back(at);
+        return found;
     }
 
-    // The first directory record signature before `end` whose chain ends
-    // there (a Zip64 end record and its locator may sit between).
-    std::uint64_t ChainStartBefore(std::uint64_t end) const
+    bool HasLocalHeader(std::uint64_t at) const
     {
-        for (std::uint64_t at = 0; at + 4 <= end; ++at) {
+        kivzip::LocalHeader header;
+        return at < b_.size() && ReadLocalHeaderStart(&b_[at], b_.size() - at, header);
+    }
+
+    // The directory when the end record tells neither its size nor its
+    // offset right: the first run of directory records that ends where an
+    // end record begins.
+    bool FindDirectoryRecords(std::uint64_t& start, std::uint64_t& stop) const
+    {
+        for (std::uint64_t at = 0; at + kCentralSize <= b_.size(); ++at) {
             if (b_[at] != 'P' || Get32(&b_[at]) != kCentralSignature)
                 continue;
-            const std::uint64_t chainEnd = ChainEnd(at);
-            if (chainEnd == end || (chainEnd + 4 <= end && Get32(&b_[chainEnd]) == kZip64EndSignature))
-                return at;
+            DirectoryWalker walker(&b_[at], b_.size() - at);
+            CentralRecord r;
+            std::uint64_t end = at;
+            while (walker.Next(r))
+                end = at + walker.RecordAt() + r.length;
+            if (end + 4 <= b_.size() &&
+                (Get32(&b_[end]) == kEndSignature || Get32(&b_[end]) == kZip64EndSignature)) {
+                start = at;
+                stop = end;
+                return true;
+            }
         }
-        return kNowhere;
+        return false;
     }
 
     // The directory's entries, their offsets moved by what lies before the
-    // archive: of the shifts the directory's place suggests, the one that
-    // puts the most entries on a local header.
-    std::vector<CentralEntry> ParseEntries(std::uint64_t start, std::uint32_t recordedStart) const
+    // archive: of the shifts the directory's place suggests, no shift, and
+    // the one that puts the first entry on the first local header, the one
+    // that puts the most entries on a local header.
+    std::vector<CentralEntry> ParseEntries(std::uint64_t start, std::uint64_t stop, std::int64_t shift) const
     {
         std::vector<CentralRecord> records;
+        DirectoryWalker walker(&b_[start], stop - start);
         CentralRecord r;
-        for (std::uint64_t at = start; at < b_.size() && ReadCentralRecord(&b_[at], b_.size() - at, r); at += r.length)
+        while (walker.Next(r))
             if (r.size < kUnknown32 && r.compressedSize < kUnknown32 && r.localOffset < kUnknown32)
                 records.push_back(r); // what a book without Zip64 can hold
-        const std::int64_t shifts[] = {static_cast<std::int64_t>(start) - recordedStart, 0,
-                                       records.empty() ? 0 : static_cast<std::int64_t>(FirstLocal()) -
-                                                                 static_cast<std::int64_t>(records.front().localOffset)};
-        std::int64_t best = shifts[0];
-        int bestHits = -1;
-        for (const std::int64_t shift : shifts) {
-            const int hits = static_cast<int>(std::count_if(records.begin(), records.end(), [&](const CentralRecord& c) {
-                const std::int64_t at = static_cast<std::int64_t>(c.localOffset) + shift;
-                return at >= 0 && static_cast<std::uint64_t>(at) + 4 <= b_.size() && Get32(&b_[at]) == kLocalSignature;
-            }));
+        const std::vector<std::uint64_t> locals = LocalHeaders();
+        std::vector<std::int64_t> shifts{shift, 0};
+        if (!records.empty() && !locals.empty())
+            shifts.push_back(static_cast<std::int64_t>(locals.front()) -
+                             static_cast<std::int64_t>(records.front().localOffset));
+        std::int64_t best = shift;
+        std::ptrdiff_t bestHits = -1;
+        for (const std::int64_t candidate : shifts) {
+            const std::ptrdiff_t hits = std::count_if(records.begin(), records.end(), [&](const CentralRecord& c) {
+                const std::int64_t at = static_cast<std::int64_t>(c.localOffset) + candidate;
+                return at >= 0 && std::binary_search(locals.begin(), locals.end(), static_cast<std::uint64_t>(at));
+            });
             if (hits > bestHits) {
-                best = shift;
+                best = candidate;
                 bestHits = hits;
             }
         }
@@ -457,61 +430,53 @@ private:
             const std::int64_t local = static_cast<std::int64_t>(c.localOffset) + best;
             CentralEntry e;
             e.record = c;
-            e.extra = WithoutZip64(std::vector<unsigned char>(c.extra.begin(), c.extra.end()));
+            e.extra = WithoutZip64(c.extra);
             e.localOffset = local >= 0 ? static_cast<std::uint64_t>(local) : kNowhere;
             entries.push_back(std::move(e));
         }
         return entries;
     }
 
-    std::uint64_t FirstLocal() const
+    // Reads the local header at `at`. One whose signature is damaged is read
+    // as if it were there, so that the directory's record can still find the
+    // data after it; false when no header fits in the file.
+    bool ReadLocal(std::uint64_t at, FoundHeader& h) const
     {
-        for (std::uint64_t at = 0; at + 4 <= b_.size(); ++at)
-            if (b_[at] == 'P' && Get32(&b_[at]) == kLocalSignature)
-                return at;
-        return 0;
-    }
-
-    // Reads the local header's fields at `at`, whether or not its signature
-    // is there; false when the header would reach beyond the file.
-    bool ReadLocal(std::uint64_t at, LocalHeader& h) const
-    {
-        if (at >= b_.size() || b_.size() - at < kLocalSize)
+        if (at >= b_.size())
             return false;
         const unsigned char* p = &b_[at];
-        const std::size_t nameLength = Get16(p + 26), extraLength = Get16(p + 28);
-        h.dataAt = at + kLocalSize + nameLength + extraLength;
-        if (h.dataAt > b_.size())
-            return false;
-        h.signature = Get32(p) == kLocalSignature;
-        h.versionNeeded = Get16(p + 4);
-        h.claim.flags = Get16(p + 6);
-        h.claim.method = Get16(p + 8);
-        h.time = Get16(p + 10);
-        h.date = Get16(p + 12);
-        h.claim.crc = Get32(p + 14);
-        h.claim.compressedSize = Get32(p + 18);
-        h.claim.size = Get32(p + 22);
-        h.name.assign(reinterpret_cast<const char*>(p + kLocalSize), nameLength);
-        h.extra.assign(p + kLocalSize + nameLength, p + kLocalSize + nameLength + extraLength);
-        if (h.claim.size == kUnknown32 || h.claim.compressedSize == kUnknown32) {
-            std::uint64_t size = h.claim.size, compressed = h.claim.compressedSize;
-            std::uint64_t* const fields[3] = {&size, &compressed, nullptr};
-            if (ReadZip64(h.extra, fields)) {
-                h.claim.zip64 = true;
-                // Sizes of 4 GiB and more stay marked unknown and are refused.
-                h.claim.size = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, kUnknown32));
-                h.claim.compressedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(compressed, kUnknown32));
-            }
+        const std::size_t available = b_.size() - at;
+        kivzip::LocalHeader l;
+        std::vector<unsigned char> mended;
+        h.signature = ReadLocalHeader(p, available, l);
+        if (!h.signature) {
+            if (available < kLocalSize)
+                return false;
+            Put32(mended, kLocalSignature);
+            mended.insert(mended.end(), p + 4, p + std::min<std::size_t>(available, kLocalSize + 2 * 0xFFFF));
+            if (!ReadLocalHeader(mended.data(), mended.size(), l))
+                return false;
         }
-        h.extra = WithoutZip64(h.extra);
+        h.dataAt = at + l.length;
+        h.versionNeeded = l.versionNeeded;
+        h.claim.flags = l.flags;
+        h.claim.method = l.method;
+        h.time = l.time;
+        h.date = l.date;
+        h.claim.crc = l.crc;
+        // Sizes of 4 GiB and more stay marked unknown and are refused.
+        h.claim.compressedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(l.compressedSize, kUnknown32));
+        h.claim.size = static_cast<std::uint32_t>(std::min<std::uint64_t>(l.size, kUnknown32));
+        h.claim.zip64 = l.zip64;
+        h.name.assign(l.name);
+        h.extra = WithoutZip64(l.extra);
         return true;
     }
 
     bool LocalNameIs(std::uint64_t at, std::string_view name) const
     {
-        return at + kLocalSize + name.size() <= b_.size() && Get16(&b_[at + 26]) == name.size() &&
-               std::memcmp(&b_[at + kLocalSize], name.data(), name.size()) == 0;
+        kivzip::LocalHeader l;
+        return ReadLocalHeader(&b_[at], b_.size() - at, l) && l.name == name;
     }
 
     // The member whose local header is at `at`. With a directory entry its
@@ -522,7 +487,7 @@ private:
     // a member to keep.
     Why Evaluate(std::uint64_t at, const CentralEntry* e, Member& m) const
     {
-        LocalHeader h;
+        FoundHeader h;
         const bool header = ReadLocal(at, h);
         m.name = e ? std::string(e->record.name) : h.name;
         if (!e && (!header || !h.signature))
@@ -714,11 +679,9 @@ private:
     {
         if (at == b_.size())
             return true;
-        if (b_.size() - at < 4)
-            return false;
-        const std::uint32_t signature = Get32(&b_[at]);
-        return signature == kLocalSignature || signature == kCentralSignature || signature == kEndSignature ||
-               signature == kZip64EndSignature;
+        CentralRecord r;
+        return HasLocalHeader(at) || ReadCentralRecord(&b_[at], b_.size() - at, r) ||
+               (b_.size() - at >= 4 && (Get32(&b_[at]) == kEndSignature || Get32(&b_[at]) == kZip64EndSignature));
     }
 
     // The length of the data descriptor after compressed bytes of data at
@@ -727,20 +690,13 @@ private:
                                std::uint32_t& size) const
     {
         const std::uint64_t at = dataAt + compressed;
-        const std::uint64_t left = b_.size() - std::min<std::uint64_t>(at, b_.size());
-        const unsigned char* p = left ? &b_[at] : nullptr;
-        const bool signature = left >= 4 && Get32(p) == kDescriptorSignature;
-        const std::size_t skip = signature ? 4 : 0;
-        const std::size_t width = zip64 ? 8 : 4;
-        if (left < skip + 4 + 2 * width)
+        DataDescriptor d;
+        if (at >= b_.size() || !ReadDataDescriptor(&b_[at], b_.size() - at, zip64, compressed, d) ||
+            d.size >= kUnknown32)
             return 0;
-        const std::uint64_t recorded = width == 8 ? Get64(p + skip + 4) : Get32(p + skip + 4);
-        const std::uint64_t recordedSize = width == 8 ? Get64(p + skip + 4 + width) : Get32(p + skip + 8);
-        if (recorded != compressed || recordedSize >= kUnknown32)
-            return 0;
-        crc = Get32(p + skip);
-        size = static_cast<std::uint32_t>(recordedSize);
-        return skip + 4 + 2 * width;
+        crc = d.crc;
+        size = static_cast<std::uint32_t>(d.size);
+        return d.length;
     }
 
     // For stored or encrypted data followed by a data descriptor: the first
