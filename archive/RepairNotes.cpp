@@ -52,6 +52,8 @@ std::string RepairNoteText(const ZipRepairNote& note)
         return name + " はデータが壊れていますが、そのまま残しました（" + Why(note.reason) + "）。";
     case ZIP32_REPAIR_RENAMED:
         return Shown(note.former) + " を " + name + " として残しました（書庫の目次の名前がデータと合いません）。";
+    case ZIP32_REPAIR_NAMES_DIFFER:
+        return name + " はデータの見出しでは " + Shown(note.former) + " という名前ですが、書庫の目次の名前で残しました。";
     case ZIP32_REPAIR_CORRECTED:
         return name + " は書庫の目次の記録がデータと合わないため、データの見出しの記録で残しました。";
     case ZIP32_REPAIR_SUMMARY:

@@ -488,7 +488,7 @@ def measure(job):
         repair = kivbook("repair", book)
         after = kivbook.reading(book, reference) if repair.code == 0 else before
     return {"id": vid, "kind": kind, "damage": damage, "peers": peer, "before": before, "after": after,
-            "repair": repair.code, "repair_output": repair.out.decode(errors="replace")[-2000:],
+            "repair": repair.code, "repair_output": (repair.out + repair.err).decode(errors="replace")[-2000:],
             "crashes": kivbook.crashes}
 
 

@@ -118,7 +118,8 @@ struct Member {
     const CentralEntry* central = nullptr;
     bool verified = false;     // the data check out against a recorded CRC
     Why damage = Why::None;    // why the data do not check out
-    std::string formerName;    // the directory's name, when another was taken
+    std::string otherName;     // the name the other record gives, when they differ
+    bool renamed = false;      // the local header's name was taken over the directory's
     bool corrected = false;    // the directory's record did not fit the data
 };
 
@@ -274,11 +275,15 @@ public:
         }
         kept = std::move(unique);
         for (const Member& m : kept) {
-            if (!m.formerName.empty())
-                out_.Note({ZIP32_REPAIR_RENAMED, 0, m.name.c_str(), m.formerName.c_str(), 0, 0, 0},
-                          "zip warning: " + m.name + " was named " + m.formerName +
+            if (m.renamed)
+                out_.Note({ZIP32_REPAIR_RENAMED, 0, m.name.c_str(), m.otherName.c_str(), 0, 0, 0},
+                          "zip warning: " + m.name + " was named " + m.otherName +
                               " in the central directory; its local header's name is kept");
-            else if (m.corrected)
+            else if (!m.otherName.empty())
+                out_.Note({ZIP32_REPAIR_NAMES_DIFFER, 0, m.name.c_str(), m.otherName.c_str(), 0, 0, 0},
+                          "zip warning: " + m.name + " is named " + m.otherName +
+                              " in its local header; the central directory's name is kept");
+            if (m.corrected)
                 out_.Note({ZIP32_REPAIR_CORRECTED, 0, m.name.c_str(), nullptr, 0, 0, 0},
                           "zip warning: the central directory's record of " + m.name +
                               " did not match its data; its local header's is kept");
@@ -557,20 +562,23 @@ private:
         m.date = fromDirectory ? e->record.date : h.date;
         m.localExtra = header && h.signature ? h.extra : (e ? e->extra : std::vector<unsigned char>());
         if (e && header && h.signature && h.name != m.name && PlausibleName(h.name))
-            m.formerName = h.name; // a candidate, decided by ChooseName
+            m.otherName = h.name; // a candidate, decided by ChooseName
         return Why::None;
     }
 
     // The name of a directory member whose local header names it otherwise
-    // (m.formerName holds that name): one that another member bears is the
-    // damaged one; else one that keeps the directory's order; else the
-    // directory's, as the book was read before.
+    // (m.otherName holds that name). The damaged one of the two is the one
+    // that another member bears, else the one that breaks the directory's
+    // order, else the one further from its neighbours' names (a damaged
+    // byte rarely lands near them); else the directory's is kept.
     void ChooseName(std::size_t index, Member& m) const
     {
-        if (m.formerName.empty())
+        if (m.otherName.empty())
             return;
-        const std::string directoryName = m.name, localName = m.formerName;
-        m.formerName.clear();
+        const std::string directoryName = m.name, localName = m.otherName;
+        const std::string_view before = index > 0 ? dir_.entries[index - 1].record.name : std::string_view();
+        const std::string_view after =
+            index + 1 < dir_.entries.size() ? dir_.entries[index + 1].record.name : std::string_view();
         auto borne = [&](const std::string& name) {
             for (std::size_t i = 0; i < dir_.entries.size(); ++i)
                 if (i != index && dir_.entries[i].record.name == name)
@@ -578,17 +586,31 @@ private:
             return false;
         };
         auto inOrder = [&](const std::string& name) {
-            return (index == 0 || std::string(dir_.entries[index - 1].record.name) < name) &&
-                   (index + 1 >= dir_.entries.size() || name < std::string(dir_.entries[index + 1].record.name));
+            return (before.empty() || before < name) && (after.empty() || name < after);
         };
+        // How near a name is to a neighbour: the length of their common
+        // start, then how little the first byte that differs does.
+        auto nearness = [](std::string_view name, std::string_view neighbour) {
+            std::size_t same = 0;
+            while (same < name.size() && same < neighbour.size() && name[same] == neighbour[same])
+                ++same;
+            const int apart = same < name.size() && same < neighbour.size()
+                ? std::abs(static_cast<unsigned char>(name[same]) - static_cast<unsigned char>(neighbour[same]))
+                : 0;
+            return std::make_pair(neighbour.empty() ? 0 : static_cast<long>(same), -apart);
+        };
+        auto near = [&](const std::string& name) { return std::max(nearness(name, before), nearness(name, after)); };
         bool local = false;
         if (borne(directoryName) != borne(localName))
             local = borne(directoryName);
         else if (inOrder(directoryName) != inOrder(localName))
             local = inOrder(localName);
+        else
+            local = near(localName) > near(directoryName);
         if (local) {
             m.name = localName;
-            m.formerName = directoryName;
+            m.otherName = directoryName;
+            m.renamed = true;
         }
     }
 

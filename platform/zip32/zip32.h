@@ -156,7 +156,8 @@ enum {
  * without one they are printed: "BOOK: no repair needed", "zip warning:
  * dropped NAME (why)", "zip warning: kept NAME though its data are damaged
  * (why)", "zip warning: NAME was named FORMER in the central directory; its
- * local header's name is kept", "zip warning: the central directory's record
+ * local header's name is kept", "zip warning: NAME is named OTHER in its local
+ * header; the central directory's name is kept", "zip warning: the central directory's record
  * of NAME did not match its data; its local header's is kept", "K members
  * kept (D damaged), N dropped", "the damaged book is kept as PATH". */
 enum {
@@ -168,7 +169,9 @@ enum {
     ZIP32_REPAIR_CORRECTED = 5, /* name: a member whose central directory record did not fit its data;
                                    its local header's was taken */
     ZIP32_REPAIR_SUMMARY = 6,   /* kept, damaged, dropped: the members */
-    ZIP32_REPAIR_BACKUP = 7     /* name: where the damaged book was kept */
+    ZIP32_REPAIR_BACKUP = 7,    /* name: where the damaged book was kept */
+    ZIP32_REPAIR_NAMES_DIFFER = 8 /* name: the member's name as kept, the central directory's; former:
+                                     its local header's, which looks damaged */
 };
 
 /* Why a member was dropped or kept damaged. */

@@ -96,6 +96,10 @@ void TestZipRepair::repairKeepsEveryDay_data()
         << Damage([](QByteArray& b) { b[Local(b, 1) + 30] = 'x'; }) << QString();
     QTest::newRow("local header's name damaged into another date")
         << Damage([](QByteArray& b) { b[Local(b, 1) + 30 + 7] = '3'; }) << QString();
+    QTest::newRow("local header's name damaged into a new date")
+        << Damage([](QByteArray& b) { b[Local(b, 3) + 30 + 6] = '7'; })
+        << "zip warning: 20240104.DAY is named 20240174.DAY in its local header; the central directory's name is "
+           "kept\n";
     QTest::newRow("local header's size damaged")
         << Damage([](QByteArray& b) { Put32(b, Local(b, 1) + 22, Get32(b, Local(b, 1) + 22) + 1); })
         << QString();
@@ -115,6 +119,10 @@ void TestZipRepair::repairKeepsEveryDay_data()
     QTest::newRow("directory's name damaged into a new date")
         << Damage([](QByteArray& b) { b[Central(b, 1) + 46 + 6] = '2'; })
         << "zip warning: 20240102.DAY was named 20240122.DAY in the central directory; its local header's name is "
+           "kept\n";
+    QTest::newRow("last directory name damaged into a new date")
+        << Damage([](QByteArray& b) { b[Central(b, 3) + 46 + 6] = '2'; })
+        << "zip warning: 20240104.DAY was named 20240124.DAY in the central directory; its local header's name is "
            "kept\n";
     // The directory is found, and its members, though the records that
     // point to them are off.
