@@ -29,6 +29,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -568,9 +569,11 @@ private:
 
     // The name of a directory member whose local header names it otherwise
     // (m.otherName holds that name). The damaged one of the two is the one
-    // that another member bears, else the one that breaks the directory's
-    // order, else the one further from its neighbours' names (a damaged
-    // byte rarely lands near them); else the directory's is kept.
+    // that another member bears, else the one with a control or non-ASCII
+    // byte where the other is plain ASCII, else the one that breaks the
+    // directory's order, else the one less like its neighbours' names (a
+    // damaged byte rarely makes a name more like them); else the
+    // directory's is kept.
     void ChooseName(std::size_t index, Member& m) const
     {
         if (m.otherName.empty())
@@ -588,21 +591,31 @@ private:
         auto inOrder = [&](const std::string& name) {
             return (before.empty() || before < name) && (after.empty() || name < after);
         };
-        // How near a name is to a neighbour: the length of their common
-        // start, then how little the first byte that differs does.
+        // How near a name is to a neighbour: the bytes they share in the
+        // same places, then the length of their common start, then how
+        // little the first byte that differs does.
         auto nearness = [](std::string_view name, std::string_view neighbour) {
-            std::size_t same = 0;
-            while (same < name.size() && same < neighbour.size() && name[same] == neighbour[same])
+            if (neighbour.empty())
+                return std::make_tuple(0L, 0L, 0);
+            long shared = 0, same = 0;
+            for (std::size_t i = 0; i < std::min(name.size(), neighbour.size()); ++i)
+                shared += name[i] == neighbour[i];
+            while (same < static_cast<long>(std::min(name.size(), neighbour.size())) && name[same] == neighbour[same])
                 ++same;
-            const int apart = same < name.size() && same < neighbour.size()
+            const int apart = same < static_cast<long>(std::min(name.size(), neighbour.size()))
                 ? std::abs(static_cast<unsigned char>(name[same]) - static_cast<unsigned char>(neighbour[same]))
                 : 0;
-            return std::make_pair(neighbour.empty() ? 0 : static_cast<long>(same), -apart);
+            return std::make_tuple(shared, same, -apart);
         };
         auto near = [&](const std::string& name) { return std::max(nearness(name, before), nearness(name, after)); };
+        auto plain = [](const std::string& name) {
+            return std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+        };
         bool local = false;
         if (borne(directoryName) != borne(localName))
             local = borne(directoryName);
+        else if (plain(directoryName) != plain(localName))
+            local = plain(localName);
         else if (inOrder(directoryName) != inOrder(localName))
             local = inOrder(localName);
         else

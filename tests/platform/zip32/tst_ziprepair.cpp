@@ -120,6 +120,14 @@ void TestZipRepair::repairKeepsEveryDay_data()
         << Damage([](QByteArray& b) { b[Central(b, 1) + 46 + 6] = '2'; })
         << "zip warning: 20240102.DAY was named 20240122.DAY in the central directory; its local header's name is "
            "kept\n";
+    QTest::newRow("directory's name damaged into a control byte")
+        << Damage([](QByteArray& b) { b[Central(b, 1) + 46 + 8] = '\x0e'; })
+        << "zip warning: 20240102.DAY was named 20240102\x0e" "DAY in the central directory; its local header's name "
+           "is kept\n";
+    QTest::newRow("directory's name damaged in its extension")
+        << Damage([](QByteArray& b) { b[Central(b, 2) + 46 + 10] = 'E'; })
+        << "zip warning: 20240103.DAY was named 20240103.DEY in the central directory; its local header's name is "
+           "kept\n";
     QTest::newRow("last directory name damaged into a new date")
         << Damage([](QByteArray& b) { b[Central(b, 3) + 46 + 6] = '2'; })
         << "zip warning: 20240104.DAY was named 20240124.DAY in the central directory; its local header's name is "
