@@ -10,7 +10,7 @@ std::string Why(std::int32_t reason)
 {
     switch (reason) {
     case ZIP32_REPAIR_HEADER_MISSING:
-        return "見出しが見つからないか、壊れています";
+        return "データの見出しが見つからないか、壊れています";
     case ZIP32_REPAIR_DATA_CUT_OFF:
         return "データが途中で切れています";
     case ZIP32_REPAIR_END_NOT_FOUND:
