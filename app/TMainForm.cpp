@@ -3,6 +3,7 @@
 #include "Archive.h"
 #include "BookCommands.h"
 #include "EncryptionSetting.h"
+#include "Registry.h"
 #include "ErrorGuard.h"
 #include "Fonts.h"
 #include "Help.h"
@@ -61,6 +62,7 @@ TMainForm::TMainForm(TDayBook& record, Prompts& prompts, const Setup& setup)
     host.unzip = setup.unzip;
     host.encryption = LoadEncryptionMethod();
     host.repairWording = &archive::RepairNoteText;
+    host.keepPreviousBook = registry::KeepPreviousBook();
     archive::SetHost(host);
     ShowEncryption();
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace kiv::archive {
 namespace {
@@ -52,18 +53,38 @@ Host& TheHost()
 // remembers a password that worked for the book itself.
 extern "C" int AskUnZipPassword(void*, const char*, const char*, char* buffer, int size)
 {
-    PasswordSource* source = CurrentHost().password;
-    std::string password;
-    if (!source || !source->AskPassword(password))
-        return 1;
-    std::string limited = LimitPassword(password);
-    detail::CopyPassword(limited, buffer, size);
-    detail::Wipe(limited);
-    detail::Wipe(password);
-    return 0;
+    return detail::CatchInCallback(
+        [&] {
+            PasswordSource* source = CurrentHost().password;
+            std::string password;
+            if (!source || !source->AskPassword(password))
+                return 1;
+            std::string limited = LimitPassword(password);
+            detail::CopyPassword(limited, buffer, size);
+            detail::Wipe(limited);
+            detail::Wipe(password);
+            return 0;
+        },
+        1);
 }
 
 } // namespace
+
+namespace detail {
+
+std::exception_ptr& PendingCallbackError()
+{
+    static std::exception_ptr pending;
+    return pending;
+}
+
+void RethrowCallbackError()
+{
+    if (std::exception_ptr pending = std::exchange(PendingCallbackError(), nullptr))
+        std::rethrow_exception(pending);
+}
+
+} // namespace detail
 
 ZipLibrary& RealZipLibrary()
 {

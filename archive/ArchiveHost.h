@@ -91,6 +91,7 @@ struct Host {
     // How a repair's notes read in the output dialog; unset leaves them to
     // the Zip library's own English lines.
     std::function<std::string(const ZipRepairNote&)> repairWording;
+    bool keepPreviousBook = true;        // a rewrite keeps BOOK~ (the user's setting)
     HWND window = nullptr;               // the application's top-level window
     ZipLibrary* zip = nullptr;           // defaults to the real library
     UnZipLibrary* unzip = nullptr;       // defaults to the real library

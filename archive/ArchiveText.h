@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -38,5 +39,23 @@ void CopyPassword(const std::string& password, char* buffer, int size);
 // Overwrites a password's bytes with zeros, in a way no optimiser drops.
 void Wipe(char* data, std::size_t size);
 void Wipe(std::string& password);
+
+// The callbacks that the archive libraries call let no exception into them
+// (their interface is C's): what a callback throws is kept, the library is
+// told failure, and the exception is thrown again once the library call
+// has returned (RethrowCallbackError).
+std::exception_ptr& PendingCallbackError();
+template <typename F> auto CatchInCallback(F body, decltype(body()) failure) noexcept -> decltype(body())
+{
+    try {
+        return body();
+    } catch (...) {
+        if (!PendingCallbackError())
+            PendingCallbackError() = std::current_exception();
+        return failure;
+    }
+}
+// Throws what a callback threw during the last library call, if anything.
+void RethrowCallbackError();
 
 } // namespace kiv::archive::detail

@@ -72,6 +72,7 @@ bool ExtractMember(
     }
     const int code
         = unzip.ExtractMem(CurrentHost().window, command.c_str(), buffer.data(), capacity, nullptr, nullptr, nullptr);
+    detail::RethrowCallbackError();
     if (code != 0) {
         ReportError(ExtractErrorMessage(code), true);
         return false;

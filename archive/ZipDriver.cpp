@@ -275,11 +275,15 @@ std::int32_t RunZipCommand(const std::string& command)
     // The command says whether to encrypt, the host's setting how.
     if (options.fEncrypt && CurrentHost().encryption == EncryptionMethod::Aes256)
         options.fEncryption = ZIP32_ENCRYPT_AES256;
+    if (!CurrentHost().keepPreviousBook)
+        options.fNoPreviousBook = kTrue;
     zip.SetOptions(options);
     // A handle kept open across reads (a search's) reads the book as it was
     // when opened; the book this run writes is opened anew by the next read.
     CloseBookArchive();
-    return zip.Archive(zipCommand.count, zipCommand.archive, zipCommand.names);
+    const int result = zip.Archive(zipCommand.count, zipCommand.archive, zipCommand.names);
+    detail::RethrowCallbackError();
+    return result;
 }
 
 int GetZipVersion()
@@ -291,7 +295,9 @@ int GetZipVersion()
     return bytes[56] * 100 + bytes[57] * 10 + bytes[58];
 }
 
-int PasswordCallback(char* buffer, int size, const char*, const char*)
+namespace {
+
+int AskZipPassword(char* buffer, int size)
 {
     if (!ZipEncrypt)
         return 1;
@@ -310,8 +316,6 @@ int PasswordCallback(char* buffer, int size, const char*, const char*)
     return 0;
 }
 
-namespace {
-
 // Appends a line to the output dialog, repaints it and shows it.
 void ShowOutputLine(const std::string& utf8)
 {
@@ -323,9 +327,7 @@ void ShowOutputLine(const std::string& utf8)
     }
 }
 
-} // namespace
-
-int PrintCallback(const char* text, unsigned long)
+int PrintZipOutput(const char* text, unsigned long)
 {
     if (ZipQuiet)
         return 0;
@@ -340,14 +342,15 @@ int PrintCallback(const char* text, unsigned long)
     return static_cast<int>(length);
 }
 
-void RepairCallback(const ZipRepairNote* note)
+int ShowRepairNote(const ZipRepairNote* note)
 {
     const auto& wording = CurrentHost().repairWording;
     if (note && wording)
         ShowOutputLine(wording(*note));
+    return 0;
 }
 
-char* CommentCallback(char** comment)
+char* ShowZipComment(char** comment)
 {
     if (!comment || !*comment)
         return nullptr;
@@ -367,6 +370,28 @@ char* CommentCallback(char** comment)
         output->Show();
     }
     return *comment;
+}
+
+} // namespace
+
+int PasswordCallback(char* buffer, int size, const char*, const char*)
+{
+    return detail::CatchInCallback([&] { return AskZipPassword(buffer, size); }, 1);
+}
+
+int PrintCallback(const char* text, unsigned long size)
+{
+    return detail::CatchInCallback([&] { return PrintZipOutput(text, size); }, 0);
+}
+
+char* CommentCallback(char** comment)
+{
+    return detail::CatchInCallback([&] { return ShowZipComment(comment); }, static_cast<char*>(nullptr));
+}
+
+void RepairCallback(const ZipRepairNote* note)
+{
+    detail::CatchInCallback([&] { return ShowRepairNote(note); }, 0);
 }
 
 } // namespace kiv::archive

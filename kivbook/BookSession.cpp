@@ -5,6 +5,7 @@
 #include "ConsolePrompts.h"
 #include "Error.h"
 #include "ErrorGuard.h"
+#include "Registry.h"
 #include "Interrupt.h"
 #include "TemporaryFolder.h"
 #include "TextForms.h"
@@ -85,6 +86,7 @@ BookSession::BookSession(ConsolePrompts& prompts, SessionSettings settings)
     const bool encrypt = settings_.encrypt;
     host.passwordChecked = [encrypt] { return encrypt; };
     host.encryption = settings_.encryption;
+    host.keepPreviousBook = registry::KeepPreviousBook();
     archive::SetHost(host);
 }
 

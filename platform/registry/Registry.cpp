@@ -1,5 +1,7 @@
 #include "Registry.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -222,6 +224,16 @@ std::optional<std::string> ReadSetting(const std::string& name)
     if (!text || text->empty())
         return std::nullopt;
     return text;
+}
+
+bool KeepPreviousBook()
+{
+    std::optional<std::string> value = ReadSetting("KeepPreviousBook");
+    if (!value)
+        return true;
+    std::transform(value->begin(), value->end(), value->begin(),
+        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return *value != "0" && *value != "no" && *value != "off" && *value != "false";
 }
 
 bool WriteSetting(const std::string& name, const std::string& value)

@@ -32,6 +32,10 @@ std::optional<std::string> ReadSetting(const std::string& name);
 // False when the setting could not be stored.
 bool WriteSetting(const std::string& name, const std::string& value);
 
+// The setting KeepPreviousBook: whether a rewrite keeps the book it replaces
+// beside the new one (BOOK~); true unless it says 0, no, off or false.
+bool KeepPreviousBook();
+
 // Sets one value of an INI file, keeping every other line as it was; the
 // group and the file (and its folder) are created when missing. The file is
 // replaced as a whole, never left half written. False on failure.

@@ -182,17 +182,11 @@ std::time_t Member::ModificationTime() const
     return DosTime(rawDosDate, rawDosTime);
 }
 
-void Member::DosDateTime(std::uint16_t& date, std::uint16_t& time) const
+void Member::DosDateTime(bool zoneHasDst, std::uint16_t& date, std::uint16_t& time) const
 {
-    // A recorded date and time that name a real moment come back as they
-    // are, unless the time zone has daylight saving, whose gaps mktime moves.
-    static const bool zoneHasDst = [] {
-        tzset();
-        return daylight != 0;
-    }();
     const int month = (rawDosDate >> 5) & 15, day = rawDosDate & 31;
     const int year = 1980 + ((rawDosDate >> 9) & 127);
-    static const int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
     const bool real = month >= 1 && month <= 12 && day >= 1 && day <= (month == 2 && !leap ? 28 : kDays[month - 1])
                       && ((rawDosTime >> 11) & 31) < 24 && ((rawDosTime >> 5) & 63) < 60 && (rawDosTime & 31) < 30;
@@ -356,6 +350,8 @@ int Book::Load(const std::string& path, std::shared_ptr<Book>& book)
         return UNZIP_ERROR_ARC_FILE_OPEN;
     loaded->path_ = path;
     loaded->key_ = KeyOf(st);
+    tzset();
+    loaded->zoneHasDst_ = daylight != 0;
     if (const int code = loaded->ReadDirectory())
         return code;
     loaded->IndexNames();

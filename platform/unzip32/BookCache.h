@@ -52,9 +52,11 @@ struct Member {
     // MS-DOS attribute bits (read-only 1, hidden 2, system 4, directory 16,
     // archive 32).
     std::uint16_t DosAttributes() const;
-    // The modification time, in local time, and as MS-DOS date and time.
+    // The modification time, in local time, and as MS-DOS date and time
+    // (as recorded unless the time zone has daylight saving, whose gaps
+    // mktime moves).
     std::time_t ModificationTime() const;
-    void DosDateTime(std::uint16_t& date, std::uint16_t& time) const;
+    void DosDateTime(bool zoneHasDst, std::uint16_t& date, std::uint16_t& time) const;
 };
 
 struct FileKey {
@@ -76,6 +78,8 @@ public:
     const FileKey& Key() const { return key_; }
     int Descriptor() const { return fd_; }
     const std::vector<Member>& Members() const { return members_; }
+    // Whether the time zone had daylight saving when the book was read.
+    bool ZoneHasDst() const { return zoneHasDst_; }
     // Bytes before or inside the archive: local headers lie this far from
     // their recorded offsets (see EndOfDirectory).
     std::int64_t Shift() const { return shift_; }
@@ -97,6 +101,7 @@ private:
     FileKey key_;
     int fd_ = -1;
     std::int64_t shift_ = 0;
+    bool zoneHasDst_ = false;
     std::vector<Member> members_;
     // Member indexes ordered by folded match name (equal names in book
     // order), per name coding.

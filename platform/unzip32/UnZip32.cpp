@@ -180,27 +180,34 @@ const char* MethodName(std::uint16_t method)
     }
 }
 
-void FillInfo(const Member& m, MemberInfo* info)
+// Fills every field of the record; the texts are cut to their fields and
+// end in NUL, and so does each field.
+void FillInfo(const Member& m, bool zoneHasDst, MemberInfo* info)
 {
     if (!info)
         return;
-    std::memset(info, 0, sizeof(*info));
     info->dwOriginalSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(m.size, 0xFFFFFFFFu));
     info->dwCompressedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(m.compressedSize, 0xFFFFFFFFu));
     info->dwCRC = m.crc;
     info->uFlag = (m.encrypted ? 1u : 0u) | (m.coding == NameCoding::Utf8 ? 0x800u : 0u);
     info->uOSType = m.hostSystem;
-    if (m.size > 0)
-        info->wRatio = static_cast<std::uint16_t>(std::min<std::uint64_t>(m.compressedSize * 1000 / m.size, 0xFFFF));
-    m.DosDateTime(info->wDate, info->wTime);
-    const std::size_t length = std::min(m.name.size(), sizeof(info->szFileName) - 1);
-    std::memcpy(info->szFileName, m.name.data(), length);
+    info->wRatio = m.size > 0
+        ? static_cast<std::uint16_t>(std::min<std::uint64_t>(m.compressedSize * 1000 / m.size, 0xFFFF))
+        : 0;
+    m.DosDateTime(zoneHasDst, info->wDate, info->wTime);
+    auto put = [](char* field, std::size_t size, std::string_view text) {
+        const std::size_t length = std::min(text.size(), size - 1);
+        std::memcpy(field, text.data(), length);
+        field[length] = '\0';
+        field[size - 1] = '\0';
+    };
+    put(info->szFileName, sizeof(info->szFileName), m.name);
+    std::memset(info->dummy1, 0, sizeof(info->dummy1));
     const std::uint16_t a = m.DosAttributes();
     const char attribute[] = {(a & 0x10) ? 'd' : m.IsLink() ? 'l' : '-', (a & 0x04) ? 's' : '-', (a & 0x02) ? 'h' : '-',
                               (a & 0x01) ? 'r' : 'w', (a & 0x20) ? 'a' : '-', '\0'};
-    std::memcpy(info->szAttribute, attribute, sizeof(attribute));
-    const char* mode = MethodName(m.method);
-    std::memcpy(info->szMode, mode, std::min(std::strlen(mode), sizeof(info->szMode) - 1));
+    put(info->szAttribute, sizeof(info->szAttribute), attribute);
+    put(info->szMode, sizeof(info->szMode), MethodName(m.method));
 }
 
 // Index in the book's member list of the next member from start on that
@@ -451,7 +458,7 @@ int UnZipFindFirst(HARC archive, const char* wildName, MemberInfo* info)
             return UNZIP_NO_MORE_MEMBERS;
         }
         handle.next = static_cast<std::size_t>(found) + 1;
-        FillInfo(handle.book->Members()[static_cast<std::size_t>(found)], info);
+        FillInfo(handle.book->Members()[static_cast<std::size_t>(found)], handle.book->ZoneHasDst(), info);
         return 0;
     } catch (const std::bad_alloc&) {
         return UNZIP_ERROR_MORE_HEAP_MEMORY;
@@ -478,7 +485,7 @@ int UnZipFindNext(HARC archive, MemberInfo* info)
         return UNZIP_NO_MORE_MEMBERS;
     }
     handle.next = static_cast<std::size_t>(found) + 1;
-    FillInfo(handle.book->Members()[static_cast<std::size_t>(found)], info);
+    FillInfo(handle.book->Members()[static_cast<std::size_t>(found)], handle.book->ZoneHasDst(), info);
     return 0;
 }
 

@@ -3,7 +3,6 @@
 
 #include "AesPassword.h"
 #include "Files.h"
-#include "Registry.h"
 #include "Wildcard.h"
 #include "ZipFiles.h"
 #include "ZipImage.h"
@@ -728,12 +727,7 @@ bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& bytes)
 
 bool KeepPreviousBook()
 {
-    std::optional<std::string> value = kiv::registry::ReadSetting("KeepPreviousBook");
-    if (!value)
-        return true;
-    std::transform(value->begin(), value->end(), value->begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return *value != "0" && *value != "no" && *value != "off" && *value != "false";
+    return G().options.fNoPreviousBook == 0;
 }
 
 bool ReplaceBook(const std::string& book, const std::function<bool(int, std::string&)>& write, const Reporter& out,

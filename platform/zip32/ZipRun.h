@@ -68,8 +68,8 @@ private:
 // Writes a new version of the book through write (to the descriptor of a
 // temporary file beside it) and puts it in the book's place, flushed to the
 // disk. The book it replaces stays beside it as "BOOK~" (one generation, a
-// hard link) unless the setting KeepPreviousBook of the KIV_SETTINGS key is
-// 0; a failure there is only a warning. false with error when the book was
+// hard link) unless the run's options say fNoPreviousBook; a failure there
+// is only a warning. false with error when the book was
 // not replaced: it is then unchanged.
 bool ReplaceBook(const std::string& book, const std::function<bool(int, std::string&)>& write, const Reporter& out,
                  std::string& error);

@@ -39,8 +39,7 @@
  *   book, then flushes the folder; on any failure the old book stays as it
  *   was. Members that stay are copied as they are, in large pieces. The
  *   book replaced stays beside the new one as BOOK~ (one generation, a hard
- *   link) unless KeepPreviousBook=0 is set in the KIV_SETTINGS key of the
- *   registry (registry.ini elsewhere). szTempDir / fTemp are not used.
+ *   link) unless fNoPreviousBook is set. szTempDir / fTemp are not used.
  * Options handled: level '0' (stored) .. '9', fEncrypt (the password callback
  * is asked twice, the answers must agree) with fEncryption naming the
  * method (ZIP32_ENCRYPT_TRADITIONAL, ZIP32_ENCRYPT_AES256), fNoDirEntries,
@@ -122,6 +121,8 @@ typedef struct ZipOptions {
     int32_t fRecurse;        /* 1 for -r, 2 for -R */
     int32_t fRepair;         /* 1 for -F, 2 for -FF */
     char fLevel;             /* compression level '0' .. '9' */
+    int32_t fNoPreviousBook; /* our addition: keep no BOOK~ (the caller reads
+                                the user's setting) */
 } ZipOptions;
 
 /* Filled by ZpVersion. Bytes 56, 57, 58 are this library's major, minor and

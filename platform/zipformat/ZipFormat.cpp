@@ -257,36 +257,38 @@ bool DirectoryWalker::Next(CentralRecord& record)
         return false;
     const unsigned char* p = data_ + at_;
     const std::size_t left = size_ - at_;
-    if (left < kCentralSize || Get32(p) != kCentralSignature) {
-        stopped_ = true;
+    // Bytes after the records that hold no record's signature (a stray
+    // Zip64 locator, padding) lose nothing.
+    auto stop = [&] {
+        static constexpr unsigned char kSignature[] = {'P', 'K', 1, 2};
+        stopped_ = std::search(p, p + left, kSignature, kSignature + 4) != p + left;
         return false;
-    }
+    };
+    if (left < kCentralSize || Get32(p) != kCentralSignature)
+        return stop();
     const std::size_t nameLength = Get16(p + 28), extraLength = Get16(p + 30), commentLength = Get16(p + 32);
     const std::size_t least = kCentralSize + nameLength;
-    if (least > left) {
-        stopped_ = true;
-        return false;
-    }
-    // A record ends where the next begins, or where the directory ends.
-    auto endsAt = [&](std::size_t length) {
-        return length <= left && (length == left || (left - length >= 4 && Get32(p + length) == kCentralSignature));
-    };
+    if (least > left)
+        return stop();
+    // A record ends where the next begins; the last one may be followed
+    // by bytes that are no record, but it cannot run past the directory.
+    auto nextAt = [&](std::size_t length) { return length <= left && left - length >= 4 && Get32(p + length) == kCentralSignature; };
     const std::size_t nominal = least + extraLength + commentLength;
     std::size_t length = nominal;
-    if (!endsAt(nominal)) {
+    if (!(nominal == left || nextAt(nominal))) {
         length = 0;
         for (std::size_t d = 1; d <= kLengthSlack && length == 0; ++d) {
-            if (nominal >= least + d && endsAt(nominal - d))
+            if (nominal >= least + d && nextAt(nominal - d))
                 length = nominal - d;
-            else if (endsAt(nominal + d))
+            else if (nextAt(nominal + d))
                 length = nominal + d;
         }
+        if (length == 0 && nominal > left && nominal - left <= kLengthSlack)
+            length = left;
         if (length == 0) {
-            if (nominal > left) {
-                stopped_ = true;
-                return false;
-            }
-            length = nominal; // the next record is damaged: the walk stops there
+            if (nominal > left)
+                return stop();
+            length = nominal; // what follows is no record: the walk stops there
         }
     }
     const std::size_t rest = length - least;

@@ -197,7 +197,8 @@ public:
     bool Next(CentralRecord& record);
     // Where the record returned last began, within the bytes given.
     std::size_t RecordAt() const { return recordAt_; }
-    // Bytes were left that are no record (the walk ended before them).
+    // The walk ended before bytes that hold a record's signature: records
+    // were passed over.
     bool Stopped() const { return stopped_; }
 
 private:

@@ -1,4 +1,5 @@
 #include "Archive.h"
+#include "Error.h"
 #include "FakeLibraries.h"
 
 #include <QDir>
@@ -204,6 +205,39 @@ private slots:
         WriteDay("20010315.DAY", 64);
         QVERIFY(!AddDayFile(book, "20010315.DAY"));
         QCOMPARE(f.Messages(), std::vector<std::string> { "beep|圧縮中にエラーが発生しました。" });
+    }
+
+    // What a callback throws inside a library run reaches the caller once
+    // the run has returned (the libraries' interface is C's); the book is
+    // unchanged and the library free for the next call.
+    void aCallbackThatThrowsReachesTheCaller()
+    {
+        class Throwing final : public PasswordSource {
+        public:
+            bool AskPassword(std::string&) override { throw kiv::Error("the password dialog failed"); }
+        } throwing;
+        f.checked = true;
+        CurrentHost().password = &throwing;
+        WriteDay("20010315.DAY", 64);
+        QVERIFY_THROWS_EXCEPTION(kiv::Error, AddDayFile(book, Day("20010315.DAY")));
+        QVERIFY(!QFile::exists(QString::fromStdString(book)));
+
+        CurrentHost().password = &f.password;
+        f.password.answers = { "pw", "pw" };
+        QVERIFY(AddDayFile(book, Day("20010315.DAY")));
+        const std::string copy = book + ".copy";
+        QVERIFY(QFile::copy(QString::fromStdString(book), QString::fromStdString(copy)));
+        CurrentHost().password = &throwing;
+        MemoryStream stream;
+        try {
+            ExtractDay(copy, "20010315.DAY", stream);
+            QFAIL("no exception");
+        } catch (const kiv::Error& error) {
+            QCOMPARE(std::string(error.what()), std::string("the password dialog failed"));
+        }
+        CurrentHost().password = &f.password;
+        f.password.answers = { "pw" };
+        QCOMPARE(Extract(copy, "20010315.DAY").size(), std::size_t(64));
     }
 
     void repairMakesADamagedCopyReadable()

@@ -33,6 +33,76 @@ with zipfile.ZipFile(sys.argv[1], 'w', method) as z:
         z.writestr(info, open(path, 'rb').read())
 )";
 
+// Books as other tools make them and as disks damage them, one fixture a
+// name: python's zipfile writes, the fixture changes bytes. Days are
+// 20010315.DAY (the first argument's file), 20010316.DAY and 20010317.DAY.
+const char* const kFixtureWriter = R"(
+import struct, sys, zipfile, zlib
+fixture, path, first = sys.argv[1], sys.argv[2], open(sys.argv[3], 'rb').read()
+days = [('20010315.DAY', first), ('20010316.DAY', b'second day'), ('20010317.DAY', b'third day')]
+def book(entries, **kw):
+    with zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED, **kw) as z:
+        for name, data in entries:
+            info = zipfile.ZipInfo(name, date_time=(2001, 3, 15, 12, 30, 10))
+            info.compress_type = zipfile.ZIP_DEFLATED
+            z.writestr(info, data)
+    return bytearray(open(path, 'rb').read())
+def central(b, i):
+    at = b.index(b'PK\x01\x02')
+    for _ in range(i):
+        n, e, c = struct.unpack('<HHH', b[at + 28:at + 34])
+        at += 46 + n + e + c
+    return at
+if fixture == 'utf8':
+    b = book([('20010315-\u65e5\u8a18.DAY', first)] + days[1:])
+elif fixture == 'many':
+    b = book([('%08d.DAY' % i, b'd') for i in range(65534)] + [('99991231.DAY', first)])
+elif fixture == 'zip64':
+    # Every size and offset in Zip64 fields, and a Zip64 end record.
+    b = bytearray()
+    records = b''
+    for name, data in days:
+        packed = zlib.compress(data)[2:-4]
+        n = name.encode()
+        z64 = struct.pack('<HHQQ', 1, 16, len(data), len(packed))
+        b += struct.pack('<IHHHHHIIIHH', 0x04034b50, 45, 0, 8, 0x6000, 0x2a6f, zlib.crc32(data), 0xFFFFFFFF, 0xFFFFFFFF, len(n), len(z64)) + n + z64
+        offset = len(b) - 30 - len(n) - len(z64)
+        b += packed
+        z64c = struct.pack('<HHQQQ', 1, 24, len(data), len(packed), offset)
+        records += struct.pack('<IHHHHHHIIIHHHHHII', 0x02014b50, 0x033f, 45, 0, 8, 0x6000, 0x2a6f, zlib.crc32(data), 0xFFFFFFFF, 0xFFFFFFFF, len(n), len(z64c), 0, 0, 0, 0x81a40000, 0xFFFFFFFF) + n + z64c
+    start = len(b)
+    b += records
+    end64 = len(b)
+    b += struct.pack('<IQHHIIQQQQ', 0x06064b50, 44, 45, 45, 0, 0, 3, 3, len(records), start)
+    b += struct.pack('<IIQI', 0x07064b50, 0, end64, 1)
+    b += struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0)
+else:
+    b = book(days)
+    end = b.rindex(b'PK\x05\x06')
+    if fixture == 'stub':  # a self-extractor's stub, offsets not adjusted
+        b[0:0] = b'MZ' + bytes(4094)
+    elif fixture == 'inside':  # bytes between the members and the directory
+        at = central(b, 0)
+        b[at:at] = b'\0' * 77
+    elif fixture == 'count':  # the end record counts one member fewer
+        b[end + 8:end + 12] = struct.pack('<HH', 2, 2)
+    elif fixture == 'extra':  # the first record's extra field length off by 4
+        at = central(b, 0)
+        b[at + 30:at + 32] = struct.pack('<H', 4)
+    elif fixture in ('crc', 'size', 'method'):  # one directory field of 20010316.DAY damaged
+        at = central(b, 1)
+        field = {'crc': (16, b'\xde\xad'), 'size': (20, b'\x00\x00\x10\x00'), 'method': (10, b'\x61\x00')}[fixture]
+        b[at + field[0]:at + field[0] + len(field[1])] = field[1]
+    elif fixture == 'name':  # 20010316.DAY's directory name damaged into another date
+        at = central(b, 1)
+        b[at + 46 + 7] = ord('8')
+    elif fixture == 'comment':  # a comment full of end-record signatures
+        comment = b'PK\x05\x06' * 100
+        b[end + 20:end + 22] = struct.pack('<H', len(comment))
+        b += comment
+open(path, 'wb').write(b)
+)";
+
 // Runs a writer with the members' data put into files beside the book.
 int MakeBook(const char* writer, QStringList args, const QList<QPair<QString, QByteArray>>& members)
 {
@@ -134,6 +204,10 @@ private slots:
     void extractResults();
     void damagedBooks_data();
     void damagedBooks();
+    void readsWhatPeersRead_data();
+    void readsWhatPeersRead();
+    void namesStoredTwiceReadTheLaterCopy();
+    void springForwardHourTakesTheRightPassword();
     void passwords_data();
     void passwords();
     void encryptedBooksFromPeers_data();
@@ -366,6 +440,119 @@ void TestUnZip32::damagedBooks()
     QCOMPARE(a.written, 0u);
     if (opens)
         QCOMPARE(Extract(book, "b.DAY").data, QByteArray("intact"));
+}
+
+void TestUnZip32::readsWhatPeersRead_data()
+{
+    QTest::addColumn<QString>("fixture");
+    QTest::addColumn<QByteArrayList>("listed");
+    QTest::addColumn<QByteArray>("member");
+    QTest::addColumn<int>("code");
+    const QByteArrayList days{"20010315.DAY", "20010316.DAY", "20010317.DAY"};
+    QTest::newRow("Zip64 read") << "zip64" << days << QByteArray("20010317.DAY") << 0;
+    QTest::newRow("exactly 65,535 entries") << "many" << QByteArrayList() << QByteArray("99991231.DAY") << 0;
+    QTest::newRow("names flagged UTF-8") << "utf8" << QByteArrayList{"20010315-\xe6\x97\xa5\xe8\xa8\x98.DAY", "20010316.DAY", "20010317.DAY"}
+                                         << QByteArray("20010315-\xe6\x97\xa5\xe8\xa8\x98.DAY") << 0;
+    QTest::newRow("stub before the archive") << "stub" << days << QByteArray("20010315.DAY") << 0;
+    QTest::newRow("bytes inside the archive") << "inside" << days << QByteArray("20010317.DAY") << 0;
+    QTest::newRow("end record counts one fewer") << "count" << days << QByteArray("20010317.DAY") << 0;
+    QTest::newRow("directory extra length off") << "extra" << days << QByteArray("20010315.DAY") << 0;
+    QTest::newRow("directory CRC damaged") << "crc" << days << QByteArray("20010316.DAY") << 0;
+    QTest::newRow("directory stored size damaged") << "size" << days << QByteArray("20010316.DAY") << 0;
+    QTest::newRow("directory method damaged") << "method" << days << QByteArray("20010316.DAY") << 0;
+    QTest::newRow("directory name of another date")
+        << "name" << QByteArrayList{"20010315.DAY", "20010318.DAY", "20010317.DAY"} << QByteArray("20010318.DAY")
+        << int(UNZIP_ERROR_HEADER_BROKEN);
+    QTest::newRow("comment of end-record signatures") << "comment" << days << QByteArray("20010317.DAY") << 0;
+}
+
+void TestUnZip32::readsWhatPeersRead()
+{
+    QFETCH(QString, fixture);
+    QFETCH(QByteArrayList, listed);
+    QFETCH(QByteArray, member);
+    QFETCH(int, code);
+    QTemporaryDir dir;
+    const QString book = dir.filePath(fixture + ".zip");
+    const QByteArray first = DayText(8, 1500);
+    WriteAll(dir.filePath("first"), first);
+    QCOMPARE(Python(kFixtureWriter, {fixture, book, dir.filePath("first")}).exitCode, 0);
+
+    QCOMPARE(UnZipCheckArchive(Quoted(book).constData(), 1), 1);
+    const QByteArrayList names = List(book, "*");
+    if (listed.isEmpty())
+        QCOMPARE(names.size(), 65535);
+    else
+        QCOMPARE(names, listed);
+    const Extracted day = Extract(book, member, 4096);
+    QCOMPARE(day.code, code);
+    if (code == 0) {
+        const QByteArray expected = member == "20010316.DAY" ? "second day"
+            : member == "20010317.DAY"                        ? "third day"
+                                                              : first;
+        QCOMPARE(day.data, expected);
+    }
+}
+
+void TestUnZip32::namesStoredTwiceReadTheLaterCopy()
+{
+    QTemporaryDir dir;
+    const QString book = dir.filePath("twice.zip");
+    WriteAll(book, handmade::StoredZip({{"20010315.DAY", "earlier"}, {"20010316.DAY", "other"}, {"20010315.day", "later"}}));
+    QCOMPARE(Extract(book, "20010315.DAY").data, QByteArray("later"));
+    QCOMPARE(List(book, "*"), QByteArrayList({"20010315.DAY", "20010316.DAY", "20010315.day"}));
+}
+
+void TestUnZip32::springForwardHourTakesTheRightPassword()
+{
+    // A member whose check byte comes from its DOS time, 2021-03-28 02:30:
+    // an hour that does not exist in Berlin, where clocks go from 02:00 to
+    // 03:00 that night.
+    const char* const writer = R"(
+import struct, sys, zlib
+table = [0] * 256
+for n in range(256):
+    c = n
+    for _ in range(8):
+        c = (c >> 1) ^ 0xEDB88320 if c & 1 else c >> 1
+    table[n] = c
+keys = [0x12345678, 0x23456789, 0x34567890]
+def update(c):
+    keys[0] = table[(keys[0] ^ c) & 0xFF] ^ (keys[0] >> 8)
+    keys[1] = ((keys[1] + (keys[0] & 0xFF)) * 134775813 + 1) & 0xFFFFFFFF
+    keys[2] = table[(keys[2] ^ (keys[1] >> 24)) & 0xFF] ^ (keys[2] >> 8)
+def encrypt(data):
+    out = bytearray()
+    for c in data:
+        t = (keys[2] & 0xFFFF) | 2
+        out.append(c ^ (((t * (t ^ 1)) >> 8) & 0xFF))
+        update(c)
+    return bytes(out)
+for c in b'pw': update(c)
+data = b'spring forward'
+time, date = (2 << 11) | (30 << 5), (41 << 9) | (3 << 5) | 28
+body = encrypt(bytes(11) + bytes([time >> 8]) + data)
+crc = zlib.crc32(data)
+name = b'20210328.DAY'
+local = struct.pack('<IHHHHHIIIHH', 0x04034b50, 20, 9, 0, time, date, 0, 0, 0, len(name), 0) + name + body
+local += struct.pack('<IIII', 0x08074b50, crc, len(body), len(data))
+record = struct.pack('<IHHHHHHIIIHHHHHII', 0x02014b50, 0x0314, 20, 9, 0, time, date, crc, len(body), len(data), len(name), 0, 0, 0, 0, 0x81a40000, 0) + name
+end = struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, 1, 1, len(record), len(local), 0)
+open(sys.argv[1], 'wb').write(local + record + end)
+)";
+    QTemporaryDir dir;
+    const QString book = dir.filePath("spring.zip");
+    QCOMPARE(Python(writer, {book}).exitCode, 0);
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    Asker asker{{"pw"}};
+    asker.Install();
+    const Extracted day = Extract(book, "20210328.DAY");
+    qputenv("TZ", ":/etc/localtime");
+    tzset();
+    QCOMPARE(day.code, 0);
+    QCOMPARE(day.data, QByteArray("spring forward"));
+    QCOMPARE(asker.asked, 1);
 }
 
 void TestUnZip32::passwords_data()

@@ -1,5 +1,7 @@
 #include "ZipTestSupport.h"
 
+#include "../unzip32/HandMadeZip.h"
+
 #include <QtTest>
 
 using namespace ziptest;
@@ -60,6 +62,8 @@ private slots:
     void failuresLeaveBookUntouched();
     void unprivilegedFailures();
     void deletes();
+    void rewritesBooksOtherToolsLeft_data();
+    void rewritesBooksOtherToolsLeft();
     void namesAndOptions();
     void repairs_data();
     void repairs();
@@ -144,11 +148,16 @@ void TestZip32::rewritesKeepThePreviousVersion()
     QCOMPARE(del.Run(book, {"20010315.DAY"}), int(ZIP32_OK));
     QCOMPARE(ReadAll(previous), second);
 
-    // The setting turns it off.
+    // The option turns it off; the library reads no setting of its own (the
+    // caller reads the user's).
     WriteAll(config.filePath("kiv/registry.ini"), "[KIV_SETTINGS]\nKeepPreviousBook=0\n");
+    const QByteArray third = ReadAll(book);
+    QCOMPARE(run.Run(book, {"20010315.DAY"}, work), int(ZIP32_OK));
+    QCOMPARE(ReadAll(previous), third);
+    run.options.fNoPreviousBook = kTrue;
     QCOMPARE(run.Run(book, {"20010315.DAY"}, work), int(ZIP32_OK));
     QFile::remove(config.filePath("kiv/registry.ini"));
-    QCOMPARE(ReadAll(previous), second);
+    QCOMPARE(ReadAll(previous), third);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files, QDir::Name), QStringList({"my.KIV", "my.KIV~"}));
 }
 
@@ -415,6 +424,51 @@ void TestZip32::deletes()
     QVERIFY(Members(book).empty());
     QCOMPARE(AddAll(book, work), int(ZIP32_OK));
     QCOMPARE(Members(book).size(), size_t(3));
+}
+
+void TestZip32::rewritesBooksOtherToolsLeft_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("after"); // the members after putting 20010316.DAY
+    const QByteArray plain = handmade::StoredZip({{"20010315.DAY", "first"}, {"20010317.DAY", "third"}});
+    const QStringList three{"20010315.DAY", "20010316.DAY", "20010317.DAY"};
+    QTest::newRow("stub before the archive") << QByteArray("MZ" + QByteArray(998, '\0')) + plain << three;
+    QByteArray inside = plain;
+    inside.insert(inside.indexOf("PK\x01\x02"), QByteArray(33, '\0'));
+    QTest::newRow("bytes inside the archive") << inside << three;
+    // A Zip64 locator whose record would lie 8 bytes before the file.
+    QByteArray locator("PK\x06\x07", 4);
+    locator += QByteArray(4, '\0') + QByteArray::fromHex("f8ffffffffffffff") + QByteArray("\x01\0\0\0", 4);
+    QByteArray near = plain;
+    near.insert(near.lastIndexOf("PK\x05\x06"), locator);
+    QTest::newRow("Zip64 locator near 2^64") << near << three;
+    QTest::newRow("names stored twice")
+        << handmade::StoredZip({{"20010316.DAY", "earlier"}, {"20010315.DAY", "first"}, {"20010316.DAY", "later"}})
+        << QStringList{"20010315.DAY", "20010316.DAY"};
+}
+
+void TestZip32::rewritesBooksOtherToolsLeft()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, after);
+    QTemporaryDir dir;
+    const QString book = dir.filePath("other.KIV");
+    WriteAll(book, bytes);
+    WriteAll(dir.filePath("w/20010316.DAY"), "new second");
+    ZipRun add;
+    QCOMPARE(add.Run(book, {"20010316.DAY"}, dir.filePath("w")), int(ZIP32_OK));
+    const auto members = Members(book);
+    QCOMPARE(Names(members), after);
+    QCOMPARE(members.at("20010316.DAY"), QByteArray("new second"));
+    if (members.count("20010315.DAY"))
+        QCOMPARE(members.at("20010315.DAY"), QByteArray("first"));
+    // What was before the archive is gone; every peer reads the book.
+    QVERIFY(ReadAll(book).startsWith("PK\x03\x04"));
+    int error = 0;
+    zip_t* strict = zip_open(book.toLocal8Bit().constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    QVERIFY(strict);
+    QCOMPARE(zip_get_num_entries(strict, 0), zip_int64_t(after.size()));
+    zip_discard(strict);
 }
 
 void TestZip32::namesAndOptions()
