@@ -460,8 +460,8 @@ class Kivbook:
             if check.code == 0:
                 missed = unreadable
             else:
-                text = check.out.decode(errors="replace") + check.err.decode(errors="replace")
-                missed = {d for d in unreadable if member_name(d) not in text}
+                text = (check.out + check.err).decode(errors="replace").upper()
+                missed = {d for d in unreadable if member_name(d).upper() not in text}
         return {"listed": listing.code == 0, "right": sorted(right), "falsified": sorted(falsified),
                 "missed": sorted(missed)}
 
