@@ -10,7 +10,9 @@
 // member written to a pipe (CRC and compressed size 0, a data descriptor
 // after the data) ends where its deflate stream ends, or at the descriptor
 // whose size is the distance to it. Encrypted members and methods zlib cannot
-// read are carried over unchanged. Data that fit no record are kept as they
+// read are carried over unchanged; without the password their data cannot be
+// checked, so the directory's record is taken when it ends where the next
+// record begins, even where the local header's CRC or size differs. Data that fit no record are kept as they
 // are and named as damaged; only what cannot be found is dropped. The new
 // book is written with fresh central directory records and replaces the old
 // one atomically; a book that needs no repair is left untouched.
