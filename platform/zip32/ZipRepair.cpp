@@ -27,6 +27,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <set>
@@ -594,20 +595,24 @@ private:
             return (before.empty() || before < name) && (after.empty() || name < after);
         };
         // How near a name is to a neighbour: the bytes they share in the
-        // same places, then the length of their common start, then how
-        // little the first byte that differs does.
+        // same places, then the length of their common start, then how far
+        // apart they are from there on, read as numbers.
         auto nearness = [](std::string_view name, std::string_view neighbour) {
             if (neighbour.empty())
-                return std::make_tuple(0L, 0L, 0);
+                return std::make_tuple(0L, 0L, 0LL);
+            const std::size_t common = std::min(name.size(), neighbour.size());
             long shared = 0, same = 0;
-            for (std::size_t i = 0; i < std::min(name.size(), neighbour.size()); ++i)
+            for (std::size_t i = 0; i < common; ++i)
                 shared += name[i] == neighbour[i];
-            while (same < static_cast<long>(std::min(name.size(), neighbour.size())) && name[same] == neighbour[same])
+            while (same < static_cast<long>(common) && name[same] == neighbour[same])
                 ++same;
-            const int apart = same < static_cast<long>(std::min(name.size(), neighbour.size()))
-                ? std::abs(static_cast<unsigned char>(name[same]) - static_cast<unsigned char>(neighbour[same]))
-                : 0;
-            return std::make_tuple(shared, same, -apart);
+            long long apart = 0;
+            for (std::size_t i = static_cast<std::size_t>(same); i < static_cast<std::size_t>(same) + 7; ++i) {
+                const int x = i < name.size() ? static_cast<unsigned char>(name[i]) : 0;
+                const int y = i < neighbour.size() ? static_cast<unsigned char>(neighbour[i]) : 0;
+                apart = apart * 256 + (x - y);
+            }
+            return std::make_tuple(shared, same, -std::llabs(apart));
         };
         auto near = [&](const std::string& name) { return std::max(nearness(name, before), nearness(name, after)); };
         auto plain = [](const std::string& name) {

@@ -132,6 +132,10 @@ void TestZipRepair::repairKeepsEveryDay_data()
         << Damage([](QByteArray& b) { b[Central(b, 3) + 46 + 6] = '2'; })
         << "zip warning: 20240104.DAY was named 20240124.DAY in the central directory; its local header's name is "
            "kept\n";
+    QTest::newRow("last directory name damaged into the next date")
+        << Damage([](QByteArray& b) { b[Central(b, 3) + 46 + 7] = '5'; })
+        << "zip warning: 20240104.DAY was named 20240105.DAY in the central directory; its local header's name is "
+           "kept\n";
     // The directory is found, and its members, though the records that
     // point to them are off.
     QTest::newRow("end record's directory size and offset damaged") << Damage([](QByteArray& b) {
