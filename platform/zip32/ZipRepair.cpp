@@ -193,7 +193,7 @@ public:
     bool Recover(int level, std::vector<Member>& kept, int& dropped)
     {
         dir_ = ReadCentralDirectory();
-        std::vector<std::uint64_t> scanned; // every local header
+        std::vector<std::uint64_t> scanned; // every local header, in order
         if (level >= 2)
             scanned = LocalHeaders();
         std::set<std::uint64_t> used;
@@ -201,30 +201,36 @@ public:
         // The directory's members first: each where its record says, else
         // (bytes inserted before it, its offset damaged) at a local header
         // of its name.
+        std::unordered_map<std::string, std::vector<std::uint64_t>> byName;
+        for (const std::uint64_t at : scanned) {
+            kivzip::LocalHeader l;
+            if (ReadLocalHeader(&b_[at], b_.size() - at, l))
+                byName[std::string(l.name)].push_back(at);
+        }
         for (std::size_t i = 0; i < dir_.entries.size(); ++i) {
             const CentralEntry& e = dir_.entries[i];
             Why why = Why::HeaderMissing;
-            std::vector<std::uint64_t> places{e.localOffset};
-            for (const std::uint64_t at : scanned)
-                if (at != e.localOffset && LocalNameIs(at, e.record.name))
-                    places.push_back(at);
             // A place whose data do not check out is kept as damaged only
             // when no other place of the member's does.
             std::optional<Member> found, damaged;
-            for (const std::uint64_t at : places) {
-                if (used.count(at))
-                    continue;
+            auto consider = [&](std::uint64_t at) {
+                if (found || used.count(at))
+                    return;
                 Member m;
                 const Why failed = Evaluate(at, &e, m);
                 if (at == e.localOffset)
                     why = failed;
-                if (failed == Why::None && m.damage == Why::None) {
+                if (failed == Why::None && m.damage == Why::None)
                     found = std::move(m);
-                    break;
-                }
-                if (failed == Why::None && !damaged)
+                else if (failed == Why::None && !damaged)
                     damaged = std::move(m);
-            }
+            };
+            consider(e.localOffset);
+            const auto named = byName.find(std::string(e.record.name));
+            if (named != byName.end())
+                for (const std::uint64_t at : named->second)
+                    if (at != e.localOffset)
+                        consider(at);
             if (!found)
                 found = std::move(damaged);
             if (!found) {
@@ -236,13 +242,23 @@ public:
             kept.push_back(std::move(*found));
         }
 
-        // Then every local header that no kept member covers.
-        std::sort(scanned.begin(), scanned.end());
+        // Then every local header that no kept member covers: where the
+        // directory's members lie, and up to the end of the last one found
+        // here.
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
+        for (const Member& m : kept)
+            spans.emplace_back(m.headerAt, m.end);
+        std::sort(spans.begin(), spans.end());
+        for (std::size_t k = 1; k < spans.size(); ++k)
+            spans[k].second = std::max(spans[k].second, spans[k - 1].second); // the furthest end so far
+        auto listedOver = [&](std::uint64_t at) {
+            const auto after = std::upper_bound(spans.begin(), spans.end(), std::make_pair(at, kNowhere));
+            return after != spans.begin() && at < std::prev(after)->second;
+        };
+        std::uint64_t coveredUntil = 0;
         for (std::size_t k = 0; k < scanned.size(); ++k) {
             const std::uint64_t at = scanned[k];
-            const bool covered = std::any_of(kept.begin(), kept.end(),
-                                             [&](const Member& m) { return at >= m.headerAt && at < m.end; });
-            if (covered || used.count(at))
+            if (at < coveredUntil || listedOver(at) || used.count(at))
                 continue;
             Member m;
             const Why failed = Evaluate(at, nullptr, m);
@@ -258,6 +274,7 @@ public:
                 continue;
             }
             used.insert(at);
+            coveredUntil = std::max(coveredUntil, m.end);
             kept.push_back(std::move(m));
         }
         std::sort(kept.begin(), kept.end(), [](const Member& a, const Member& b) { return a.headerAt < b.headerAt; });
@@ -480,12 +497,6 @@ private:
         h.name.assign(l.name);
         h.extra = WithoutZip64(l.extra);
         return true;
-    }
-
-    bool LocalNameIs(std::uint64_t at, std::string_view name) const
-    {
-        kivzip::LocalHeader l;
-        return ReadLocalHeader(&b_[at], b_.size() - at, l) && l.name == name;
     }
 
     // The member whose local header is at `at`. With a directory entry its
