@@ -41,6 +41,13 @@ public:
     {
         return UnZipExtractMem(window, command, buffer, size, time, attributes, written);
     }
+    std::string GetLastNotice() override
+    {
+        std::string notice(static_cast<std::size_t>(std::max(UnZipGetLastNotice(nullptr, 0), 0)), '\0');
+        if (!notice.empty())
+            UnZipGetLastNotice(notice.data(), static_cast<int>(notice.size()) + 1);
+        return notice;
+    }
 };
 
 Host& TheHost()

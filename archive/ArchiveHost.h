@@ -43,6 +43,9 @@ public:
     virtual int FindNext(HARC archive, MemberInfo* info) = 0;
     virtual int ExtractMem(HWND window, const char* command, unsigned char* buffer, std::uint32_t size,
                            time_t* time, std::uint16_t* attributes, std::uint32_t* written) = 0;
+    // What the last extraction read past (UnZipGetLastNotice); none by
+    // default.
+    virtual std::string GetLastNotice() { return {}; }
 };
 
 // The real libraries.

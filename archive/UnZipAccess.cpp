@@ -77,7 +77,15 @@ bool ExtractMember(
         ReportError(ExtractErrorMessage(code), true);
         return false;
     }
-    stream.Write(buffer.data(), static_cast<std::size_t>(size));
+    // The member's bytes become the stream's when it is empty: the largest
+    // member is held once, not twice.
+    buffer.resize(static_cast<std::size_t>(size));
+    if (stream.Size() == 0) {
+        stream = MemoryStream(std::move(buffer));
+        stream.SetPosition(static_cast<std::size_t>(size));
+    } else {
+        stream.Write(buffer.data(), buffer.size());
+    }
     return true;
 }
 

@@ -208,6 +208,20 @@ void BookSession::RequireDay(const std::string& member, const std::string& shown
     throw Failure(ShownBook() + " holds no day " + shownDate);
 }
 
+std::string BookSession::WhyUnreadable(const std::string& member)
+{
+    std::string method;
+    if (archive::OpenBookArchive(book_)) {
+        MemberInfo info;
+        std::memset(&info, 0, sizeof info);
+        if (archive::CurrentUnZip().FindFirst(archive::BookHandle, member.c_str(), &info) == 0)
+            method.assign(info.szMode, strnlen(info.szMode, sizeof info.szMode));
+    }
+    if (!method.empty() && method != "stored" && method != "deflate")
+        return "compressed with " + method + ", which this build cannot read";
+    return "it does not extract";
+}
+
 BookSession::Reading BookSession::ReadDay(const std::string& member, TDayBook& record)
 {
     CheckInterrupt();
@@ -225,6 +239,9 @@ BookSession::Reading BookSession::ReadDay(const std::string& member, TDayBook& r
     reading.messages = prompts_.EndCapture();
     if (!reading.ok) {
         reading.extractFailed = true;
+        if (std::find(reading.messages.begin(), reading.messages.end(), archive::ExtractErrorMessage(0x8009))
+            != reading.messages.end())
+            reading.messages.push_back(WhyUnreadable(member));
         const std::string passwordMessage = archive::ExtractErrorMessage(0x800A);
         for (const std::string& message : reading.messages) {
             if (message == passwordMessage && password_.Given()) {

@@ -86,8 +86,13 @@ public:
         std::vector<std::string> messages; // why not, one message a line
     };
     // Extracts the member and reads it into record, as the search does for
-    // every day; the messages of a failure are returned, not printed.
+    // every day; the messages of a failure are returned, not printed. A
+    // member in a method this build cannot read is named with its method.
     Reading ReadDay(const std::string& member, TDayBook& record);
+
+    // Why a member that did not extract may not have: its method when this
+    // build cannot read it, else a general reason.
+    std::string WhyUnreadable(const std::string& member);
 
 private:
     class ZipOutput;

@@ -7,6 +7,7 @@
 #include "TemporaryFolder.h"
 #include "TextForms.h"
 
+#include <optional>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -210,31 +211,44 @@ int ExportCommand(CommandContext& context)
     TemporaryFolder folder(target.parent_path().string(), "." + target.filename().string() + ".kivbook-");
     std::vector<IndexEntry> index;
     const std::string indexFile = "index" + extension;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const Entry& entry = entries[i];
+    // A day that does not read is named and passed over; each day's page
+    // links to the exported days around it, so a page is written once the
+    // next exported day is known.
+    int unreadable = 0;
+    std::optional<DayDocument> pending;
+    std::string pendingFile;
+    const Entry* last = nullptr;
+    for (const Entry& entry : entries) {
         TDayBook record;
         BookSession::Reading reading = session.ReadDay(entry.member, record);
         if (!reading.ok) {
             for (const std::string& message : reading.messages)
                 context.prompts.Print(message);
-            throw Failure(entry.title + " does not read: nothing exported");
+            context.prompts.Print("skipped " + entry.title + ": it does not read");
+            ++unreadable;
+            continue;
         }
         record.ConvertPhotoBitmap();
 
         DayDocument day = Document(record, entry);
         day.indexFile = indexFile;
-        if (i > 0)
-            day.previous = { entries[i - 1].base + extension, entries[i - 1].title };
-        if (i + 1 < entries.size())
-            day.next = { entries[i + 1].base + extension, entries[i + 1].title };
+        if (last) {
+            day.previous = { last->base + extension, last->title };
+            pending->next = { entry.base + extension, entry.title };
+            WriteFile(pendingFile, RenderDay(format, *pending));
+        }
         ExportPicture(record, folder.Path(), entry.base, format, day);
-        WriteFile(folder.Path() + "/" + entry.base + extension, RenderDay(format, day));
         index.push_back({ GroupOf(entry), entry.title, entry.base + extension, Summary(day), record.PhotoSize() > 0 });
+        pending = std::move(day);
+        pendingFile = folder.Path() + "/" + entry.base + extension;
+        last = &entry;
     }
+    if (pending)
+        WriteFile(pendingFile, RenderDay(format, *pending));
     const std::string bookName = fs::path(session.ShownBook()).filename().string();
     WriteFile(folder.Path() + "/" + indexFile, RenderIndex(format, bookName, index));
     // The date list passes over odd members; the user hears of them.
-    const int skipped = session.ReportOddMembers();
+    const int skipped = session.ReportOddMembers() + unreadable;
 
     // The new folder gets the usual permissions, not mkdtemp's private ones.
     const mode_t mask = umask(0);

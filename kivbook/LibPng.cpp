@@ -4,7 +4,8 @@
 
 #include <png.h>
 
-KIV_ON_DEMAND(KIV_LIBPNG_SONAME, int, png_image_write_to_memory,
+// 0: libpng's own failure value.
+KIV_ON_DEMAND(KIV_LIBPNG_SONAME, 0, int, png_image_write_to_memory,
     (png_imagep image, void* memory, png_alloc_size_t* memoryBytes, int convertTo8Bit, const void* buffer,
         png_int_32 rowStride, const void* colormap),
     (image, memory, memoryBytes, convertTo8Bit, buffer, rowStride, colormap))

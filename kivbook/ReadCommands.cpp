@@ -7,6 +7,7 @@
 #include "Cp932.h"
 #include "Dates.h"
 #include "Error.h"
+#include "ErrorGuard.h"
 #include "Interrupt.h"
 #include "TextForms.h"
 
@@ -164,34 +165,54 @@ int SearchCommand(CommandContext& context)
     session.RequireBook();
 
     // The search window's own loop; its result list becomes the output.
+    // A day that does not read is named and passed over, as odd members are.
     class Printer final : public SearchObserver {
     public:
-        explicit Printer(std::ostream& out)
+        Printer(std::ostream& out, ConsolePrompts& prompts, BookSession& session)
             : out_(out)
+            , prompts_(prompts)
+            , session_(session)
         {
         }
-        void Started(std::size_t) override { }
+        void Started(std::size_t) override { errorsWhenListed = prompts_.ErrorCount(); }
         void Hit(const std::string& resultLine) override
         {
             out_ << ShownName(resultLine) << '\n';
             ++hits;
         }
         bool DayDone(std::size_t) override { return !InterruptRequested(); }
+        bool DayUnreadable(std::string_view member, const std::string& why) override
+        {
+            // A password that does not open the days ends the search.
+            if (why.empty() && prompts_.LastError() == archive::ExtractErrorMessage(0x800A))
+                return false;
+            const std::string name(member);
+            std::string reason = why.empty() ? session_.WhyUnreadable(name) : ErrorReportText(why);
+            prompts_.Print("skipped " + ShownName(name) + ": " + Printable(reason, false));
+            ++unreadable;
+            return true;
+        }
         int hits = 0;
+        int unreadable = 0;
+        int errorsWhenListed = -1;
 
     private:
         std::ostream& out_;
-    } printer(context.out);
+        ConsolePrompts& prompts_;
+        BookSession& session_;
+    } printer(context.out, context.prompts, session);
 
     const int errorsBefore = context.prompts.ErrorCount();
     switch (SearchBook(session.Book(), keywords[0], keywords[1], keywords[2], printer)) {
     case SearchEnd::Completed: {
         // A book that cannot be listed searches as an empty one; the archive
         // layer has said why.
-        if (context.prompts.ErrorCount() != errorsBefore)
+        const int errorsWhenListed
+            = printer.errorsWhenListed >= 0 ? printer.errorsWhenListed : context.prompts.ErrorCount();
+        if (errorsWhenListed != errorsBefore)
             throw Failure(session.ShownBook() + ": the book's days cannot be listed");
         // The date list passes over odd members; the user hears of them.
-        const int skipped = session.ReportOddMembers();
+        const int skipped = session.ReportOddMembers() + printer.unreadable;
         context.out << printer.hits << "件ヒットしました。\n";
         return skipped == 0 ? 0 : 1;
     }
@@ -225,6 +246,8 @@ int CheckCommand(CommandContext& context)
             for (const std::string& message : reading.messages)
                 why += (why.empty() ? "" : " / ") + message;
             report(member, why);
+        } else if (const std::string notice = archive::CurrentUnZip().GetLastNotice(); !notice.empty()) {
+            report(member, notice);
         } else if (!DateOfMember(member)) {
             report(member, "reads, but its name is not a date (yyyymmdd.DAY)");
         }

@@ -1,6 +1,7 @@
 #include "BookSearch.h"
 
 #include "Archive.h"
+#include "Error.h"
 #include "KeywordTest.h"
 #include "TDayBook.h"
 
@@ -39,14 +40,23 @@ SearchEnd SearchBook(const std::string& book, const std::string& first, const st
         for (std::size_t i = 0; i < names.size() && end == SearchEnd::Completed; ++i) {
             {
                 MemoryStream stream;
-                if (!archive::ExtractDay(book, std::string(names[i]), stream, archive::KeepOpen::Yes)) {
+                TDayBook record;
+                bool read = archive::ExtractDay(book, std::string(names[i]), stream, archive::KeepOpen::Yes);
+                if (!read && !observer.DayUnreadable(names[i], std::string())) {
                     end = SearchEnd::ExtractFailed;
                     break;
                 }
-                stream.SetPosition(0);
-                TDayBook record;
-                record.Read(stream);
-                if (DayMatches(DayText(record), first, second, third))
+                if (read) {
+                    stream.SetPosition(0);
+                    try {
+                        record.Read(stream);
+                    } catch (const Error& error) {
+                        if (!observer.DayUnreadable(names[i], error.what()))
+                            throw;
+                        read = false;
+                    }
+                }
+                if (read && DayMatches(DayText(record), first, second, third))
                     observer.Hit(ResultLine(names[i]));
             }
             if (!observer.DayDone(i + 1))

@@ -19,6 +19,11 @@ public:
     virtual void Hit(const std::string& resultLine) = 0;
     // `done` days have been read; false ends the search.
     virtual bool DayDone(std::size_t done) = 0;
+    // The day of that member could not be extracted (the archive layer has
+    // said why; why is empty) or does not read as a day (why: its read
+    // error). true passes over it; false, the default, ends the search
+    // (ExtractFailed, or the read error thrown).
+    virtual bool DayUnreadable(std::string_view /*member*/, const std::string& /*why*/) { return false; }
 };
 
 enum class SearchEnd {
@@ -38,7 +43,8 @@ std::string ResultLine(std::string_view memberName);
 // Reads every day member of the book in list order, one day record and one
 // stream at a time, and tests the day's text with the keywords (code page
 // 932; the first must not be empty). A day that does not read fails with
-// its read error (kiv::Error); the hits reported until then stand.
+// its read error (kiv::Error), unless the observer passes over it; the hits
+// reported until then stand.
 SearchEnd SearchBook(const std::string& book, const std::string& first, const std::string& second,
                      const std::string& third, SearchObserver& observer);
 

@@ -13,11 +13,13 @@ void WriteFileAtomically(const std::string& path, const void* data, std::size_t 
 
 // The most bytes a day file, a book member or any other file the program
 // reads whole may hold. A day of text with one large picture stays far
-// below it; a larger file is refused before memory is taken for it.
-inline constexpr std::uint64_t kMaxFileBytes = 256ULL * 1024 * 1024;
+// below it; a larger file is refused before memory is taken for it. A day
+// read from the book is held twice for a moment (the member's bytes and the
+// record made from them), which keeps the largest one under 300 MB.
+inline constexpr std::uint64_t kMaxFileBytes = 128ULL * 1024 * 1024;
 
 // Fails unless size is within kMaxFileBytes, with
-// "ファイル %s は大きすぎて扱えません (256 MB まで)" naming the file.
+// "ファイル %s は大きすぎて扱えません (128 MB まで)" naming the file.
 void CheckFileSize(std::uint64_t size, const std::string& name);
 
 // Reads a whole file of at most kMaxFileBytes (also from a device or a

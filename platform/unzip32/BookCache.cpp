@@ -112,13 +112,9 @@ struct Cache {
     std::list<std::pair<std::string, std::shared_ptr<Book>>> books; // most recent first
 };
 
-Cache& TheCache()
-{
-    // Never destroyed: at exit, freeing a large directory member by member
-    // would only cost time.
-    static Cache& cache = *new Cache;
-    return cache;
-}
+// Never destroyed: at exit, freeing a large directory member by member
+// would only cost time.
+Cache& gCache = *new Cache;
 
 // Writers on these systems record MS-DOS attributes only; the others put a
 // Unix mode (file kind and permissions) in the upper 16 bits.
@@ -371,7 +367,7 @@ int AcquireBook(const std::string& path, std::shared_ptr<Book>& book)
 
     // A cached book keeps its file open, so an inode that matches is the
     // same file, never a new one that reused the number.
-    auto& books = TheCache().books;
+    auto& books = gCache.books;
     const FileKey key = KeyOf(st);
     for (auto it = books.begin(); it != books.end(); ++it) {
         if (it->first != path)
@@ -399,7 +395,7 @@ int AcquireBook(const std::string& path, std::shared_ptr<Book>& book)
 
 void ClearBookCache()
 {
-    TheCache().books.clear();
+    gCache.books.clear();
 }
 
 } // namespace kivzip

@@ -11,15 +11,16 @@
 #endif
 
 #define KIV_LIBZIP_FORWARD(result, name, parameters, arguments) \
-    KIV_ON_DEMAND(KIV_LIBZIP_SONAME, result, name, parameters, arguments)
+    KIV_ON_DEMAND(KIV_LIBZIP_SONAME, ::kiv::ondemand::Failure<result>(), result, name, parameters, arguments)
 
 extern "C" {
 
 KIV_LIBZIP_FORWARD(int, zip_close, (zip_t * a), (a))
-KIV_LIBZIP_FORWARD(int, zip_compression_method_supported, (zip_int32_t a, int b), (a, b))
+// Without libzip no method or encryption of its own is supported.
+KIV_ON_DEMAND(KIV_LIBZIP_SONAME, 0, int, zip_compression_method_supported, (zip_int32_t a, int b), (a, b))
 KIV_LIBZIP_FORWARD(zip_int64_t, zip_dir_add, (zip_t * a, const char* b, zip_flags_t c), (a, b, c))
 KIV_LIBZIP_FORWARD(void, zip_discard, (zip_t * a), (a))
-KIV_LIBZIP_FORWARD(int, zip_encryption_method_supported, (zip_uint16_t a, int b), (a, b))
+KIV_ON_DEMAND(KIV_LIBZIP_SONAME, 0, int, zip_encryption_method_supported, (zip_uint16_t a, int b), (a, b))
 KIV_LIBZIP_FORWARD(int, zip_error_code_zip, (const zip_error_t* a), (a))
 KIV_LIBZIP_FORWARD(void, zip_error_fini, (zip_error_t * a), (a))
 KIV_LIBZIP_FORWARD(void, zip_error_init, (zip_error_t * a), (a))

@@ -49,12 +49,16 @@ struct State {
     std::unordered_map<std::string, std::vector<std::string>> passwords;
     std::shared_ptr<Book> justChecked; // by the last call, when it was UnZipCheckArchive
     MemberReader reader;
+    std::string lastNotice; // of the last extraction
 };
+
+// The library's one state: handles, the password callback, the passwords
+// that worked, the member reader.
+State gState;
 
 State& TheState()
 {
-    static State state;
-    return state;
+    return gState;
 }
 
 // Marks the library busy for the lifetime of one call; a second call that
@@ -245,7 +249,7 @@ bool IsDataError(int code)
 // then the program is asked until a password opens the member or the user
 // cancels.
 int ReadEncrypted(const Book& book, const Member& m, unsigned char* buffer, std::uint64_t capacity,
-    std::uint64_t& written)
+    std::uint64_t& written, std::string& notice)
 {
     State& state = TheState();
     std::vector<std::string>& known = state.passwords[AbsolutePath(book.Path())];
@@ -257,7 +261,7 @@ int ReadEncrypted(const Book& book, const Member& m, unsigned char* buffer, std:
     // the next one try.
     const std::vector<std::string> candidates = known;
     for (const std::string& password : candidates) {
-        const int code = state.reader.Read(book, m, password.c_str(), buffer, capacity, written);
+        const int code = state.reader.Read(book, m, password.c_str(), buffer, capacity, written, &notice);
         if (code == 0) {
             Remember(known, password);
             return 0;
@@ -277,7 +281,7 @@ int ReadEncrypted(const Book& book, const Member& m, unsigned char* buffer, std:
         answer.back() = '\0';
         const std::string password(answer.data());
         std::fill(answer.begin(), answer.end(), '\0');
-        const int code = state.reader.Read(book, m, password.c_str(), buffer, capacity, written);
+        const int code = state.reader.Read(book, m, password.c_str(), buffer, capacity, written, &notice);
         if (code == 0)
             Remember(known, password);
         if (code != UNZIP_ERROR_PASSWORD_FILE)
@@ -291,6 +295,7 @@ int Extract(const char* command, unsigned char* buffer, std::uint32_t size, time
 {
     if (written)
         *written = 0;
+    TheState().lastNotice.clear();
     if (!command)
         return UNZIP_ERROR_COMMAND_NAME;
 
@@ -347,7 +352,9 @@ int Extract(const char* command, unsigned char* buffer, std::uint32_t size, time
     int code = 0;
     std::uint64_t read = 0;
     if (!m.IsDirectory()) {
-        code = m.encrypted ? ReadEncrypted(*book, m, buffer, size, read) : reader.Read(*book, m, nullptr, buffer, size, read);
+        std::string& notice = TheState().lastNotice;
+        code = m.encrypted ? ReadEncrypted(*book, m, buffer, size, read, notice)
+                           : reader.Read(*book, m, nullptr, buffer, size, read, &notice);
         reader.Trim();
     }
     if (code != 0)
@@ -502,6 +509,20 @@ int UnZipExtractMem(HWND /*window*/, const char* command, unsigned char* buffer,
     } catch (...) {
         return UNZIP_ERROR_UNEXPECTED;
     }
+}
+
+int UnZipGetLastNotice(char* buffer, int size)
+{
+    BusyGuard busy;
+    if (!busy)
+        return 0;
+    const std::string& notice = TheState().lastNotice;
+    if (buffer && size > 0) {
+        const std::size_t length = std::min(notice.size(), static_cast<std::size_t>(size) - 1);
+        std::memcpy(buffer, notice.data(), length);
+        buffer[length] = '\0';
+    }
+    return static_cast<int>(notice.size());
 }
 
 } // extern "C"

@@ -175,6 +175,13 @@ int UnZipExtractMem(HWND window, const char* command, unsigned char* buffer, uin
 /* Our addition: the program registers how passwords are asked for. */
 void UnZipSetPasswordCallback(UnZipPasswordFn callback, void* user);
 
+/* Our addition: what the last UnZipExtractMem that succeeded read past: the
+ * member's central directory record disagreeing with its local header (the
+ * member was read as the local header has it, whose data checked out by
+ * their CRC). Copies the text, NUL-terminated and cut to size bytes, into
+ * buffer (empty when there was nothing); returns the text's whole length. */
+int UnZipGetLastNotice(char* buffer, int size);
+
 #ifdef __cplusplus
 }
 #endif

@@ -3,6 +3,7 @@
 
 #include "AesPassword.h"
 #include "Files.h"
+#include "OnDemand.h"
 #include "Wildcard.h"
 #include "ZipFiles.h"
 #include "ZipImage.h"
@@ -444,6 +445,13 @@ private:
 
     int EncodeWithLibzip(const std::vector<Planned>& plan, const std::string& password)
     {
+#ifdef KIV_LIBZIP_SONAME
+        // libzip is loaded now; a system without it fails this run only.
+        if (std::string why; !kiv::ondemand::Loads(KIV_LIBZIP_SONAME, why)) {
+            out_.Error("cannot encrypt (" + why + "); the book is unchanged");
+            return ZIP32_WRITE_ERROR;
+        }
+#endif
         zip_error_t error;
         zip_error_init(&error);
         zip_source_t* buffer = zip_source_buffer_create(nullptr, 0, 0, &error);

@@ -228,7 +228,14 @@ bool ArchiveImage::Parse(const ByteSource& source, std::string& why)
         return false;
     DirectoryWalker walker(directory_.data(), directory_.size());
     for (Member m; walker.Next(m.central);) {
-        m.record = directory_.data() + walker.RecordAt();
+        if (!m.central.sound)
+            return false;
+        // The record is copied as it is: its lengths say what the walker
+        // took (they differ where they were off by a few bytes).
+        unsigned char* record = directory_.data() + walker.RecordAt();
+        Poke(record + 30, m.central.extra.size(), 2);
+        Poke(record + 32, m.central.comment.size(), 2);
+        m.record = record;
         members_.push_back(m);
     }
     if (walker.Stopped())

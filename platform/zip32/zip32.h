@@ -208,7 +208,8 @@ enum {
                                      not an archive, unreadable); repair found
                                      nothing to recover */
     ZIP32_WRITE_ERROR = 14,       /* the new archive cannot be written (folder not
-                                     writable, disk full) */
+                                     writable, disk full, libzip for encryption
+                                     not installed) */
     ZIP32_PASSWORD = 20,          /* password cancelled, empty, or not verified */
     ZIP32_BAD_OPTIONS = 16,       /* bad or unsupported options, no archive name,
                                      two files with one member name */

@@ -294,11 +294,7 @@ bool DirectoryWalker::Next(CentralRecord& record)
     const std::size_t rest = length - least;
     const std::size_t extra = std::min(extraLength, rest);
     record = CentralRecord{};
-    if (!ParseCentral(p, nameLength, extra, rest - extra, record)) {
-        // A Zip64 block without the values it should hold: the record stays
-        // with its 32-bit fields, which no reader takes for sound ones.
-        record.extra = std::string_view();
-    }
+    record.sound = ParseCentral(p, nameLength, extra, rest - extra, record);
     at_ += length;
     return true;
 }

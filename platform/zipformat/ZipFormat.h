@@ -176,6 +176,9 @@ struct CentralRecord {
     std::string_view name, extra, comment;
     std::uint16_t internalAttributes = 0;
     std::uint32_t externalAttributes = 0;
+    // false when its Zip64 block lacks a value it should hold (the 32-bit
+    // fields then stay 0xFFFFFFFF).
+    bool sound = true;
 
     std::uint8_t HostSystem() const { return static_cast<std::uint8_t>(versionMadeBy >> 8); }
     bool Encrypted() const { return (flags & kFlagEncrypted) != 0; }
@@ -188,8 +191,9 @@ bool ReadCentralRecord(const unsigned char* p, std::size_t available, CentralRec
 // The records of a central directory, one after another, from the bytes
 // given (the directory up to its end). The records themselves decide how
 // many there are, not the end record's count. A record whose extra field
-// length is off by a few bytes is taken with its extra field cut where the
-// next record begins.
+// or comment length is off by a few bytes is taken with its extra field
+// and comment cut where the next record (or the directory) ends: the
+// record's own length fields then differ from its `extra` and `comment`.
 class DirectoryWalker {
 public:
     DirectoryWalker(const unsigned char* data, std::size_t size) : data_(data), size_(size) {}

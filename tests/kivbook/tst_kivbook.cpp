@@ -420,6 +420,25 @@ private slots:
         QCOMPARE(search.out, QByteArray()); // no count line: the search did not end
     }
 
+    // A day whose directory record disagrees with its sound local header is
+    // shown (its data check out), and check names the disagreement.
+    void checkNamesADirectoryRecordThatDisagrees()
+    {
+        Put("2003/01/01", { "--weather", "晴れ" });
+        Put("2003/01/02", { "--weather", "雨" });
+        QByteArray bytes = ReadFile(book);
+        const qsizetype second = bytes.indexOf("PK\x01\x02", bytes.indexOf("PK\x01\x02") + 4);
+        bytes[second + 16] = char(bytes[second + 16] ^ 0x5A); // the CRC's first byte
+        WriteFile(book, bytes);
+
+        QCOMPARE(Kivbook({ "show", book, "2003/01/02" }).status, 0);
+        Run check = Kivbook({ "check", book });
+        QCOMPARE(check.out,
+            QByteArray("20030102.DAY: the central directory's CRC disagrees with the local header; the local header's, "
+                       "whose data check out, were read\n2 days checked, 1 problem\n"));
+        QCOMPARE(check.status, 1);
+    }
+
     void checkFindsMembersThatAreNotDays()
     {
         Put("2003/01/01", { "--weather", "晴れ" });
@@ -580,16 +599,46 @@ private slots:
             QVERIFY(index.contains(day + extension.toUtf8()));
     }
 
-    void exportLeavesNothingOnFailure()
+    // A day that does not read (not a day file, no bytes at all, a method
+    // this build cannot read) is named and passed over by search and
+    // export, which go on with the other days; show names the method.
+    void unreadableDaysAreSkippedAndNamed()
     {
         Put("2001/03/15", { "--weather", "晴れ" });
         AddMember("20010316.DAY", "not a day file");
-        const QStringList before = QDir(temp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        AddMember("20010317.DAY", "");
+        Put("2001/03/19", { "--weather", "晴れ" });
+        const QString lzma = QStandardPaths::findExecutable("python3");
+        if (lzma.isEmpty())
+            QSKIP("python3 is not installed");
+        QProcess python;
+        python.start(lzma, { "-c", "import sys, zipfile\n"
+                                   "zipfile.ZipFile(sys.argv[1], 'a').writestr('20010318.DAY', b'x' * 99, zipfile.ZIP_LZMA)",
+                               book });
+        QVERIFY(python.waitForFinished() && python.exitCode() == 0);
 
-        Run run = Kivbook({ "export", book, "out" });
-        QCOMPARE(run.status, 1);
-        QVERIFY(run.err.contains("2001/03/16 does not read"));
-        QCOMPARE(QDir(temp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
+        Run search = Kivbook({ "search", book, "晴れ" });
+        QCOMPARE(search.out, QByteArray("2001/03/15\n2001/03/19\n2件ヒットしました。\n"));
+        QCOMPARE(search.status, 1);
+        QVERIFY2(search.err.contains("skipped 20010316.DAY: ") && search.err.contains("skipped 20010317.DAY: ")
+                && search.err.contains("skipped 20010318.DAY: compressed with lzma, which this build cannot read\n"),
+            search.err.constData());
+
+        Run show = Kivbook({ "show", book, "2001/03/18" });
+        QCOMPARE(show.status, 1);
+        QVERIFY2(show.err.contains("compressed with lzma, which this build cannot read"), show.err.constData());
+
+        Run exported = Kivbook({ "export", book, "out" });
+        QCOMPARE(exported.status, 1);
+        for (const char* day : { "2001/03/16", "2001/03/17", "2001/03/18" })
+            QVERIFY2(exported.err.contains(QByteArray("skipped ") + day + ": it does not read\n"), exported.err.constData());
+        QCOMPARE(QDir(Path("out")).entryList(QDir::Files | QDir::NoDotAndDotDot).size(), 3); // two days and the index
+    }
+
+    void exportLeavesNothingOnFailure()
+    {
+        Put("2001/03/15", { "--weather", "晴れ" });
+        const QStringList before = QDir(temp.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 
         // A folder with something in it is never written into.
         QDir(temp.path()).mkpath("full");

@@ -1,5 +1,6 @@
 #include "Error.h"
 #include "Files.h"
+#include "OnDemand.h"
 
 #include <QtTest>
 
@@ -41,6 +42,7 @@ private slots:
     void leftoversOfKilledWritesGo();
     void signalsRemoveTemporaries_data();
     void signalsRemoveTemporaries();
+    void aLibraryThatCannotBeLoadedFailsTheCall();
 };
 
 void TestFiles::writeReplacesTheWholeFile()
@@ -102,7 +104,7 @@ void TestFiles::readFailsOnMissingOrOversizedFile()
     QVERIFY(large.open(QIODevice::ReadWrite) && large.resize(qint64(kMaxFileBytes) + 1));
     large.close();
     QCOMPARE(ErrorOf([&] { ReadWholeFile(path.toStdString()); }),
-        "ファイル " + path + " は大きすぎて扱えません (256 MB まで)");
+        "ファイル " + path + " は大きすぎて扱えません (128 MB まで)");
 }
 
 void TestFiles::leftoversOfKilledWritesGo()
@@ -165,4 +167,17 @@ void TestFiles::signalsRemoveTemporaries()
 }
 
 QTEST_APPLESS_MAIN(TestFiles)
+// A function of a library that is not installed.
+extern "C" int kiv_test_missing_function(int value);
+KIV_ON_DEMAND("libkiv-test-missing.so.7", 0, int, kiv_test_missing_function, (int value), (value))
+
+void TestFiles::aLibraryThatCannotBeLoadedFailsTheCall()
+{
+    std::string why;
+    QVERIFY(!kiv::ondemand::Loads("libkiv-test-missing.so.7", why));
+    QVERIFY2(why.find("libkiv-test-missing.so.7") != std::string::npos, why.c_str());
+    // The program goes on: the call fails as the library would.
+    QCOMPARE(kiv_test_missing_function(5), 0);
+}
+
 #include "tst_files.moc"
