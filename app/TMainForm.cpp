@@ -61,6 +61,7 @@ TMainForm::TMainForm(TDayBook& record, Prompts& prompts, const Setup& setup)
     host.zip = setup.zip;
     host.unzip = setup.unzip;
     host.encryption = LoadEncryptionMethod();
+    host.repairWording = &archive::RepairNoteText;
     host.keepPreviousBook = registry::KeepPreviousBook();
     host.lockWaitSeconds = registry::BookLockWait();
     archive::SetHost(host);

@@ -72,6 +72,9 @@ int GetZipVersion();
 int PasswordCallback(char* buffer, int size, const char* prompt, const char* archive);
 // Output: collected in ZipOutputPending, moved to host.output a line at a time.
 int PrintCallback(const char* text, unsigned long size);
+// A repair's notes, registered when host.repairWording is set: each shown in
+// host.output in those words.
+void RepairCallback(const ZipRepairNote* note);
 // The archive comment (-z runs only): shown in host.output.
 char* CommentCallback(char** comment);
 
@@ -137,6 +140,8 @@ bool BookHasDay(const std::string& book, const std::string& dayFilePath);
 void CreateEmptyBook(const std::string& book);
 bool DeleteDay(const std::string& book, const std::string& dayFilePath);
 bool RepairBook(const std::string& book);
+// A repair's note as the program's windows say it.
+std::string RepairNoteText(const ZipRepairNote& note);
 // The key by which day names compare: ASCII letters in lower case, the
 // second byte of a double-byte character left alone.
 std::string CaseKey(const std::string& name);

@@ -18,6 +18,7 @@ public:
     int SetOptions(const ZipOptions& options) override { return ZpSetOptions(&options); }
     int Archive(int count, const char* archive, char** names) override { return ZpArchive(count, archive, names); }
     void Version(ZipVersionRecord& version) override { ZpVersion(&version); }
+    int SetRepairCallback(ZipRepairFn callback) override { return ZpSetRepairCallback(callback); }
 };
 
 class RealUnZip final : public UnZipLibrary {

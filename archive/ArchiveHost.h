@@ -24,6 +24,8 @@ public:
     virtual int SetOptions(const ZipOptions& options) = 0;
     virtual int Archive(int count, const char* archive, char** names) = 0;
     virtual void Version(ZipVersionRecord& version) = 0;
+    // Where a repair's notes go (nullptr: printed as the library words them).
+    virtual int SetRepairCallback(ZipRepairFn) { return 1; }
 };
 
 // The UnZip library as the archive layer calls it.
@@ -100,6 +102,9 @@ struct Host {
     std::string workingDirectory;        // without a trailing separator
     std::function<bool()> passwordChecked; // the calendar's PassWordCheckBox; unset reads as unchecked
     EncryptionMethod encryption = EncryptionMethod::Traditional; // for the runs that encrypt
+    // How a repair's notes read in the output dialog; unset leaves them to
+    // the Zip library's own English lines.
+    std::function<std::string(const ZipRepairNote&)> repairWording;
     bool keepPreviousBook = true;        // a rewrite keeps BOOK~ (the user's setting)
     int lockWaitSeconds = 5;             // a writer's wait for the book's lock (the user's setting)
     HWND window = nullptr;               // the application's top-level window

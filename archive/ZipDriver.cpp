@@ -262,6 +262,7 @@ std::int32_t RunZipCommand(const std::string& command)
     ZipLibrary& zip = CurrentZip();
     ZipCallbacks callbacks { &PrintCallback, &CommentCallback, &PasswordCallback, nullptr };
     zip.Init(callbacks);
+    zip.SetRepairCallback(CurrentHost().repairWording ? &RepairCallback : nullptr);
 
     options.fLevel = '6';
     std::string temporary = TemporaryDirectory();
@@ -316,6 +317,17 @@ int AskZipPassword(char* buffer, int size, const char* archive)
     return 0;
 }
 
+// Appends a line to the output dialog, repaints it and shows it.
+void ShowOutputLine(const std::string& utf8)
+{
+    if (OutputSink* output = CurrentHost().output) {
+        output->AppendLine(utf8);
+        output->Repaint();
+        if (!output->IsActive())
+            output->Show();
+    }
+}
+
 int PrintZipOutput(const char* text, unsigned long)
 {
     if (ZipQuiet)
@@ -326,14 +338,17 @@ int PrintZipOutput(const char* text, unsigned long)
     if (lineFeed != std::string::npos) {
         std::string line = detail::Trim(std::string_view(ZipOutputPending).substr(0, lineFeed + 1));
         ZipOutputPending.erase(0, lineFeed + 1);
-        if (OutputSink* output = CurrentHost().output) {
-            output->AppendLine(detail::OutputText(line));
-            output->Repaint();
-            if (!output->IsActive())
-                output->Show();
-        }
+        ShowOutputLine(detail::OutputText(line));
     }
     return static_cast<int>(length);
+}
+
+int ShowRepairNote(const ZipRepairNote* note)
+{
+    const auto& wording = CurrentHost().repairWording;
+    if (note && wording)
+        ShowOutputLine(wording(*note));
+    return 0;
 }
 
 char* ShowZipComment(char** comment)
@@ -373,6 +388,11 @@ int PrintCallback(const char* text, unsigned long size)
 char* CommentCallback(char** comment)
 {
     return detail::CatchInCallback([&] { return ShowZipComment(comment); }, static_cast<char*>(nullptr));
+}
+
+void RepairCallback(const ZipRepairNote* note)
+{
+    detail::CatchInCallback([&] { return ShowRepairNote(note); }, 0);
 }
 
 } // namespace kiv::archive

@@ -1,6 +1,7 @@
 // Damaged books through the repair (-F / -FF): the run may fail, but a book
-// it reports repaired must read back strictly with libzip, and a failed run
-// must leave the input as it was.
+// it reports repaired must read back strictly with libzip and still hold
+// every member that libzip read right from the damaged book, and a failed
+// run must leave the input as it was.
 #include "zip32.h"
 
 #include <zip.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -48,6 +50,46 @@ std::vector<unsigned char> ReadBook()
     return bytes;
 }
 
+// The members libzip reads right (their CRC checks out) from the book at
+// path, by name: those whose name the book holds once, unencrypted, and
+// whose local header bears the directory's name (where the two disagree,
+// either may be the damaged one).
+std::map<std::string, std::string> RightMembers(const char* path, int flags)
+{
+    std::map<std::string, std::string> right;
+    int error = 0;
+    zip_t* archive = zip_open(path, flags, &error);
+    if (!archive)
+        return right;
+    std::map<std::string, int> seen;
+    const zip_int64_t count = zip_get_num_entries(archive, 0);
+    for (zip_int64_t i = 0; i < count; ++i)
+        if (const char* name = zip_get_name(archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW))
+            ++seen[name];
+    std::vector<char> buffer(1 << 16);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        zip_stat_t st;
+        if (zip_stat_index(archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW, &st) != 0 || !(st.valid & ZIP_STAT_NAME)
+            || seen[st.name] != 1 || ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE)
+            || st.size > (1u << 24))
+            continue;
+        zip_file_t* file = zip_fopen_index(archive, static_cast<zip_uint64_t>(i), 0);
+        if (!file)
+            continue;
+        std::string data;
+        zip_int64_t n;
+        while ((n = zip_fread(file, buffer.data(), buffer.size())) > 0)
+            data.append(buffer.data(), static_cast<std::size_t>(n));
+        const bool read = n == 0 && zip_fclose(file) == 0 && data.size() == st.size;
+        if (!read && n < 0)
+            zip_fclose(file);
+        if (read)
+            right[st.name] = data;
+    }
+    zip_discard(archive);
+    return right;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -64,6 +106,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     close(fd);
     if (!written)
         return 0;
+
+    // What libzip reads right with the local headers checked against the
+    // directory (ZIP_CHECKCONS) must survive the repair.
+    const std::map<std::string, std::string> before = RightMembers(BookPath(), ZIP_RDONLY | ZIP_CHECKCONS);
 
     const ZipCallbacks callbacks{&Quiet, nullptr, nullptr, nullptr};
     ZpInit(&callbacks);
@@ -84,5 +130,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!archive)
         std::abort(); // reported repaired, but not a sound archive
     zip_discard(archive);
+    const std::map<std::string, std::string> after = RightMembers(BookPath(), ZIP_RDONLY);
+    for (const auto& [name, data] : before) {
+        const auto kept = after.find(name);
+        if (kept == after.end() || kept->second != data)
+            std::abort(); // the repair lost or changed a member that read right
+    }
     return 0;
 }

@@ -42,6 +42,7 @@ constexpr int kPasswordBuffer = 81; // 80 bytes and the NUL
 
 struct Globals {
     ZipCallbacks callbacks{};
+    ZipRepairFn repairNotes = nullptr;
     ZipOptions options{};
     std::string date, rootDir, tempDir; // the texts of options, copied
     bool haveOptions = false;
@@ -669,7 +670,7 @@ int Archive(int count, const char* archiveName, char** names)
 {
     Globals& g = G();
     const RunSettings s = g.haveOptions ? RunSettings::From(g.options) : RunSettings{};
-    const Reporter out(g.callbacks.print, s.quiet);
+    const Reporter out(g.callbacks.print, s.quiet, g.repairNotes);
 
     if (!archiveName || !*archiveName) {
         out.Error("no archive name given");
@@ -771,6 +772,14 @@ void Reporter::Line(const std::string& text) const
     print_(line.c_str(), static_cast<unsigned long>(line.size()));
 }
 
+void Reporter::Note(const ZipRepairNote& note, const std::string& line) const
+{
+    if (!notes_)
+        Line(line);
+    else if (!quiet_)
+        notes_(&note);
+}
+
 int SavedPercent(std::uint64_t size, std::uint64_t stored)
 {
     if (size == 0 || stored >= size)
@@ -869,6 +878,12 @@ int ZpArchive(int count, const char* archive, char** names)
     } catch (...) {
         return ZIP32_WRITE_ERROR;
     }
+}
+
+int ZpSetRepairCallback(ZipRepairFn callback)
+{
+    G().repairNotes = callback;
+    return 1;
 }
 
 void ZpVersion(ZipVersionRecord* version)

@@ -3,10 +3,17 @@
 // The book is read into memory and rebuilt member by member: -F takes the
 // members that its central directory lists, -FF also every local header found
 // by scanning the whole file, which recovers books whose central directory is
-// gone or damaged and books with garbage before or after the archive. Each
-// member's data is checked (decompressed and compared with its CRC-32) unless
-// it is encrypted or uses a method zlib cannot read; those are carried over
-// unchanged. Members that fail are dropped and named in the output. The new
+// gone or damaged and books with bytes before, inside or after the archive.
+// A member's data are checked against its CRC (inflated, or stored) as the
+// directory records them and, when that fails, as its local header does: the
+// record that fits the data wins, so one damaged record loses no day. A
+// member written to a pipe (CRC and compressed size 0, a data descriptor
+// after the data) ends where its deflate stream ends, or at the descriptor
+// whose size is the distance to it. Encrypted members and methods zlib cannot
+// read are carried over unchanged; without the password their data cannot be
+// checked, so the directory's record is taken when it ends where the next
+// record begins, even where the local header's CRC or size differs. Data that fit no record are kept as they
+// are and named as damaged; only what cannot be found is dropped. The new
 // book is written with fresh central directory records and replaces the old
 // one atomically; a book that needs no repair is left untouched.
 #include "ZipImage.h"
@@ -20,9 +27,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
-#include <map>
+#include <optional>
+#include <set>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -46,23 +56,75 @@ struct CentralDirectory {
     std::vector<unsigned char> comment;
 };
 
+// What a record says of a member's data.
+struct Claim {
+    std::uint16_t flags = 0;
+    std::uint16_t method = 0;
+    std::uint32_t crc = 0;
+    std::uint32_t compressedSize = 0;
+    std::uint32_t size = 0;
+    bool zip64 = false; // sizes came from Zip64 fields
+};
+
+// A local header as found at a place in the book; its fields may be damaged.
+struct FoundHeader {
+    bool signature = false; // the place holds a local header's signature
+    std::uint16_t versionNeeded = 0;
+    std::uint16_t time = 0;
+    std::uint16_t date = 0;
+    Claim claim;
+    std::string name;
+    std::vector<unsigned char> extra; // without its Zip64 block
+    std::uint64_t dataAt = 0;         // where the header says its data begin
+};
+
+// Why a member was dropped or kept damaged.
+enum class Why : std::int32_t {
+    None = 0,
+    HeaderMissing = ZIP32_REPAIR_HEADER_MISSING,
+    DataCutOff = ZIP32_REPAIR_DATA_CUT_OFF,
+    EndNotFound = ZIP32_REPAIR_END_NOT_FOUND,
+    NoCrc = ZIP32_REPAIR_NO_CRC,
+    TooLarge = ZIP32_REPAIR_TOO_LARGE,
+    Overlaps = ZIP32_REPAIR_OVERLAPS,
+    EarlierCopy = ZIP32_REPAIR_EARLIER_COPY,
+    DataDoNotInflate = ZIP32_REPAIR_DO_NOT_INFLATE,
+    CrcMismatch = ZIP32_REPAIR_CRC_MISMATCH,
+};
+
+const char* WhyText(Why why)
+{
+    switch (why) {
+    case Why::None: break;
+    case Why::HeaderMissing: return "local header missing or damaged";
+    case Why::DataCutOff: return "data cut off";
+    case Why::EndNotFound: return "end of data not found";
+    case Why::NoCrc: return "no CRC recorded for its data";
+    case Why::TooLarge: return "4 GiB or larger";
+    case Why::Overlaps: return "overlaps another member";
+    case Why::EarlierCopy: return "an earlier copy";
+    case Why::DataDoNotInflate: return "data do not inflate";
+    case Why::CrcMismatch: return "CRC mismatch";
+    }
+    return "";
+}
+
 struct Member {
     std::uint64_t headerAt = 0;
     std::uint64_t dataAt = 0;
     std::uint64_t end = 0; // after the data and its descriptor
     std::uint16_t versionNeeded = 0;
-    std::uint16_t flags = 0;
-    std::uint16_t method = 0;
     std::uint16_t time = 0;
     std::uint16_t date = 0;
-    std::uint32_t crc = 0;
-    std::uint32_t compressedSize = 0;
-    std::uint32_t size = 0;
+    Claim claim;
     std::string name;
     std::vector<unsigned char> localExtra;
-    bool zip64 = false; // sizes came from Zip64 fields
     const CentralEntry* central = nullptr;
-    std::string damage; // why the data do not check out; empty when they do
+    bool verified = false;     // the data check out against a recorded CRC
+    Why damage = Why::None;    // why the data do not check out
+    std::string otherName;     // the name the other record gives, when they differ
+    bool renamed = false;      // the local header's name was taken over the directory's
+    bool corrected = false;    // the directory's record did not fit the data
 };
 
 bool PlausibleName(const std::string& name)
@@ -72,53 +134,25 @@ bool PlausibleName(const std::string& name)
     return std::none_of(name.begin(), name.end(), [](char c) { return c == '\0'; });
 }
 
-constexpr std::uint16_t kAesExtra = 0x9901;
-
-// The fields of a Zip64 extra block that stand in for the 32-bit fields
-// marked 0xFFFFFFFF, in their order (size, compressed size, offset). A value
-// the block does not hold stays as it was; false for a damaged block.
-bool ReadZip64(const std::vector<unsigned char>& extra, std::uint64_t* const fields[3])
-{
-    for (std::size_t at = 0; at + 4 <= extra.size();) {
-        const std::uint16_t id = Get16(&extra[at]);
-        const std::size_t length = Get16(&extra[at + 2]);
-        if (at + 4 + length > extra.size())
-            return false;
-        if (id == kZip64Extra) {
-            std::size_t pos = at + 4;
-            for (int i = 0; i < 3; ++i) {
-                if (!fields[i] || *fields[i] != kUnknown32)
-                    continue;
-                if (pos + 8 > at + 4 + length)
-                    return false;
-                *fields[i] = Get32(&extra[pos]) | (static_cast<std::uint64_t>(Get32(&extra[pos + 4])) << 32);
-                pos += 8;
-            }
-            return true;
-        }
-        at += 4 + length;
-    }
-    return true;
-}
-
 // The extra blocks whose id keep accepts, in their order.
 template <typename Keep>
-std::vector<unsigned char> ExtraBlocks(const std::vector<unsigned char>& extra, Keep keep)
+std::vector<unsigned char> ExtraBlocks(std::string_view extra, Keep keep)
 {
     std::vector<unsigned char> out;
-    for (std::size_t at = 0; at + 4 <= extra.size();) {
-        const std::size_t length = Get16(&extra[at + 2]);
-        const std::size_t end = std::min(extra.size(), at + 4 + length);
-        if (keep(Get16(&extra[at])))
-            out.insert(out.end(), extra.begin() + static_cast<long>(at), extra.begin() + static_cast<long>(end));
-        at = end;
-    }
+    ForEachExtra(extra, [&](std::uint16_t id, std::string_view value) {
+        if (keep(id)) {
+            Put16(out, id);
+            Put16(out, static_cast<std::uint32_t>(value.size()));
+            out.insert(out.end(), value.begin(), value.end());
+        }
+        return true;
+    });
     return out;
 }
 
 // The extra blocks without the Zip64 one: the rebuilt book records every
 // size in the ordinary fields.
-std::vector<unsigned char> WithoutZip64(const std::vector<unsigned char>& extra)
+std::vector<unsigned char> WithoutZip64(std::string_view extra)
 {
     return ExtraBlocks(extra, [](std::uint16_t id) { return id != kZip64Extra; });
 }
@@ -127,7 +161,7 @@ std::vector<unsigned char> WithoutZip64(const std::vector<unsigned char>& extra)
 // directory too: an AES member's method and strength.
 std::vector<unsigned char> CentralBlocksOf(const std::vector<unsigned char>& localExtra)
 {
-    return ExtraBlocks(localExtra, [](std::uint16_t id) { return id == kAesExtra; });
+    return ExtraBlocks(Bytes(localExtra), [](std::uint16_t id) { return id == kAesExtra; });
 }
 
 class Repairer {
@@ -137,37 +171,21 @@ public:
     CentralDirectory ReadCentralDirectory() const
     {
         CentralDirectory dir;
-        if (b_.size() < kEndSize)
+        const MemorySource source(b_.data(), b_.size());
+        EndOfDirectory end;
+        std::uint64_t start = 0, stop = 0;
+        std::int64_t shift = 0;
+        if (FindEndOfDirectory(source, end) == FormatError::None) {
+            start = end.directoryAt;
+            stop = end.directoryEnd;
+            shift = end.shift;
+            dir.comment.assign(b_.begin() + static_cast<long>(end.commentAt),
+                               b_.begin() + static_cast<long>(end.commentAt + end.commentLength));
+        } else if (!FindDirectoryRecords(start, stop)) {
             return dir;
-        const std::size_t lowest = b_.size() > kEndSize + 0xFFFF ? b_.size() - kEndSize - 0xFFFF : 0;
-        for (std::size_t at = b_.size() - kEndSize + 1; at-- > lowest;) {
-            if (Get32(&b_[at]) != kEndSignature)
-                continue;
-            const std::uint32_t cdSize = Get32(&b_[at + 12]);
-            const std::uint32_t cdOffset = Get32(&b_[at + 16]);
-            // Where the directory should begin: right before this record
-            // (data before the archive shifts every offset), or at the
-            // recorded offset.
-            std::vector<std::uint64_t> starts;
-            if (cdSize <= at)
-                starts.push_back(at - cdSize);
-            starts.push_back(cdOffset);
-            for (const std::uint64_t start : starts) {
-                if (start + 4 > b_.size() || Get32(&b_[start]) != kCentralSignature)
-                    continue;
-                const std::int64_t shift = static_cast<std::int64_t>(start) - static_cast<std::int64_t>(cdOffset);
-                dir.found = true;
-                dir.entries = ParseEntries(start, shift);
-                const std::size_t commentLength = std::min<std::size_t>(Get16(&b_[at + 20]), b_.size() - at - kEndSize);
-                dir.comment.assign(b_.begin() + static_cast<long>(at + kEndSize),
-                                   b_.begin() + static_cast<long>(at + kEndSize + commentLength));
-                return dir;
-            }
-            if (cdSize == 0 && Get16(&b_[at + 10]) == 0) {
-                dir.found = true; // an empty archive
-                return dir;
-            }
         }
+        dir.found = true;
+        dir.entries = ParseEntries(start, stop, shift);
         return dir;
     }
 
@@ -175,67 +193,125 @@ public:
     bool Recover(int level, std::vector<Member>& kept, int& dropped)
     {
         dir_ = ReadCentralDirectory();
-        std::map<std::uint64_t, const CentralEntry*> listed;
-        for (const CentralEntry& e : dir_.entries)
-            listed.emplace(e.localOffset, &e);
-
-        std::vector<std::uint64_t> candidates;
-        for (const auto& [offset, entry] : listed)
-            candidates.push_back(offset);
+        std::vector<std::uint64_t> scanned; // every local header, in order
         if (level >= 2)
-            for (std::size_t at = 0; at + 4 <= b_.size(); ++at)
-                if (b_[at] == 'P' && Get32(&b_[at]) == kLocalSignature)
-                    candidates.push_back(at);
-        std::sort(candidates.begin(), candidates.end());
-        candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+            scanned = LocalHeaders();
+        std::set<std::uint64_t> used;
 
-        std::uint64_t covered = 0;
-        for (const std::uint64_t at : candidates) {
-            auto entry = listed.find(at);
-            const CentralEntry* central = entry == listed.end() ? nullptr : entry->second;
-            if (at < covered) {
-                if (central)
-                    Drop(std::string(central->record.name), "overlaps another member", dropped);
-                continue; // a signature inside a member's data
-            }
-            Member m;
-            std::string why;
-            if (!ReadLocal(at, central, m)) {
-                if (central)
-                    Drop(std::string(central->record.name), "local header missing or damaged", dropped);
+        // The directory's members first: each where its record says, else
+        // (bytes inserted before it, its offset damaged) at a local header
+        // of its name.
+        std::unordered_map<std::string, std::vector<std::uint64_t>> byName;
+        for (const std::uint64_t at : scanned) {
+            kivzip::LocalHeader l;
+            if (ReadLocalHeader(&b_[at], b_.size() - at, l))
+                byName[std::string(l.name)].push_back(at);
+        }
+        for (std::size_t i = 0; i < dir_.entries.size(); ++i) {
+            const CentralEntry& e = dir_.entries[i];
+            Why why = Why::HeaderMissing;
+            // A place whose data do not check out is kept as damaged only
+            // when no other place of the member's does.
+            std::optional<Member> found, damaged;
+            auto consider = [&](std::uint64_t at) {
+                if (found || used.count(at))
+                    return;
+                Member m;
+                const Why failed = Evaluate(at, &e, m);
+                if (at == e.localOffset)
+                    why = failed;
+                if (failed == Why::None && m.damage == Why::None)
+                    found = std::move(m);
+                else if (failed == Why::None && !damaged)
+                    damaged = std::move(m);
+            };
+            consider(e.localOffset);
+            const auto named = byName.find(std::string(e.record.name));
+            if (named != byName.end())
+                for (const std::uint64_t at : named->second)
+                    if (at != e.localOffset)
+                        consider(at);
+            if (!found)
+                found = std::move(damaged);
+            if (!found) {
+                Drop(std::string(e.record.name), why, dropped);
                 continue;
             }
-            if (!Resolve(m, why)) {
-                if (central || PlausibleName(m.name))
-                    Drop(m.name, why, dropped);
+            ChooseName(i, *found);
+            used.insert(found->headerAt);
+            kept.push_back(std::move(*found));
+        }
+
+        // Then every local header that no kept member covers: where the
+        // directory's members lie, and up to the end of the last one found
+        // here.
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
+        for (const Member& m : kept)
+            spans.emplace_back(m.headerAt, m.end);
+        std::sort(spans.begin(), spans.end());
+        for (std::size_t k = 1; k < spans.size(); ++k)
+            spans[k].second = std::max(spans[k].second, spans[k - 1].second); // the furthest end so far
+        auto listedOver = [&](std::uint64_t at) {
+            const auto after = std::upper_bound(spans.begin(), spans.end(), std::make_pair(at, kNowhere));
+            return after != spans.begin() && at < std::prev(after)->second;
+        };
+        std::uint64_t coveredUntil = 0;
+        for (std::size_t k = 0; k < scanned.size(); ++k) {
+            const std::uint64_t at = scanned[k];
+            if (at < coveredUntil || listedOver(at) || used.count(at))
+                continue;
+            Member m;
+            const Why failed = Evaluate(at, nullptr, m);
+            if (failed != Why::None) {
+                if (PlausibleName(m.name))
+                    Drop(m.name, failed, dropped);
                 continue;
             }
             // A damaged member whose recorded size reaches over the start of
             // another one is not what it claims.
-            const auto next = std::upper_bound(candidates.begin(), candidates.end(), at);
-            if (!m.damage.empty() && next != candidates.end() && *next < m.end) {
-                Drop(m.name, m.damage, dropped);
+            if (!m.verified && k + 1 < scanned.size() && scanned[k + 1] < m.end) {
+                Drop(m.name, Why::Overlaps, dropped);
                 continue;
             }
-            covered = m.end;
+            used.insert(at);
+            coveredUntil = std::max(coveredUntil, m.end);
             kept.push_back(std::move(m));
         }
+        std::sort(kept.begin(), kept.end(), [](const Member& a, const Member& b) { return a.headerAt < b.headerAt; });
 
-        // A name stored twice keeps its last copy, as a later update would.
-        std::unordered_map<std::string, std::size_t> last;
-        for (std::size_t i = 0; i < kept.size(); ++i)
-            last[kept[i].name] = i;
+        // A name stored twice keeps its last copy, as a later update would,
+        // unless only an earlier one checks out.
+        std::unordered_map<std::string, std::size_t> keep;
+        for (std::size_t i = 0; i < kept.size(); ++i) {
+            auto [it, first] = keep.emplace(kept[i].name, i);
+            if (!first && (kept[i].verified || !kept[it->second].verified))
+                it->second = i;
+        }
         std::vector<Member> unique;
         for (std::size_t i = 0; i < kept.size(); ++i) {
-            if (last[kept[i].name] == i)
+            if (keep[kept[i].name] == i)
                 unique.push_back(std::move(kept[i]));
             else
-                Drop(kept[i].name, "an earlier copy", dropped);
+                Drop(kept[i].name, Why::EarlierCopy, dropped);
         }
         kept = std::move(unique);
-        for (const Member& m : kept)
-            if (!m.damage.empty())
-                out_.Warning("kept " + m.name + " though its data are damaged (" + m.damage + ")");
+        for (const Member& m : kept) {
+            if (m.renamed)
+                out_.Note({ZIP32_REPAIR_RENAMED, 0, m.name.c_str(), m.otherName.c_str(), 0, 0, 0},
+                          "zip warning: " + m.name + " was named " + m.otherName +
+                              " in the central directory; its local header's name is kept");
+            else if (!m.otherName.empty())
+                out_.Note({ZIP32_REPAIR_NAMES_DIFFER, 0, m.name.c_str(), m.otherName.c_str(), 0, 0, 0},
+                          "zip warning: " + m.name + " is named " + m.otherName +
+                              " in its local header; the central directory's name is kept");
+            if (m.corrected)
+                out_.Note({ZIP32_REPAIR_CORRECTED, 0, m.name.c_str(), nullptr, 0, 0, 0},
+                          "zip warning: the central directory's record of " + m.name +
+                              " did not match its data; its local header's is kept");
+            if (m.damage != Why::None)
+                out_.Note({ZIP32_REPAIR_DAMAGED, static_cast<std::int32_t>(m.damage), m.name.c_str(), nullptr, 0, 0, 0},
+                          "zip warning: kept " + m.name + " though its data are damaged (" + WhyText(m.damage) + ")");
+        }
         return !kept.empty() || dir_.found;
     }
 
@@ -250,13 +326,13 @@ public:
         auto headerOf = [](const Member& m) {
             MemberHeader h;
             h.versionNeeded = m.versionNeeded;
-            h.flags = WrittenFlags(m);
-            h.method = m.method;
+            h.flags = WrittenFlags(m.claim.flags);
+            h.method = m.claim.method;
             h.time = m.time;
             h.date = m.date;
-            h.crc = m.crc;
-            h.compressedSize = m.compressedSize;
-            h.size = m.size;
+            h.crc = m.claim.crc;
+            h.compressedSize = m.claim.compressedSize;
+            h.size = m.claim.size;
             h.name = m.name;
             return h;
         };
@@ -267,12 +343,12 @@ public:
             h.localExtra = Bytes(m.localExtra);
             PutLocalHeader(out, h);
             out.insert(out.end(), b_.begin() + static_cast<long>(m.dataAt),
-                       b_.begin() + static_cast<long>(m.dataAt + m.compressedSize));
+                       b_.begin() + static_cast<long>(m.dataAt + m.claim.compressedSize));
             if (h.flags & kFlagDescriptor) {
                 Put32(out, kDescriptorSignature);
-                Put32(out, m.crc);
-                Put32(out, m.compressedSize);
-                Put32(out, m.size);
+                Put32(out, m.claim.crc);
+                Put32(out, m.claim.compressedSize);
+                Put32(out, m.claim.size);
             }
             if (out.size() > 0xFFFFFFFFu) {
                 why = "too large for a ZIP file without Zip64";
@@ -305,156 +381,387 @@ public:
     }
 
 private:
-    std::vector<CentralEntry> ParseEntries(std::uint64_t at, std::int64_t shift) const
+    static constexpr std::uint64_t kNowhere = ~std::uint64_t{0};
+
+    // Where every local header signature in the book is.
+    std::vector<std::uint64_t> LocalHeaders() const
     {
-        std::vector<CentralEntry> entries;
-        CentralRecord r;
-        for (; at < b_.size() && ReadCentralRecord(&b_[at], b_.size() - at, r); at += r.length) {
-            if (r.size >= kUnknown32 || r.compressedSize >= kUnknown32 || r.localOffset >= kUnknown32)
-                continue; // beyond what a book without Zip64 can hold
-            CentralEntry e;
-            e.record = r;
-            e.extra = WithoutZip64(std::vector<unsigned char>(r.extra.begin(), r.extra.end()));
-            const std::int64_t local = static_cast<std::int64_t>(r.localOffset) + shift;
-            if (local >= 0) {
-                e.localOffset = static_cast<std::uint64_t>(local);
-                entries.push_back(std::move(e));
+        std::vector<std::uint64_t> found;
+        for (std::size_t at = 0; at + kLocalSize <= b_.size(); ++at)
+            if (b_[at] == 'P' && HasLocalHeader(at))
+                found.push_back(at);
+        return found;
+    }
+
+    bool HasLocalHeader(std::uint64_t at) const
+    {
+        kivzip::LocalHeader header;
+        return at < b_.size() && ReadLocalHeaderStart(&b_[at], b_.size() - at, header);
+    }
+
+    // The directory when the end record tells neither its size nor its
+    // offset right: the first run of directory records that ends where an
+    // end record begins.
+    bool FindDirectoryRecords(std::uint64_t& start, std::uint64_t& stop) const
+    {
+        for (std::uint64_t at = 0; at + kCentralSize <= b_.size(); ++at) {
+            if (b_[at] != 'P' || Get32(&b_[at]) != kCentralSignature)
+                continue;
+            DirectoryWalker walker(&b_[at], b_.size() - at);
+            CentralRecord r;
+            std::uint64_t end = at;
+            while (walker.Next(r))
+                end = at + walker.RecordAt() + r.length;
+            if (end + 4 <= b_.size() &&
+                (Get32(&b_[end]) == kEndSignature || Get32(&b_[end]) == kZip64EndSignature)) {
+                start = at;
+                stop = end;
+                return true;
             }
+        }
+        return false;
+    }
+
+    // The directory's entries, their offsets moved by what lies before the
+    // archive: of the shifts the directory's place suggests, no shift, and
+    // the one that puts the first entry on the first local header, the one
+    // that puts the most entries on a local header.
+    std::vector<CentralEntry> ParseEntries(std::uint64_t start, std::uint64_t stop, std::int64_t shift) const
+    {
+        std::vector<CentralRecord> records;
+        DirectoryWalker walker(&b_[start], stop - start);
+        CentralRecord r;
+        while (walker.Next(r))
+            if (r.size < kUnknown32 && r.compressedSize < kUnknown32 && r.localOffset < kUnknown32)
+                records.push_back(r); // what a book without Zip64 can hold
+        const std::vector<std::uint64_t> locals = LocalHeaders();
+        std::vector<std::int64_t> shifts{shift, 0};
+        if (!records.empty() && !locals.empty())
+            shifts.push_back(static_cast<std::int64_t>(locals.front()) -
+                             static_cast<std::int64_t>(records.front().localOffset));
+        std::int64_t best = shift;
+        std::ptrdiff_t bestHits = -1;
+        for (const std::int64_t candidate : shifts) {
+            const std::ptrdiff_t hits = std::count_if(records.begin(), records.end(), [&](const CentralRecord& c) {
+                const std::int64_t at = static_cast<std::int64_t>(c.localOffset) + candidate;
+                return at >= 0 && std::binary_search(locals.begin(), locals.end(), static_cast<std::uint64_t>(at));
+            });
+            if (hits > bestHits) {
+                best = candidate;
+                bestHits = hits;
+            }
+        }
+        std::vector<CentralEntry> entries;
+        for (const CentralRecord& c : records) {
+            const std::int64_t local = static_cast<std::int64_t>(c.localOffset) + best;
+            CentralEntry e;
+            e.record = c;
+            e.extra = WithoutZip64(c.extra);
+            e.localOffset = local >= 0 ? static_cast<std::uint64_t>(local) : kNowhere;
+            entries.push_back(std::move(e));
         }
         return entries;
     }
 
-    bool ReadLocal(std::uint64_t at, const CentralEntry* central, Member& m) const
+    // Reads the local header at `at`. One whose signature is damaged is read
+    // as if it were there, so that the directory's record can still find the
+    // data after it; false when no header fits in the file.
+    bool ReadLocal(std::uint64_t at, FoundHeader& h) const
     {
-        if (at + kLocalSize > b_.size() || Get32(&b_[at]) != kLocalSignature)
+        if (at >= b_.size())
             return false;
         const unsigned char* p = &b_[at];
-        const std::size_t nameLength = Get16(p + 26), extraLength = Get16(p + 28);
-        m.headerAt = at;
-        m.dataAt = at + kLocalSize + nameLength + extraLength;
-        if (m.dataAt > b_.size())
-            return false;
-        m.versionNeeded = Get16(p + 4);
-        m.flags = Get16(p + 6);
-        m.method = Get16(p + 8);
-        m.time = Get16(p + 10);
-        m.date = Get16(p + 12);
-        m.crc = Get32(p + 14);
-        m.compressedSize = Get32(p + 18);
-        m.size = Get32(p + 22);
-        m.name.assign(reinterpret_cast<const char*>(p + kLocalSize), nameLength);
-        m.localExtra.assign(p + kLocalSize + nameLength, p + kLocalSize + nameLength + extraLength);
-        if (m.size == kUnknown32 || m.compressedSize == kUnknown32) {
-            std::uint64_t size = m.size, compressed = m.compressedSize;
-            std::uint64_t* const fields[3] = {&size, &compressed, nullptr};
-            if (!ReadZip64(m.localExtra, fields))
+        const std::size_t available = b_.size() - at;
+        kivzip::LocalHeader l;
+        std::vector<unsigned char> mended;
+        h.signature = ReadLocalHeader(p, available, l);
+        if (!h.signature) {
+            if (available < kLocalSize)
                 return false;
-            m.zip64 = true;
-            // Sizes of 4 GiB and more stay marked unknown and are refused.
-            m.size = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, kUnknown32));
-            m.compressedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(compressed, kUnknown32));
+            Put32(mended, kLocalSignature);
+            mended.insert(mended.end(), p + 4, p + std::min<std::size_t>(available, kLocalSize + 2 * 0xFFFF));
+            if (!ReadLocalHeader(mended.data(), mended.size(), l))
+                return false;
         }
-        m.localExtra = WithoutZip64(m.localExtra);
-        m.central = central;
-        if (central && central->record.name != m.name) {
-            // The local header decides where the data is; the directory's
-            // name is taken only when the local one is unusable.
-            if (!PlausibleName(m.name))
-                m.name = central->record.name;
-            else
-                m.central = nullptr;
-        }
-        return !m.name.empty();
-    }
-
-    // Finds the extent of the member's data and checks it.
-    bool Resolve(Member& m, std::string& why) const
-    {
-        const bool encrypted = m.flags & kFlagEncrypted;
-        if (m.flags & kFlagDescriptor) {
-            const CentralEntry* c = m.central;
-            if (c) {
-                // Directory sizes beyond 32 bits never reach the entries.
-                m.crc = c->record.crc;
-                m.compressedSize = static_cast<std::uint32_t>(c->record.compressedSize);
-                m.size = static_cast<std::uint32_t>(c->record.size);
-            } else if (m.compressedSize == 0 && m.crc == 0 && m.size == 0) {
-                if (m.method == 8 && !encrypted) {
-                    std::uint64_t consumed = 0, produced = 0;
-                    std::uint32_t crc = 0;
-                    if (!Inflate(m.dataAt, b_.size() - m.dataAt, consumed, produced, crc)) {
-                        why = "data damaged";
-                        return false;
-                    }
-                    m.compressedSize = static_cast<std::uint32_t>(consumed);
-                    m.size = static_cast<std::uint32_t>(produced);
-                    m.crc = crc;
-                } else if (!FindDescriptor(m)) {
-                    why = "end of data not found";
-                    return false;
-                }
-            }
-        }
-        if (m.compressedSize == kUnknown32 || m.size == kUnknown32) {
-            why = "4 GiB or larger";
-            return false;
-        }
-        if (m.dataAt + m.compressedSize > b_.size()) {
-            why = "data cut off";
-            return false;
-        }
-        m.end = m.dataAt + m.compressedSize;
-        if (m.flags & kFlagDescriptor)
-            m.end += DescriptorLength(m);
-
-        // Data that do not check out are kept as they are (other tools may
-        // still get something out of them), marked as damaged.
-        if (encrypted)
-            return true; // checked by whoever has the password
-        if (m.method == 0) {
-            if (m.compressedSize != m.size || Crc(m.dataAt, m.size) != m.crc)
-                m.damage = "CRC mismatch";
-        } else if (m.method == 8) {
-            std::uint64_t consumed = 0, produced = 0;
-            std::uint32_t crc = 0;
-            if (!Inflate(m.dataAt, m.compressedSize, consumed, produced, crc) || produced != m.size)
-                m.damage = "data do not inflate";
-            else if (crc != m.crc)
-                m.damage = "CRC mismatch";
-        }
+        h.dataAt = at + l.length;
+        h.versionNeeded = l.versionNeeded;
+        h.claim.flags = l.flags;
+        h.claim.method = l.method;
+        h.time = l.time;
+        h.date = l.date;
+        h.claim.crc = l.crc;
+        // Sizes of 4 GiB and more stay marked unknown and are refused.
+        h.claim.compressedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(l.compressedSize, kUnknown32));
+        h.claim.size = static_cast<std::uint32_t>(std::min<std::uint64_t>(l.size, kUnknown32));
+        h.claim.zip64 = l.zip64;
+        h.name.assign(l.name);
+        h.extra = WithoutZip64(l.extra);
         return true;
     }
 
-    std::uint64_t DescriptorLength(const Member& m) const
+    // The member whose local header is at `at`. With a directory entry its
+    // record is tried first, then the local header's: the first reading
+    // whose data check out against their CRC wins, else one that cannot be
+    // checked (encrypted, another method) but ends where a record begins,
+    // else the directory's reading is kept as damaged. Why::None when m is
+    // a member to keep.
+    Why Evaluate(std::uint64_t at, const CentralEntry* e, Member& m) const
     {
-        const std::uint64_t at = m.dataAt + m.compressedSize;
-        if (m.zip64 && at + 24 <= b_.size() && Get32(&b_[at]) == kDescriptorSignature && Get32(&b_[at + 4]) == m.crc)
-            return 24;
-        if (at + 16 <= b_.size() && Get32(&b_[at]) == kDescriptorSignature && Get32(&b_[at + 4]) == m.crc)
-            return 16;
-        if (at + 12 <= b_.size() && Get32(&b_[at]) == m.crc && Get32(&b_[at + 4]) == m.compressedSize)
-            return 12;
-        return 0;
+        FoundHeader h;
+        const bool header = ReadLocal(at, h);
+        m.name = e ? std::string(e->record.name) : h.name;
+        if (!e && (!header || !h.signature))
+            return Why::HeaderMissing;
+        struct Reading {
+            Claim claim;
+            std::uint64_t dataAt;
+            bool fromDirectory;
+        };
+        std::vector<Reading> readings;
+        if (e) {
+            const CentralRecord& r = e->record;
+            Claim c;
+            c.flags = r.flags;
+            c.method = r.method;
+            c.crc = r.crc;
+            c.compressedSize = static_cast<std::uint32_t>(r.compressedSize);
+            c.size = static_cast<std::uint32_t>(r.size);
+            c.zip64 = header && h.claim.zip64;
+            // Where the data begin when the local header's lengths are
+            // damaged: after the directory's name and either extra field.
+            const std::uint64_t base = at + kLocalSize + r.name.size();
+            for (const std::uint64_t dataAt : {header ? h.dataAt : kNowhere,
+                                               header ? base + h.extra.size() : kNowhere, base + e->extra.size()})
+                if (dataAt <= b_.size() && std::none_of(readings.begin(), readings.end(),
+                                                        [&](const Reading& x) { return x.dataAt == dataAt; }))
+                    readings.push_back({c, dataAt, true});
+        }
+        if (header && h.signature)
+            readings.push_back({h.claim, h.dataAt, false});
+        if (readings.empty())
+            return Why::HeaderMissing;
+
+        Why firstWhy = Why::None;
+        std::optional<std::size_t> unchecked, damaged;
+        std::vector<Check> checks(readings.size());
+        for (std::size_t i = 0; i < readings.size(); ++i) {
+            checks[i] = CheckData(readings[i].dataAt, readings[i].claim);
+            if (checks[i].verified) {
+                unchecked = i;
+                break;
+            }
+            if (checks[i].plausible && !unchecked)
+                unchecked = i;
+            if (checks[i].keptDamaged && !damaged)
+                damaged = i;
+            if (firstWhy == Why::None)
+                firstWhy = checks[i].why;
+        }
+        // Data kept as damaged need a local header at their place.
+        const std::optional<std::size_t> chosen = unchecked ? unchecked : header && h.signature ? damaged : std::nullopt;
+        if (!chosen)
+            return firstWhy == Why::None ? Why::HeaderMissing : firstWhy;
+        const Reading& reading = readings[*chosen];
+        const Check& check = checks[*chosen];
+        const bool fromDirectory = reading.fromDirectory;
+        m.headerAt = at;
+        m.dataAt = reading.dataAt;
+        m.claim = check.claim;
+        m.end = check.end;
+        m.verified = check.verified;
+        m.damage = check.verified || check.plausible ? Why::None : check.why;
+        m.central = e;
+        m.corrected = e && !fromDirectory;
+        m.versionNeeded = header && h.signature ? h.versionNeeded : 20;
+        m.time = fromDirectory ? e->record.time : h.time;
+        m.date = fromDirectory ? e->record.date : h.date;
+        m.localExtra = header && h.signature ? h.extra : (e ? e->extra : std::vector<unsigned char>());
+        if (e && header && h.signature && h.name != m.name && PlausibleName(h.name))
+            m.otherName = h.name; // a candidate, decided by ChooseName
+        return Why::None;
+    }
+
+    // The name of a directory member whose local header names it otherwise
+    // (m.otherName holds that name). The damaged one of the two is the one
+    // that another member bears, else the one with a control or non-ASCII
+    // byte where the other is plain ASCII, else the one that breaks the
+    // directory's order, else the one less like its neighbours' names (a
+    // damaged byte rarely makes a name more like them); else the
+    // directory's is kept.
+    void ChooseName(std::size_t index, Member& m) const
+    {
+        if (m.otherName.empty())
+            return;
+        const std::string directoryName = m.name, localName = m.otherName;
+        const std::string_view before = index > 0 ? dir_.entries[index - 1].record.name : std::string_view();
+        const std::string_view after =
+            index + 1 < dir_.entries.size() ? dir_.entries[index + 1].record.name : std::string_view();
+        auto borne = [&](const std::string& name) {
+            for (std::size_t i = 0; i < dir_.entries.size(); ++i)
+                if (i != index && dir_.entries[i].record.name == name)
+                    return true;
+            return false;
+        };
+        auto inOrder = [&](const std::string& name) {
+            return (before.empty() || before < name) && (after.empty() || name < after);
+        };
+        // How near a name is to a neighbour: the bytes they share in the
+        // same places, then the length of their common start, then how far
+        // apart they are from there on, read as numbers.
+        auto nearness = [](std::string_view name, std::string_view neighbour) {
+            if (neighbour.empty())
+                return std::make_tuple(0L, 0L, 0LL);
+            const std::size_t common = std::min(name.size(), neighbour.size());
+            long shared = 0, same = 0;
+            for (std::size_t i = 0; i < common; ++i)
+                shared += name[i] == neighbour[i];
+            while (same < static_cast<long>(common) && name[same] == neighbour[same])
+                ++same;
+            long long apart = 0;
+            for (std::size_t i = static_cast<std::size_t>(same); i < static_cast<std::size_t>(same) + 7; ++i) {
+                const int x = i < name.size() ? static_cast<unsigned char>(name[i]) : 0;
+                const int y = i < neighbour.size() ? static_cast<unsigned char>(neighbour[i]) : 0;
+                apart = apart * 256 + (x - y);
+            }
+            return std::make_tuple(shared, same, -std::llabs(apart));
+        };
+        auto near = [&](const std::string& name) { return std::max(nearness(name, before), nearness(name, after)); };
+        auto plain = [](const std::string& name) {
+            return std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+        };
+        bool local = false;
+        if (borne(directoryName) != borne(localName))
+            local = borne(directoryName);
+        else if (plain(directoryName) != plain(localName))
+            local = plain(localName);
+        else if (inOrder(directoryName) != inOrder(localName))
+            local = inOrder(localName);
+        else
+            local = near(localName) > near(directoryName);
+        if (local) {
+            m.name = localName;
+            m.otherName = directoryName;
+            m.renamed = true;
+        }
+    }
+
+    struct Check {
+        Claim claim;            // as the data show it (the compressed size found)
+        std::uint64_t end = 0;  // after the data and any descriptor
+        bool verified = false;  // against a recorded CRC
+        bool plausible = false; // cannot be checked, but ends where a record begins
+        bool keptDamaged = false;
+        Why why = Why::None;
+    };
+
+    // What the data at dataAt are, read as claim says.
+    Check CheckData(std::uint64_t dataAt, const Claim& claim) const
+    {
+        Check c;
+        c.claim = claim;
+        const bool encrypted = claim.flags & kFlagEncrypted;
+        const bool descriptor = claim.flags & kFlagDescriptor;
+        const bool streamed = descriptor && claim.crc == 0 && claim.compressedSize == 0;
+        if (claim.compressedSize == kUnknown32 || claim.size == kUnknown32) {
+            c.why = Why::TooLarge;
+            return c;
+        }
+        if (!encrypted && claim.method == 8) {
+            std::uint64_t consumed = 0, produced = 0;
+            std::uint32_t crc = 0;
+            const bool ended = Inflate(dataAt, b_.size() - dataAt, consumed, produced, crc);
+            if (streamed && ended) {
+                // The CRC and sizes follow the data.
+                std::uint32_t recordedCrc = 0, recordedSize = 0;
+                const std::uint64_t length = DescriptorAt(dataAt, consumed, claim.zip64, recordedCrc, recordedSize);
+                if (!length) {
+                    c.why = Why::NoCrc;
+                    return c;
+                }
+                c.claim.crc = recordedCrc;
+                c.claim.size = recordedSize;
+                c.claim.compressedSize = static_cast<std::uint32_t>(consumed);
+                c.end = dataAt + consumed + length;
+                c.verified = crc == recordedCrc && produced == recordedSize;
+                c.keptDamaged = !c.verified;
+                c.why = Why::CrcMismatch;
+                return c;
+            }
+            if (ended && produced == claim.size && crc == claim.crc) {
+                c.claim.compressedSize = static_cast<std::uint32_t>(consumed);
+                c.end = dataAt + consumed + (descriptor ? DescriptorAt(dataAt, consumed, claim.zip64, crc, crc) : 0);
+                c.verified = true;
+                return c;
+            }
+            c.why = ended && produced == claim.size ? Why::CrcMismatch : Why::DataDoNotInflate;
+        } else if (streamed) {
+            std::uint32_t crc = 0, size = 0, compressed = 0;
+            if (!FindDescriptor(dataAt, claim.zip64, crc, compressed, size)) {
+                c.why = Why::EndNotFound;
+                return c;
+            }
+            c.claim.crc = crc;
+            c.claim.compressedSize = compressed;
+            c.claim.size = size;
+            c.end = dataAt + compressed + DescriptorAt(dataAt, compressed, claim.zip64, crc, size);
+            c.verified = !encrypted && claim.method == 0 && compressed == size && Crc(dataAt, size) == crc;
+            c.plausible = !c.verified;
+            return c;
+        }
+        if (b_.size() - dataAt < claim.compressedSize) {
+            c.why = Why::DataCutOff;
+            return c;
+        }
+        std::uint32_t crc = 0, size = 0;
+        c.end = dataAt + claim.compressedSize +
+                (descriptor ? DescriptorAt(dataAt, claim.compressedSize, claim.zip64, crc, size) : 0);
+        if (!encrypted && claim.method == 0) {
+            c.verified = claim.compressedSize == claim.size && Crc(dataAt, claim.size) == claim.crc;
+            c.why = Why::CrcMismatch;
+        } else if (encrypted || claim.method != 8) {
+            c.plausible = RecordBeginsAt(c.end);
+        }
+        // Data that do not check out are kept as they are (other tools may
+        // still get something out of them), marked as damaged.
+        c.keptDamaged = !c.verified && !c.plausible;
+        return c;
+    }
+
+    // True when `at` is the end of the file or where a record begins.
+    bool RecordBeginsAt(std::uint64_t at) const
+    {
+        if (at == b_.size())
+            return true;
+        CentralRecord r;
+        return HasLocalHeader(at) || ReadCentralRecord(&b_[at], b_.size() - at, r) ||
+               (b_.size() - at >= 4 && (Get32(&b_[at]) == kEndSignature || Get32(&b_[at]) == kZip64EndSignature));
+    }
+
+    // The length of the data descriptor after compressed bytes of data at
+    // dataAt, its CRC and size read into crc and size; 0 when there is none.
+    std::uint64_t DescriptorAt(std::uint64_t dataAt, std::uint64_t compressed, bool zip64, std::uint32_t& crc,
+                               std::uint32_t& size) const
+    {
+        const std::uint64_t at = dataAt + compressed;
+        DataDescriptor d;
+        if (at >= b_.size() || !ReadDataDescriptor(&b_[at], b_.size() - at, zip64, compressed, d) ||
+            d.size >= kUnknown32)
+            return 0;
+        crc = d.crc;
+        size = static_cast<std::uint32_t>(d.size);
+        return d.length;
     }
 
     // For stored or encrypted data followed by a data descriptor: the first
     // descriptor signature whose recorded size equals the distance to it.
-    bool FindDescriptor(Member& m) const
+    bool FindDescriptor(std::uint64_t dataAt, bool zip64, std::uint32_t& crc, std::uint32_t& compressed,
+                        std::uint32_t& size) const
     {
-        for (std::uint64_t at = m.dataAt; at + 16 <= b_.size(); ++at) {
+        for (std::uint64_t at = dataAt; at + 16 <= b_.size() && at - dataAt < kUnknown32; ++at) {
             if (b_[at] != 'P' || Get32(&b_[at]) != kDescriptorSignature)
                 continue;
-            if (Get32(&b_[at + 8]) != at - m.dataAt)
-                continue;
-            m.crc = Get32(&b_[at + 4]);
-            m.compressedSize = static_cast<std::uint32_t>(at - m.dataAt);
-            if (!m.zip64) {
-                m.size = Get32(&b_[at + 12]);
-                return true;
-            }
-            // 8-byte sizes follow the CRC.
-            if (at + 24 <= b_.size() && Get32(&b_[at + 12]) == 0 && Get32(&b_[at + 20]) == 0) {
-                m.size = Get32(&b_[at + 16]);
+            if (DescriptorAt(dataAt, at - dataAt, zip64, crc, size)) {
+                compressed = static_cast<std::uint32_t>(at - dataAt);
                 return true;
             }
         }
@@ -510,18 +817,19 @@ private:
         return status == Z_STREAM_END;
     }
 
-    static std::uint16_t WrittenFlags(const Member& m)
+    static std::uint16_t WrittenFlags(std::uint16_t flags)
     {
         // Encrypted members keep a descriptor: with it set, readers check the
         // password against the time rather than the CRC, as it was written.
-        if (m.flags & kFlagEncrypted)
-            return m.flags;
-        return static_cast<std::uint16_t>(m.flags & ~kFlagDescriptor);
+        if (flags & kFlagEncrypted)
+            return flags;
+        return static_cast<std::uint16_t>(flags & ~kFlagDescriptor);
     }
 
-    void Drop(const std::string& name, const std::string& why, int& dropped) const
+    void Drop(const std::string& name, Why why, int& dropped) const
     {
-        out_.Warning("dropped " + name + " (" + why + ")");
+        out_.Note({ZIP32_REPAIR_DROPPED, static_cast<std::int32_t>(why), name.c_str(), nullptr, 0, 0, 0},
+                  "zip warning: dropped " + name + " (" + WhyText(why) + ")");
         ++dropped;
     }
 
@@ -617,8 +925,9 @@ int RepairBook(const std::string& path, int level, const Reporter& out)
         out.Error(path + " is too large to repair");
         return ZIP32_BAD_ARCHIVE;
     }
+    const ZipRepairNote sound{ZIP32_REPAIR_SOUND, 0, path.c_str(), nullptr, 0, 0, 0};
     if (IsSound(path)) {
-        out.Line(path + ": no repair needed");
+        out.Note(sound, path + ": no repair needed");
         return ZIP32_OK;
     }
     std::vector<unsigned char> bytes;
@@ -650,7 +959,7 @@ int RepairBook(const std::string& path, int level, const Reporter& out)
         return ZIP32_BAD_ARCHIVE;
     }
     if (rebuilt == bytes) {
-        out.Line(path + ": no repair needed");
+        out.Note(sound, path + ": no repair needed");
         return ZIP32_OK;
     }
     // The damaged book stays beside the repaired one, under a name of its
@@ -668,11 +977,13 @@ int RepairBook(const std::string& path, int level, const Reporter& out)
     }
     for (const Member& m : members)
         out.Line(" copying: " + m.name);
-    const auto damaged = std::count_if(members.begin(), members.end(), [](const Member& m) { return !m.damage.empty(); });
-    out.Line(std::to_string(members.size()) + " member" + (members.size() == 1 ? "" : "s") + " kept" +
-             (damaged ? " (" + std::to_string(damaged) + " damaged)" : std::string()) + ", " +
-             std::to_string(dropped) + " dropped");
-    out.Line("the damaged book is kept as " + backup);
+    const auto damaged = std::count_if(members.begin(), members.end(), [](const Member& m) { return m.damage != Why::None; });
+    out.Note({ZIP32_REPAIR_SUMMARY, 0, nullptr, nullptr, static_cast<std::uint32_t>(members.size()),
+              static_cast<std::uint32_t>(damaged), static_cast<std::uint32_t>(dropped)},
+             std::to_string(members.size()) + " member" + (members.size() == 1 ? "" : "s") + " kept" +
+                 (damaged ? " (" + std::to_string(damaged) + " damaged)" : std::string()) + ", " +
+                 std::to_string(dropped) + " dropped");
+    out.Note({ZIP32_REPAIR_BACKUP, 0, backup.c_str(), nullptr, 0, 0, 0}, "the damaged book is kept as " + backup);
     return ZIP32_OK;
 }
 

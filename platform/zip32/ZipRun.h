@@ -50,15 +50,19 @@ struct RunSettings {
 
 // Output lines through the print callback: one call per line, each ending
 // with a line feed; nothing when the run is quiet.
+// A repair's notes go to the repair callback when there is one, else they
+// are printed as their line.
 class Reporter {
 public:
-    Reporter(ZipPrintFn print, bool quiet) : print_(print), quiet_(quiet) {}
+    Reporter(ZipPrintFn print, bool quiet, ZipRepairFn notes = nullptr) : print_(print), notes_(notes), quiet_(quiet) {}
     void Line(const std::string& text) const;
     void Warning(const std::string& text) const { Line("zip warning: " + text); }
     void Error(const std::string& text) const { Line("zip error: " + text); }
+    void Note(const ZipRepairNote& note, const std::string& line) const;
 
 private:
     ZipPrintFn print_;
+    ZipRepairFn notes_;
     bool quiet_;
 };
 

@@ -27,9 +27,13 @@
  *     central directory, or with garbage before or after it, is recovered.
  *     Members whose data do not check out are kept as they are and listed
  *     as damaged; only what cannot be found is dropped. Encrypted members
- *     are carried over as they are. The old book stays beside the repaired
- *     one as BOOK.bak (BOOK.bak.1, ... when that exists), named in the
- *     output. A sound book is left untouched.
+ *     are carried over as they are. Each member is read as the record (its
+ *     central directory record, else its local header) whose data check out
+ *     against the recorded CRC; a member written to a pipe ends where its
+ *     deflate stream or its data descriptor does. The old book stays beside
+ *     the repaired one as BOOK.bak (BOOK.bak.1, ... when that exists), named
+ *     in the output. A sound book is left untouched. What the repair did is
+ *     told in notes (ZipRepairNote below).
  *   Every change writes the new book to a temporary file beside the old one
  *   (BOOK.partial-XXXXXX), flushes it to the disk and renames it over the
  *   book, then flushes the folder; on any failure the old book stays as it
@@ -150,6 +154,52 @@ enum {
     ZIP32_ENCRYPT_AES256 = 1       /* AES-256 in the WinZip AE-2 format */
 };
 
+/* What a repair did, one note at a time. With a repair callback set
+ * (ZpSetRepairCallback) the notes go to it, for the caller to word them;
+ * without one they are printed: "BOOK: no repair needed", "zip warning:
+ * dropped NAME (why)", "zip warning: kept NAME though its data are damaged
+ * (why)", "zip warning: NAME was named FORMER in the central directory; its
+ * local header's name is kept", "zip warning: NAME is named OTHER in its local
+ * header; the central directory's name is kept", "zip warning: the central directory's record
+ * of NAME did not match its data; its local header's is kept", "K members
+ * kept (D damaged), N dropped", "the damaged book is kept as PATH". */
+enum {
+    ZIP32_REPAIR_SOUND = 1,     /* name: the book, which needs no repair */
+    ZIP32_REPAIR_DROPPED = 2,   /* name: a member left out; reason */
+    ZIP32_REPAIR_DAMAGED = 3,   /* name: a member kept though its data do not check out; reason */
+    ZIP32_REPAIR_RENAMED = 4,   /* name: the member's name as kept, its local header's; former: the
+                                   central directory's */
+    ZIP32_REPAIR_CORRECTED = 5, /* name: a member whose central directory record did not fit its data;
+                                   its local header's was taken */
+    ZIP32_REPAIR_SUMMARY = 6,   /* kept, damaged, dropped: the members */
+    ZIP32_REPAIR_BACKUP = 7,    /* name: where the damaged book was kept */
+    ZIP32_REPAIR_NAMES_DIFFER = 8 /* name: the member's name as kept, the central directory's; former:
+                                     its local header's, which looks damaged */
+};
+
+/* Why a member was dropped or kept damaged. */
+enum {
+    ZIP32_REPAIR_HEADER_MISSING = 1, /* no local header where the directory says */
+    ZIP32_REPAIR_DATA_CUT_OFF = 2,   /* the data reach beyond the end of the file */
+    ZIP32_REPAIR_END_NOT_FOUND = 3,  /* written to a pipe, and the end of its data not found */
+    ZIP32_REPAIR_NO_CRC = 4,         /* nothing records the CRC to check its data against */
+    ZIP32_REPAIR_TOO_LARGE = 5,      /* 4 GiB or larger */
+    ZIP32_REPAIR_OVERLAPS = 6,       /* damaged, and reaching over the next member */
+    ZIP32_REPAIR_EARLIER_COPY = 7,   /* a name stored twice: the later copy is kept */
+    ZIP32_REPAIR_DO_NOT_INFLATE = 8, /* the data do not inflate */
+    ZIP32_REPAIR_CRC_MISMATCH = 9    /* the data do not match their CRC */
+};
+
+typedef struct ZipRepairNote {
+    int32_t kind;       /* ZIP32_REPAIR_SOUND ... */
+    int32_t reason;     /* for DROPPED and DAMAGED: ZIP32_REPAIR_HEADER_MISSING ...; else 0 */
+    const char* name;   /* see the kinds; NULL for the summary */
+    const char* former; /* RENAMED: the central directory's name; else NULL */
+    uint32_t kept, damaged, dropped; /* SUMMARY: the counts; else 0 */
+} ZipRepairNote;
+
+typedef void (*ZipRepairFn)(const ZipRepairNote* note);
+
 /* Result codes of ZpArchive. */
 enum {
     ZIP32_OK = 0,
@@ -173,6 +223,10 @@ enum {
 int ZpInit(const ZipCallbacks* callbacks);
 int ZpSetOptions(const ZipOptions* options);
 int ZpArchive(int count, const char* archive, char** names);
+/* The callback that receives the notes of the repairs from now on instead of
+ * the print callback; NULL prints them again. Quiet runs give no notes.
+ * Returns 1. */
+int ZpSetRepairCallback(ZipRepairFn callback);
 void ZpVersion(ZipVersionRecord* version);
 /* Has SIGINT, SIGTERM and SIGHUP remove the temporary book being written
  * (BOOK.partial-XXXXXX) before the process ends as the signal would. The

@@ -9,6 +9,7 @@
 #include "TCalendarForm.h"
 #include "TDayBook.h"
 #include "TDiaryForm.h"
+#include "TOKBottomDlg.h"
 #include "TPictureForm.h"
 #include "TScheduleForm.h"
 #include "Workspace.h"
@@ -94,6 +95,11 @@ public:
     TScheduleForm& schedule() const { return program->ScheduleForm(); }
     TPictureForm& picture() const { return program->PictureForm(); }
     TCalendarForm& calendar() const { return program->CalendarForm(); }
+    // The lines of the output dialog.
+    QStringList OutputLines() const
+    {
+        return program->OKBottomDlg().findChild<QPlainTextEdit*>("Memo1")->toPlainText().split(QChar('\n'));
+    }
 
     // Shows the main window and waits for its first showing to be handled.
     bool Start()

@@ -552,6 +552,10 @@ private slots:
         QCOMPARE(archive::DateListText(damaged), std::string("2001/05/12\r\n2001/05/13\r\n"));
         QCOMPARE(app.MemberDiary(damaged, kMay13), QStringLiteral("十三日"));
         QVERIFY(app.ws().BookFileName().empty());
+        // The output dialog says what the repair did in the program's words.
+        const QStringList lines = app.OutputLines();
+        QVERIFY(lines.contains(QStringLiteral("2件を残しました。除いたもの0件。")));
+        QVERIFY(lines.contains(QString::fromStdString("修復前の書庫を " + damaged + ".bak として残しました。")));
     }
 
     void openAsksAboutLeftoversAndShowsTheBook()

@@ -123,6 +123,14 @@ inline std::map<std::string, QByteArray> Members(const QString& book, const char
     return members;
 }
 
+inline QStringList Names(const std::map<std::string, QByteArray>& members)
+{
+    QStringList names;
+    for (const auto& [name, data] : members)
+        names << QString::fromStdString(name);
+    return names;
+}
+
 // The raw (compressed) data and CRC of one member, to see that it was copied
 // rather than recompressed.
 inline QByteArray RawMember(const QString& book, const char* name)

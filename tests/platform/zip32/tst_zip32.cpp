@@ -38,14 +38,6 @@ int AddAll(const QString& book, const QString& work, bool encrypt = false, const
     return run.Run(book, {"*.DAY"}, work);
 }
 
-QStringList Names(const std::map<std::string, QByteArray>& members)
-{
-    QStringList names;
-    for (const auto& [name, data] : members)
-        names << QString::fromStdString(name);
-    return names;
-}
-
 } // namespace
 
 class TestZip32 : public QObject {
