@@ -1,6 +1,7 @@
 #include "MemberData.h"
 
 #include "AesPassword.h"
+#include "WinZipAes.h"
 #include "ZipFields.h"
 #include "unzip32.h"
 
@@ -145,6 +146,10 @@ int ReadLocal(const Book& book, const Member& m, Window& window, const unsigned 
 
 int CheckCrc(const Member& m, const unsigned char* buffer)
 {
+    // AES members in the AE-2 form record no CRC (0): their authentication
+    // code has vouched for the data. AE-1 records it, and it is compared.
+    if (IsAes(m.encryption) && m.crc == 0)
+        return 0;
     uLong crc = crc32(0, Z_NULL, 0);
     for (std::uint64_t done = 0; done < m.size;) {
         const uInt chunk = static_cast<uInt>(std::min<std::uint64_t>(m.size - done, 1u << 30));
@@ -166,12 +171,22 @@ int DecodePlain(const Member& m, const unsigned char* in, std::uint64_t length, 
             std::memcpy(buffer, in, m.size);
         return CheckCrc(m, buffer);
     }
-    static z_stream z{};
-    static bool ready = false;
-    if (!ready) {
+    // One inflater per thread, kept between calls: a search reads
+    // thousands of members, on several threads.
+    thread_local struct Inflater {
+        z_stream z{};
+        bool ready = false;
+        ~Inflater()
+        {
+            if (ready)
+                inflateEnd(&z);
+        }
+    } inflater;
+    z_stream& z = inflater.z;
+    if (!inflater.ready) {
         if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
             return UNZIP_ERROR_MORE_HEAP_MEMORY;
-        ready = true;
+        inflater.ready = true;
     } else {
         inflateReset(&z);
     }
@@ -287,7 +302,21 @@ int DecodeTraditional(const Member& m, const unsigned char* in, const char* pass
     return DecodePlain(m, plain.data(), length, buffer);
 }
 
-// Everything else (AES, other methods) goes through libzip:
+// Stored and deflated data under WinZip's AES encryption: nothing is
+// inflated before the authentication code has vouched for all of the data.
+int DecodeAes(const Member& m, const unsigned char* in, const char* password, std::vector<unsigned char>& plain,
+              unsigned char* buffer)
+{
+    std::string key = AesPassword(password);
+    const auto strength = static_cast<AesStrength>(m.encryption - ZIP_EM_AES_128 + 1);
+    int code = DecryptWinZipAes(strength, in, static_cast<std::size_t>(m.compressedSize), key.c_str(), plain);
+    std::fill(key.begin(), key.end(), '\0');
+    if (code == 0)
+        code = DecodePlain(m, plain.data(), plain.size(), buffer);
+    return code;
+}
+
+// Everything else (other methods) goes through libzip:
 // the member's local header and data, its central directory record and an
 // end record make an archive of that one member, which libzip opens without
 // reading the rest of the book.
@@ -339,9 +368,7 @@ int DecodeWithLibzip(const Book& book, const Member& m, const char* password, st
     }
     zip_error_fini(&error);
 
-    std::string key = password ? KeyFor(m.encryption, password) : std::string();
-    zip_file_t* file = password ? zip_fopen_index_encrypted(archive, 0, 0, key.c_str()) : zip_fopen_index(archive, 0, 0);
-    std::fill(key.begin(), key.end(), '\0');
+    zip_file_t* file = password ? zip_fopen_index_encrypted(archive, 0, 0, password) : zip_fopen_index(archive, 0, 0);
     int code = 0;
     if (!file) {
         code = CodeForReadError(zip_error_code_zip(zip_get_error(archive)));
@@ -356,11 +383,7 @@ int DecodeWithLibzip(const Book& book, const Member& m, const char* password, st
             else
                 done += static_cast<std::uint64_t>(n);
         }
-        // AES members in the AE-2 form record no CRC (0), but libzip
-        // compares it all the same when reading reaches the end: such a
-        // member is read as far as its recorded size only.
-        const bool crcRecorded = m.crc != 0 || !IsAes(m.encryption);
-        if (code == 0 && crcRecorded) {
+        if (code == 0) {
             // Reading on to the end lets libzip compare the CRC; data beyond
             // the recorded size never reaches the caller's buffer.
             unsigned char extra;
@@ -383,14 +406,15 @@ int DecodeWithLibzip(const Book& book, const Member& m, const char* password, st
 bool ReadsWithZlibAlone(const Member& m)
 {
     return (m.method == ZIP_CM_STORE || m.method == ZIP_CM_DEFLATE)
-        && (!m.encrypted || m.encryption == ZIP_EM_TRAD_PKWARE);
+        && (!m.encrypted || m.encryption == ZIP_EM_TRAD_PKWARE || IsAes(m.encryption));
 }
 
 int ReadMemberData(const Book& book, const Member& m, const char* password, unsigned char* buffer)
 {
-    // Kept between calls: a search reads thousands of members.
-    static Window window;
-    static std::vector<unsigned char> raw;
+    // Kept between calls, one of each per thread: a search reads thousands
+    // of members, on several threads.
+    thread_local Window window;
+    thread_local std::vector<unsigned char> raw;
     int code = 0;
     try {
         const unsigned char* local = nullptr;
@@ -400,7 +424,16 @@ int ReadMemberData(const Book& book, const Member& m, const char* password, unsi
             if (ReadsWithZlibAlone(m) && !m.encrypted) {
                 code = DecodePlain(m, local + data, m.compressedSize, buffer);
             } else if (ReadsWithZlibAlone(m)) {
-                code = password ? DecodeTraditional(m, local + data, password, raw, buffer) : UNZIP_ERROR_PASSWORD_FILE;
+                if (!password)
+                    code = UNZIP_ERROR_PASSWORD_FILE;
+                else if (IsAes(m.encryption))
+                    code = DecodeAes(m, local + data, password, raw, buffer);
+                else
+                    code = DecodeTraditional(m, local + data, password, raw, buffer);
+            } else if (IsAes(m.encryption)) {
+                // Other methods under AES would reach the caller without
+                // their authentication code checked.
+                code = UNZIP_ERROR_METHOD;
             } else {
                 raw.assign(local, local + length);
                 code = DecodeWithLibzip(book, m, password, raw, buffer);

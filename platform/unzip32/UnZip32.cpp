@@ -2,6 +2,7 @@
 // and the password dialogue with the program.
 #include "unzip32.h"
 
+#include "AesPassword.h"
 #include "BookCache.h"
 #include "MemberData.h"
 #include "Wildcard.h"
@@ -327,9 +328,10 @@ int Extract(const char* command, unsigned char* buffer, std::uint32_t size, time
     // data is a path, which no caller could take for the file's contents.
     if (m.IsLink())
         return UNZIP_ERROR_UNKNOWN_TYPE;
-    // libzip is asked only about what it would read.
+    // libzip is asked only about what it would read; it never reads AES
+    // members (MemberData.cpp).
     if (!m.IsDirectory() && !ReadsWithZlibAlone(m)
-        && (!zip_compression_method_supported(m.method, 0)
+        && (IsAes(m.encryption) || !zip_compression_method_supported(m.method, 0)
             || (m.encrypted && !zip_encryption_method_supported(m.encryption, 0))))
         return UNZIP_ERROR_METHOD;
     int code = 0;

@@ -1,0 +1,226 @@
+#include "WinZipAes.h"
+
+#include "unzip32.h"
+
+// The one-block SHA-1 function is what makes the key derivation fast; it
+// is marked deprecated in OpenSSL 3 in favour of the EVP interfaces, whose
+// per-call cost is the larger part of a 20-byte HMAC.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/sha.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace kivzip {
+
+namespace {
+
+constexpr std::size_t kBlock = 64;       // SHA-1's input block
+constexpr std::size_t kDigest = 20;      // SHA-1's output
+constexpr std::size_t kVerifier = 2;
+constexpr std::size_t kCodeLength = 10;  // of the authentication code
+constexpr int kRounds = 1000;
+
+void PutDigest(const SHA_CTX& state, unsigned char* out)
+{
+    const SHA_LONG words[] = {state.h0, state.h1, state.h2, state.h3, state.h4};
+    for (int i = 0; i < 5; ++i) {
+        out[4 * i] = static_cast<unsigned char>(words[i] >> 24);
+        out[4 * i + 1] = static_cast<unsigned char>(words[i] >> 16);
+        out[4 * i + 2] = static_cast<unsigned char>(words[i] >> 8);
+        out[4 * i + 3] = static_cast<unsigned char>(words[i]);
+    }
+}
+
+// HMAC-SHA1 with the states after the padded key computed once, so that a
+// 20-byte message (a round of PBKDF2) costs two compressions and nothing
+// else.
+class HmacSha1 {
+public:
+    HmacSha1(const unsigned char* key, std::size_t length)
+    {
+        unsigned char block[kBlock] = {};
+        if (length > kBlock)
+            SHA1(key, length, block);
+        else
+            std::memcpy(block, key, length);
+        unsigned char pad[kBlock];
+        for (std::size_t i = 0; i < kBlock; ++i)
+            pad[i] = block[i] ^ 0x36;
+        SHA1_Init(&inner_);
+        SHA1_Update(&inner_, pad, kBlock);
+        for (std::size_t i = 0; i < kBlock; ++i)
+            pad[i] = block[i] ^ 0x5c;
+        SHA1_Init(&outer_);
+        SHA1_Update(&outer_, pad, kBlock);
+        OPENSSL_cleanse(block, sizeof block);
+        OPENSSL_cleanse(pad, sizeof pad);
+    }
+    ~HmacSha1()
+    {
+        OPENSSL_cleanse(&inner_, sizeof inner_);
+        OPENSSL_cleanse(&outer_, sizeof outer_);
+    }
+    HmacSha1(const HmacSha1&) = delete;
+    HmacSha1& operator=(const HmacSha1&) = delete;
+
+    void Mac(const unsigned char* data, std::size_t length, unsigned char* out) const
+    {
+        SHA_CTX state = inner_;
+        unsigned char digest[kDigest];
+        SHA1_Update(&state, data, length);
+        SHA1_Final(digest, &state);
+        state = outer_;
+        SHA1_Update(&state, digest, kDigest);
+        SHA1_Final(out, &state);
+    }
+
+    // The HMAC of a 20-byte message, in and out in `block`, whose bytes
+    // from 20 on hold SHA-1's padding for a 84-byte message (MessageBlock).
+    void Round(unsigned char* block) const
+    {
+        SHA_CTX state = inner_;
+        SHA1_Transform(&state, block);
+        PutDigest(state, block);
+        state = outer_;
+        SHA1_Transform(&state, block);
+        PutDigest(state, block);
+    }
+
+    // A block for Round: the padding after a 20-byte message that follows
+    // the 64-byte key block.
+    static void MessageBlock(unsigned char* block)
+    {
+        std::memset(block + kDigest, 0, kBlock - kDigest);
+        block[kDigest] = 0x80;
+        constexpr unsigned bits = (kBlock + kDigest) * 8;
+        block[kBlock - 2] = static_cast<unsigned char>(bits >> 8);
+        block[kBlock - 1] = static_cast<unsigned char>(bits & 0xFF);
+    }
+
+private:
+    SHA_CTX inner_;
+    SHA_CTX outer_;
+};
+
+// Block `index` (from 1) of PBKDF2-HMAC-SHA1 into out (20 bytes).
+void DerivedBlock(const HmacSha1& hmac, const unsigned char* salt, std::size_t saltLength, std::uint32_t index,
+                  unsigned char* out)
+{
+    unsigned char first[16 + 4];
+    std::memcpy(first, salt, saltLength);
+    for (int i = 0; i < 4; ++i)
+        first[saltLength + i] = static_cast<unsigned char>(index >> (24 - 8 * i));
+    unsigned char block[kBlock];
+    hmac.Mac(first, saltLength + 4, block);
+    std::memcpy(out, block, kDigest);
+    HmacSha1::MessageBlock(block);
+    for (int round = 1; round < kRounds; ++round) {
+        hmac.Round(block);
+        for (std::size_t i = 0; i < kDigest; ++i)
+            out[i] ^= block[i];
+    }
+    OPENSSL_cleanse(block, sizeof block);
+}
+
+const EVP_CIPHER* Cipher(AesStrength strength)
+{
+    switch (strength) {
+    case AesStrength::Aes128:
+        return EVP_aes_128_ecb();
+    case AesStrength::Aes192:
+        return EVP_aes_192_ecb();
+    case AesStrength::Aes256:
+        break;
+    }
+    return EVP_aes_256_ecb();
+}
+
+// AES in counter mode as WinZip has it: the counter, a 128-bit
+// little-endian number from 1, is encrypted for each 16-byte block of data.
+bool CounterMode(AesStrength strength, const unsigned char* key, const unsigned char* in, std::size_t length,
+                 unsigned char* out)
+{
+    constexpr std::size_t kBlocks = 256; // per call of the cipher
+    EVP_CIPHER_CTX* context = EVP_CIPHER_CTX_new();
+    if (!context)
+        return false;
+    bool ok = EVP_EncryptInit_ex(context, Cipher(strength), nullptr, key, nullptr) == 1;
+    EVP_CIPHER_CTX_set_padding(context, 0);
+    unsigned char counters[kBlocks * 16];
+    unsigned char stream[kBlocks * 16];
+    std::memset(counters, 0, sizeof counters);
+    std::uint64_t counter = 1;
+    for (std::size_t done = 0; ok && done < length;) {
+        const std::size_t bytes = std::min(length - done, sizeof stream);
+        const std::size_t blocks = (bytes + 15) / 16;
+        for (std::size_t b = 0; b < blocks; ++b, ++counter)
+            for (int i = 0; i < 8; ++i)
+                counters[16 * b + i] = static_cast<unsigned char>(counter >> (8 * i));
+        int made = 0;
+        ok = EVP_EncryptUpdate(context, stream, &made, counters, static_cast<int>(blocks * 16)) == 1
+            && made == static_cast<int>(blocks * 16);
+        for (std::size_t i = 0; ok && i < bytes; ++i)
+            out[done + i] = in[done + i] ^ stream[i];
+        done += bytes;
+    }
+    OPENSSL_cleanse(stream, sizeof stream);
+    EVP_CIPHER_CTX_free(context);
+    return ok;
+}
+
+} // namespace
+
+int DecryptWinZipAes(AesStrength strength, const unsigned char* in, std::size_t length, const char* password,
+                     std::vector<unsigned char>& plain)
+{
+    plain.clear();
+    const std::size_t keyLength = 8 + 8 * static_cast<std::size_t>(strength); // 16, 24, 32 bytes
+    const std::size_t saltLength = keyLength / 2;
+    if (length < saltLength + kVerifier + kCodeLength)
+        return UNZIP_ERROR_HEADER_BROKEN;
+    const unsigned char* salt = in;
+    const unsigned char* verifier = in + saltLength;
+    const unsigned char* data = verifier + kVerifier;
+    const std::size_t dataLength = length - saltLength - kVerifier - kCodeLength;
+    const unsigned char* code = data + dataLength;
+
+    // The encryption key, the authentication key and the verifier, in that
+    // order; the verifier lies in the last block, which is derived first:
+    // a wrong password costs that block alone.
+    const std::size_t derivedLength = 2 * keyLength + kVerifier;
+    const std::uint32_t blocks = static_cast<std::uint32_t>((derivedLength + kDigest - 1) / kDigest);
+    unsigned char derived[4 * kDigest];
+    const HmacSha1 passwordMac(reinterpret_cast<const unsigned char*>(password), std::strlen(password));
+    DerivedBlock(passwordMac, salt, saltLength, blocks, derived + (blocks - 1) * kDigest);
+    if (std::memcmp(derived + 2 * keyLength, verifier, kVerifier) != 0) {
+        OPENSSL_cleanse(derived, sizeof derived);
+        return UNZIP_ERROR_PASSWORD_FILE;
+    }
+    for (std::uint32_t block = 1; block < blocks; ++block)
+        DerivedBlock(passwordMac, salt, saltLength, block, derived + (block - 1) * kDigest);
+
+    int result = 0;
+    unsigned char mac[kDigest];
+    HmacSha1(derived + keyLength, keyLength).Mac(data, dataLength, mac);
+    if (CRYPTO_memcmp(mac, code, kCodeLength) != 0) {
+        result = UNZIP_ERROR_FILE_CRC;
+    } else {
+        try {
+            plain.resize(dataLength);
+            if (!CounterMode(strength, derived, data, dataLength, plain.data())) {
+                plain.clear();
+                result = UNZIP_ERROR_MORE_HEAP_MEMORY;
+            }
+        } catch (const std::bad_alloc&) {
+            result = UNZIP_ERROR_MORE_HEAP_MEMORY;
+        }
+    }
+    OPENSSL_cleanse(derived, sizeof derived);
+    return result;
+}
+
+} // namespace kivzip
