@@ -23,6 +23,7 @@ constexpr std::size_t kDigest = 20;      // SHA-1's output
 constexpr std::size_t kVerifier = 2;
 constexpr std::size_t kCodeLength = 10;  // of the authentication code
 constexpr int kRounds = 1000;
+constexpr std::size_t kMaxBlocks = 4; // of the derivation: 66 bytes for AES-256
 
 void PutDigest(const SHA_CTX& state, unsigned char* out)
 {
@@ -33,6 +34,15 @@ void PutDigest(const SHA_CTX& state, unsigned char* out)
         out[4 * i + 2] = static_cast<unsigned char>(words[i] >> 8);
         out[4 * i + 3] = static_cast<unsigned char>(words[i]);
     }
+}
+
+void SetWords(SHA_CTX& state, const SHA_CTX& from)
+{
+    state.h0 = from.h0;
+    state.h1 = from.h1;
+    state.h2 = from.h2;
+    state.h3 = from.h3;
+    state.h4 = from.h4;
 }
 
 // HMAC-SHA1 with the states after the padded key computed once, so that a
@@ -78,16 +88,26 @@ public:
         SHA1_Final(out, &state);
     }
 
-    // The HMAC of a 20-byte message, in and out in `block`, whose bytes
-    // from 20 on hold SHA-1's padding for a 84-byte message (MessageBlock).
-    void Round(unsigned char* block) const
+    // The HMACs of `count` 20-byte messages, in and out in `blocks`, whose
+    // bytes from 20 on hold SHA-1's padding for a 84-byte message
+    // (MessageBlock). The messages go through each step together: each
+    // compression waits for the one before it on the same message, and the
+    // processor overlaps those of different messages.
+    // `states` is room for `count` states; a one-block compression reads
+    // and writes their chaining words alone.
+    void Rounds(unsigned char (*blocks)[kBlock], SHA_CTX* states, std::size_t count) const
     {
-        SHA_CTX state = inner_;
-        SHA1_Transform(&state, block);
-        PutDigest(state, block);
-        state = outer_;
-        SHA1_Transform(&state, block);
-        PutDigest(state, block);
+        for (std::size_t b = 0; b < count; ++b) {
+            SetWords(states[b], inner_);
+            SHA1_Transform(&states[b], blocks[b]);
+        }
+        for (std::size_t b = 0; b < count; ++b) {
+            PutDigest(states[b], blocks[b]);
+            SetWords(states[b], outer_);
+            SHA1_Transform(&states[b], blocks[b]);
+        }
+        for (std::size_t b = 0; b < count; ++b)
+            PutDigest(states[b], blocks[b]);
     }
 
     // A block for Round: the padding after a 20-byte message that follows
@@ -106,24 +126,31 @@ private:
     SHA_CTX outer_;
 };
 
-// Block `index` (from 1) of PBKDF2-HMAC-SHA1 into out (20 bytes).
-void DerivedBlock(const HmacSha1& hmac, const unsigned char* salt, std::size_t saltLength, std::uint32_t index,
-                  unsigned char* out)
+// The first `count` blocks of PBKDF2-HMAC-SHA1 into out (20 bytes each),
+// derived side by side.
+void Derive(const HmacSha1& hmac, const unsigned char* salt, std::size_t saltLength, std::size_t count,
+            unsigned char* out)
 {
     unsigned char first[16 + 4];
     std::memcpy(first, salt, saltLength);
-    for (int i = 0; i < 4; ++i)
-        first[saltLength + i] = static_cast<unsigned char>(index >> (24 - 8 * i));
-    unsigned char block[kBlock];
-    hmac.Mac(first, saltLength + 4, block);
-    std::memcpy(out, block, kDigest);
-    HmacSha1::MessageBlock(block);
-    for (int round = 1; round < kRounds; ++round) {
-        hmac.Round(block);
-        for (std::size_t i = 0; i < kDigest; ++i)
-            out[i] ^= block[i];
+    unsigned char blocks[kMaxBlocks][kBlock];
+    for (std::size_t b = 0; b < count; ++b) {
+        const std::uint32_t index = static_cast<std::uint32_t>(b + 1);
+        for (int i = 0; i < 4; ++i)
+            first[saltLength + i] = static_cast<unsigned char>(index >> (24 - 8 * i));
+        hmac.Mac(first, saltLength + 4, blocks[b]);
+        std::memcpy(out + b * kDigest, blocks[b], kDigest);
+        HmacSha1::MessageBlock(blocks[b]);
     }
-    OPENSSL_cleanse(block, sizeof block);
+    SHA_CTX states[kMaxBlocks];
+    for (int round = 1; round < kRounds; ++round) {
+        hmac.Rounds(blocks, states, count);
+        for (std::size_t b = 0; b < count; ++b)
+            for (std::size_t i = 0; i < kDigest; ++i)
+                out[b * kDigest + i] ^= blocks[b][i];
+    }
+    OPENSSL_cleanse(blocks, sizeof blocks);
+    OPENSSL_cleanse(states, sizeof states);
 }
 
 const EVP_CIPHER* Cipher(AesStrength strength)
@@ -189,19 +216,15 @@ int DecryptWinZipAes(AesStrength strength, const unsigned char* in, std::size_t 
     const unsigned char* code = data + dataLength;
 
     // The encryption key, the authentication key and the verifier, in that
-    // order; the verifier lies in the last block, which is derived first:
-    // a wrong password costs that block alone.
+    // order; a wrong password costs this derivation and nothing more.
     const std::size_t derivedLength = 2 * keyLength + kVerifier;
-    const std::uint32_t blocks = static_cast<std::uint32_t>((derivedLength + kDigest - 1) / kDigest);
-    unsigned char derived[4 * kDigest];
-    const HmacSha1 passwordMac(reinterpret_cast<const unsigned char*>(password), std::strlen(password));
-    DerivedBlock(passwordMac, salt, saltLength, blocks, derived + (blocks - 1) * kDigest);
+    unsigned char derived[kMaxBlocks * kDigest];
+    Derive(HmacSha1(reinterpret_cast<const unsigned char*>(password), std::strlen(password)), salt, saltLength,
+           (derivedLength + kDigest - 1) / kDigest, derived);
     if (std::memcmp(derived + 2 * keyLength, verifier, kVerifier) != 0) {
         OPENSSL_cleanse(derived, sizeof derived);
         return UNZIP_ERROR_PASSWORD_FILE;
     }
-    for (std::uint32_t block = 1; block < blocks; ++block)
-        DerivedBlock(passwordMac, salt, saltLength, block, derived + (block - 1) * kDigest);
 
     int result = 0;
     unsigned char mac[kDigest];
