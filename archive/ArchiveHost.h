@@ -41,6 +41,15 @@ public:
     virtual int FindNext(HARC archive, MemberInfo* info) = 0;
     virtual int ExtractMem(HWND window, const char* command, unsigned char* buffer, std::uint32_t size,
                            time_t* time, std::uint16_t* attributes, std::uint32_t* written) = 0;
+    // Reading on several threads (UnZipOpenReader and the two after it). A
+    // library without it (the default) opens no reader, and every day is
+    // then read through ExtractMem.
+    virtual HREADER OpenReader(HARC) { return 0; }
+    virtual int ReadMember(HREADER, const char*, unsigned char*, std::uint32_t, std::uint32_t*)
+    {
+        return UNZIP_ERROR_BAD_HANDLE;
+    }
+    virtual void CloseReader(HREADER) { }
 };
 
 // The real libraries.

@@ -10,6 +10,7 @@
 #include "Interrupt.h"
 #include "TextForms.h"
 
+#include <optional>
 #include <ostream>
 #include <set>
 
@@ -142,6 +143,22 @@ int ShowCommand(CommandContext& context)
     return 0;
 }
 
+namespace {
+
+constexpr unsigned kMostJobs = 256;
+
+std::optional<unsigned> JobCount(const std::string& text)
+{
+    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const unsigned value = static_cast<unsigned>(std::stoul(text));
+    if (value < 1 || value > kMostJobs)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
 int SearchCommand(CommandContext& context)
 {
     const std::vector<std::string>& words = context.arguments.Positionals();
@@ -160,6 +177,14 @@ int SearchCommand(CommandContext& context)
     if (keywords[0].empty())
         throw UsageError("キーワードが書き込まれていないと、検索できません。");
 
+    unsigned jobs = 0;
+    if (const std::optional<std::string> text = context.arguments.Value("--jobs")) {
+        const std::optional<unsigned> value = JobCount(*text);
+        if (!value)
+            throw UsageError("--jobs takes a number of threads from 1 to " + std::to_string(kMostJobs));
+        jobs = *value;
+    }
+
     BookSession session(context.prompts, SettingsFor(context));
     session.RequireBook();
 
@@ -176,15 +201,20 @@ int SearchCommand(CommandContext& context)
             out_ << ShownName(resultLine) << '\n';
             ++hits;
         }
-        bool DayDone(std::size_t) override { return !InterruptRequested(); }
+        bool DayDone(std::size_t done) override
+        {
+            this->done = done;
+            return !InterruptRequested();
+        }
         int hits = 0;
+        std::size_t done = 0; // days read
 
     private:
         std::ostream& out_;
     } printer(context.out);
 
     const int errorsBefore = context.prompts.ErrorCount();
-    switch (SearchBook(session.Book(), keywords[0], keywords[1], keywords[2], printer)) {
+    switch (SearchBook(session.Book(), keywords[0], keywords[1], keywords[2], printer, jobs)) {
     case SearchEnd::Completed: {
         // A book that cannot be listed searches as an empty one; the archive
         // layer has said why.
@@ -195,11 +225,16 @@ int SearchCommand(CommandContext& context)
         context.out << printer.hits << "件ヒットしました。\n";
         return skipped == 0 ? 0 : 1;
     }
-    case SearchEnd::ExtractFailed:
+    case SearchEnd::ExtractFailed: {
+        // The day after the last one read is the one that failed.
+        const std::vector<std::string> members = session.Members();
+        if (printer.done < members.size())
+            context.prompts.Print(ShownName(members[printer.done]) + ": this day cannot be read");
         if (context.prompts.LastError() == archive::ExtractErrorMessage(0x800A) && session.Password().Given())
             context.prompts.Print("the password given does not open every day");
         context.prompts.Print(session.ShownBook() + "の検索に失敗しました。");
         return 1;
+    }
     case SearchEnd::Stopped:
         break;
     }

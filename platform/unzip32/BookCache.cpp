@@ -321,6 +321,7 @@ Book::~Book()
 
 long Book::FindExact(std::string_view name) const
 {
+    const std::lock_guard<std::mutex> lock(lookupMutex_);
     while (!name.empty() && static_cast<unsigned char>(name.back()) <= ' ')
         name.remove_suffix(1);
     if (name == lastName_ && !name.empty())

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,7 +77,7 @@ public:
     const std::vector<Member>& Members() const { return members_; }
     // Index (into Members) of the first member whose match name equals
     // name (without its trailing blanks), ignoring letter case; -1 when
-    // there is none.
+    // there is none. Any thread may call it.
     long FindExact(std::string_view name) const;
 
     // Reads the directory of the file at path. Returns 0 or an unzip32
@@ -103,6 +104,7 @@ private:
     // in a row (found, then extracted).
     mutable std::string lastName_;
     mutable long lastFound_ = -1;
+    mutable std::mutex lookupMutex_; // guards the hints and the last lookup
 };
 
 // The book at path, from the cache when the file is unchanged. Returns 0 or

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 #include <string_view>
@@ -41,13 +42,20 @@ struct Handle {
     bool searching = false;
 };
 
+// What a reader holds: the book as the handle saw it.
+struct Reader {
+    std::shared_ptr<Book> book;
+};
+
 struct State {
     std::unordered_map<HARC, Handle> handles;
     HARC nextHandle = 0x4B490001;
     UnZipPasswordFn passwordFn = nullptr;
     void* passwordUser = nullptr;
-    // Passwords that opened members, most recent first, per absolute book path.
+    // Passwords that opened members, most recent first, per absolute book
+    // path; readers use them from other threads.
     std::unordered_map<std::string, std::vector<std::string>> passwords;
+    std::mutex passwordsMutex;
     std::shared_ptr<Book> justChecked; // by the last call, when it was UnZipCheckArchive
 };
 
@@ -221,12 +229,23 @@ long FirstMatch(const Book& book, std::string_view pattern)
     return NextMatch(book, pattern, 0);
 }
 
-void Remember(std::vector<std::string>& known, const std::string& password)
+void Remember(const std::string& book, const std::string& password)
 {
+    State& state = TheState();
+    const std::lock_guard<std::mutex> lock(state.passwordsMutex);
+    std::vector<std::string>& known = state.passwords[book];
     known.erase(std::remove(known.begin(), known.end(), password), known.end());
     known.insert(known.begin(), password);
     if (known.size() > kRememberedPasswords)
         known.resize(kRememberedPasswords);
+}
+
+std::vector<std::string> Remembered(const std::string& book)
+{
+    State& state = TheState();
+    const std::lock_guard<std::mutex> lock(state.passwordsMutex);
+    const auto found = state.passwords.find(book);
+    return found == state.passwords.end() ? std::vector<std::string>() : found->second;
 }
 
 bool IsDataError(int code)
@@ -235,30 +254,29 @@ bool IsDataError(int code)
 }
 
 // Extracts an encrypted member: the remembered passwords of the book first,
-// then the program is asked until a password opens the member or the user
-// cancels.
-int ReadEncrypted(const Book& book, const Member& m, unsigned char* buffer)
+// then, when it may ask, the program is asked until a password opens the
+// member or the user cancels.
+int ReadEncrypted(const Book& book, const Member& m, unsigned char* buffer, bool mayAsk)
 {
     State& state = TheState();
-    std::vector<std::string>& known = state.passwords[AbsolutePath(book.Path())];
+    const std::string path = AbsolutePath(book.Path());
 
     // A wrong password passes the check of the encryption header now and
     // then (one byte for the traditional method, one time in 256; two bytes
     // for AES, one in 65536) and fails later on the data or its
     // authentication code; such a failure with a remembered password lets
     // the next one try.
-    const std::vector<std::string> candidates = known;
-    for (const std::string& password : candidates) {
+    for (const std::string& password : Remembered(path)) {
         const int code = ReadMemberData(book, m, password.c_str(), buffer);
         if (code == 0) {
-            Remember(known, password);
+            Remember(path, password);
             return 0;
         }
         if (code != UNZIP_ERROR_PASSWORD_FILE && !IsDataError(code))
             return code;
     }
 
-    if (!state.passwordFn)
+    if (!mayAsk || !state.passwordFn)
         return UNZIP_ERROR_PASSWORD_FILE;
     std::vector<char> answer(kPasswordSize);
     for (int attempt = 0; attempt < kMaxPasswordAnswers; ++attempt) {
@@ -271,11 +289,33 @@ int ReadEncrypted(const Book& book, const Member& m, unsigned char* buffer)
         std::fill(answer.begin(), answer.end(), '\0');
         const int code = ReadMemberData(book, m, password.c_str(), buffer);
         if (code == 0)
-            Remember(known, password);
+            Remember(path, password);
         if (code != UNZIP_ERROR_PASSWORD_FILE)
             return code;
     }
     return UNZIP_ERROR_PASSWORD_FILE;
+}
+
+// Extracts member m of the book into buffer (size bytes); the program is
+// asked for a password only when it may ask.
+int ExtractMember(const Book& book, const Member& m, unsigned char* buffer, std::uint32_t size, bool mayAsk)
+{
+    if (m.size > size || (m.size > 0 && !buffer))
+        return UNZIP_ERROR_CANNOT_WRITE;
+    // Refused here, before the program is asked for a password (libzip 1.7
+    // would also leak a little when it refuses a method itself). A link's
+    // data is a path, which no caller could take for the file's contents.
+    if (m.IsLink())
+        return UNZIP_ERROR_UNKNOWN_TYPE;
+    // libzip is asked only about what it would read; it never reads AES
+    // members (MemberData.cpp).
+    if (!m.IsDirectory() && !ReadsWithZlibAlone(m)
+        && (IsAes(m.encryption) || !zip_compression_method_supported(m.method, 0)
+            || (m.encrypted && !zip_encryption_method_supported(m.encryption, 0))))
+        return UNZIP_ERROR_METHOD;
+    if (m.IsDirectory())
+        return 0;
+    return m.encrypted ? ReadEncrypted(book, m, buffer, mayAsk) : ReadMemberData(book, m, nullptr, buffer);
 }
 
 int Extract(const char* command, unsigned char* buffer, std::uint32_t size, time_t* time,
@@ -320,24 +360,7 @@ int Extract(const char* command, unsigned char* buffer, std::uint32_t size, time
     if (found < 0)
         return UNZIP_ERROR_MEMBER_NOT_FOUND;
     const Member& m = book->Members()[static_cast<std::size_t>(found)];
-    if (m.size > size || (m.size > 0 && !buffer))
-        return UNZIP_ERROR_CANNOT_WRITE;
-
-    // Refused here, before the program is asked for a password (libzip 1.7
-    // would also leak a little when it refuses a method itself). A link's
-    // data is a path, which no caller could take for the file's contents.
-    if (m.IsLink())
-        return UNZIP_ERROR_UNKNOWN_TYPE;
-    // libzip is asked only about what it would read; it never reads AES
-    // members (MemberData.cpp).
-    if (!m.IsDirectory() && !ReadsWithZlibAlone(m)
-        && (IsAes(m.encryption) || !zip_compression_method_supported(m.method, 0)
-            || (m.encrypted && !zip_encryption_method_supported(m.encryption, 0))))
-        return UNZIP_ERROR_METHOD;
-    int code = 0;
-    if (!m.IsDirectory()) {
-        code = m.encrypted ? ReadEncrypted(*book, m, buffer) : ReadMemberData(*book, m, nullptr, buffer);
-    }
+    const int code = ExtractMember(*book, m, buffer, size, true);
     if (code != 0)
         return code;
     if (written)
@@ -490,6 +513,55 @@ int UnZipExtractMem(HWND /*window*/, const char* command, unsigned char* buffer,
     } catch (...) {
         return UNZIP_ERROR_UNEXPECTED;
     }
+}
+
+HREADER UnZipOpenReader(HARC archive)
+{
+    BusyGuard busy;
+    if (!busy)
+        return 0;
+    try {
+        auto& handles = TheState().handles;
+        const auto it = handles.find(archive);
+        if (it == handles.end())
+            return 0;
+        return reinterpret_cast<HREADER>(new Reader{it->second.book});
+    } catch (...) {
+        return 0;
+    }
+}
+
+// Takes no busy mark and reads no shared state but the remembered
+// passwords (under their lock) and the book's lookup (under its own).
+int UnZipReadMember(HREADER reader, const char* name, unsigned char* buffer, std::uint32_t size,
+                    std::uint32_t* written)
+{
+    if (written)
+        *written = 0;
+    if (!reader)
+        return UNZIP_ERROR_BAD_HANDLE;
+    if (!name)
+        return UNZIP_ERROR_COMMAND_NAME;
+    try {
+        const Book& book = *reinterpret_cast<const Reader*>(reader)->book;
+        const long found = book.FindExact(name);
+        if (found < 0)
+            return UNZIP_ERROR_MEMBER_NOT_FOUND;
+        const Member& m = book.Members()[static_cast<std::size_t>(found)];
+        const int code = ExtractMember(book, m, buffer, size, false);
+        if (written)
+            *written = static_cast<std::uint32_t>(std::min<std::uint64_t>(m.size, 0xFFFFFFFFu));
+        return code;
+    } catch (const std::bad_alloc&) {
+        return UNZIP_ERROR_MORE_HEAP_MEMORY;
+    } catch (...) {
+        return UNZIP_ERROR_UNEXPECTED;
+    }
+}
+
+void UnZipCloseReader(HREADER reader)
+{
+    delete reinterpret_cast<Reader*>(reader);
 }
 
 } // extern "C"

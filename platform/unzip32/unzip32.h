@@ -21,7 +21,8 @@
  * Busy: only one call can be inside the library at a time. A call made while
  * another one is running (from another thread, or from inside the password
  * callback) returns at once with UNZIP_ERROR_ALREADY_RUNNING (or 0 / a null
- * handle where the result is a flag or a handle).
+ * handle where the result is a flag or a handle). UnZipReadMember alone
+ * runs beside the others (see there).
  */
 #ifndef KIV_UNZIP32_H
 #define KIV_UNZIP32_H
@@ -174,6 +175,21 @@ int UnZipExtractMem(HWND window, const char* command, unsigned char* buffer, uin
 
 /* Our addition: the program registers how passwords are asked for. */
 void UnZipSetPasswordCallback(UnZipPasswordFn callback, void* user);
+
+/* Our addition: reading members on several threads at once. A reader reads
+ * the book as the open handle it was made from lists it (it stays valid
+ * when the handle closes); 0 on failure. UnZipReadMember may be called on
+ * any thread, by several threads at once and beside every other call: it is
+ * never refused as busy and never makes the library busy. It extracts the
+ * member named exactly `name` (no patterns) as UnZipExtractMem would, but
+ * never asks for a password: an encrypted member that no password
+ * remembered for the book opens gives UNZIP_ERROR_PASSWORD_FILE. written
+ * (may be NULL) receives the member's size also when the buffer is too
+ * small (UNZIP_ERROR_CANNOT_WRITE). */
+typedef uintptr_t HREADER;
+HREADER UnZipOpenReader(HARC archive);
+int UnZipReadMember(HREADER reader, const char* name, unsigned char* buffer, uint32_t size, uint32_t* written);
+void UnZipCloseReader(HREADER reader);
 
 #ifdef __cplusplus
 }
