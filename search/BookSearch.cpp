@@ -10,6 +10,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace kiv {
@@ -40,8 +41,10 @@ namespace {
 
 // Fewer days than this per worker are not worth a thread.
 constexpr std::size_t kDaysPerWorker = 64;
-// How far the workers may run ahead of the days reported.
-constexpr std::size_t kWindow = 256;
+// How far the workers may run ahead of the days reported: a slot takes a
+// few bytes, and a wide window keeps the workers busy while the reporting
+// thread waits for its turn on a busy machine.
+constexpr std::size_t kWindow = 8192;
 // A worker's buffer larger than this (after a picture) is given back.
 constexpr std::size_t kKeptBuffer = 1024 * 1024;
 
@@ -82,16 +85,23 @@ DayState ReadAndTest(const archive::DayReader& reader, std::string_view name, st
 }
 
 // Threads that read and test the days from `first` on, in order of their
-// numbers, at most kWindow days ahead of the one taken last. Each has its
-// own buffer; the library keeps its own per thread.
+// numbers, at most kWindow days ahead of the one taken last; the thread
+// that takes the days reads days too while the one it waits for is not
+// done. Each has its own buffer; the library keeps its own per thread.
 class Workers {
 public:
     Workers(const archive::DayReader& reader, const std::vector<std::string_view>& names, const Keywords& keywords,
             std::size_t count, std::size_t first)
         : reader_(reader), names_(names), keywords_(keywords), slots_(kWindow), next_(first), taken_(first)
     {
-        for (std::size_t i = 0; i < count; ++i)
-            threads_.emplace_back([this] { Run(); });
+        // Fewer threads than asked for are enough; none fails.
+        try {
+            for (std::size_t i = 0; i < count; ++i)
+                threads_.emplace_back([this] { Run(); });
+        } catch (const std::system_error&) {
+            if (threads_.empty())
+                throw;
+        }
     }
 
     // Ends the threads after the day each is reading.
@@ -108,11 +118,17 @@ public:
     Workers(const Workers&) = delete;
     Workers& operator=(const Workers&) = delete;
 
-    // Waits for day i, the day after the one taken last.
+    // Waits for day i, the day after the one taken last, reading days
+    // meanwhile.
     DayState Take(std::size_t i, std::exception_ptr& error)
     {
         Slot& slot = slots_[i % kWindow];
         auto state = static_cast<DayState>(slot.state.load());
+        for (std::size_t next = next_.load(); state == Pending && next < names_.size() && next < i + kWindow;) {
+            if (next_.compare_exchange_weak(next, next + 1))
+                Read(next, buffer_);
+            state = static_cast<DayState>(slot.state.load());
+        }
         if (state == Pending) {
             std::unique_lock<std::mutex> lock(mutex_);
             waitingFor_.store(i);
@@ -152,19 +168,24 @@ private:
                 if (stop_.load())
                     return;
             }
-            Slot& slot = slots_[i % kWindow];
-            DayState state;
-            try {
-                state = ReadAndTest(reader_, names_[i], buffer, keywords_);
-            } catch (...) {
-                slot.error = std::current_exception();
-                state = Failed;
-            }
-            slot.state.store(state);
-            if (waitingFor_.load() == i) {
-                const std::lock_guard<std::mutex> lock(mutex_);
-                ready_.notify_one();
-            }
+            Read(i, buffer);
+        }
+    }
+
+    void Read(std::size_t i, std::vector<std::uint8_t>& buffer)
+    {
+        Slot& slot = slots_[i % kWindow];
+        DayState state;
+        try {
+            state = ReadAndTest(reader_, names_[i], buffer, keywords_);
+        } catch (...) {
+            slot.error = std::current_exception();
+            state = Failed;
+        }
+        slot.state.store(state);
+        if (waitingFor_.load() == i) {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            ready_.notify_one();
         }
     }
 
@@ -172,6 +193,7 @@ private:
     const std::vector<std::string_view>& names_;
     const Keywords keywords_;
     std::vector<Slot> slots_;
+    std::vector<std::uint8_t> buffer_; // of the thread that takes the days
     std::atomic<std::size_t> next_;       // the next day a worker takes up
     std::atomic<std::size_t> taken_;      // days taken by Take
     std::atomic<std::size_t> waitingFor_{kNone};
@@ -195,7 +217,9 @@ SearchEnd SearchBook(const std::string& book, const std::string& first, const st
     if (!names.empty())
         observer.Started(names.size());
     const Keywords keywords{first, second, third};
-    const std::size_t workerCount = std::min<std::size_t>(jobs == 0 ? AllCores() : jobs, names.size() / kDaysPerWorker);
+    // The thread that reports the days reads days too: it is one of them.
+    const std::size_t threads = std::min<std::size_t>(jobs == 0 ? AllCores() : jobs, names.size() / kDaysPerWorker);
+    const std::size_t workerCount = threads > 1 ? threads - 1 : 0;
 
     // The book stays open from day to day and is checked once, not once a
     // day; whatever way the loop ends, it is closed. The first day is read
@@ -236,8 +260,12 @@ SearchEnd SearchBook(const std::string& book, const std::string& first, const st
                 readerHandle = archive::BookHandle;
                 if (readerHandle != 0) {
                     reader = std::make_unique<archive::DayReader>();
-                    if (workerCount > 1)
-                        workers = std::make_unique<Workers>(*reader, names, keywords, workerCount, i + 1);
+                    if (workerCount > 0)
+                        try {
+                            workers = std::make_unique<Workers>(*reader, names, keywords, workerCount, i + 1);
+                        } catch (const std::system_error&) {
+                            // no thread to be had: the days are read here
+                        }
                 }
             }
             if (!observer.DayDone(i + 1))

@@ -13,7 +13,8 @@ namespace kivzip {
 int ReadMemberData(const Book& book, const Member& m, const char* password, unsigned char* buffer);
 
 // Whether the member is read with zlib alone (stored or deflated, not
-// encrypted or under the traditional encryption); libzip reads the others.
+// encrypted or under the traditional or AES encryption, AES with
+// libcrypto); libzip reads the others.
 bool ReadsWithZlibAlone(const Member& m);
 
 } // namespace kivzip

@@ -76,12 +76,15 @@ _Static_assert(offsetof(MemberInfo, szFileName) == 26, "name at offset 26");
  *   UNZIP_ERROR_UNKNOWN_TYPE    the member is a symbolic link
  *   UNZIP_ERROR_METHOD          member compressed with a method libzip cannot
  *                               decompress, or encrypted with an unsupported
- *                               encryption
+ *                               encryption, or under AES in a method other
+ *                               than stored or deflated
  *   UNZIP_ERROR_PASSWORD_FILE   encrypted member and no password that opens
  *                               it: no password callback, the callback was
  *                               cancelled, or too many wrong answers
  *   UNZIP_ERROR_VERSION         multi-disk (spanned) archive
- *   UNZIP_ERROR_FILE_CRC        extracted data does not match its CRC-32
+ *   UNZIP_ERROR_FILE_CRC        extracted data does not match its CRC-32, or
+ *                               an AES member's authentication code does not
+ *                               match its data (nothing is written then)
  *   UNZIP_ERROR_CANNOT_WRITE    the member is larger than the caller's buffer
  *                               (nothing is written then)
  *   UNZIP_ERROR_HUFFMAN_CODE    the compressed data of the member is damaged
