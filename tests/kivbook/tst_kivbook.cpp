@@ -423,9 +423,13 @@ private slots:
             QSKIP("7z is not installed");
         }
         const QStringList names = WriteDays(200);
+        // Stored, so that the flipped byte lands in the diary's text: read
+        // as far as its recorded size, it would give a day that reads.
+        const qsizetype text = ReadFile(Path("work/20010601.DAY")).indexOf("walk");
+        QVERIFY(text > 0);
         QProcess zip;
         zip.setWorkingDirectory(Path("work"));
-        zip.start(sevenZip, QStringList { "a", "-tzip", "-pseven pw", "-mem=AES256", "-bd", book } + names);
+        zip.start(sevenZip, QStringList { "a", "-tzip", "-mx=0", "-pseven pw", "-mem=AES256", "-bd", book } + names);
         QVERIFY(zip.waitForFinished(60000));
         QCOMPARE(zip.exitCode(), 0);
         QDir(Path("work")).removeRecursively();
@@ -433,11 +437,13 @@ private slots:
         const QByteArray intact = ReadFile(book);
         QCOMPARE(qFromLittleEndian<quint32>(intact.constData() + intact.indexOf("PK\x01\x02") + 16), 0u); // AE-2
 
-        // 2001/06/01, day 152, is damaged in the middle of its data.
+        // 2001/06/01's "walk" becomes "Walk": after the salt (16 bytes) and
+        // the password verifier (2), the data is the day file's bytes
+        // encrypted one for one.
         QByteArray bytes = intact;
         const qsizetype local = bytes.indexOf("20010601.DAY") - 30;
         const qsizetype data = local + 30 + 12 + qFromLittleEndian<quint16>(bytes.constData() + local + 28);
-        bytes[data + 18 + 20] = char(bytes[data + 18 + 20] ^ 0x04);
+        bytes[data + 18 + text] = char(bytes[data + 18 + text] ^ 0x20);
         WriteFile(book, bytes);
         const QByteArray damage = "格納ファイルのチェックサムがあっていません。";
 
