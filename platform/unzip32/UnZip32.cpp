@@ -532,7 +532,7 @@ HREADER UnZipOpenReader(HARC archive)
 }
 
 // Takes no busy mark and reads no shared state but the remembered
-// passwords (under their lock) and the book's lookup (under its own).
+// passwords (under their lock).
 int UnZipReadMember(HREADER reader, const char* name, unsigned char* buffer, std::uint32_t size,
                     std::uint32_t* written)
 {
@@ -544,7 +544,10 @@ int UnZipReadMember(HREADER reader, const char* name, unsigned char* buffer, std
         return UNZIP_ERROR_COMMAND_NAME;
     try {
         const Book& book = *reinterpret_cast<const Reader*>(reader)->book;
-        const long found = book.FindExact(name);
+        // A thread's hint serves whatever book it reads next; a wrong one
+        // costs two comparisons.
+        thread_local LookupHint hint;
+        const long found = book.FindExact(name, hint);
         if (found < 0)
             return UNZIP_ERROR_MEMBER_NOT_FOUND;
         const Member& m = book.Members()[static_cast<std::size_t>(found)];
