@@ -3,9 +3,11 @@
 #   make test                           set up, build and run every test
 # and for installing:
 #   make install [PREFIX=/usr/local] [DESTDIR=staging]
-#   make package                        a Debian package in $(BUILD)/
+#   make package                        a Debian package in $(PACKAGE_BUILD)/
 
 BUILD ?= build
+# The package is built from what is installed alone: no tests, no benchmarks.
+PACKAGE_BUILD ?= $(BUILD)-package
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BOOK ?=
 WERROR := $(if $(CI),ON,OFF)
@@ -37,11 +39,13 @@ install: build
 		! command -v update-desktop-database >/dev/null || update-desktop-database -q "$(PREFIX)/share/applications"; \
 	fi
 
-package: build
-	cd $(BUILD) && cpack -G DEB
+package: deps
+	cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=Release -DKIV_WERROR=$(WERROR) -DKIV_TESTS=OFF -DKIV_BENCH=OFF
+	cmake --build $(PACKAGE_BUILD) -j $(JOBS)
+	cd $(PACKAGE_BUILD) && cpack -G DEB
 
 bench: build
 	./scripts/run-benchmarks $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz
+	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz $(PACKAGE_BUILD)

@@ -90,7 +90,7 @@ void BookCommands::ShowOpenedBook()
     workspace_.SetModified(false);
 }
 
-bool BookCommands::SaveBook()
+bool BookCommands::SaveBook(MissingBook missing)
 {
     if (!workspace_.StoreDayForBook(workspace_.Date()))
         workspace_.SetModified(false); // an emptied day is saved by its removal
@@ -103,8 +103,12 @@ bool BookCommands::SaveBook()
     const std::string& book = workspace_.BookFileName();
     if (!workspace_.HasDayFiles()) {
         // Nothing to add: no archive run, so nothing to report.
+        if (missing == MissingBook::CreateEmpty && !dayfiles::Exists(book))
+            archive::CreateEmptyBook(book);
         if (dayfiles::IsFile(book))
             workspace_.RefreshDateList();
+        else
+            workspace_.Windows().calendar->SetDateList({});
         return true;
     }
     const bool added = archive::AddDayFiles(book, workspace_.DayFilesEncrypted());
@@ -115,6 +119,22 @@ bool BookCommands::SaveBook()
 
 void BookCommands::Open()
 {
+    // The shown day's edits are settled before another book replaces them.
+    if (workspace_.Modified()) {
+        switch (Ask(workspace_.prompts(), kCloseQuestion, Buttons::YesNoCancel, false)) {
+        case Answer::Cancel:
+            return;
+        case Answer::Yes:
+            if (!SaveShownDayUnderName())
+                return;
+            workspace_.ClearWorkingDirectory();
+            // The book the day went into is the one shown until another opens.
+            ShowOpenedBook();
+            break;
+        default:
+            break;
+        }
+    }
     openDialog_.filter = kOpenFilter;
     if (workspace_.prompts().OpenFile(openDialog_))
         OpenBook(openDialog_.fileName);
@@ -149,36 +169,32 @@ void BookCommands::SaveAs()
     workspace_.SetBookOpen(true);
     workspace_.SetBookFileName(path);
     ShowMainCaption();
-    SaveBook();
+    SaveBook(MissingBook::CreateEmpty);
     workspace_.ClearWorkingDirectory();
 }
 
-BookCommands::SaveOutcome BookCommands::SaveShownDayUnderName()
+bool BookCommands::SaveShownDayUnderName()
 {
     PrepareSaveDialog();
     if (!workspace_.prompts().SaveFile(saveDialog_))
-        return SaveOutcome::NotSaved;
+        return false;
     const std::string path = saveDialog_.fileName;
     archive::CheckBookPath(path);
-    if (dayfiles::Exists(path)) {
-        const Answer answer = Ask(workspace_.prompts(), kOverwriteQuestion, Buttons::YesNoCancel, false);
-        if (answer == Answer::No)
-            return SaveOutcome::NotSaved;
-        if (answer == Answer::Cancel)
-            return SaveOutcome::Cancelled;
-    }
+    if (dayfiles::Exists(path)
+        && Ask(workspace_.prompts(), kOverwriteQuestion, Buttons::YesNoCancel, false) != Answer::Yes)
+        return false;
     workspace_.SetBookFileName(path);
     if (workspace_.StoreDayForBook(workspace_.Date())) {
         const std::string dayFile = workspace_.DayFilePath(workspace_.Date());
         workspace_.DayFileAdded(dayFile, archive::AddDayFile(path, dayFile, workspace_.DayFilesEncrypted()));
     }
-    return SaveOutcome::Saved;
+    return true;
 }
 
 void BookCommands::Close()
 {
     if (workspace_.Modified() && Ask(workspace_.prompts(), kCloseQuestion, Buttons::YesNo, false) == Answer::Yes
-        && SaveShownDayUnderName() == SaveOutcome::Cancelled)
+        && !SaveShownDayUnderName())
         return;
     workspace_.ClearWorkingDirectory();
     workspace_.SetBookFileName({});
@@ -201,7 +217,7 @@ bool BookCommands::CloseQuery()
     case Answer::Cancel:
         return false;
     case Answer::Yes:
-        return SaveShownDayUnderName() != SaveOutcome::Cancelled;
+        return SaveShownDayUnderName();
     default:
         return true;
     }

@@ -25,8 +25,11 @@ public:
     // Makes the named book the open one and shows the current date from it.
     void ShowOpenedBook();
     // Stores the shown day, drops empty day files and adds all day files
-    // to the book. True when the add succeeded.
-    bool SaveBook();
+    // to the book. True when the add succeeded. With nothing to add, no
+    // archive runs; a missing book is then made empty when asked (Save As:
+    // the named book exists afterwards), and the date list is the book's.
+    enum class MissingBook { Leave, CreateEmpty };
+    bool SaveBook(MissingBook missing = MissingBook::Leave);
 
     void Open();
     void Save();
@@ -43,9 +46,11 @@ public:
     // "ＫＩＶの日記 ( book )", or the caption without a book.
     void ShowMainCaption();
 
-    enum class SaveOutcome { Saved, NotSaved, Cancelled };
-    // Saves the shown day into a book the user names (Close and exit).
-    SaveOutcome SaveShownDayUnderName();
+    // Saves the shown day into a book the user names (Close, exit and
+    // Open). False when the save was not finished: the dialog was
+    // cancelled or the overwrite question not answered はい; the caller then
+    // stops, and the edits stay.
+    bool SaveShownDayUnderName();
 
 private:
     // Names the book and shows it, after the extracted-diaries question

@@ -1,7 +1,11 @@
 #include "DayFiles.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <system_error>
+#include <unistd.h>
 
 namespace kiv::dayfiles {
 namespace fs = std::filesystem;
@@ -93,6 +97,22 @@ bool Rename(const std::string& from, const std::string& to)
     std::error_code error;
     fs::rename(FsPath(from), FsPath(to), error);
     return !error;
+}
+
+NewName RenameToNewName(const std::string& from, const std::string& to)
+{
+    const std::string fromPath = Utf8(FsPath(from)), toPath = Utf8(FsPath(to));
+    int result = ::renameat2(AT_FDCWD, fromPath.c_str(), AT_FDCWD, toPath.c_str(), RENAME_NOREPLACE);
+    // File systems that cannot rename so: a hard link is refused as well
+    // when the name is taken.
+    if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        result = ::link(fromPath.c_str(), toPath.c_str());
+        if (result == 0)
+            ::unlink(fromPath.c_str());
+    }
+    if (result == 0)
+        return NewName::Renamed;
+    return errno == EEXIST ? NewName::Taken : NewName::Failed;
 }
 
 void MakePrivate(const std::string& path)

@@ -13,10 +13,10 @@
 #include "WorkingDirectory.h"
 
 #include "Error.h"
+#include "ErrorGuard.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QLocale>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPlainTextEdit>
@@ -127,9 +127,9 @@ void Workspace::SetBookFileName(const std::string& book)
         encrypt = claim_.TakeWaitingDayFiles(owner);
     if (!encrypt)
         return;
+    // The box stays as the user left it: it is the choice for new saves,
+    // the day files taken in keep their own.
     WriteOwner(workingDirectory_, { owner, *encrypt });
-    if (windows_.calendar)
-        windows_.calendar->PassWordCheckBox->setChecked(*encrypt);
     for (const std::string& name : DayFileNames())
         keptDayFiles_.insert(name);
 }
@@ -180,7 +180,8 @@ void Workspace::StoreDay(const QDate& date)
     MemoryStream stream;
     record_.Write(stream);
     const std::string path = DayFilePath(date);
-    OwnDayFiles(PasswordBoxTicked(), path);
+    // A day file shown and not edited is written again as it was chosen.
+    OwnDayFiles(!modified_ && dayfiles::IsFile(path) ? DayFilesEncrypted() : PasswordBoxTicked(), path);
     stream.SaveToFile(path);
     dayfiles::MakePrivate(path);
     modified_ = false;
@@ -210,18 +211,8 @@ bool Workspace::ReadDay(const QDate& date)
 {
     ShowNoDay();
     const std::string path = DayFilePath(date);
-    if (dayfiles::IsFile(path)) {
-        try {
-            MemoryStream stream;
-            stream.LoadFromFile(path);
-            record_.Read(stream);
-            RecordToEditors();
-        } catch (const Error& error) {
-            throw Error(std::string(error.what()) + "\r\n"
-                + Format("読めない日記ファイルを %s として残しました", SetAside(path)));
-        }
+    if (dayfiles::IsFile(path) && ReadDayFile(path))
         return true;
-    }
     if (bookOpen_ && archive::BookHasDay(bookFileName_, path)) {
         MemoryStream stream;
         if (!archive::ExtractDay(bookFileName_, path, stream))
@@ -233,13 +224,41 @@ bool Workspace::ReadDay(const QDate& date)
     return true;
 }
 
+bool Workspace::ReadDayFile(const std::string& path)
+{
+    try {
+        MemoryStream stream;
+        stream.LoadFromFile(path);
+        record_.Read(stream);
+        RecordToEditors();
+        return true;
+    } catch (const Error& error) {
+        const std::string aside = SetAside(path);
+        const std::string report
+            = std::string(error.what()) + "\r\n" + Format("読めない日記ファイルを %s として残しました", aside);
+        if (aside == path)
+            throw Error(report);
+        // With the file out of the way the book's copy of the day is the
+        // one to show, as it would be on the next visit.
+        ShowErrorReport(prompts_, report);
+        ShowNoDay();
+        return false;
+    }
+}
+
 std::string Workspace::SetAside(const std::string& dayFilePath)
 {
-    std::string aside = dayFilePath + ".damaged";
-    for (int number = 2; dayfiles::Exists(aside); ++number)
-        aside = dayFilePath + ".damaged-" + std::to_string(number);
-    if (dayfiles::Rename(dayFilePath, aside))
-        return aside;
+    // A copy set aside before is never replaced, whatever has its name.
+    for (int number = 1; number < 1000; ++number) {
+        std::string aside = dayFilePath + ".damaged";
+        if (number > 1)
+            aside.append("-").append(std::to_string(number));
+        const dayfiles::NewName renamed = dayfiles::RenameToNewName(dayFilePath, aside);
+        if (renamed == dayfiles::NewName::Renamed)
+            return aside;
+        if (renamed == dayfiles::NewName::Failed)
+            break;
+    }
     keptDayFiles_.insert(dayfiles::FileName(dayFilePath));
     return dayFilePath;
 }
@@ -354,7 +373,8 @@ void Workspace::ShowDateCaptions()
         schedule = QStringLiteral("今日の予定");
         diary = QStringLiteral("今日の日記");
     } else {
-        day = QLocale().toString(date_, QLocale::ShortFormat);
+        // The date as the date list writes it, whatever the locale.
+        day = date_.toString(QStringLiteral("yyyy/MM/dd"));
         schedule = day + QStringLiteral("の予定");
         diary = day + QStringLiteral("の日記");
     }

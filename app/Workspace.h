@@ -76,9 +76,10 @@ public:
     const std::string& WorkingDirectory() const { return workingDirectory_; }
     // Names the book (empty: none). Day files of another book are set
     // aside to wait for it; when none are left here, those waiting for this
-    // book are taken in, with the encryption they were written for shown in
-    // the calendar's check box. Day files taken in, or found without an
-    // owner, have not reached the book: they are kept until a save adds them.
+    // book are taken in, keeping the encryption they were written for (the
+    // calendar's check box is left alone: it is the choice for new saves).
+    // Day files taken in, or found without an owner, have not reached the
+    // book: they are kept until a save adds them.
     void SetBookFileName(const std::string& book);
     // Whether the day files go into the book encrypted: the choice they
     // were written with.
@@ -97,11 +98,14 @@ public:
     void EditorsToRecord();
     void RecordToEditors();
     // Writes the shown day as the date's day file when the editors have
-    // content, and then clears the modified flag.
+    // content, and then clears the modified flag. An edited day goes into
+    // the book as the check box says; a day file shown unedited keeps the
+    // encryption it was written with.
     void StoreDay(const QDate& date);
     // Shows the date's day file, else (with an open book) the book's member.
     // When that fails the editors stay empty and the day unmodified; a day
-    // file that cannot be shown is renamed aside (".damaged"), never lost.
+    // file that cannot be shown is renamed aside (".damaged"), never lost,
+    // and the book's member is shown in its place.
     void LoadDay(const QDate& date);
     // The shown day as the user agreed to save it: a day file when it has
     // content (true: there is a file to add). A modified day without any
@@ -145,6 +149,10 @@ private:
     void ShowNoDay();
     // LoadDay's work; false when the book's member could not be extracted.
     bool ReadDay(const QDate& date);
+    // Shows the day file; false when it did not read and was set aside
+    // (the error has been reported): the book's copy is then the one to
+    // show. Fails with the error when the file could not be set aside.
+    bool ReadDayFile(const std::string& path);
     // Moves the day files, with their owner, beside the working directory
     // to wait for their own book; fails with kiv::Error when they stay.
     void SetDayFilesAside();

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,7 +67,8 @@ std::int32_t RunZipCommand(const std::string& command);
 int GetZipVersion();
 
 // The callbacks the Zip library calls during a run.
-// The password: asked with host.password at most once per encrypting run.
+// The password: asked with host.password's AskNewPassword at most once per
+// encrypting run.
 int PasswordCallback(char* buffer, int size, const char* prompt, const char* archive);
 // Output: collected in ZipOutputPending, moved to host.output a line at a time.
 int PrintCallback(const char* text, unsigned long size);
@@ -102,6 +104,10 @@ std::string ExtractErrorMessage(int code);
 enum class KeepOpen { No, Yes };
 bool ExtractDay(const std::string& book, const std::string& dayFilePath, MemoryStream& stream,
                 KeepOpen keep = KeepOpen::No);
+// Whether password opens the book's encrypted days, tried on the smallest
+// one that reads; none when the book holds no encrypted day that reads (or
+// cannot be read). Shows nothing.
+std::optional<bool> PasswordOpensBook(const std::string& book, const std::string& password);
 
 // Reads days of the book BookHandle is open on, on several threads at once
 // and beside the layer's other calls. It reports nothing and never asks
@@ -147,6 +153,9 @@ bool AddDayFiles(const std::string& book);
 bool AddDayFile(const std::string& book, const std::string& dayFilePath, bool encrypt);
 bool AddDayFile(const std::string& book, const std::string& dayFilePath);
 bool BookHasDay(const std::string& book, const std::string& dayFilePath);
+// Writes a book without days (an empty ZIP archive) at book, replacing
+// what is there. Fails with kiv::Error when the file cannot be written.
+void CreateEmptyBook(const std::string& book);
 bool DeleteDay(const std::string& book, const std::string& dayFilePath);
 bool RepairBook(const std::string& book);
 // The key by which day names compare: ASCII letters in lower case, the

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <vector>
 
 namespace kiv::archive {
 namespace {
@@ -54,17 +56,35 @@ Host& TheHost()
     return host;
 }
 
+// Passwords that opened days, per book, most recent first.
+constexpr std::size_t kKnownPasswords = 8;
+std::map<std::string, std::vector<std::string>>& KnownPasswords()
+{
+    static std::map<std::string, std::vector<std::string>> known;
+    return known;
+}
+
+PasswordRound*& CurrentRound()
+{
+    static PasswordRound* round = nullptr;
+    return round;
+}
+
 // The UnZip library asks here for the password of an encrypted member; it
 // remembers a password that worked for the book itself.
 extern "C" int AskUnZipPassword(void*, const char*, const char*, char* buffer, int size)
 {
-    PasswordSource* source = CurrentHost().password;
     std::string password;
-    if (!source || !source->AskPassword(password))
-        return 1;
-    std::string limited = LimitPassword(password);
-    detail::CopyPassword(limited, buffer, size);
-    detail::Wipe(limited);
+    if (PasswordRound* round = CurrentRound()) {
+        if (!round->Answer(password))
+            return 1;
+    } else {
+        PasswordSource* source = CurrentHost().password;
+        if (!source || !source->AskPassword(password))
+            return 1;
+        password = LimitPassword(password);
+    }
+    detail::CopyPassword(password, buffer, size);
     detail::Wipe(password);
     return 0;
 }
@@ -117,6 +137,57 @@ std::optional<EncryptionMethod> EncryptionMethodFromName(const std::string& name
         if (name == EncryptionMethodName(method))
             return method;
     return std::nullopt;
+}
+
+PasswordRound::PasswordRound(std::string book, const std::string* trial)
+    : book_(std::move(book))
+    , trial_(trial)
+    , outer_(CurrentRound())
+{
+    CurrentRound() = this;
+}
+
+PasswordRound::~PasswordRound()
+{
+    detail::Wipe(lastAnswer_);
+    CurrentRound() = outer_;
+}
+
+bool PasswordRound::Answer(std::string& password)
+{
+    if (trial_) {
+        if (answers_ > 0)
+            return false;
+        password = *trial_;
+    } else {
+        PasswordSource* source = CurrentHost().password;
+        if (!source || !(answers_ > 0 ? source->AskPasswordAgain(password) : source->AskPassword(password)))
+            return false;
+    }
+    password = LimitPassword(password);
+    detail::Wipe(lastAnswer_);
+    lastAnswer_ = password;
+    ++answers_;
+    return true;
+}
+
+void PasswordRound::Succeeded()
+{
+    if (!Answered() || KnownToOpen(book_, lastAnswer_))
+        return;
+    std::vector<std::string>& known = KnownPasswords()[book_];
+    known.insert(known.begin(), lastAnswer_);
+    if (known.size() > kKnownPasswords) {
+        detail::Wipe(known.back());
+        known.pop_back();
+    }
+}
+
+bool KnownToOpen(const std::string& book, const std::string& password)
+{
+    const auto found = KnownPasswords().find(book);
+    return found != KnownPasswords().end()
+        && std::find(found->second.begin(), found->second.end(), password) != found->second.end();
 }
 
 std::string LimitPassword(const std::string& cp932)

@@ -64,6 +64,17 @@ public:
     // dialog's text in code page 932 (at most 80 bytes, never cut inside a
     // double-byte character).
     virtual bool AskPassword(std::string& password) = 0;
+    // Asked when the password given before did not open the member; this
+    // default asks as AskPassword does.
+    virtual bool AskPasswordAgain(std::string& password) { return AskPassword(password); }
+    // The password for days about to be encrypted into book (the Zip run's
+    // request). The program's dialog makes sure of it first; this default
+    // asks as AskPassword does.
+    virtual bool AskNewPassword(const std::string& book, std::string& password)
+    {
+        (void)book;
+        return AskPassword(password);
+    }
 };
 
 // The output dialog as the Zip driver's callbacks need it. Lines are UTF-8.
@@ -109,6 +120,36 @@ Host& CurrentHost();
 // The host's libraries, or the real ones where the host names none.
 ZipLibrary& CurrentZip();
 UnZipLibrary& CurrentUnZip();
+
+// The UnZip library's requests for a password during one extraction from
+// book. A request after the first means that the answer before it did not
+// open the member: it goes to the host's AskPasswordAgain. With a trial
+// password the round answers the first request with it, without a word,
+// and cancels any later one. When the extraction succeeded
+// (Succeeded), the password the round gave is recorded as one that opens
+// days of the book.
+class PasswordRound {
+public:
+    explicit PasswordRound(std::string book, const std::string* trial = nullptr);
+    ~PasswordRound();
+    PasswordRound(const PasswordRound&) = delete;
+    PasswordRound& operator=(const PasswordRound&) = delete;
+
+    bool Answered() const { return answers_ > 0; }
+    void Succeeded();
+    // The library's request, while this round is the current one.
+    bool Answer(std::string& password);
+
+private:
+    std::string book_;
+    const std::string* trial_;
+    int answers_ = 0;
+    std::string lastAnswer_;
+    PasswordRound* outer_;
+};
+
+// Whether password has opened a day of book since the program started.
+bool KnownToOpen(const std::string& book, const std::string& password);
 
 // The longest a password may be, in code page 932 bytes.
 inline constexpr std::size_t kMaxPasswordBytes = 80;

@@ -3,6 +3,7 @@
 #include "ArchiveText.h"
 #include "Cp932.h"
 #include "Error.h"
+#include "Files.h"
 #include "Prompts.h"
 
 #include <algorithm>
@@ -96,6 +97,15 @@ bool AddDayFile(const std::string& book, const std::string& dayFilePath, bool en
 bool AddDayFile(const std::string& book, const std::string& dayFilePath)
 {
     return AddDayFile(book, dayFilePath, PasswordChecked());
+}
+
+void CreateEmptyBook(const std::string& book)
+{
+    // A ZIP archive without members is its end of central directory
+    // record alone: signature, then zeros for disks, counts, size, offset
+    // and comment length.
+    static constexpr char kEndRecord[22] = { 'P', 'K', 5, 6 };
+    WriteFileAtomically(book, kEndRecord, sizeof kEndRecord);
 }
 
 bool RepairBook(const std::string& book)

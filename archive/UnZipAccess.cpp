@@ -55,27 +55,34 @@ std::optional<std::uint64_t> MostMemberSize(const std::string& book)
     return bookSize * kMostExpansion;
 }
 
-// Extracts the member, whose recorded size is size, through a buffer of
-// the next multiple of 128 above it; true when the stream received it.
+// Extracts the member, whose recorded size is size, into a buffer of the
+// next multiple of 128 above it; the library's result code.
+int ExtractInto(UnZipLibrary& unzip, const std::string& book, const std::string& member, std::int32_t size,
+    std::vector<unsigned char>& buffer)
+{
+    const auto capacity = static_cast<std::uint32_t>((std::int64_t { size } / 128 + 1) * 128);
+    buffer.assign(capacity, 0);
+    const std::string command = " -x -s --i -C   \"" + book + "\"   \"" + CurrentHost().workingDirectory
+        + detail::kPathSeparator + "\"  \"" + member + "\"";
+    return unzip.ExtractMem(CurrentHost().window, command.c_str(), buffer.data(), capacity, nullptr, nullptr, nullptr);
+}
+
+// Extracts the member into the stream; true when the stream received it.
 bool ExtractMember(
     UnZipLibrary& unzip, const std::string& book, const std::string& member, std::int32_t size, MemoryStream& stream)
 {
-    const auto capacity = static_cast<std::uint32_t>((std::int64_t { size } / 128 + 1) * 128);
-    std::vector<unsigned char> buffer(capacity, 0);
-
-    const std::string command = " -x -s --i -C   \"" + book + "\"   \"" + CurrentHost().workingDirectory
-        + detail::kPathSeparator + "\"  \"" + member + "\"";
-
     if (unzip.GetRunning() != 0) {
         ReportError("UnZip32.dll は、現在ほかのプロセスに呼び出されていて、使えません。", true);
         return false;
     }
-    const int code
-        = unzip.ExtractMem(CurrentHost().window, command.c_str(), buffer.data(), capacity, nullptr, nullptr, nullptr);
+    PasswordRound passwords(book);
+    std::vector<unsigned char> buffer;
+    const int code = ExtractInto(unzip, book, member, size, buffer);
     if (code != 0) {
         ReportError(ExtractErrorMessage(code), true);
         return false;
     }
+    passwords.Succeeded();
     stream.Write(buffer.data(), static_cast<std::size_t>(size));
     return true;
 }
@@ -273,6 +280,42 @@ bool DayReader::Read(const std::string& member, std::vector<std::uint8_t>& bytes
         return false;
     bytes.resize(size);
     return true;
+}
+
+std::optional<bool> PasswordOpensBook(const std::string& book, const std::string& password)
+{
+    if (KnownToOpen(book, password))
+        return true;
+    UnZipLibrary& unzip = CurrentUnZip();
+    const std::string quoted = "\"" + book + "\"";
+    if (unzip.GetRunning() != 0 || unzip.CheckArchive(quoted.c_str(), kCheckMode) == 0)
+        return std::nullopt;
+    const HARC handle = unzip.OpenArchive(CurrentHost().window, quoted.c_str(), kOpenMode);
+    if (handle == 0)
+        return std::nullopt;
+    // The encrypted days, smallest first: the first that reads decides.
+    std::vector<std::pair<std::uint32_t, std::string>> encrypted;
+    MemberInfo info;
+    std::memset(&info, 0, sizeof info);
+    for (int found = unzip.FindFirst(handle, "*.DAY", &info); found == 0; found = unzip.FindNext(handle, &info))
+        if ((info.uFlag & 1) != 0 && TroubleOf(info) == MemberTrouble::None && info.dwOriginalSize <= kMaxFileBytes)
+            encrypted.emplace_back(info.dwOriginalSize,
+                detail::TrimRight(std::string_view(info.szFileName, strnlen(info.szFileName, sizeof info.szFileName))));
+    unzip.CloseArchive(handle);
+    std::sort(encrypted.begin(), encrypted.end());
+    for (const auto& [size, member] : encrypted) {
+        PasswordRound trial(book, &password);
+        std::vector<unsigned char> buffer;
+        const int code = ExtractInto(unzip, book, member, static_cast<std::int32_t>(size), buffer);
+        detail::Wipe(reinterpret_cast<char*>(buffer.data()), buffer.size());
+        // Read without the trial password being asked for: a password the
+        // library remembered opened the day, and the trial one is not it.
+        if (code == 0)
+            trial.Succeeded();
+        if (code == 0 || code == UNZIP_ERROR_PASSWORD_FILE)
+            return code == 0 && trial.Answered();
+    }
+    return std::nullopt;
 }
 
 } // namespace kiv::archive

@@ -290,14 +290,14 @@ int GetZipVersion()
     return bytes[56] * 100 + bytes[57] * 10 + bytes[58];
 }
 
-int PasswordCallback(char* buffer, int size, const char*, const char*)
+int PasswordCallback(char* buffer, int size, const char*, const char* archive)
 {
     if (!ZipEncrypt)
         return 1;
     if (ZipPassword[0] == '\0') {
         PasswordSource* source = CurrentHost().password;
         std::string password;
-        if (!source || !source->AskPassword(password))
+        if (!source || !source->AskNewPassword(archive ? archive : "", password))
             return 1;
         std::string limited = LimitPassword(password);
         ZipPassword.fill('\0');

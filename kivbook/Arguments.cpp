@@ -1,4 +1,5 @@
 #include "Arguments.h"
+#include "Language.h"
 
 #include <algorithm>
 
@@ -22,9 +23,9 @@ Arguments Arguments::Parse(const std::vector<std::string>& words, const std::vec
         const std::string name = word.substr(0, equals);
         auto rule = std::find_if(rules.begin(), rules.end(), [&](const OptionRule& s) { return s.name == name; });
         if (rule == rules.end())
-            throw UsageError("unknown option " + name);
+            throw UsageError(Fill(_("unknown option %s"), { name }));
         if (!rule->repeatable && arguments.Has(name))
-            throw UsageError(name + " given twice");
+            throw UsageError(Fill(_("%s given twice"), { name }));
         std::string value;
         if (rule->takesValue) {
             if (equals != std::string::npos)
@@ -32,13 +33,13 @@ Arguments Arguments::Parse(const std::vector<std::string>& words, const std::vec
             else if (i + 1 < words.size())
                 value = words[++i];
             else
-                throw UsageError(name + " needs a value");
+                throw UsageError(Fill(_("%s needs a value"), { name }));
         } else if (equals != std::string::npos) {
             if (!rule->optionalValue)
-                throw UsageError(name + " takes no value");
+                throw UsageError(Fill(_("%s takes no value"), { name }));
             value = word.substr(equals + 1);
             if (value.empty())
-                throw UsageError(name + "= needs a value");
+                throw UsageError(Fill(_("%s= needs a value"), { name }));
         }
         arguments.options_[name].push_back(value);
     }

@@ -1,4 +1,5 @@
 #include "BookSession.h"
+#include "Language.h"
 
 #include "Archive.h"
 #include "BookSearch.h"
@@ -30,7 +31,9 @@ public:
     {
         if (line.empty())
             return;
-        if (verbose_)
+        // A warning (the previous book not kept as NAME~, …) is news even
+        // when the run succeeds.
+        if (verbose_ || line.rfind("zip warning: ", 0) == 0)
             prompts_.Print(line);
         else
             kept_.push_back(line);
@@ -57,10 +60,10 @@ namespace {
 std::string AbsoluteBookPath(const std::string& book)
 {
     if (book.empty())
-        throw Failure("the book's path is empty");
+        throw Failure(_("the book's path is empty"));
     // The archive layer puts the path between double quotes in its commands.
     if (book.find('"') != std::string::npos)
-        throw Failure(book + ": a book's path cannot hold a double quote");
+        throw Failure(Fill(_("%s: a book's path cannot hold a double quote"), { book }));
     std::error_code error;
     std::filesystem::path absolute = std::filesystem::absolute(book, error);
     if (error)
@@ -109,9 +112,9 @@ void BookSession::RequireBook() const
     std::error_code error;
     auto status = std::filesystem::status(book_, error);
     if (!std::filesystem::exists(status))
-        throw Failure(ShownBook() + ": no such book");
+        throw Failure(Fill(_("%s: no such book"), { ShownBook() }));
     if (std::filesystem::is_directory(status))
-        throw Failure(ShownBook() + ": is a folder, not a book");
+        throw Failure(Fill(_("%s: is a folder, not a book"), { ShownBook() }));
 }
 
 std::vector<std::string> BookSession::Members()
@@ -120,7 +123,7 @@ std::vector<std::string> BookSession::Members()
     std::string text;
     archive::ListDays(book_, text);
     if (prompts_.ErrorCount() != errorsBefore)
-        throw Failure(ShownBook() + ": the book's days cannot be listed");
+        throw Failure(Fill(_("%s: the book's days cannot be listed"), { ShownBook() }));
     const std::vector<std::string_view> lines = MemberLines(text);
     return std::vector<std::string>(lines.begin(), lines.end());
 }
@@ -144,13 +147,13 @@ std::vector<BookSession::Member> BookSession::AllMembers()
                 Member member { std::string(info.szFileName, strnlen(info.szFileName, sizeof info.szFileName)), {} };
                 switch (archive::TroubleOf(info)) {
                 case archive::MemberTrouble::FolderInName:
-                    member.oddity = "a name with a folder part";
+                    member.oddity = _("a name with a folder part");
                     break;
                 case archive::MemberTrouble::NameTooLong:
-                    member.oddity = "a name too long to read (512 bytes or more)";
+                    member.oddity = _("a name too long to read (512 bytes or more)");
                     break;
                 case archive::MemberTrouble::Link:
-                    member.oddity = "a symbolic link, not a file";
+                    member.oddity = _("a symbolic link, not a file");
                     break;
                 case archive::MemberTrouble::None: {
                     std::string key = archive::CaseKey(member.name);
@@ -176,10 +179,10 @@ std::vector<BookSession::Member> BookSession::AllMembers()
         std::sort(keys.begin(), keys.end());
         for (std::size_t i = 1; i < keys.size(); ++i)
             if (keys[i].first == keys[i - 1].first)
-                members[keys[i].second].oddity = "a second member of this name (only the first one is read)";
+                members[keys[i].second].oddity = _("a second member of this name (only the first one is read)");
     }
     if (prompts_.ErrorCount() != errorsBefore)
-        throw Failure(ShownBook() + ": the book's members cannot be listed");
+        throw Failure(Fill(_("%s: the book's members cannot be listed"), { ShownBook() }));
     return members;
 }
 
@@ -189,7 +192,7 @@ int BookSession::ReportOddMembers()
     for (const Member& member : AllMembers()) {
         if (member.oddity.empty())
             continue;
-        prompts_.Print("skipped " + ShownName(member.name) + ": " + std::string(member.oddity));
+        prompts_.Print(Fill(_("skipped %s: %s"), { ShownName(member.name), std::string(member.oddity) }));
         ++count;
     }
     return count;
@@ -201,8 +204,8 @@ void BookSession::RequireDay(const std::string& member, const std::string& shown
     if (archive::BookHasDay(book_, member))
         return;
     if (prompts_.ErrorCount() != errorsBefore)
-        throw Failure(ShownBook() + ": the book cannot be read");
-    throw Failure(ShownBook() + " holds no day " + shownDate);
+        throw Failure(Fill(_("%s: the book cannot be read"), { ShownBook() }));
+    throw Failure(Fill(_("%s holds no day %s"), { ShownBook(), shownDate }));
 }
 
 BookSession::Reading BookSession::ReadDay(const std::string& member, TDayBook& record)
@@ -215,17 +218,17 @@ BookSession::Reading BookSession::ReadDay(const std::string& member, TDayBook& r
         reading.ok = archive::ExtractDay(book_, member, stream);
     } catch (const std::exception& error) {
         reading.messages = prompts_.EndCapture();
-        reading.messages.push_back(ErrorReportText(error.what()));
+        reading.messages.push_back(ErrorReportText(ProgramText(error.what())));
         reading.extractFailed = true;
         return reading;
     }
     reading.messages = prompts_.EndCapture();
     if (!reading.ok) {
         reading.extractFailed = true;
-        const std::string passwordMessage = archive::ExtractErrorMessage(0x800A);
+        const std::string passwordMessage = ProgramText(archive::ExtractErrorMessage(0x800A));
         for (const std::string& message : reading.messages) {
             if (message == passwordMessage && password_.Given()) {
-                reading.messages.push_back("the password given does not open this day");
+                reading.messages.push_back(_("the password given does not open this day"));
                 break;
             }
         }
@@ -237,7 +240,7 @@ BookSession::Reading BookSession::ReadDay(const std::string& member, TDayBook& r
         record.Read(stream);
     } catch (const Error& error) {
         reading.ok = false;
-        reading.messages.push_back(ErrorReportText(error.what()));
+        reading.messages.push_back(ErrorReportText(ProgramText(error.what())));
     }
     return reading;
 }

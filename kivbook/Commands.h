@@ -35,5 +35,6 @@ int PutCommand(CommandContext& context);
 int DeleteCommand(CommandContext& context);
 int RepairCommand(CommandContext& context);
 int ExportCommand(CommandContext& context);
+int HolidaysCommand(CommandContext& context);
 
 } // namespace kiv::kivbook

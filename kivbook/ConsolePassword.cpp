@@ -1,4 +1,5 @@
 #include "ConsolePassword.h"
+#include "Language.h"
 
 #include "ConsolePrompts.h"
 #include "Cp932.h"
@@ -106,21 +107,28 @@ std::optional<std::string> ConsolePassword::Obtain()
     if (!utf8)
         return std::nullopt;
     if (utf8->empty()) {
-        prompts_.Print("the password is empty");
+        prompts_.Print(_("the password is empty"));
+        return std::nullopt;
+    }
+    // The archive libraries take the password as a C string: they would cut
+    // it at the NUL and use another password than the one given.
+    if (utf8->find('\0') != std::string::npos) {
+        prompts_.Print(_("the password holds a NUL byte"));
         return std::nullopt;
     }
     std::string cp932;
     try {
         cp932 = Cp932FromUtf8(*utf8);
     } catch (const Error& error) {
-        prompts_.Print(std::string("password: ") + error.what());
+        prompts_.Print(Fill(_("password: %s"), { ProgramText(error.what()) }));
         return std::nullopt;
     }
     // The archive libraries would cut a longer one: the day would be
     // encrypted with another password than the one given.
     if (cp932.size() > archive::kMaxPasswordBytes) {
-        prompts_.Print("the password is longer than " + std::to_string(archive::kMaxPasswordBytes)
-            + " bytes (in code page 932, where a Japanese character takes two)");
+        prompts_.Print(Fill(_("the password is longer than %s bytes (in code page 932, where a Japanese character "
+                                "takes two)"),
+            { std::to_string(archive::kMaxPasswordBytes) }));
         return std::nullopt;
     }
     return cp932;
@@ -131,7 +139,7 @@ std::optional<std::string> ConsolePassword::FromFile()
     if (passwordFile_ == "-") {
         std::string line;
         if (!std::getline(std::cin, line)) {
-            prompts_.Print("no password on standard input");
+            prompts_.Print(_("no password on standard input"));
             return std::nullopt;
         }
         return FirstLine(line);
@@ -149,20 +157,20 @@ std::optional<std::string> ConsolePassword::FromTerminal()
 {
     if (!isatty(STDIN_FILENO)) {
         prompts_.Print(purpose_ == Purpose::Encrypt
-                ? "a password is needed to encrypt the day: give it with --password-file FILE"
-                : book_ + " holds encrypted days: give the password with --password-file FILE");
+                ? _("a password is needed to encrypt the day: give it with --password-file FILE")
+                : Fill(_("%s holds encrypted days: give the password with --password-file FILE"), { book_ }));
         return std::nullopt;
     }
     if (purpose_ == Purpose::Read)
-        return ReadTerminalLine("Password for " + book_ + ": ");
-    std::optional<std::string> first = ReadTerminalLine("Password to encrypt the day: ");
+        return ReadTerminalLine(Fill(_("Password for %s: "), { book_ }));
+    std::optional<std::string> first = ReadTerminalLine(_("Password to encrypt the day: "));
     if (!first)
         return std::nullopt;
-    std::optional<std::string> second = ReadTerminalLine("The same password again: ");
+    std::optional<std::string> second = ReadTerminalLine(_("The same password again: "));
     if (!second)
         return std::nullopt;
     if (*first != *second) {
-        prompts_.Print("the two passwords differ");
+        prompts_.Print(_("the two passwords differ"));
         return std::nullopt;
     }
     return first;

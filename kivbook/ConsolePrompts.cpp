@@ -1,4 +1,5 @@
 #include "ConsolePrompts.h"
+#include "Language.h"
 
 #include "Cp932.h"
 #include "TextForms.h"
@@ -32,10 +33,10 @@ Answer ConsolePrompts::Message(Icon icon, const std::string&, const std::string&
         lastError_ = text;
     }
     Answer answer = Answer::Ok;
-    std::string shown = LfFromCrLf(text);
+    std::string shown = LfFromCrLf(ProgramText(text));
     if (buttons != Buttons::Ok) {
         answer = answer_.value_or(buttons == Buttons::YesNo ? Answer::No : Answer::Cancel);
-        shown += std::string(" [") + AnswerText(answer) + "]";
+        shown += " [" + ProgramText(AnswerText(answer)) + "]";
     }
     if (capturing_)
         captured_.push_back(shown);

@@ -3,6 +3,7 @@
 #include "ConsolePrompts.h"
 #include "Cp932.h"
 #include "ExportDocuments.h"
+#include "Language.h"
 #include "Png.h"
 #include "TemporaryFolder.h"
 #include "TextForms.h"
@@ -31,18 +32,18 @@ ExportFormat FormatArgument(const std::optional<std::string>& text)
         return ExportFormat::Html;
     if (*text == "text")
         return ExportFormat::Text;
-    throw UsageError("--format is markdown, html or text, not '" + *text + "'");
+    throw UsageError(Fill(_("--format is markdown, html or text, not '%s'"), { *text }));
 }
 
 void WriteFile(const std::string& path, const void* data, std::size_t size)
 {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file)
-        throw Failure("cannot write " + path + ": " + std::strerror(errno));
+        throw Failure(Fill(_("cannot write %s: %s"), { path, std::strerror(errno) }));
     const bool written = std::fwrite(data, 1, size, file) == size;
     const int writeError = errno;
     if (std::fclose(file) != 0 || !written)
-        throw Failure("cannot write " + path + ": " + std::strerror(written ? errno : writeError));
+        throw Failure(Fill(_("cannot write %s: %s"), { path, std::strerror(written ? errno : writeError) }));
 }
 
 void WriteFile(const std::string& path, const std::string& text)
@@ -182,7 +183,7 @@ void RequireFreeTarget(const fs::path& target)
     if (!fs::exists(status))
         return;
     if (!fs::is_directory(status) || !fs::is_empty(target, error) || error)
-        throw Failure(target.string() + " already exists: export writes into a new or empty folder");
+        throw Failure(Fill(_("%s already exists: export writes into a new or empty folder"), { target.string() }));
 }
 
 } // namespace
@@ -196,10 +197,10 @@ int ExportCommand(CommandContext& context)
     if (!error && target.filename().empty() && target.has_parent_path())
         target = target.parent_path(); // "out/" names the folder out
     if (error || target.filename().empty() || target.filename() == "..")
-        throw UsageError("'" + context.arguments.Positionals().at(1) + "' cannot be an export folder");
+        throw UsageError(Fill(_("'%s' cannot be an export folder"), { context.arguments.Positionals().at(1) }));
     RequireFreeTarget(target);
     if (!fs::is_directory(target.parent_path(), error))
-        throw Failure(target.parent_path().string() + ": no such folder");
+        throw Failure(Fill(_("%s: no such folder"), { target.parent_path().string() }));
 
     BookSession session(context.prompts, SettingsFor(context));
     session.RequireBook();
@@ -217,7 +218,7 @@ int ExportCommand(CommandContext& context)
         if (!reading.ok) {
             for (const std::string& message : reading.messages)
                 context.prompts.Print(message);
-            throw Failure(entry.title + " does not read: nothing exported");
+            throw Failure(Fill(_("%s does not read: nothing exported"), { entry.title }));
         }
         record.ConvertPhotoBitmap();
 
@@ -236,12 +237,21 @@ int ExportCommand(CommandContext& context)
     // The date list passes over odd members; the user hears of them.
     const int skipped = session.ReportOddMembers();
 
-    // The new folder gets the usual permissions, not mkdtemp's private ones.
+    // The folder takes the place of the empty one the user named with its
+    // permissions, else gets the usual ones; the days of an encrypted book
+    // stay private: files 0600 in a folder 0700.
+    const bool encrypted = session.Password().Given();
+    if (encrypted)
+        for (const fs::directory_entry& file : fs::directory_iterator(folder.Path()))
+            if (::chmod(file.path().c_str(), 0600) != 0)
+                throw Failure(Fill(_("cannot make %s private: %s"), { file.path().string(), std::strerror(errno) }));
     const mode_t mask = umask(0);
     umask(mask);
-    chmod(folder.Path().c_str(), 0777 & ~mask);
+    struct stat named { };
+    const mode_t mode = ::stat(target.c_str(), &named) == 0 ? named.st_mode & 07777 : encrypted ? 0700 : 0777 & ~mask;
+    chmod(folder.Path().c_str(), mode);
     if (std::rename(folder.Path().c_str(), target.c_str()) != 0)
-        throw Failure("cannot create " + target.string() + ": " + std::strerror(errno));
+        throw Failure(Fill(_("cannot create %s: %s"), { target.string(), std::strerror(errno) }));
     folder.Release();
     return skipped == 0 ? 0 : 1;
 }

@@ -4,7 +4,10 @@
 #include "ConsolePrompts.h"
 #include "Error.h"
 #include "ErrorGuard.h"
+#include "Files.h"
 #include "Interrupt.h"
+#include "Language.h"
+#include "TemporaryFolder.h"
 
 #include <algorithm>
 #include <ostream>
@@ -28,10 +31,10 @@ const OptionRule kVerbose { "--verbose", false, false };
 const std::vector<Command>& Commands()
 {
     static const std::vector<Command> commands = {
-        { "list", "list BOOK", "Prints the book's date list: one yyyy/mm/dd line per day, ascending.\n", {}, 1, 1,
+        { "list", "list BOOK", N_("Prints the book's date list: one yyyy/mm/dd line per day, ascending.\n"), {}, 1, 1,
             &ListCommand },
         { "show", "show BOOK DATE [--json] [--hex] [--password-file FILE]",
-            "Prints one day: the schedule as \"8:00 ...\" to \"18:00 ...\" lines, the memo,\n"
+            N_("Prints one day: the schedule as \"8:00 ...\" to \"18:00 ...\" lines, the memo,\n"
             "weather, temperature and diary, and the picture's kind and size.\n"
             "\n"
             "  --json                one JSON object: date, schedule (11 strings),\n"
@@ -46,10 +49,10 @@ const std::vector<Command>& Commands()
             "                        refused, never cut\n"
             "\n"
             "Control characters of the texts are shown escaped (\\x1b); --hex and\n"
-            "--json give them exactly.\n",
+            "--json give them exactly.\n"),
             { { "--json", false, false }, { "--hex", false, false }, kPasswordFile }, 2, 2, &ShowCommand },
         { "search", "search BOOK KEYWORD [KEYWORD [KEYWORD]] [--password-file FILE] [--jobs N]",
-            "Finds the days that hold every keyword, as the program's search window\n"
+            N_("Finds the days that hold every keyword, as the program's search window\n"
             "does: one yyyy/mm/dd line per hit in the book's order, then the number\n"
             "of hits. Keywords are compared exactly (case and width count) and may\n"
             "span the space between two fields. Odd members are skipped, each named in\n"
@@ -58,10 +61,10 @@ const std::vector<Command>& Commands()
             "\n"
             "  --password-file FILE  the password of encrypted days (see show)\n"
             "  --jobs N              read the days on N threads (default: one per\n"
-            "                        core); the output is the same for every N\n",
+            "                        core); the output is the same for every N\n"),
             { kPasswordFile, { "--jobs", true, false } }, 2, 4, &SearchCommand },
         { "put", "put BOOK DATE [options]",
-            "Writes one day into the book, replacing the day the book held for that\n"
+            N_("Writes one day into the book, replacing the day the book held for that\n"
             "date; creates the book when there is none. Fields not given stay empty.\n"
             "\n"
             "  --weather TEXT        the weather\n"
@@ -78,30 +81,30 @@ const std::vector<Command>& Commands()
             "  --password-file FILE  that password: the file's first line (\"-\": standard\n"
             "                        input); else it is asked for twice on the terminal;\n"
             "                        at most 80 bytes (see show)\n"
-            "  --verbose             show the Zip library's output\n",
+            "  --verbose             show the Zip library's output\n"),
             { { "--weather", true, false }, { "--temperature", true, false }, { "--diary-file", true, false },
                 { "--memo-file", true, false }, { "--schedule", true, true }, { "--picture", true, false },
                 { "--encrypt", false, false, true }, kPasswordFile, kVerbose },
             2, 2, &PutCommand },
-        { "delete", "delete BOOK DATE [--verbose]", "Removes one day from the book.\n", { kVerbose }, 2, 2,
+        { "delete", "delete BOOK DATE [--verbose]", N_("Removes one day from the book.\n"), { kVerbose }, 2, 2,
             &DeleteCommand },
         { "repair", "repair BOOK [--verbose]",
-            "Repairs a damaged book in place (the thorough repair): the days whose\n"
+            N_("Repairs a damaged book in place (the thorough repair): the days whose\n"
             "data can still be found are kept, damaged ones too, and listed; the old\n"
-            "book stays beside it as BOOK.bak (BOOK.bak.1, ... when that exists).\n",
+            "book stays beside it as BOOK.bak (BOOK.bak.1, ... when that exists).\n"),
             { kVerbose }, 1, 1, &RepairCommand },
         { "check", "check BOOK [--password-file FILE]",
-            "Reads every day of the book and lists, one per line, the members that do\n"
+            N_("Reads every day of the book and lists, one per line, the members that do\n"
             "not read as days, and why; then a line with the counts. Exit status 1\n"
             "when there is any. Among them the odd members, which no command reads:\n"
             "a name with a folder part (../x.DAY), a name of 512 bytes or more, a\n"
             "symbolic link, and a second member of a name the book already holds.\n"
             "Control characters of names are shown escaped (\\x1b).\n"
             "\n"
-            "  --password-file FILE  the password of encrypted days (see show)\n",
+            "  --password-file FILE  the password of encrypted days (see show)\n"),
             { kPasswordFile }, 1, 1, &CheckCommand },
         { "export", "export BOOK DIR [--format markdown|html|text] [--password-file FILE]",
-            "Writes every day of the book into the new folder DIR (it must not exist,\n"
+            N_("Writes every day of the book into the new folder DIR (it must not exist,\n"
             "or be empty): one file per day (2001-03-15.md, ...) and an index of the\n"
             "days by month, in UTF-8. A picture is written beside its day byte for\n"
             "byte (.jpg, .bmp); for HTML and Markdown a BMP picture is also written as\n"
@@ -110,13 +113,24 @@ const std::vector<Command>& Commands()
             "then 1.\n"
             "\n"
             "  --format FORMAT       markdown (the default), html or text\n"
-            "  --password-file FILE  the password of encrypted days (see show)\n",
+            "  --password-file FILE  the password of encrypted days (see show)\n"),
             { { "--format", true, false }, kPasswordFile }, 2, 2, &ExportCommand },
+        { "holidays", "holidays [FROM [TO]] [--json]",
+            N_("Prints Japan's public holidays from FROM to TO, both included, one\n"
+            "\"yyyy/mm/dd 名前\" line each in date order, as the calendar window colours\n"
+            "them: the holidays, the substitute holidays (振替休日), the citizens'\n"
+            "holidays (国民の休日) and the days appointed by laws of their own. Without\n"
+            "dates: this year; FROM alone: to the end of its year. Holidays are known\n"
+            "from 1948/07/20 to 2099/12/31; a range reaching beyond gives what is known,\n"
+            "a message and exit status 1.\n"
+            "\n"
+            "  --json                one JSON array of objects: date, name\n"),
+            { { "--json", false, false } }, 0, 2, &HolidaysCommand },
     };
     return commands;
 }
 
-constexpr const char* kOverview = "usage: kivbook COMMAND ARGUMENTS...\n"
+constexpr const char* kOverview = N_("usage: kivbook COMMAND ARGUMENTS...\n"
                                   "\n"
                                   "Works on the diary books of ＫＩＶの日記 without its windows.\n"
                                   "\n"
@@ -130,37 +144,43 @@ constexpr const char* kOverview = "usage: kivbook COMMAND ARGUMENTS...\n"
                                   "  repair  BOOK                 repair a damaged book\n"
                                   "  check   BOOK                 read every day; list what does not read\n"
                                   "  export  BOOK DIR             every day as Markdown, HTML or text files\n"
+                                  "  holidays [FROM [TO]]         Japan's public holidays, one yyyy/mm/dd 名前 a\n"
+                                  "                               line (this year without dates)\n"
                                   "\n"
                                   "DATE is yyyy/mm/dd or yyyymmdd. Texts on the command line, in files and on\n"
                                   "the output are UTF-8. \"kivbook COMMAND --help\" tells more.\n"
                                   "\n"
-                                  "exit status: 0 done, 1 a problem with the book or the day, 2 wrong usage\n";
+                                  "exit status: 0 done, 1 a problem with the book or the day, 2 wrong usage\n");
 
 void PrintCommandHelp(std::ostream& out, const Command& command)
 {
-    out << "usage: kivbook " << command.synopsis << "\n\n" << command.description;
+    out << Fill(_("usage: kivbook %s"), { command.synopsis }) << "\n\n" << _(command.description);
 }
 
 int UsageFailure(std::ostream& err, const std::string& text, const Command* command)
 {
     err << "kivbook: " << text << '\n';
     if (command)
-        err << "usage: kivbook " << command->synopsis << "\n(kivbook " << command->name << " --help tells more)\n";
+        err << Fill(_("usage: kivbook %s"), { command->synopsis }) << '\n'
+            << Fill(_("(kivbook %s --help tells more)"), { command->name }) << '\n';
     else
-        err << kOverview;
+        err << _(kOverview);
     return 2;
 }
 
 int RunCommand(const Command& command, const std::vector<std::string>& words, std::ostream& out, std::ostream& err)
 {
     ConsolePrompts prompts(err);
+    // What a killed put left behind (never a day's text: see DayInMemory)
+    // goes with the next command of any kind.
+    RemoveStaleTemporaries(SystemTemporaryFolder(), kPutFolderPrefix);
     try {
         const Arguments arguments = Arguments::Parse(words, command.options);
         const std::size_t count = arguments.Positionals().size();
         if (count < command.minPositionals)
-            throw UsageError(count == 0 ? "no book given" : "too few arguments");
+            throw UsageError(count == 0 ? _("no book given") : _("too few arguments"));
         if (count > command.maxPositionals)
-            throw UsageError("too many arguments");
+            throw UsageError(_("too many arguments"));
         CommandContext context { arguments, out, prompts };
         const int status = command.run(context);
         out.flush();
@@ -174,7 +194,7 @@ int RunCommand(const Command& command, const std::vector<std::string>& words, st
         return UsageFailure(err, error.what(), &command);
     } catch (const Interrupted&) {
         out.flush();
-        prompts.Print("interrupted");
+        prompts.Print(_("interrupted"));
         return InterruptExitStatus();
     } catch (const Failure& error) {
         out.flush();
@@ -182,13 +202,13 @@ int RunCommand(const Command& command, const std::vector<std::string>& words, st
     } catch (const Error& error) {
         // The program's own errors read as its general error report shows them.
         out.flush();
-        prompts.Print(ErrorReportText(error.what()));
+        prompts.Print(ErrorReportText(ProgramText(error.what())));
     } catch (const std::bad_alloc&) {
         out.flush();
-        prompts.Print("out of memory");
+        prompts.Print(_("out of memory"));
     } catch (const std::exception& error) {
         out.flush();
-        prompts.Print(error.what());
+        prompts.Print(ProgramText(error.what()));
     }
     return 1;
 }
@@ -198,7 +218,7 @@ int RunCommand(const Command& command, const std::vector<std::string>& words, st
 int Run(const std::vector<std::string>& words, std::ostream& out, std::ostream& err)
 {
     if (words.empty())
-        return UsageFailure(err, "no command given", nullptr);
+        return UsageFailure(err, _("no command given"), nullptr);
     const std::string& name = words.front();
     if (name == "--help" || name == "-h" || name == "help") {
         if (words.size() > 1) {
@@ -208,7 +228,7 @@ int Run(const std::vector<std::string>& words, std::ostream& out, std::ostream& 
                     return 0;
                 }
         }
-        out << kOverview;
+        out << _(kOverview);
         return 0;
     }
     if (name == "--version") {
@@ -218,7 +238,7 @@ int Run(const std::vector<std::string>& words, std::ostream& out, std::ostream& 
     const auto& commands = Commands();
     auto command = std::find_if(commands.begin(), commands.end(), [&](const Command& c) { return name == c.name; });
     if (command == commands.end())
-        return UsageFailure(err, "unknown command '" + name + "'", nullptr);
+        return UsageFailure(err, Fill(_("unknown command '%s'"), { name }), nullptr);
     const std::vector<std::string> rest(words.begin() + 1, words.end());
     if (AsksForHelp(rest)) {
         PrintCommandHelp(out, *command);

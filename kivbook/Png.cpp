@@ -1,3 +1,4 @@
+#include "Language.h"
 #include "Png.h"
 
 #include <png.h>
@@ -185,7 +186,7 @@ std::vector<std::uint8_t> EncodePng(const RgbImage& image)
     std::vector<std::uint8_t> file(PNG_IMAGE_PNG_SIZE_MAX(png));
     png_alloc_size_t size = file.size();
     if (!png_image_write_to_memory(&png, file.data(), &size, 0, image.pixels.data(), 0, nullptr))
-        throw std::runtime_error(std::string("cannot write the picture as PNG: ") + png.message);
+        throw std::runtime_error(Fill(_("cannot write the picture as PNG: %s"), { png.message }));
     file.resize(size);
     file.shrink_to_fit();
     return file;

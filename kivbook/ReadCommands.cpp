@@ -8,6 +8,7 @@
 #include "Dates.h"
 #include "Error.h"
 #include "Interrupt.h"
+#include "Language.h"
 #include "TextForms.h"
 
 #include <optional>
@@ -53,7 +54,7 @@ std::string PictureKindName(std::int32_t kind)
     case TDayBook::kJpeg:
         return "JPEG";
     default:
-        return "kind " + std::to_string(kind);
+        return Fill(_("kind %s"), { std::to_string(kind) });
     }
 }
 
@@ -62,14 +63,15 @@ void PrintDay(std::ostream& out, const TDayBook& day, bool hex)
     auto text = [hex](const std::string& stored) { return hex ? Hex(stored) : Printable(ShownText(stored), true); };
     for (int row = 1; row <= TDayBook::kScheduleRows; ++row)
         PrintField(out, std::to_string(row + 7) + ":00", text(day.Schedule(row)));
-    PrintField(out, "memo:", text(day.ScheduleMemo));
-    PrintField(out, "weather:", text(day.Weather));
-    PrintField(out, "temperature:", text(day.Temperature));
-    PrintField(out, "diary:", text(day.Diary));
+    PrintField(out, _("memo:"), text(day.ScheduleMemo));
+    PrintField(out, _("weather:"), text(day.Weather));
+    PrintField(out, _("temperature:"), text(day.Temperature));
+    PrintField(out, _("diary:"), text(day.Diary));
     if (day.PhotoSize() > 0)
-        out << "picture: " << PictureKindName(day.PhotoKind()) << ", " << day.PhotoSize() << " bytes\n";
+        out << Fill(_("picture: %s, %s bytes"), { PictureKindName(day.PhotoKind()), std::to_string(day.PhotoSize()) })
+            << '\n';
     else
-        out << "picture: none\n";
+        out << _("picture: none") << '\n';
 }
 
 void PrintDayJson(std::ostream& out, const Date& date, const TDayBook& day, bool hex)
@@ -94,7 +96,7 @@ Date DateArgument(const std::string& text)
 {
     std::optional<Date> date = ParseDate(text);
     if (!date)
-        throw UsageError("'" + text + "' is not a date (yyyy/mm/dd or yyyymmdd)");
+        throw UsageError(Fill(_("'%s' is not a date (yyyy/mm/dd or yyyymmdd)"), { text }));
     return *date;
 }
 
@@ -114,7 +116,7 @@ int ListCommand(CommandContext& context)
     const int errorsBefore = context.prompts.ErrorCount();
     const std::string list = archive::DateListText(session.Book());
     if (context.prompts.ErrorCount() != errorsBefore)
-        throw Failure(session.ShownBook() + ": the book's days cannot be listed");
+        throw Failure(Fill(_("%s: the book's days cannot be listed"), { session.ShownBook() }));
     context.out << Printable(ShownText(list), true);
     return 0;
 }
@@ -167,15 +169,15 @@ int SearchCommand(CommandContext& context)
         // The window's fields: a keyword field is usable only when the one
         // above it holds text.
         if (i > 1 && words[i - 1].empty() && !words[i].empty())
-            throw UsageError("an empty keyword cannot come before another one");
+            throw UsageError(_("an empty keyword cannot come before another one"));
         try {
             keywords[i - 1] = Cp932FromUtf8(words[i]);
         } catch (const Error& error) {
-            throw Failure("keyword '" + words[i] + "': " + error.what());
+            throw Failure(Fill(_("keyword '%s': %s"), { words[i], ProgramText(error.what()) }));
         }
     }
     if (keywords[0].empty())
-        throw UsageError("キーワードが書き込まれていないと、検索できません。");
+        throw UsageError(ProgramText("キーワードが書き込まれていないと、検索できません。"));
 
     unsigned jobs = 0;
     if (const std::optional<std::string> text = context.arguments.Value("--jobs")) {
@@ -219,10 +221,10 @@ int SearchCommand(CommandContext& context)
         // A book that cannot be listed searches as an empty one; the archive
         // layer has said why.
         if (context.prompts.ErrorCount() != errorsBefore)
-            throw Failure(session.ShownBook() + ": the book's days cannot be listed");
+            throw Failure(Fill(_("%s: the book's days cannot be listed"), { session.ShownBook() }));
         // The date list passes over odd members; the user hears of them.
         const int skipped = session.ReportOddMembers();
-        context.out << printer.hits << "件ヒットしました。\n";
+        context.out << ProgramText(std::to_string(printer.hits) + "件ヒットしました。") << '\n';
         return skipped == 0 ? 0 : 1;
     }
     case SearchEnd::ExtractFailed: {
@@ -231,8 +233,8 @@ int SearchCommand(CommandContext& context)
         if (printer.done < members.size())
             context.prompts.Print(ShownName(members[printer.done]) + ": this day cannot be read");
         if (context.prompts.LastError() == archive::ExtractErrorMessage(0x800A) && session.Password().Given())
-            context.prompts.Print("the password given does not open every day");
-        context.prompts.Print(session.ShownBook() + "の検索に失敗しました。");
+            context.prompts.Print(_("the password given does not open every day"));
+        context.prompts.Print(ProgramText(session.ShownBook() + "の検索に失敗しました。"));
         return 1;
     }
     case SearchEnd::Stopped:
@@ -261,7 +263,7 @@ int CheckCommand(CommandContext& context)
                 why += (why.empty() ? "" : " / ") + message;
             report(member, why);
         } else if (!DateOfMember(member)) {
-            report(member, "reads, but its name is not a date (yyyymmdd.DAY)");
+            report(member, _("reads, but its name is not a date (yyyymmdd.DAY)"));
         }
     }
 
@@ -277,11 +279,12 @@ int CheckCommand(CommandContext& context)
         if (!member.oddity.empty())
             report(member.name, std::string(member.oddity));
         else if (!listed.count(archive::CaseKey(name)))
-            report(member.name, "not a day file (the program does not list it)");
+            report(member.name, _("not a day file (the program does not list it)"));
     }
 
-    context.out << members.size() << (members.size() == 1 ? " day" : " days") << " checked, " << problems
-                << (problems == 1 ? " problem" : " problems") << '\n';
+    const std::string days = Fill(Plural("%s day", "%s days", members.size()), { std::to_string(members.size()) });
+    const std::string found = Fill(Plural("%s problem", "%s problems", problems), { std::to_string(problems) });
+    context.out << Fill(_("%s checked, %s"), { days, found }) << '\n';
     return problems == 0 ? 0 : 1;
 }
 

@@ -1,3 +1,4 @@
+#include "Language.h"
 #include "TemporaryFolder.h"
 
 #include "BookSession.h"
@@ -22,7 +23,7 @@ TemporaryFolder::TemporaryFolder(const std::vector<std::string>& parents, const 
             return;
         }
     }
-    throw Failure("cannot create a folder in " + parents.back() + ": " + std::strerror(errno));
+    throw Failure(Fill(_("cannot create a folder in %s: %s"), { parents.back(), std::strerror(errno) }));
 }
 
 TemporaryFolder::~TemporaryFolder()

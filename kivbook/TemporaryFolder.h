@@ -32,6 +32,9 @@ private:
     int fd_ = -1; // holds the lock
 };
 
+// The prefix of the folders put makes for its day file.
+inline constexpr const char* kPutFolderPrefix = "kivbook-";
+
 // The system's temporary folder ($TMPDIR, else /tmp), without a trailing
 // separator.
 std::string SystemTemporaryFolder();

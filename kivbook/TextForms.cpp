@@ -1,6 +1,8 @@
 #include "TextForms.h"
 
 #include "Cp932.h"
+#include "Error.h"
+#include "Language.h"
 
 #include <array>
 #include <cstdio>
@@ -12,8 +14,58 @@ std::string ShownText(std::string_view cp932)
     return LfFromCrLf(Utf8FromCp932(cp932));
 }
 
+namespace {
+
+// Where text stops being UTF-8 (a NUL byte counts: no text of a day holds
+// one, and UTF-16 text is full of them); npos when it is UTF-8 throughout.
+std::size_t NotUtf8At(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == 0)
+            return i;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        // The length, and the bounds of the second byte that rule out
+        // overlong forms, surrogates and codes beyond U+10FFFF.
+        std::size_t length = 0;
+        unsigned char low = 0x80, high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF)
+            length = 2;
+        else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            low = c == 0xE0 ? 0xA0 : 0x80;
+            high = c == 0xED ? 0x9F : 0xBF;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            low = c == 0xF0 ? 0x90 : 0x80;
+            high = c == 0xF4 ? 0x8F : 0xBF;
+        } else
+            return i;
+        if (i + length > text.size())
+            return i;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF))
+                return i;
+        }
+        i += length;
+    }
+    return std::string_view::npos;
+}
+
+} // namespace
+
 std::string StoredText(std::string_view utf8)
 {
+    const std::size_t bad = NotUtf8At(utf8);
+    if (bad != std::string_view::npos) {
+        char byte[8];
+        std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned char>(utf8[bad]));
+        throw Error(Fill(_("the text is not UTF-8 (byte %s at offset %s)"), { byte, std::to_string(bad) }));
+    }
     return CrLfFromLf(Cp932FromUtf8(LfFromCrLf(utf8)));
 }
 

@@ -10,7 +10,8 @@ namespace kiv::kivbook {
 // A record text (code page 932, CR LF) as the user sees it: UTF-8, LF.
 std::string ShownText(std::string_view cp932);
 // A text the user gave (UTF-8, LF or CR LF) as the record stores it. Fails
-// with kiv::Error naming a character code page 932 cannot hold.
+// with kiv::Error naming a character code page 932 cannot hold, or the
+// offset of the first byte that is not UTF-8 (a NUL byte among them).
 std::string StoredText(std::string_view utf8);
 
 // Text safe to write to a terminal: each control character (C0, DEL, C1)

@@ -1,6 +1,7 @@
 // kivbook: the diary book on the command line.
 #include "Interrupt.h"
 #include "Kivbook.h"
+#include "Language.h"
 
 #include <cstdlib>
 #include <iostream>
@@ -22,6 +23,7 @@ int main(int argc, char** argv)
     // and a cleared page each) for the next day with a picture.
     mallopt(M_TRIM_THRESHOLD, 8 * 1024 * 1024);
 #endif
+    kiv::kivbook::SetUpLanguage();
     kiv::kivbook::CatchInterrupts();
     return kiv::kivbook::Run(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
 }

@@ -260,6 +260,16 @@ bool TSearchForm::eventFilter(QObject* watched, QEvent* event)
             PopupMenu1->popup(press->globalPosition().toPoint());
         return true;
     }
+    // A double click on a result shows its day, as 表示 in the menu does.
+    if (watched == Memo1->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        auto* click = static_cast<QMouseEvent*>(event);
+        if (click->button() == Qt::LeftButton) {
+            Guarded(host_.formHost().prompts(), [&] { Memo1MouseDown(click->position().toPoint()); });
+            if (Memo1->textCursor().hasSelection())
+                Show1Click();
+        }
+        return true;
+    }
     return QWidget::eventFilter(watched, event);
 }
 

@@ -5,6 +5,7 @@
 #include "ErrorGuard.h"
 #include "Fonts.h"
 #include "FormHost.h"
+#include "Holidays.h"
 #include "ListDate.h"
 #include "OuterSize.h"
 #include "Prompts.h"
@@ -28,6 +29,25 @@ namespace {
 // to the outer size once the frame is known.
 constexpr int kClientWidth = 214;
 constexpr int kClientHeight = 348;
+
+// Japanese calendars print Sundays and holidays in red, Saturdays in blue.
+QTextCharFormat Coloured(Qt::GlobalColor colour)
+{
+    QTextCharFormat format;
+    format.setForeground(QColor(colour));
+    return format;
+}
+
+std::chrono::year_month_day CalendarDate(const QDate& date)
+{
+    return std::chrono::year(date.year()) / date.month() / date.day();
+}
+
+QDate ShownDate(const std::chrono::year_month_day& date)
+{
+    return QDate(static_cast<int>(date.year()), static_cast<int>(static_cast<unsigned>(date.month())),
+                 static_cast<int>(static_cast<unsigned>(date.day())));
+}
 
 } // namespace
 
@@ -60,6 +80,9 @@ TCalendarForm::TCalendarForm(FormHost& host, QWidget* parent) : QWidget(parent, 
     MonthCalendar1->setFirstDayOfWeek(Qt::Sunday);
     MonthCalendar1->setHorizontalHeaderFormat(QCalendarWidget::SingleLetterDayNames);
     MonthCalendar1->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
+    // The weekday formats colour the header row's 日 and 土 too.
+    MonthCalendar1->setWeekdayTextFormat(Qt::Sunday, Coloured(Qt::red));
+    MonthCalendar1->setWeekdayTextFormat(Qt::Saturday, Coloured(Qt::blue));
     MonthCalendar1->setStatusTip(QStringLiteral("カレンダー（　日付を変更する　）　"));
 
     PassWordCheckBox = new QCheckBox(QStringLiteral("日記をパスワードで保護しますか？"), this);
@@ -78,7 +101,11 @@ TCalendarForm::TCalendarForm(FormHost& host, QWidget* parent) : QWidget(parent, 
             [this](int index) { Guarded(host_.prompts(), [this, index] { DiaryComboBoxChange(index); }); });
     connect(MonthCalendar1, &QCalendarWidget::clicked, this,
             [this] { Guarded(host_.prompts(), [this] { MonthCalendar1Click(); }); });
-    connect(MonthCalendar1, &QCalendarWidget::currentPageChanged, this, &TCalendarForm::BoldShownBookDays);
+    connect(MonthCalendar1, &QCalendarWidget::currentPageChanged, this, [this](int year, int month) {
+        Guarded(host_.prompts(), [this, year, month] { MarkShownPage(year, month); });
+    });
+    connect(MonthCalendar1, &QCalendarWidget::selectionChanged, this,
+            [this] { Guarded(host_.prompts(), [this] { ShowSelectedHoliday(); }); });
 
     resize(kClientWidth, kClientHeight);
     KeepOuterSize(this, QSize(kOuterWidth, kOuterHeight));
@@ -91,6 +118,8 @@ void TCalendarForm::FormCreate()
     move(kLeft, kTop);
     show();
     SetSelectedDate(QDate::currentDate());
+    MarkShownPage(MonthCalendar1->yearShown(), MonthCalendar1->monthShown());
+    ShowSelectedHoliday();
     host_.SetModified(false);
 }
 
@@ -112,7 +141,7 @@ void TCalendarForm::SetDateList(const std::string& dateListText)
     ReadBookDays();
     DiaryComboBox->setCurrentIndex(-1);
     changePending_ = false;
-    BoldShownBookDays(MonthCalendar1->yearShown(), MonthCalendar1->monthShown());
+    MarkShownPage(MonthCalendar1->yearShown(), MonthCalendar1->monthShown());
 }
 
 void TCalendarForm::ReadBookDays()
@@ -159,19 +188,40 @@ void TCalendarForm::ReadBookDays()
         std::sort(bookDays_.begin(), bookDays_.end());
 }
 
-void TCalendarForm::BoldShownBookDays(int year, int month)
+void TCalendarForm::MarkShownPage(int year, int month)
 {
     // Every format set makes the calendar redraw its page, so only the days
     // the page can show are marked, again whenever it turns: the month's six
     // weeks begin at most a week before its first day.
     MonthCalendar1->setDateTextFormat(QDate(), QTextCharFormat());
     const QDate first(year, month, 1);
-    const auto from = std::lower_bound(bookDays_.begin(), bookDays_.end(), first.addDays(-7));
-    const auto to = std::lower_bound(from, bookDays_.end(), first.addDays(42));
-    QTextCharFormat bold;
-    bold.setFontWeight(QFont::Bold);
-    for (auto day = from; day != to; ++day)
+    const QDate pageFirst = first.addDays(-7);
+    const QDate pageEnd = first.addDays(42);
+    const QTextCharFormat holiday = Coloured(Qt::red);
+    for (const Holiday& day : HolidaysBetween(CalendarDate(pageFirst), CalendarDate(pageEnd.addDays(-1))))
+        MonthCalendar1->setDateTextFormat(ShownDate(day.date), holiday);
+    const auto from = std::lower_bound(bookDays_.begin(), bookDays_.end(), pageFirst);
+    const auto to = std::lower_bound(from, bookDays_.end(), pageEnd);
+    for (auto day = from; day != to; ++day) {
+        QTextCharFormat bold = MonthCalendar1->dateTextFormat(*day);
+        bold.setFontWeight(QFont::Bold);
         MonthCalendar1->setDateTextFormat(*day, bold);
+    }
+}
+
+void TCalendarForm::ShowSelectedHoliday()
+{
+    const QDate date = SelectedDate();
+    const std::string_view name = HolidayName(CalendarDate(date));
+    if (!name.empty()) {
+        host_.ShowHint(date.toString(QStringLiteral("yyyy/MM/dd")).toStdString() + ' ' + std::string(name));
+        holidayShown_ = true;
+    } else if (holidayShown_) {
+        // Back to what the status bar said before: the calendar's own hint
+        // while the mouse is over it.
+        host_.ShowHint(MonthCalendar1->underMouse() ? MonthCalendar1->statusTip().toStdString() : std::string());
+        holidayShown_ = false;
+    }
 }
 
 void TCalendarForm::ClearDateListText()

@@ -20,7 +20,9 @@ class FormHost;
 // the month calendar (the date being chosen), the date list of the open
 // book and the password check box. Only a mouse click on the calendar and a
 // user's pick in the date list change the shown day; the program setting
-// the date or the list starts nothing.
+// the date or the list starts nothing. The calendar shows Sundays and
+// Japan's public holidays in red and Saturdays in blue, and a selected
+// holiday is named in the main window's status bar.
 class TCalendarForm : public QWidget {
     Q_OBJECT
 public:
@@ -61,9 +63,12 @@ private:
     void FormCreate();
     // The days of the list (yyyy/mm/dd lines), in date order.
     void ReadBookDays();
-    // Bold for the book's days on the calendar's page of that month, for
-    // them only.
-    void BoldShownBookDays(int year, int month);
+    // Red for the holidays and bold for the book's days on the calendar's
+    // page of that month, for them only.
+    void MarkShownPage(int year, int month);
+    // Names the selected day in the status bar when it is a holiday; takes
+    // that name away again when the selection moves to another day.
+    void ShowSelectedHoliday();
     // Guard for an unnamed diary: false when the user wants to save first.
     bool UnnamedDiaryGuard();
     void DiaryComboBoxIndexChanged(int index);
@@ -74,6 +79,7 @@ private:
     bool changePending_ = false; // that change has not yet been handled
     DateListModel* dateList_ = nullptr; // the list's dates, as the book lists them
     std::vector<QDate> bookDays_; // the days of the date list, in order
+    bool holidayShown_ = false; // the status bar names the selected holiday
 };
 
 } // namespace kiv

@@ -2,6 +2,7 @@
 
 #include "Fonts.h"
 
+#include "Archive.h"
 #include "Cp932.h"
 #include "Prompts.h"
 
@@ -17,6 +18,11 @@
 
 namespace kiv {
 namespace {
+
+const char* const kOtherPasswordQuestion
+    = "このパスワードでは、日記書庫にある暗号化された日記を開けません。\r\nこのパスワードで保存しますか？";
+const char* const kMismatchMessage = "パスワードが一致しません。";
+constexpr int kLabelWidth = 96;
 
 // Refuses, with a beep, characters that code page 932 cannot hold and
 // text beyond 80 bytes in it: the password reaches the libraries in that
@@ -70,8 +76,8 @@ TPasswordDlg::TPasswordDlg(Prompts& prompts, QWidget* parent)
     setFixedSize(233, 93);
 
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(8, 9, 96, 12);
-    Label1->resize(std::max(Label1->width(), Label1->sizeHint().width()), Label1->height());
+    Label1->setGeometry(8, 9, kLabelWidth, 12);
+    SetLabel(Label1->text());
     Password->setObjectName(QStringLiteral("Password"));
     Password->setGeometry(8, 27, 217, 20);
     Password->setMaxLength(int(archive::kMaxPasswordBytes));
@@ -102,6 +108,53 @@ bool TPasswordDlg::AskPassword(std::string& password)
         return false;
     password = archive::LimitPassword(Cp932FromUtf8(Password->text().toStdString()));
     return true;
+}
+
+bool TPasswordDlg::AskPasswordAgain(std::string& password)
+{
+    ShowError(prompts_, "パスワードが違います。", true);
+    return AskPassword(password);
+}
+
+bool TPasswordDlg::AskNewPassword(const std::string& book, std::string& password)
+{
+    for (;;) {
+        if (!AskPassword(password))
+            return false;
+        const std::optional<bool> opens = archive::PasswordOpensBook(book, password);
+        if (opens.value_or(false))
+            return true;
+        if (opens) {
+            if (Ask(prompts_, kOtherPasswordQuestion, Buttons::YesNoDefaultNo, true) == Answer::Yes)
+                return true;
+            continue;
+        }
+        std::string again;
+        if (!AskAgain(again))
+            return false;
+        if (again == password)
+            return true;
+        ShowError(prompts_, kMismatchMessage, true);
+        Password->clear();
+    }
+}
+
+void TPasswordDlg::SetLabel(const QString& caption)
+{
+    Label1->setText(caption);
+    Label1->resize(std::max(kLabelWidth, Label1->sizeHint().width()), Label1->height());
+}
+
+bool TPasswordDlg::AskAgain(std::string& password)
+{
+    const QString first = Password->text();
+    SetLabel(QStringLiteral("確認のため、もう一度入力 :"));
+    Password->clear();
+    const bool ok = AskPassword(password);
+    SetLabel(QStringLiteral("パスワードの入力 :"));
+    if (!ok)
+        Password->setText(first);
+    return ok;
 }
 
 void TPasswordDlg::showEvent(QShowEvent* event)

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace kiv {
@@ -242,6 +244,147 @@ void RemoveStaleTemporaries(const std::string& folder, const std::string& prefix
     }
 }
 
+std::string ResolvedTarget(const std::string& path)
+{
+    std::string current = path;
+    // As many links as the system itself follows in one path.
+    for (int hops = 0; hops < 40; ++hops) {
+        char buffer[PATH_MAX];
+        const ssize_t n = ::readlink(current.c_str(), buffer, sizeof buffer);
+        if (n <= 0 || static_cast<std::size_t>(n) == sizeof buffer)
+            return current;
+        const std::string link(buffer, static_cast<std::size_t>(n));
+        current = link.front() == '/' ? link : FolderOf(current) + "/" + link;
+    }
+    return path;
+}
+
+bool FileIdentity::operator==(const FileIdentity& other) const
+{
+    return exists == other.exists && device == other.device && inode == other.inode && size == other.size
+        && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+}
+
+FileIdentity IdentityOf(const std::string& path)
+{
+    FileIdentity identity;
+    struct stat st { };
+    if (::stat(path.c_str(), &st) != 0)
+        return identity;
+    identity.exists = true;
+    identity.device = st.st_dev;
+    identity.inode = st.st_ino;
+    identity.size = st.st_size;
+    identity.modified = st.st_mtim;
+    return identity;
+}
+
+bool MayReplace(const std::string& path, std::string& error)
+{
+    struct stat st { };
+    if (::stat(path.c_str(), &st) != 0)
+        return true; // a new file
+    // Root may write any file, but a file that nobody may write was made
+    // read-only on purpose, and stays as it is for root too.
+    if ((st.st_mode & 0222) == 0) {
+        error = "the file is read-only";
+        return false;
+    }
+    if (::geteuid() != 0 && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+        error = "this user may not write the file";
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+    // Who holds a lock file, as its holder recorded it.
+    std::string LockHolder(int fd)
+    {
+        char text[256] = { };
+        const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+        std::string holder(text, n > 0 ? static_cast<std::size_t>(n) : 0);
+        while (!holder.empty() && (holder.back() == '\n' || holder.back() == '\0'))
+            holder.pop_back();
+        const std::size_t space = holder.find(' ');
+        if (holder.empty() || space == std::string::npos)
+            return "another process";
+        return "process " + holder.substr(0, space) + " (" + holder.substr(space + 1) + ")";
+    }
+
+    std::string ProgramName()
+    {
+#ifdef __GLIBC__
+        return program_invocation_short_name;
+#else
+        return "unknown program";
+#endif
+    }
+
+} // namespace
+
+bool WriterLock::Take(const std::string& target, int waitMilliseconds, std::string& error)
+{
+    Release();
+    const std::string path = target + ".lock";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMilliseconds);
+    for (;;) {
+        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+        // A lock file another user left behind can still be locked.
+        if (fd < 0 && errno == EACCES)
+            fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            error = "cannot make the lock file " + path + " (" + std::strerror(errno) + ")";
+            return false;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            // The last holder may have removed the file between its opening
+            // and the locking; its successor is another file.
+            if (!StillNamed(path, fd)) {
+                ::close(fd);
+                continue;
+            }
+            const std::string holder = std::to_string(::getpid()) + " " + ProgramName() + "\n";
+            // A holder not recorded only makes a waiting writer's message vaguer.
+            [[maybe_unused]] const bool recorded
+                = ::ftruncate(fd, 0) == 0 && ::pwrite(fd, holder.data(), holder.size(), 0) >= 0;
+            path_ = path;
+            fd_ = fd;
+            return true;
+        }
+        if (errno != EWOULDBLOCK) {
+            error = "cannot lock " + path + " (" + std::strerror(errno) + ")";
+            ::close(fd);
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            error = "being written by " + LockHolder(fd) + "; gave up after "
+                + std::to_string((waitMilliseconds + 999) / 1000) + " s";
+            ::close(fd);
+            return false;
+        }
+        ::close(fd);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10 + ::getpid() % 10));
+    }
+}
+
+void WriterLock::Release()
+{
+    if (fd_ < 0)
+        return;
+    // Removed while still held, so that no one takes a file that is going.
+    ::unlink(path_.c_str());
+    ::close(fd_);
+    fd_ = -1;
+    path_.clear();
+}
+
+WriterLock::~WriterLock()
+{
+    Release();
+}
+
 std::string FolderOf(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
@@ -261,12 +404,14 @@ FileReplacement::~FileReplacement()
 
 bool FileReplacement::Begin(const std::string& target, std::string& error)
 {
-    target_ = target;
-    const std::string folder = FolderOf(target);
-    const std::size_t slash = target.rfind('/');
-    const std::string prefix = (slash == std::string::npos ? target : target.substr(slash + 1)) + ".partial-";
+    target_ = ResolvedTarget(target);
+    if (!MayReplace(target_, error))
+        return false;
+    const std::string folder = FolderOf(target_);
+    const std::size_t slash = target_.rfind('/');
+    const std::string prefix = (slash == std::string::npos ? target_ : target_.substr(slash + 1)) + ".partial-";
     RemoveStaleTemporaries(folder, prefix);
-    std::string pattern = target + ".partial-XXXXXX";
+    std::string pattern = target_ + ".partial-XXXXXX";
     fd_ = CreateHeldTemporary(pattern, false);
     if (fd_ < 0) {
         error = std::strerror(errno);
@@ -277,8 +422,15 @@ bool FileReplacement::Begin(const std::string& target, std::string& error)
     return true;
 }
 
-bool FileReplacement::Commit(const std::string& previous, std::string& error, std::string& previousError)
+bool FileReplacement::Commit(const std::string& previous, std::string& error, std::string& previousError,
+    const FileIdentity* readAs, bool* changed)
 {
+    if (readAs && !(IdentityOf(target_) == *readAs)) {
+        if (changed)
+            *changed = true;
+        error = "another program changed it since it was read";
+        return false;
+    }
     struct stat old { };
     const bool exists = ::stat(target_.c_str(), &old) == 0;
     mode_t mode = old.st_mode & 07777;
@@ -286,6 +438,14 @@ bool FileReplacement::Commit(const std::string& previous, std::string& error, st
         const mode_t mask = ::umask(0);
         ::umask(mask);
         mode = 0666 & ~mask;
+    }
+    struct stat mine { };
+    // Handing the file to the user who writes it would lock its owner out.
+    if (exists && ::fstat(fd_, &mine) == 0 && (mine.st_uid != old.st_uid || mine.st_gid != old.st_gid)
+        && ::fchown(fd_, old.st_uid, old.st_gid) != 0) {
+        error = "its owner and group (" + std::to_string(old.st_uid) + ":" + std::to_string(old.st_gid)
+            + ") cannot be kept: " + std::strerror(errno);
+        return false;
     }
     if (::fchmod(fd_, mode) != 0 || ::fsync(fd_) != 0) {
         error = std::strerror(errno);

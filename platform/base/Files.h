@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace kiv {
@@ -38,6 +40,54 @@ int CreateHeldTemporary(std::string& pattern, bool folder);
 // characters that belong to this user and that no live process holds.
 void RemoveStaleTemporaries(const std::string& folder, const std::string& prefix);
 
+// The file a write to path means: symbolic links are followed (a relative
+// link from the link's folder) so that the file they lead to is rewritten
+// and the link stays a link. A link to nothing yet gives the path it leads
+// to; a loop of links gives path itself.
+std::string ResolvedTarget(const std::string& path);
+
+// What a file was when it was read: a writer that finds it different before
+// putting its new version in place knows another writer came between.
+struct FileIdentity {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    struct timespec modified { };
+    bool operator==(const FileIdentity& other) const;
+};
+FileIdentity IdentityOf(const std::string& path);
+
+// Fails (false, error naming the file) when path names a file that must not
+// be replaced: one the user may not write, or one made read-only (no write
+// permission for anyone), which root may not replace either.
+bool MayReplace(const std::string& path, std::string& error);
+
+// The lock every writer of a file holds from reading it to putting the new
+// version in place; readers take none. It is an advisory lock on
+// "<file>.lock" beside the file (the file itself is replaced, so it cannot
+// carry the lock), which records the holder's process id and program name
+// and is removed when the lock is released; one left by a killed process is
+// simply taken over.
+class WriterLock {
+public:
+    WriterLock() = default;
+    ~WriterLock(); // releases
+    WriterLock(const WriterLock&) = delete;
+    WriterLock& operator=(const WriterLock&) = delete;
+
+    // Waits up to waitMilliseconds for the lock of target (as given: resolve
+    // it first). False when it was not had, with error saying who holds it
+    // ("being written by process 123 (kivbook); …") or why the lock file
+    // cannot be made.
+    bool Take(const std::string& target, int waitMilliseconds, std::string& error);
+    void Release();
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
+
 // A new version of a file, written beside it as "<name>.partial-XXXXXX" and
 // put in its place in one step: the file is always either the old one or
 // the complete new one, on the disk too (the new data is flushed before the
@@ -51,17 +101,23 @@ public:
     FileReplacement(const FileReplacement&) = delete;
     FileReplacement& operator=(const FileReplacement&) = delete;
 
-    // Creates the temporary; false with error set (errno's text) when it
-    // cannot be made.
+    // Creates the temporary beside the file target leads to
+    // (ResolvedTarget); false with error set when it cannot be made or the
+    // file may not be replaced (MayReplace).
     bool Begin(const std::string& target, std::string& error);
     int Descriptor() const { return fd_; }
-    // Gives the new version the old file's permission bits (a new file:
-    // 0666 less the umask), flushes it and renames it over the target. When
-    // previous is not empty the old file also stays under that name (a hard
-    // link, nothing is copied); when that fails the new version still goes
-    // in and previousError says why. false with error when the target was
-    // not replaced.
-    bool Commit(const std::string& previous, std::string& error, std::string& previousError);
+    // The file replaced, links followed.
+    const std::string& Target() const { return target_; }
+    // Gives the new version the old file's owner, group and permission bits
+    // (a new file: 0666 less the umask), flushes it and renames it over the
+    // target. When previous is not empty the old file also stays under that
+    // name (a hard link, nothing is copied); when that fails the new version
+    // still goes in and previousError says why. false with error when the
+    // target was not replaced: also when its owner or group cannot be kept,
+    // and, when readAs is given, when the target is no longer the file
+    // readAs describes (changed is then set).
+    bool Commit(const std::string& previous, std::string& error, std::string& previousError,
+        const FileIdentity* readAs = nullptr, bool* changed = nullptr);
 
 private:
     std::string target_;

@@ -15,6 +15,11 @@ std::string ErrorReportText(const std::string& text)
     return report;
 }
 
+void ShowErrorReport(Prompts& prompts, const std::string& text)
+{
+    prompts.Message(Icon::Error, kAppTitle, ErrorReportText(text), Buttons::Ok);
+}
+
 bool Guarded(Prompts& prompts, const std::function<void()>& body)
 {
     std::string text;
@@ -29,7 +34,7 @@ bool Guarded(Prompts& prompts, const std::function<void()>& body)
         text = "予期しないエラーが発生しました";
     }
     try {
-        prompts.Message(Icon::Error, kAppTitle, ErrorReportText(text), Buttons::Ok);
+        ShowErrorReport(prompts, text);
     } catch (...) {
         // The report itself failed; nothing more can be shown.
     }

@@ -179,6 +179,32 @@ zip_uint16_t EncryptionMethod(const RunSettings& s)
     return s.encryption == ZIP32_ENCRYPT_AES256 ? ZIP_EM_AES_256 : ZIP_EM_TRAD_PKWARE;
 }
 
+// What Splice says of a book that was not the one read.
+constexpr int kChanged = -1;
+
+// The writers read a book this often at most while other programs, which
+// do not take the book's lock, keep changing it.
+constexpr int kMostReads = 5;
+
+// Reads the book (again), noting what it was when read. Returns ZIP32_OK,
+// or the result code of a run that ends.
+int LoadBook(const std::string& book, std::optional<ArchiveImage>& image, kiv::FileIdentity& readAs, int& reads,
+             const Reporter& out)
+{
+    if (++reads > kMostReads) {
+        out.Error("cannot write " + book + " (other programs keep changing it); the book is unchanged");
+        return ZIP32_WRITE_ERROR;
+    }
+    readAs = kiv::IdentityOf(book);
+    image.emplace();
+    std::string why;
+    if (!image->Load(book, why)) {
+        out.Error("cannot read " + book + " (" + why + ")");
+        return ZIP32_BAD_ARCHIVE;
+    }
+    return ZIP32_OK;
+}
+
 struct Planned {
     const SourceFile* file;
     bool replacing;
@@ -208,20 +234,18 @@ public:
             return ZIP32_NOTHING_TO_DO;
         }
 
-        ArchiveImage old;
-        std::string why;
-        if (!old.Load(book_, why)) {
-            out_.Error("cannot read " + book_ + " (" + why + ")");
-            return ZIP32_BAD_ARCHIVE;
-        }
-        const MemberIndex index(old, files_);
-
+        std::optional<ArchiveImage> old;
+        kiv::FileIdentity readAs;
+        int reads = 0;
+        if (int code = LoadBook(book_, old, readAs, reads, out_))
+            return code;
         std::vector<Planned> plan;
+        const MemberIndex first(*old, files_);
         for (const SourceFile& file : files_) {
-            const std::size_t at = index.Find(file.name);
+            const std::size_t at = first.Find(file.name);
             const bool inBook = at != MemberIndex::npos;
             if ((s_.freshen || s_.update) && inBook) {
-                const CentralRecord& c = old.Members()[at].central;
+                const CentralRecord& c = old->Members()[at].central;
                 if ((file.st.st_mtime & ~1) <= (DosTime(c.date, c.time) & ~1))
                     continue; // the member is as new as the file
             }
@@ -244,8 +268,26 @@ public:
         if (encoded != ZIP32_OK)
             return encoded;
 
-        // The book's members in their order, each replaced where a new one
-        // has its name; the other new members after them.
+        // The new members go into the book as it is when written: when
+        // another writer changed it meanwhile, it is read again.
+        const std::string comment = s_.comment ? EditComment(old->Comment()) : std::string(old->Comment());
+        for (;;) {
+            const int code = Splice(*old, plan.empty(), comment, readAs);
+            if (code != kChanged)
+                return code == ZIP32_OK ? Finish(plan) : code;
+            if (int code = LoadBook(book_, old, readAs, reads, out_))
+                return code;
+        }
+    }
+
+private:
+    // Writes the book's members in their order, each replaced where a new
+    // one has its name, and the other new members after them. kChanged when
+    // the book was not the one read.
+    int Splice(const ArchiveImage& old, bool nothingAdded, const std::string& comment,
+               const kiv::FileIdentity& readAs)
+    {
+        const MemberIndex index(old, files_);
         std::vector<Piece> pieces;
         pieces.reserve(old.Members().size() + added_.Members().size());
         for (std::size_t i = 0; i < old.Members().size(); ++i)
@@ -257,9 +299,7 @@ public:
             else
                 pieces[at] = {&added_, i};
         }
-
-        const std::string comment = s_.comment ? EditComment(old.Comment()) : std::string(old.Comment());
-        if (plan.empty() && comment == old.Comment())
+        if (nothingAdded && comment == old.Comment())
             return ZIP32_OK;
         time_t newest = 0;
         if (s_.latestTime)
@@ -267,6 +307,8 @@ public:
                 const CentralRecord& c = piece.from->Members()[piece.index].central;
                 newest = std::max(newest, DosTime(c.date, c.time));
             }
+        std::string why;
+        bool changed = false;
         const bool written = ReplaceBook(
             book_,
             [&](int fd, std::string& error) {
@@ -275,19 +317,25 @@ public:
                 const struct timespec times[2] = {{newest, 0}, {newest, 0}};
                 return newest <= 0 || ::futimens(fd, times) == 0 || (error = std::strerror(errno), false);
             },
-            out_, why);
+            out_, why, &readAs, &changed);
+        if (changed)
+            return kChanged;
         if (!written) {
             out_.Error("cannot write " + book_ + " (" + why + "); the book is unchanged");
             return ZIP32_WRITE_ERROR;
         }
+        return ZIP32_OK;
+    }
 
+    // What follows a written book: its lines, and the files moved into it.
+    int Finish(const std::vector<Planned>& plan)
+    {
         Report(plan);
         if (s_.move)
             RemoveSources(plan);
         return ZIP32_OK;
     }
 
-private:
     int Stage(zip_t* archive, const SourceFile& file, const std::string& password)
     {
         zip_int64_t index = LocateMember(archive, file.name);
@@ -509,21 +557,15 @@ private:
     ArchiveImage added_;
 };
 
-int DeleteRun(const std::string& book, const std::vector<std::string>& names, const Reporter& out)
+// One reading and writing of the book for a delete run; kChanged when
+// another program changed the book after it was read.
+int DeleteOnce(const std::string& book, const std::vector<std::string>& names, int& reads, const Reporter& out)
 {
-    struct stat bookStat;
-    if (::stat(book.c_str(), &bookStat) != 0 || bookStat.st_size == 0) {
-        out.Warning(book + " not found or empty");
-        out.Error("Nothing to do! (" + book + ")");
-        return ZIP32_NOTHING_TO_DO;
-    }
-    ArchiveImage image;
-    std::string why;
-    if (!image.Load(book, why)) {
-        out.Error("cannot read " + book + " (" + why + ")");
-        return ZIP32_BAD_ARCHIVE;
-    }
-    const auto& members = image.Members();
+    std::optional<ArchiveImage> image;
+    kiv::FileIdentity readAs;
+    if (int code = LoadBook(book, image, readAs, reads, out))
+        return code;
+    const auto& members = image->Members();
     std::vector<bool> doomed(members.size(), false);
     for (const std::string& name : names) {
         bool matched = false;
@@ -535,7 +577,7 @@ int DeleteRun(const std::string& book, const std::vector<std::string>& names, co
                 matched = true;
             }
         }
-        if (!matched)
+        if (!matched && reads == 1)
             out.Warning("name not matched: " + name);
     }
     std::vector<Piece> kept;
@@ -544,16 +586,20 @@ int DeleteRun(const std::string& book, const std::vector<std::string>& names, co
         if (doomed[i])
             deleted.emplace_back(members[i].central.name);
         else
-            kept.push_back({&image, i});
+            kept.push_back({&*image, i});
     }
     if (deleted.empty()) {
         out.Error("Nothing to do! (" + book + ")");
         return ZIP32_NOTHING_TO_DO;
     }
     // Deleting the last member leaves an empty archive: a book stays a book.
+    std::string why;
+    bool changed = false;
     if (!ReplaceBook(
-            book, [&](int fd, std::string& error) { return WriteArchive(fd, kept, image.Comment(), error); }, out,
-            why)) {
+            book, [&](int fd, std::string& error) { return WriteArchive(fd, kept, image->Comment(), error); }, out,
+            why, &readAs, &changed)) {
+        if (changed)
+            return kChanged;
         out.Error("cannot write " + book + " (" + why + "); the book is unchanged");
         return ZIP32_WRITE_ERROR;
     }
@@ -562,6 +608,33 @@ int DeleteRun(const std::string& book, const std::vector<std::string>& names, co
     if (kept.empty())
         out.Warning("zip file empty");
     return ZIP32_OK;
+}
+
+int DeleteRun(const std::string& book, const std::vector<std::string>& names, const Reporter& out)
+{
+    struct stat bookStat;
+    if (::stat(book.c_str(), &bookStat) != 0 || bookStat.st_size == 0) {
+        out.Warning(book + " not found or empty");
+        out.Error("Nothing to do! (" + book + ")");
+        return ZIP32_NOTHING_TO_DO;
+    }
+    int reads = 0;
+    int code = kChanged;
+    while (code == kChanged)
+        code = DeleteOnce(book, names, reads, out);
+    return code;
+}
+
+// How long a writer waits for another to finish with the book: the
+// setting BookLockWait of the KIV_SETTINGS key, in seconds (5 when unset).
+int LockWaitMilliseconds()
+{
+    const std::optional<std::string> value = kiv::registry::ReadSetting("BookLockWait");
+    char* end = nullptr;
+    const long seconds = value ? std::strtol(value->c_str(), &end, 10) : 0;
+    if (!value || end == value->c_str() || *end != '\0' || seconds < 0 || seconds > 600)
+        return 5000;
+    return static_cast<int>(seconds * 1000);
 }
 
 int Archive(int count, const char* archiveName, char** names)
@@ -578,7 +651,8 @@ int Archive(int count, const char* archiveName, char** names)
         out.Error("invalid file name list");
         return ZIP32_BAD_OPTIONS;
     }
-    const std::string book = archiveName;
+    // A link to the book stays a link: the book it leads to is written.
+    const std::string book = kiv::ResolvedTarget(archiveName);
     std::vector<std::string> files;
     for (int i = 0; i < count; ++i)
         if (names[i] && *names[i])
@@ -599,6 +673,15 @@ int Archive(int count, const char* archiveName, char** names)
     if (s.lfToCrlf || s.crlfToLf) {
         out.Error("-l / -ll (line end translation) is not supported");
         return ZIP32_BAD_OPTIONS;
+    }
+    // Every writer holds the book's lock from reading the book to putting
+    // the new one in its place, and does not begin on a book it may not
+    // replace.
+    kiv::WriterLock lock;
+    std::string why;
+    if (!lock.Take(book, LockWaitMilliseconds(), why) || !kiv::MayReplace(book, why)) {
+        out.Error("cannot write " + book + " (" + why + "); the book is unchanged");
+        return ZIP32_WRITE_ERROR;
     }
     if (s.repair || s.junkPrefix) {
         if (!files.empty() || s.deleteEntries) {
@@ -706,12 +789,14 @@ bool KeepPreviousBook()
 }
 
 bool ReplaceBook(const std::string& book, const std::function<bool(int, std::string&)>& write, const Reporter& out,
-                 std::string& error)
+                 std::string& error, const kiv::FileIdentity* readAs, bool* changed)
 {
     kiv::FileReplacement file;
-    const std::string previous = KeepPreviousBook() ? book + "~" : std::string();
+    if (!file.Begin(book, error) || !write(file.Descriptor(), error))
+        return false;
+    const std::string previous = KeepPreviousBook() ? file.Target() + "~" : std::string();
     std::string previousError;
-    if (!file.Begin(book, error) || !write(file.Descriptor(), error) || !file.Commit(previous, error, previousError))
+    if (!file.Commit(previous, error, previousError, readAs, changed))
         return false;
     if (!previousError.empty())
         out.Warning("the previous version was not kept as " + previous + " (" + previousError + ")");

@@ -2,6 +2,7 @@
 // ZipOptions, the output, and the atomic file replacement.
 #pragma once
 
+#include "Files.h"
 #include "zip32.h"
 #include "ZipFormat.h"
 
@@ -63,12 +64,14 @@ private:
 
 // Writes a new version of the book through write (to the descriptor of a
 // temporary file beside it) and puts it in the book's place, flushed to the
-// disk. The book it replaces stays beside it as "BOOK~" (one generation, a
-// hard link) unless the setting KeepPreviousBook of the KIV_SETTINGS key is
-// 0; a failure there is only a warning. false with error when the book was
-// not replaced: it is then unchanged.
+// disk, with the old book's owner, group and mode. The book it replaces
+// stays beside it as "BOOK~" (one generation, a hard link) unless the
+// setting KeepPreviousBook of the KIV_SETTINGS key is 0; a failure there is
+// only a warning. false with error when the book was not replaced: it is
+// then unchanged. With readAs, a book that is no longer the one read is not
+// replaced either, and changed is set: the caller reads it again.
 bool ReplaceBook(const std::string& book, const std::function<bool(int, std::string&)>& write, const Reporter& out,
-                 std::string& error);
+                 std::string& error, const kiv::FileIdentity* readAs = nullptr, bool* changed = nullptr);
 
 // Reads a whole file; false (with errno set) when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& bytes);

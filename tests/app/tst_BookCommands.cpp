@@ -3,6 +3,11 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDialog>
+#include <QLabel>
+#include <QFont>
+#include <QTextCharFormat>
+
+#include <functional>
 
 using namespace kiv;
 using namespace kiv::testing;
@@ -92,6 +97,21 @@ void SameUser(const App& other)
 {
     qputenv("XDG_CONFIG_HOME", (other.root.path() + "/config").toUtf8());
     qputenv("XDG_STATE_HOME", (other.root.path() + "/state").toUtf8());
+}
+
+// Fills the password dialog with a password.
+std::function<void(QDialog&)> TypePassword(const char* password)
+{
+    return [password](QDialog& dialog) { dialog.findChild<QLineEdit*>()->setText(password); };
+}
+
+// How many times a modal dialog (the password dialog) was shown.
+int ModalCount(const App& app)
+{
+    int count = 0;
+    for (const auto& shown : app.prompts.shown())
+        count += shown.kind == ScriptedPrompts::Kind::Modal;
+    return count;
 }
 
 QFile::Permissions PrivateFolder()
@@ -229,6 +249,38 @@ private slots:
         }
     }
 
+    // Save As of an empty day to a new name makes the named book, empty,
+    // and the date list and the calendar's bold days are the new book's.
+    void saveAsOfAnEmptyDayMakesAnEmptyBook()
+    {
+        App app;
+        const std::string old = app.Path("old.KIV");
+        app.MakeBook(old, { { kMay12, "十二日" } });
+        app.prompts.QueueFile(old);
+        app.main().Open1->trigger();
+        QCOMPARE(app.calendar().DiaryComboBox->count(), 1);
+        app.calendar().SetSelectedDate(kMay12);
+        QCOMPARE(app.calendar().MonthCalendar1->dateTextFormat(kMay12).fontWeight(), int(QFont::Bold));
+
+        const std::string fresh = app.Path("fresh.KIV");
+        app.prompts.QueueFile(fresh);
+        app.main().SaveAs1->trigger();
+        QVERIFY(app.Messages().isEmpty());
+        QVERIFY(dayfiles::IsFile(fresh));
+        QCOMPARE(archive::DateListText(fresh), std::string());
+        QCOMPARE(app.main().windowTitle(), QString::fromStdString("ＫＩＶの日記 ( " + fresh + " )"));
+        QCOMPARE(app.calendar().DiaryComboBox->count(), 0);
+        QVERIFY(app.calendar().MonthCalendar1->dateTextFormat(kMay12).fontWeight() != int(QFont::Bold));
+        QVERIFY(app.Messages().isEmpty());
+
+        // The empty book takes days as any book does.
+        app.TypeDiary("最初の日");
+        app.main().Save1->trigger();
+        QVERIFY(app.Messages().isEmpty());
+        QCOMPARE(app.MemberDiary(fresh, QDate::currentDate()), QStringLiteral("最初の日"));
+        QCOMPARE(app.calendar().DiaryComboBox->count(), 1);
+    }
+
     void saveBookDropsEmptyDayFiles()
     {
         App app;
@@ -262,11 +314,12 @@ private slots:
         const QString old = "五月十二日";
         const QString edited = "書き直し";
         QTest::newRow("no") << int(Answer::No) << "" << 0 << true << old << false;
-        QTest::newRow("yes, dialog cancelled") << int(Answer::Yes) << "" << 0 << true << old << false;
+        // A save the user began and did not finish keeps the book and the edits.
+        QTest::newRow("yes, dialog cancelled") << int(Answer::Yes) << "" << 0 << false << old << false;
         QTest::newRow("yes, new file") << int(Answer::Yes) << "new" << 0 << true << old << true;
         QTest::newRow("yes, overwrite yes")
             << int(Answer::Yes) << "book" << int(Answer::Yes) << true << edited << false;
-        QTest::newRow("yes, overwrite no") << int(Answer::Yes) << "book" << int(Answer::No) << true << old << false;
+        QTest::newRow("yes, overwrite no") << int(Answer::Yes) << "book" << int(Answer::No) << false << old << false;
         QTest::newRow("yes, overwrite cancel")
             << int(Answer::Yes) << "book" << int(Answer::Cancel) << false << old << false;
     }
@@ -318,6 +371,53 @@ private slots:
         }
     }
 
+    // 日記を開く with unsaved edits asks first: はい saves them as Close
+    // does (a save not finished stops the open), いいえ drops them,
+    // キャンセル stops.
+    void openWithAModifiedDay_data()
+    {
+        QTest::addColumn<int>("question");
+        QTest::addColumn<QString>("target"); // save dialog: "", "new", "book"
+        QTest::addColumn<int>("overwrite");
+        QTest::addColumn<bool>("opened");
+        QTest::addColumn<QString>("bookAfter"); // diary of 12 May in the edited book
+        QTest::newRow("cancel") << int(Answer::Cancel) << "" << 0 << false << "五月十二日";
+        QTest::newRow("no") << int(Answer::No) << "" << 0 << true << "五月十二日";
+        QTest::newRow("yes, dialog cancelled") << int(Answer::Yes) << "" << 0 << false << "五月十二日";
+        QTest::newRow("yes, overwrite no") << int(Answer::Yes) << "book" << int(Answer::No) << false << "五月十二日";
+        QTest::newRow("yes, overwrite yes") << int(Answer::Yes) << "book" << int(Answer::Yes) << true << "書き直し";
+    }
+    void openWithAModifiedDay()
+    {
+        QFETCH(int, question);
+        QFETCH(QString, target);
+        QFETCH(int, overwrite);
+        QFETCH(bool, opened);
+        QFETCH(QString, bookAfter);
+        EditedBook edited;
+        App& app = edited.app;
+        const std::string next = app.Path("next.KIV");
+        app.MakeBook(next, { { kMay12, "次の本" } });
+        app.prompts.Queue(Answer(question));
+        if (question == int(Answer::Yes))
+            app.prompts.QueueFile(target == "book" ? edited.book : std::string());
+        if (overwrite)
+            app.prompts.Queue(Answer(overwrite));
+        app.prompts.QueueFile(next);
+        app.main().Open1->trigger();
+
+        const auto shown = app.prompts.messages();
+        QVERIFY(!shown.empty());
+        QCOMPARE(shown.at(0).text, std::string("日記が変更されています。\r\n変更を保存しますか？"));
+        QCOMPARE(shown.at(0).buttons, Buttons::YesNoCancel);
+        QCOMPARE(app.MemberDiary(edited.book, kMay12), bookAfter);
+        QCOMPARE(app.prompts.pendingReplies(), std::size_t(opened ? 0 : 1)); // the open dialog came or not
+        QCOMPARE(app.ws().BookFileName(), opened ? next : edited.book);
+        QCOMPARE(app.diary().DayBookMemo->toPlainText(), opened ? QStringLiteral("次の本") : QStringLiteral("書き直し"));
+        QCOMPARE(app.ws().Modified(), !opened);
+        QVERIFY(!app.ws().HasDayFiles());
+    }
+
     void closeClosesTheSearchWindowToo()
     {
         App app;
@@ -339,9 +439,9 @@ private slots:
         QTest::addColumn<bool>("modifiedAfter"); // only a save clears the flag
         QTest::newRow("cancel") << int(Answer::Cancel) << "" << 0 << false << true;
         QTest::newRow("no") << int(Answer::No) << "" << 0 << true << true;
-        QTest::newRow("yes, dialog cancelled") << int(Answer::Yes) << "" << 0 << true << true;
+        QTest::newRow("yes, dialog cancelled") << int(Answer::Yes) << "" << 0 << false << true;
         QTest::newRow("yes, new file") << int(Answer::Yes) << "new" << 0 << true << false;
-        QTest::newRow("yes, overwrite no") << int(Answer::Yes) << "book" << int(Answer::No) << true << true;
+        QTest::newRow("yes, overwrite no") << int(Answer::Yes) << "book" << int(Answer::No) << false << true;
         QTest::newRow("yes, overwrite cancel") << int(Answer::Yes) << "book" << int(Answer::Cancel) << false << true;
     }
     void exitBranches()
@@ -367,6 +467,8 @@ private slots:
         QCOMPARE(shown.at(0).buttons, Buttons::YesNoCancel);
         QVERIFY(shown.at(0).beepBefore);
         QCOMPARE(app.main().isVisible(), !closed);
+        if (!closed)
+            QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("書き直し"));
         QCOMPARE(app.MemberDiary(edited.book, kMay12), QStringLiteral("五月十二日"));
         QCOMPARE(dayfiles::Exists(fresh), target == "new");
         if (target == "new")
@@ -458,12 +560,14 @@ private slots:
         const std::string book = app.Path("diary.KIV");
         app.MakeBook(book, { { QDate::currentDate(), "今日の分" } });
         WriteFile(app.DayFile(kMay12), DayFileBytes("残り"));
-        app.TypeDiary("上書きされる");
+        app.TypeDiary("捨てる書き換え");
+        app.prompts.Queue(Answer::No); // the edits are dropped
         app.prompts.QueueFile(book);
         app.prompts.Queue(Answer::Yes);
         app.main().Open1->trigger();
-        QCOMPARE(app.Messages(), QStringList { "すでに日記が解凍されていますが、削除しますか？" });
-        QCOMPARE(app.prompts.shown().at(0).dialog.filter,
+        QCOMPARE(app.Messages(),
+            QStringList({ "日記が変更されています。\r\n変更を保存しますか？", "すでに日記が解凍されていますが、削除しますか？" }));
+        QCOMPARE(app.prompts.shown().at(1).dialog.filter,
             std::string("日記ファイル ( *.KIV)|*.KIV|ＺＩＰファイル ( *.ZIP )|*.ZIP"));
         QVERIFY(!app.ws().HasDayFiles());
         QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("今日の分"));
@@ -486,11 +590,12 @@ private slots:
         App app;
         (aes ? app.main().Aes256Encryption1 : app.main().TraditionalEncryption1)->trigger();
         const std::string book = app.Path("secret.KIV");
-        auto typePassword = [](QDialog& dialog) { dialog.findChild<QLineEdit*>()->setText("himitsu"); };
+        const auto typePassword = TypePassword("himitsu");
         app.calendar().PassWordCheckBox->setChecked(true);
         app.TypeDiary("秘密の日記");
         app.prompts.QueueFile(book);
         app.prompts.QueueModal(Answer::Ok, typePassword);
+        app.prompts.QueueModal(Answer::Ok, typePassword); // a new book: typed twice
         app.main().SaveAs1->trigger();
         QVERIFY(app.prompts.messages().empty());
         QVERIFY(!ReadFile(book).contains(Cp932FromUtf8("秘密の日記").c_str()));
@@ -500,13 +605,7 @@ private slots:
         app.prompts.QueueModal(Answer::Ok, typePassword);
         app.main().Open1->trigger();
         QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("秘密の日記"));
-        auto modals = [&app] {
-            int modal = 0;
-            for (const auto& shown : app.prompts.shown())
-                modal += shown.kind == ScriptedPrompts::Kind::Modal;
-            return modal;
-        };
-        QCOMPARE(modals(), 2);
+        QCOMPARE(ModalCount(app), 3);
         QCOMPARE(ReadFile(book).contains(QByteArray("\x01\x99\x07\x00\x02\x00"
                                                     "AE",
                      8)),
@@ -514,17 +613,20 @@ private slots:
         app.main().Close1->trigger();
 
         // A copy, whose password the library has not seen: a wrong password
-        // asks again, a cancel shows the message, and nothing is written.
+        // is said to be wrong and asked again, a cancel shows the message,
+        // and nothing is written.
         const std::string copy = app.Path("copy.KIV");
         QVERIFY(QFile::copy(QString::fromStdString(book), QString::fromStdString(copy)));
         const QByteArray before = ReadFile(copy);
         app.prompts.clear();
         app.prompts.QueueFile(copy);
-        app.prompts.QueueModal(Answer::Ok, [](QDialog& dialog) { dialog.findChild<QLineEdit*>()->setText("wrong"); });
+        app.prompts.QueueModal(Answer::Ok, TypePassword("wrong"));
         app.prompts.QueueModal(Answer::Cancel);
         app.main().Open1->trigger();
-        QCOMPARE(modals(), 2);
-        QCOMPARE(app.Messages(), QStringList { "格納ファイルにパスワードがかかっています。" });
+        QCOMPARE(ModalCount(app), 2);
+        QCOMPARE(app.Messages(), QStringList({ "パスワードが違います。", "格納ファイルにパスワードがかかっています。" }));
+        QCOMPARE(app.prompts.messages().front().icon, Icon::Error);
+        QVERIFY(app.prompts.messages().front().beepBefore);
         QVERIFY(app.diary().DayBookMemo->toPlainText().isEmpty());
         QVERIFY(!app.ws().Modified());
         app.main().Close1->trigger();
@@ -602,12 +704,139 @@ private slots:
         QCOMPARE(shown[0].text, std::string("すでに日記が解凍されていますが、削除しますか？"));
         QCOMPARE(shown[0].buttons, Buttons::YesNoDefaultNo);
         QCOMPARE(next.diary().DayBookMemo->toPlainText(), QStringLiteral("残す日記"));
-        QVERIFY(next.calendar().PassWordCheckBox->isChecked());
-        next.prompts.QueueModal(Answer::Ok, [](QDialog& d) { d.findChild<QLineEdit*>()->setText("pw"); });
+        QVERIFY(!next.calendar().PassWordCheckBox->isChecked()); // the user's box, untouched
+        next.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
+        next.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
         next.main().Save1->trigger();
+        QCOMPARE(next.prompts.pendingReplies(), std::size_t(0));
         QVERIFY(!next.ws().HasDayFiles());
         QVERIFY(!ReadFile(own).contains(Cp932FromUtf8("残す日記").c_str()));
         QVERIFY(ReadFile(own).contains("20010513.DAY"));
+    }
+
+    // Day files waiting for a book carry their own encryption choice; the
+    // password box is the user's choice for new saves, and neither answer
+    // to the leftover question changes it.
+    void theLeftoverQuestionLeavesThePasswordBoxAlone_data()
+    {
+        QTest::addColumn<bool>("discard");
+        QTest::newRow("いいえ: keep them") << false;
+        QTest::newRow("はい: delete them") << true;
+    }
+    void theLeftoverQuestionLeavesThePasswordBoxAlone()
+    {
+        QFETCH(bool, discard);
+        App first;
+        const QString shelf = first.root.path() + "/shelf";
+        QVERIFY(QDir().mkpath(shelf));
+        const std::string own = (shelf + "/own.KIV").toStdString();
+        first.MakeBook(own, { { kMay13, "本の日" } });
+        first.prompts.QueueFile(own);
+        first.main().Open1->trigger();
+        QVERIFY(QDir().rename(shelf, shelf + ".away"));
+        first.TypeDiary("待つ日記");
+        first.main().Save1->trigger(); // the book is away: the day waits, unencrypted
+        first.program.reset();
+        QVERIFY(QDir().rename(shelf + ".away", shelf));
+
+        App next({}, nullptr, nullptr, false);
+        SameUser(first);
+        next.Create();
+        QVERIFY(next.Start());
+        next.calendar().PassWordCheckBox->setChecked(true);
+        next.prompts.QueueFile(own);
+        next.prompts.Queue(discard ? Answer::Yes : Answer::No);
+        next.main().Open1->trigger();
+        QCOMPARE(next.Messages(), QStringList { "すでに日記が解凍されていますが、削除しますか？" });
+        QVERIFY(next.calendar().PassWordCheckBox->isChecked());
+        if (!discard) {
+            // The waiting day goes in as it was written: without a password.
+            QCOMPARE(next.diary().DayBookMemo->toPlainText(), QStringLiteral("待つ日記"));
+            next.main().Save1->trigger();
+            QCOMPARE(next.MemberDiary(own, QDate::currentDate()), QStringLiteral("待つ日記")); // no password asked
+        }
+        // A day written now is saved as the box says.
+        next.Click(kMay12);
+        next.TypeDiary("秘密の日記");
+        next.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
+        next.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
+        next.main().Save1->trigger();
+        QCOMPARE(next.prompts.pendingReplies(), std::size_t(0));
+        QVERIFY(next.calendar().PassWordCheckBox->isChecked());
+        QCOMPARE(next.Messages().size(), 1);
+        // Encrypted: reading it asks for the password (cancelled here).
+        QCOMPARE(next.MemberDiary(own, kMay12), QStringLiteral("<unreadable>"));
+        QCOMPARE(next.Messages().last(), QStringLiteral("格納ファイルにパスワードがかかっています。"));
+    }
+
+    // A new password is made sure of before days are encrypted with it:
+    // typed twice while the book holds no encrypted day, else tried on one
+    // of them, and one that does not open it is used only when the user
+    // says so (a book may hold days of several passwords).
+    void aNewPasswordIsMadeSureOf()
+    {
+        App app;
+        const std::string book = app.Path("secret.KIV");
+        QStringList labels;
+        auto label = [&labels](QDialog& d) { labels << d.findChild<QLabel*>("Label1")->text(); };
+        app.calendar().PassWordCheckBox->setChecked(true);
+        app.Click(kMay12);
+        app.TypeDiary("一日目");
+        app.prompts.QueueFile(book);
+        app.prompts.QueueModal(Answer::Ok, [&](QDialog& d) {
+            label(d);
+            TypePassword("himitsu")(d);
+        });
+        app.prompts.QueueModal(Answer::Ok, [&](QDialog& d) {
+            label(d);
+            QVERIFY(d.findChild<QLineEdit*>()->text().isEmpty()); // typed anew
+            TypePassword("himitsi")(d);
+        });
+        app.prompts.Queue(Answer::Ok); // "パスワードが一致しません。"
+        app.prompts.QueueModal(Answer::Ok, TypePassword("himitsu"));
+        app.prompts.QueueModal(Answer::Ok, TypePassword("himitsu"));
+        app.main().SaveAs1->trigger();
+        QCOMPARE(labels, QStringList({ "パスワードの入力 :", "確認のため、もう一度入力 :" }));
+        QCOMPARE(app.Messages(), QStringList { "パスワードが一致しません。" });
+        QCOMPARE(app.prompts.messages().front().icon, Icon::Error);
+        QCOMPARE(app.prompts.pendingReplies(), std::size_t(0));
+        app.prompts.QueueModal(Answer::Ok); // reading it: the field still holds the password
+        QCOMPARE(app.MemberDiary(book, kMay12), QStringLiteral("一日目"));
+
+        // The book holds an encrypted day now: the password is asked once
+        // and tried on it. The field still holds the one typed before.
+        app.prompts.clear();
+        app.Click(kMay13);
+        app.TypeDiary("二日目");
+        app.prompts.Queue(Answer::Yes);
+        app.prompts.QueueModal(Answer::Ok);
+        const QDate kMay14(2001, 5, 14);
+        app.Click(kMay14);
+        QCOMPARE(app.Messages(), QStringList { "変更された日記を保存しますか？" });
+        QCOMPARE(ModalCount(app), 1);
+        QCOMPARE(app.MemberDiary(book, kMay13), QStringLiteral("二日目"));
+
+        // A password that does not open it: いいえ asks again, はい keeps it.
+        const char* const other = "このパスワードでは、日記書庫にある暗号化された日記を開けません。\r\n"
+                                  "このパスワードで保存しますか？";
+        app.prompts.clear();
+        app.Click(kMay13);
+        app.diary().DayBookMemo->selectAll();
+        app.TypeDiary("三日目");
+        app.prompts.Queue(Answer::Yes);
+        app.prompts.QueueModal(Answer::Ok, TypePassword("tigau"));
+        app.prompts.Queue(Answer::No);
+        app.prompts.QueueModal(Answer::Ok, TypePassword("betsu"));
+        app.prompts.Queue(Answer::Yes);
+        app.Click(kMay12);
+        QCOMPARE(app.Messages(), QStringList({ "変更された日記を保存しますか？", other, other }));
+        QCOMPARE(app.prompts.messages().at(1).buttons, Buttons::YesNoDefaultNo);
+        QVERIFY(app.prompts.messages().at(1).beepBefore);
+        QCOMPARE(app.prompts.pendingReplies(), std::size_t(0));
+        app.prompts.clear();
+        app.prompts.QueueModal(Answer::Ok, TypePassword("betsu"));
+        QCOMPARE(app.MemberDiary(book, kMay13), QStringLiteral("三日目"));
+        QCOMPARE(ModalCount(app), 1); // himitsu, which opens the other days, does not open it
     }
 
     // Saving a day that came from a day file and was then emptied removes
@@ -642,12 +871,52 @@ private slots:
         app.TypeDiary("日記");
         app.prompts.QueueFile(book);
         app.main().SaveAs1->trigger();
+        app.prompts.Queue(Answer::No); // the typed day is not saved first
         app.prompts.QueueFile(book);
         app.main().Open1->trigger();
-        QCOMPARE(app.Messages(), QStringList({ QString::fromStdString(refusal), QString::fromStdString(refusal) }));
+        QCOMPARE(app.Messages(),
+            QStringList({ QString::fromStdString(refusal), "日記が変更されています。\r\n変更を保存しますか？",
+                QString::fromStdString(refusal) }));
         QVERIFY(!dayfiles::Exists(book));
         QVERIFY(app.ws().BookFileName().empty());
         QVERIFY(!app.ws().HasDayFiles());
+    }
+
+    // Close and exit that save under a name holding a double quote refuse
+    // it as Save As does: nothing is written anywhere, the edits stay shown
+    // and the window stays open.
+    void closeAndExitRefuseANameWithADoubleQuote_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("close") << "close";
+        QTest::newRow("exit") << "exit";
+    }
+    void closeAndExitRefuseANameWithADoubleQuote()
+    {
+        QFETCH(QString, command);
+        EditedBook edited;
+        App& app = edited.app;
+        app.main().show();
+        const std::string quoted = app.Path("say \"hi\".KIV");
+        app.prompts.Queue(Answer::Yes);
+        app.prompts.QueueFile(quoted);
+        (command == "close" ? app.main().Close1 : app.main().Exit1)->trigger();
+
+        const QStringList shown = app.Messages();
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown.last(), QString::fromStdString("日記の名前に \" を含めることはできません: " + quoted + "."));
+        QVERIFY(!dayfiles::Exists(quoted));
+        QVERIFY(app.main().isVisible());
+        QCOMPARE(app.ws().BookFileName(), edited.book);
+        QCOMPARE(app.ws().Date(), kMay12);
+        QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("書き直し"));
+        QVERIFY(app.ws().Modified());
+        QCOMPARE(app.MemberDiary(edited.book, kMay12), QStringLiteral("五月十二日"));
+        // The edits are saved as soon as a name is given that can be.
+        app.prompts.QueueFile(edited.book);
+        app.prompts.Queue(Answer::Yes); // overwrite
+        app.main().SaveAs1->trigger();
+        QCOMPARE(app.MemberDiary(edited.book, kMay12), QStringLiteral("書き直し"));
     }
 
     // A save whose add fails leaves every day file where it is, also when

@@ -104,6 +104,45 @@ private slots:
         expected.sort();
         QCOMPARE(members, expected);
     }
+
+    // The program saves days while a script keeps putting days into the
+    // same book with kivbook: neither loses the other's days.
+    void theProgramAndKivbookWriteOneBookInTurn()
+    {
+        constexpr int kDays = 15;
+        App maker;
+        const std::string book = maker.Path("diary.KIV");
+        maker.MakeBook(book, { { QDate(2001, 1, 1), "元日" } });
+        App app({ QString::fromStdString(book) });
+        QVERIFY(app.Start());
+
+        QProcess script;
+        script.start("/bin/sh",
+            { "-c",
+                "for day in $(seq 10 " + QString::number(9 + kDays) + "); do \"$0\" put \"$1\" 200203$day "
+                                                                       "--weather k || echo \"failed $day\"; done",
+                KIVBOOK_PATH, QString::fromStdString(book) });
+        QVERIFY(script.waitForStarted());
+        const QDate first(2001, 2, 1);
+        app.Click(first);
+        for (int i = 0; i < kDays; ++i) {
+            app.TypeDiary(QString("day %1").arg(i));
+            app.prompts.Queue(Answer::Yes);
+            app.Click(first.addDays(i + 1));
+        }
+        QVERIFY(script.waitForFinished(120000));
+        QCOMPARE(script.readAllStandardOutput(), QByteArray());
+
+        QStringList missing;
+        for (int i = 0; i < kDays; ++i) {
+            if (app.MemberDiary(book, first.addDays(i)) != QString("day %1").arg(i))
+                missing << first.addDays(i).toString("yyyyMMdd");
+            if (!archive::BookHasDay(book, "200203" + std::to_string(10 + i) + ".DAY"))
+                missing << QString("200203%1").arg(10 + i);
+        }
+        QCOMPARE(missing, QStringList());
+        QVERIFY(app.prompts.messages().size() == std::size_t(kDays)); // the save questions only
+    }
 };
 
 QTEST_MAIN(EndToEndTest)

@@ -3,6 +3,7 @@
 #include "TSearchForm.h"
 
 #include <QAction>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextBlock>
@@ -98,6 +99,31 @@ private slots:
         QCOMPARE(app.calendar().SelectedDate(), QDate(2001, 1, 2));
         QCOMPARE(app.diary().DayBookMemo->toPlainText(), QString("rain"));
         QVERIFY(!app.ws().Modified());
+    }
+
+    // A double click on a result line shows that day, as 表示 in the
+    // line's menu does; the menu stays.
+    void doubleClickingAFoundDayShowsIt()
+    {
+        App app;
+        StartSearching(app, 3);
+        TSearchForm* form = app.main().SearchForm();
+        form->StartBitBtnClick();
+        app.prompts.clear();
+        QWidget* lines = form->Memo1->viewport();
+        const QRect second = form->Memo1->cursorRect(QTextCursor(form->Memo1->document()->findBlockByNumber(1)));
+        QTest::mouseDClick(lines, Qt::LeftButton, {}, second.center() + QPoint(10, 0));
+        QCOMPARE(form->Memo1->textCursor().selectedText(), QString("2001/01/02"));
+        QCOMPARE(app.ws().Date(), QDate(2001, 1, 2));
+        QCOMPARE(app.calendar().SelectedDate(), QDate(2001, 1, 2));
+        QCOMPARE(app.diary().DayBookMemo->toPlainText(), QString("rain"));
+        QVERIFY(app.Messages().isEmpty());
+
+        // Below the last result there is no day to show.
+        QTest::mouseDClick(lines, Qt::LeftButton, {}, QPoint(5, lines->height() - 2));
+        QVERIFY(app.Messages().isEmpty());
+        QCOMPARE(app.ws().Date(), QDate(2001, 1, 2));
+        QVERIFY(form->PopupMenu1->actions().contains(form->Show1));
     }
 
     void closingTheBookEndsARunningSearchFirst()

@@ -1,10 +1,12 @@
 #include "AppFixture.h"
 
+#include <QScopeGuard>
 #include <QStatusBar>
 
 #include <QTableWidget>
 
 #include <algorithm>
+#include <unistd.h>
 
 using namespace kiv;
 using namespace kiv::testing;
@@ -151,7 +153,11 @@ private slots:
             day->Write(stream);
             stream.SaveToFile(app.DayFile(date));
         }
-        const QString may12 = QLocale().toString(kMay12, QLocale::ShortFormat);
+        // The captions write the date as the date list does, whatever the locale.
+        const QLocale before;
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+        const auto restore = qScopeGuard([&] { QLocale::setDefault(before); });
+        const QString may12 = "2001/05/12";
         app.Click(kMay12);
         QCOMPARE(app.schedule().windowTitle(), may12 + "の予定" + kMarker);
         QCOMPARE(app.diary().windowTitle(), may12 + "の日記" + kMarker);
@@ -160,7 +166,7 @@ private slots:
 
         // Leaving unmodified days deletes their day files: put them back.
         app.Click(kMay13);
-        QCOMPARE(app.diary().windowTitle(), QLocale().toString(kMay13, QLocale::ShortFormat) + "の日記");
+        QCOMPARE(app.diary().windowTitle(), QStringLiteral("2001/05/13の日記"));
         QCOMPARE(app.schedule().windowTitle().right(kMarker.size()), kMarker);
         QCOMPARE(app.TopChild(), &app.schedule());
         QVERIFY(!dayfiles::Exists(app.DayFile(kMay12)));
@@ -258,16 +264,26 @@ private slots:
         QVERIFY(dayfiles::IsFile(app.DayFile(kMay12)));
     }
 
-    // A day file that cannot be read is set aside and named in the error;
-    // the day it did not show is never saved over the book's member: not
-    // without typing, and not as an emptied day after typing.
-    void aDamagedDayFileIsSetAsideAndNeverSavedOverTheBook()
+    // A day file that cannot be read is set aside and named in the error,
+    // and the book's copy of the day is shown in its place: an edit then
+    // changes that copy, never replaces it. Without a copy in the book the
+    // day stays empty, unmodified, and nothing is saved over the book.
+    void aDamagedDayFileGivesWayToTheBooksCopy()
     {
         const QDate today = QDate::currentDate();
         const QDate other = today.addDays(today.day() == 1 ? 1 : -1);
+        const QDate absent = today.addDays(today.day() <= 2 ? 2 : -2);
         App maker;
         const std::string book = maker.Path("book.KIV");
-        maker.MakeBook(book, { { today, "GOOD-DAY" }, { other, "OTHER-DAY" } });
+        maker.MakeBook(book, { { today, "GOOD-DAY" } });
+        TDayBook full;
+        full.Diary = Rec("OTHER-DAY");
+        full.Temperature = Rec("12度");
+        MemoryStream fullBytes;
+        full.Write(fullBytes);
+        WriteFile(maker.DayFile(other), fullBytes.Bytes());
+        QVERIFY(archive::AddDayFile(book, maker.DayFile(other)));
+
         App app({ QString::fromStdString(book) }, nullptr, nullptr, false);
         std::vector<std::uint8_t> damaged = DayFileBytes("x");
         const std::uint8_t shortText[] = { 0x06, 0x01, 'x' };
@@ -276,33 +292,89 @@ private slots:
         QVERIFY(at != damaged.end());
         damaged.insert(damaged.erase(at, at + 2), std::begin(claims2GB), std::end(claims2GB));
         auto dayFile = [&](const QDate& date) { return app.WorkDir() + date.toString("/yyyyMMdd.DAY").toStdString(); };
-        WriteFile(dayFile(today), damaged);
-        WriteFile(dayFile(other), damaged);
+        for (const QDate& date : { today, other, absent })
+            WriteFile(dayFile(date), damaged);
         app.Create();
-        app.prompts.Queue(Answer::No);
+        app.prompts.Queue(Answer::No); // keep the extracted diaries
         QVERIFY(app.Start());
+        QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("GOOD-DAY"));
         QVERIFY(!app.ws().Modified());
-        app.prompts.Queue(Answer::Yes); // taken only by a question that must not come
-        app.Click(other);
-        QCOMPARE(app.MemberDiary(book, today), QStringLiteral("GOOD-DAY"));
 
-        app.TypeDiary("x");
-        app.diary().DayBookMemo->clear();
+        app.Click(other);
+        QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("OTHER-DAY"));
+        QCOMPARE(app.diary().TemperatureEdit->text(), QStringLiteral("12度"));
+        QVERIFY(!app.ws().Modified());
+        App::Type(app.diary().WeatherEdit, "晴れ");
         app.prompts.Queue(Answer::Yes);
+        app.Click(absent);
+        TDayBook saved;
+        MemoryStream stream;
+        QVERIFY(archive::ExtractDay(book, dayFile(other), stream));
+        stream.SetPosition(0);
+        saved.Read(stream);
+        QCOMPARE(saved.Weather, Rec("晴れ"));
+        QCOMPARE(saved.Diary, Rec("OTHER-DAY"));
+        QCOMPARE(saved.Temperature, Rec("12度"));
+
+        // No copy in the book: empty, unmodified, nothing to save.
+        QVERIFY(!app.ws().EditorsHaveContent());
+        QVERIFY(!app.ws().Modified());
         app.Click(today);
-        QCOMPARE(app.MemberDiary(book, other), QStringLiteral("OTHER-DAY"));
+        QCOMPARE(app.MemberDiary(book, absent), QStringLiteral("<none>"));
         QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("GOOD-DAY"));
 
         const QStringList shown = app.Messages();
-        QCOMPARE(shown.size(), 4);
+        QCOMPARE(shown.size(), 5);
         QCOMPARE(shown[3], QStringLiteral("変更された日記を保存しますか？"));
-        for (const QDate& date : { today, other }) {
+        for (const auto& [date, index] : { std::pair { today, 1 }, { other, 2 }, { absent, 4 } }) {
             const std::string aside = dayFile(date) + ".damaged";
-            QVERIFY(shown.at(date == today ? 1 : 2)
-                        .endsWith(QString::fromStdString("\r\n読めない日記ファイルを " + aside + " として残しました.")));
+            QVERIFY2(shown.at(index).endsWith(
+                         QString::fromStdString("\r\n読めない日記ファイルを " + aside + " として残しました.")),
+                qPrintable(shown.at(index)));
             QVERIFY(!dayfiles::Exists(dayFile(date)));
             QCOMPARE(ReadFile(aside), QByteArray(reinterpret_cast<const char*>(damaged.data()), qsizetype(damaged.size())));
         }
+    }
+
+    // A day file that does not read, when one was set aside before, goes
+    // beside it: the earlier copy, or whatever has its name, stays.
+    void aSecondDamagedCopyKeepsTheFirst_data()
+    {
+        QTest::addColumn<QString>("first"); // what already has the name
+        QTest::newRow("an earlier copy") << "file";
+        QTest::newRow("a link to nothing") << "link";
+    }
+    void aSecondDamagedCopyKeepsTheFirst()
+    {
+        QFETCH(QString, first);
+        App maker;
+        const std::string book = maker.Path("book.KIV");
+        maker.MakeBook(book, { { QDate::currentDate(), "GOOD-DAY" } });
+        App app({ QString::fromStdString(book) }, nullptr, nullptr, false);
+        const std::string dayFile = app.WorkDir() + QDate::currentDate().toString("/yyyyMMdd.DAY").toStdString();
+        const std::string aside = dayFile + ".damaged";
+        const std::vector<std::uint8_t> earlier = { 'T', 'P', 'F', '0', 1 };
+        if (first == "file")
+            WriteFile(aside, earlier);
+        else
+            QVERIFY(::symlink("nowhere", aside.c_str()) == 0);
+        const std::vector<std::uint8_t> damaged = { 'T', 'P', 'F', '0', 2 };
+        WriteFile(dayFile, damaged);
+        app.Create();
+        app.prompts.Queue(Answer::No);
+        QVERIFY(app.Start());
+
+        const QStringList shown = app.Messages();
+        QVERIFY2(!shown.isEmpty(), "no error shown");
+        QVERIFY2(shown.last().endsWith(
+            QString::fromStdString("\r\n読めない日記ファイルを " + aside + "-2 として残しました.")),
+            qPrintable(shown.join('|')));
+        QCOMPARE(ReadFile(aside + "-2"), QByteArray("TPF0\x02"));
+        if (first == "file")
+            QCOMPARE(ReadFile(aside), QByteArray("TPF0\x01"));
+        else
+            QVERIFY(QFileInfo(QString::fromStdString(aside)).isSymLink());
+        QVERIFY(!dayfiles::Exists(dayFile));
     }
 
     // Saving a day whose every entry was removed removes it from the book.

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -195,6 +196,52 @@ private slots:
         QCOMPARE(f.password.asked, 2);
         QCOMPARE(f.Messages(), std::vector<std::string> { "beep|格納ファイルにパスワードがかかっています。" });
         QCOMPARE(stream.Size(), std::size_t(0));
+    }
+
+    // A password is tried, without a word, on the book's encrypted days:
+    // also when the library already knows another that opens them.
+    void aPasswordIsTriedOnTheEncryptedDays_data() { EncryptionMethods(); }
+    void aPasswordIsTriedOnTheEncryptedDays()
+    {
+        QFETCH(EncryptionMethod, method);
+        CurrentHost().encryption = method;
+        const auto opens = [](const std::string& from, const char* password) {
+            const std::optional<bool> result = PasswordOpensBook(from, password);
+            return result ? (*result ? "opens" : "does not open") : "no encrypted day";
+        };
+        QCOMPARE(opens(book, "right"), "no encrypted day"); // no book at all
+        WriteDay("20010315.DAY", 64);
+        QVERIFY(AddDayFile(book, "20010315.DAY", false));
+        QCOMPARE(opens(book, "right"), "no encrypted day");
+        f.password.answers = { "right" };
+        WriteDay("20010316.DAY", 64);
+        QVERIFY(AddDayFile(book, "20010316.DAY", true));
+        RemoveDays();
+
+        const std::string copy = book + ".fresh"; // no password known for it
+        QVERIFY(QFile::copy(QString::fromStdString(book), QString::fromStdString(copy)));
+        QCOMPARE(opens(copy, "wrong"), "does not open");
+        QCOMPARE(opens(copy, "right"), "opens");
+        QCOMPARE(opens(copy, "wrong"), "does not open"); // "right" is remembered now
+        QCOMPARE(opens(copy, "right"), "opens");
+        QCOMPARE(f.password.asked, 1); // the add's
+        QVERIFY(f.prompts.shown().empty());
+    }
+
+    // A book without days is the end record alone: the libraries read it
+    // as a book with no dates, and it takes days as any book does.
+    void anEmptyBookIsABook()
+    {
+        CreateEmptyBook(book);
+        QCOMPARE(QFileInfo(QString::fromStdString(book)).size(), qint64(22));
+        QCOMPARE(DateListText(book), std::string());
+        QVERIFY(!BookHasDay(book, "20010315.DAY"));
+        QVERIFY(f.prompts.shown().empty());
+        const std::string day = WriteDay("20010315.DAY", 64);
+        QVERIFY(AddDayFile(book, "20010315.DAY"));
+        QCOMPARE(Extract(book, "20010315.DAY"), day);
+        QCOMPARE(DateListText(book), std::string("2001/03/15\r\n"));
+        QVERIFY(f.prompts.shown().empty());
     }
 
     void cancelledPasswordFailsTheAdd()

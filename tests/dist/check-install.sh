@@ -2,7 +2,9 @@
 # Installs the build into a staging folder and checks what a desktop reads
 # from it: the files, the menu entry, the software centre's metadata, the
 # diary book's file type and its handler, the manual pages, the bash
-# completion; then builds the Debian package and reads its control data.
+# completion; then builds the Debian package, reads its control data and
+# has lintian check it: any error or warning fails (an accepted one is
+# overridden in the package, with its reason).
 # Usage: check-install.sh BUILD_DIR SOURCE_DIR
 set -eu
 
@@ -33,7 +35,10 @@ for file in \
     "usr/share/mime/packages/$id.xml" \
     "usr/share/metainfo/$id.metainfo.xml" \
     "usr/share/icons/hicolor/scalable/apps/$id.svg" \
-    usr/share/man/man1/kiv.1 usr/share/man/man1/kivbook.1 \
+    usr/share/man/man1/kiv.1.gz usr/share/man/man1/kivbook.1.gz \
+    usr/share/man/ja/man1/kiv.1.gz usr/share/man/ja/man1/kivbook.1.gz \
+    usr/share/locale/ja/LC_MESSAGES/kivbook.mo \
+    usr/share/doc/kiv/copyright usr/share/doc/kiv/changelog.gz \
     usr/share/bash-completion/completions/kivbook; do
     [ -s "$stage/$file" ] || fail "$file is not installed"
 done
@@ -59,10 +64,21 @@ step "xmllint of the file type"
 xmllint --noout "$share/mime/packages/$id.xml" || fail "xmllint"
 
 step "manual pages"
-for page in kiv kivbook; do
-    warnings=$(MANWIDTH=80 man --warnings -l "$share/man/man1/$page.1" 2>&1 >/dev/null)
+for page in man1/kiv man1/kivbook ja/man1/kiv ja/man1/kivbook; do
+    gzip -t "$share/man/$page.1.gz" || fail "$page.1.gz is no gzip file"
+    warnings=$(MANWIDTH=80 man --warnings -l "$share/man/$page.1.gz" 2>&1 >/dev/null)
     [ -z "$warnings" ] || fail "$page.1: $warnings"
 done
+# As a user finds them: by name, in English and (man -L ja) in Japanese.
+for page in kiv kivbook; do
+    MANPATH=$share/man man -w "$page" | grep -qx "$share/man/man1/$page.1.gz" || fail "man $page finds no page"
+    MANPATH=$share/man MANWIDTH=80 man -L ja "$page" 2>/dev/null | grep -q "^名前" || fail "man -L ja $page is not Japanese"
+    MANPATH=$share/man MANWIDTH=80 man -L C "$page" 2>/dev/null | grep -q "^NAME" || fail "man -L C $page is not English"
+done
+step "kivbook's language"
+"$stage/usr/bin/kivbook" --help | head -n 1 | grep -qx 'usage: kivbook COMMAND ARGUMENTS...' || fail "kivbook --help is not English"
+LC_ALL= LANG=C.UTF-8 LANGUAGE=ja "$stage/usr/bin/kivbook" --help | head -n 1 | grep -qx '使い方: kivbook COMMAND ARGUMENTS...' ||
+    fail "the installed kivbook finds no Japanese messages"
 
 step "a book's file type and handler"
 export XDG_DATA_HOME="$work/home-data" XDG_CONFIG_HOME="$work/home-config" XDG_DATA_DIRS="$share"
@@ -108,6 +124,10 @@ check_completion "2001/03/15 2001/03/16 " kivbook show diary.KIV ""
 check_completion "2001/03/16 " kivbook delete --verbose diary.KIV 2001/03/16
 check_completion "--memo-file " kivbook put diary.KIV 2001/03/15 --weather x --m
 check_completion "html " kivbook export diary.KIV out --format h
+check_completion "holidays " kivbook hol
+check_completion "--json " kivbook holidays --j
+year=$(date +%Y)
+check_completion "$year/01/01 " kivbook holidays "$year/01/01"
 
 step "Debian package"
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null)
@@ -127,6 +147,15 @@ contents=$(dpkg-deb -c "$deb")
 for file in ./usr/bin/kiv ./usr/bin/kivbook "./usr/share/applications/$id.desktop"; do
     echo "$contents" | grep -q " $file\$" || fail "the package holds no $file"
 done
+
+step "lintian"
+# Exit status 1 is lintian's own verdict on errors; the tags decide here.
+status=0
+lintian --tag-display-limit 0 "$deb" >"$work/lintian" 2>&1 || status=$?
+# As root lintian says so on standard error; that note is no finding.
+grep -v '^running with root privileges' "$work/lintian" || true
+[ $status -le 1 ] || fail "lintian did not run (status $status; scripts/install-deps installs it)"
+grep -q '^[EW]: ' "$work/lintian" && fail "lintian reports errors or warnings"
 
 if [ $failures -ne 0 ]; then
     echo "$failures check(s) failed" >&2

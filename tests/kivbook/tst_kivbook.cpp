@@ -1,6 +1,7 @@
 #include "Archive.h"
 #include "Cp932.h"
 #include "HandMadeZip.h"
+#include "KivbookRun.h"
 #include "PngPixels.h"
 #include "ScriptedPrompts.h"
 #include "TDayBook.h"
@@ -15,28 +16,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <clocale>
+
 using namespace kiv;
 
 namespace {
-
-struct Run {
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-}
-
-void WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
 
 QByteArray Hex(const char* bytes)
 {
@@ -61,20 +45,30 @@ class KivbookTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir temp;
+    QTemporaryDir locales; // ja_JP.UTF-8, when the system has none
     QString book;
     QString temporaryFolder; // the commands' TMPDIR
 
     QString Path(const QString& name) const { return temp.filePath(name); }
 
-    Run Kivbook(const QStringList& arguments, const QByteArray& input = {}, const QString& loaderDebug = {})
+    // Variables set for one run; an empty value removes the variable.
+    using Settings = QList<std::pair<QString, QString>>;
+
+    Run Kivbook(const QStringList& arguments, const QByteArray& input = {}, const Settings& settings = {})
     {
         QProcess process;
         process.setWorkingDirectory(temp.path());
         // Temporary files go to a folder of the test's own, to see them go.
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("TMPDIR", temporaryFolder);
-        if (!loaderDebug.isEmpty())
-            environment.insert("LD_DEBUG", loaderDebug);
+        // English unless the test asks for another language, whatever the
+        // locale the tests run under.
+        for (const auto& [name, value] : plainC + settings) {
+            if (value.isEmpty())
+                environment.remove(name);
+            else
+                environment.insert(name, value);
+        }
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral(KIVBOOK_PATH), arguments);
         if (!process.waitForStarted())
@@ -168,8 +162,28 @@ class KivbookTest : public QObject {
         for (const QString& name : names)
             QFile::remove(Path("work/" + name));
     }
+    // The environment of a run under a Japanese locale, and of one under C.
+    Settings japanese { { "LC_ALL", "" }, { "LC_MESSAGES", "" }, { "LANGUAGE", "" }, { "LANG", "ja_JP.UTF-8" } };
+    const Settings plainC { { "LC_ALL", "" }, { "LC_MESSAGES", "" }, { "LANGUAGE", "" }, { "LANG", "C" } };
 
 private slots:
+    void initTestCase()
+    {
+        if (locale_t ja = newlocale(LC_ALL_MASK, "ja_JP.UTF-8", locale_t {})) {
+            freelocale(ja);
+            return;
+        }
+        // A fresh system knows only C: the locale is made from the C
+        // library's sources (the locales package) into the test's folder.
+        QProcess localedef;
+        localedef.start("localedef", { "-c", "-i", "ja_JP", "-f", "UTF-8", locales.filePath("ja_JP.UTF-8") });
+        QVERIFY2(localedef.waitForFinished(300000), "localedef does not end");
+        QVERIFY2(QFileInfo::exists(locales.filePath("ja_JP.UTF-8/LC_CTYPE")),
+            qPrintable("no ja_JP.UTF-8 locale (is the locales package installed?): "
+                + localedef.readAllStandardError()));
+        japanese.append({ "LOCPATH", locales.path() });
+    }
+
     void init()
     {
         QVERIFY(temp.isValid());
@@ -222,7 +236,7 @@ private slots:
     void librariesAreLoadedOnlyWhenNeeded()
     {
         auto loadsLibzip = [&](const QStringList& arguments) {
-            const Run run = Kivbook(arguments, {}, "files");
+            const Run run = Kivbook(arguments, {}, { { "LD_DEBUG", "files" } });
             if (run.err.contains("file=libpng"))
                 qFatal("%s loads libpng", qPrintable(arguments.join(' ')));
             return run.status == 0 && run.err.contains("file=libzip.so");
@@ -299,7 +313,7 @@ private slots:
         WriteFile(book, "not a zip archive");
         Run put = Kivbook({ "put", book, "2001/03/15", "--weather", "晴れ" });
         QCOMPARE(put.status, 1);
-        QVERIFY(put.err.startsWith("kivbook: 圧縮中にエラーが発生しました。\n"));
+        QVERIFY(put.err.startsWith("kivbook: An error occurred while compressing.\n"));
         QVERIFY(put.err.count('\n') >= 2); // and what the Zip library said
         QCOMPARE(ReadFile(book), QByteArray("not a zip archive"));
         QCOMPARE(Kivbook({ "delete", book, "2001/03/15" }).status, 1);
@@ -348,19 +362,19 @@ private slots:
         QTest::addColumn<QByteArray>("expected");
 
         QTest::newRow("one keyword, in diary and schedule")
-            << QStringList { "rain" } << QByteArray("2001/02/03\n2001/12/24\n2件ヒットしました。\n");
-        QTest::newRow("case counts") << QStringList { "Rain" } << QByteArray("2001/05/05\n1件ヒットしました。\n");
+            << QStringList { "rain" } << QByteArray("2001/02/03\n2001/12/24\nDays found: 2\n");
+        QTest::newRow("case counts") << QStringList { "Rain" } << QByteArray("2001/05/05\nDays found: 1\n");
         QTest::newRow("both keywords") << QStringList { "rain", "walk" }
-                                       << QByteArray("2001/02/03\n2001/12/24\n2件ヒットしました。\n");
-        QTest::newRow("one of two missing") << QStringList { "rain", "snow" } << QByteArray("0件ヒットしました。\n");
+                                       << QByteArray("2001/02/03\n2001/12/24\nDays found: 2\n");
+        QTest::newRow("one of two missing") << QStringList { "rain", "snow" } << QByteArray("Days found: 0\n");
         QTest::newRow("three keywords") << QStringList { "walk", "park", "rain" }
-                                        << QByteArray("2001/02/03\n1件ヒットしました。\n");
+                                        << QByteArray("2001/02/03\nDays found: 1\n");
         QTest::newRow("across the joining space")
-            << QStringList { "n w" } << QByteArray("2001/12/24\n1件ヒットしました。\n");
-        QTest::newRow("trail byte is no match") << QStringList { "\\" } << QByteArray("0件ヒットしました。\n");
-        QTest::newRow("double-byte keyword") << QStringList { "表" } << QByteArray("2001/05/05\n1件ヒットしました。\n");
+            << QStringList { "n w" } << QByteArray("2001/12/24\nDays found: 1\n");
+        QTest::newRow("trail byte is no match") << QStringList { "\\" } << QByteArray("Days found: 0\n");
+        QTest::newRow("double-byte keyword") << QStringList { "表" } << QByteArray("2001/05/05\nDays found: 1\n");
         QTest::newRow("memo and temperature")
-            << QStringList { "メモ", "30" } << QByteArray("2001/12/24\n1件ヒットしました。\n");
+            << QStringList { "メモ", "30" } << QByteArray("2001/12/24\nDays found: 1\n");
     }
 
     void searchGivesTheResultLines()
@@ -447,15 +461,16 @@ private slots:
         WriteFile(book, bytes);
         const QByteArray damage = "格納ファイルのチェックサムがあっていません。";
 
-        const Run show = Kivbook({ "show", book, "2001/06/01", "--password-file", "pw" });
+        const Run show = Kivbook({ "show", book, "2001/06/01", "--password-file", "pw" }, {}, japanese);
         QCOMPARE(show.status, 1);
         QCOMPARE(show.out, QByteArray());
         QVERIFY2(show.err.contains(damage), show.err.constData());
-        QCOMPARE(Kivbook({ "show", book, "2001/05/31", "--password-file", "pw" }).status, 0);
+        QCOMPARE(Kivbook({ "show", book, "2001/05/31", "--password-file", "pw" }, {}, japanese).status, 0);
 
         QByteArray before; // the hits before the damaged day
         for (const char* jobs : { "1", "2" }) {
-            const Run search = Kivbook({ "search", book, "snow", "--password-file", "pw", "--jobs", jobs });
+            const Run search
+                = Kivbook({ "search", book, "snow", "--password-file", "pw", "--jobs", jobs }, {}, japanese);
             QCOMPARE(search.status, 1);
             QVERIFY2(search.err.contains("kivbook: " + damage + "\nkivbook: 20010601.DAY: this day cannot be read\n"),
                 search.err.constData());
@@ -466,13 +481,14 @@ private slots:
             QCOMPARE(search.out, before);
         }
 
-        const Run check = Kivbook({ "check", book, "--password-file", "pw" });
+        const Run check = Kivbook({ "check", book, "--password-file", "pw" }, {}, plainC);
         QCOMPARE(check.status, 1);
-        QCOMPARE(check.out, "20010601.DAY: " + damage + "\n200 days checked, 1 problem\n");
+        QCOMPARE(check.out, QByteArray("20010601.DAY: The member's checksum does not match.\n200 days checked, 1 problem\n"));
 
         // Intact, every day reads.
         WriteFile(book, intact);
-        QCOMPARE(Kivbook({ "check", book, "--password-file", "pw" }).out, QByteArray("200 days checked, 0 problems\n"));
+        QCOMPARE(Kivbook({ "check", book, "--password-file", "pw" }, {}, plainC).out,
+            QByteArray("200 days checked, 0 problems\n"));
     }
 
     void encryptedBooks()
@@ -520,7 +536,7 @@ private slots:
 
         Run fromInput = Kivbook({ "search", book, "曇り", "--password-file", "-" }, "秘密\n");
         QCOMPARE(fromInput.status, 0);
-        QCOMPARE(fromInput.out, QByteArray("2002/01/01\n2002/01/02\n2件ヒットしました。\n"));
+        QCOMPARE(fromInput.out, QByteArray("2002/01/01\n2002/01/02\nDays found: 2\n"));
 
         // A day in AES-256 beside them, with its own password: read alike,
         // refused alike.
@@ -536,7 +552,7 @@ private slots:
             Run wrong = Kivbook({ "show", book, date, "--password-file", "wrong" });
             QCOMPARE(wrong.status, 1);
             QCOMPARE(wrong.out, QByteArray());
-            QVERIFY(wrong.err.contains("格納ファイルにパスワードがかかっています。"));
+            QVERIFY(wrong.err.contains("The member is protected by a password."));
             QVERIFY(wrong.err.contains("the password given does not open this day"));
         }
 
@@ -549,7 +565,7 @@ private slots:
 
         Run search = Kivbook({ "search", book, "曇り" });
         QCOMPARE(search.status, 1);
-        QVERIFY(search.err.contains("日記 帳.KIVの検索に失敗しました。"));
+        QVERIFY(search.err.contains("kivbook: The search of " + Path("日記 帳.KIV").toUtf8() + " failed.\n"));
         QCOMPARE(search.out, QByteArray()); // no count line: the search did not end
     }
 
@@ -566,7 +582,7 @@ private slots:
         Run bad = Kivbook({ "check", book });
         QCOMPARE(bad.status, 1);
         QCOMPARE(bad.out,
-            QByteArray("20030103.DAY: 不正なストリーム フォーマット.\n"
+            QByteArray("20030103.DAY: Invalid stream format.\n"
                        "notes.txt: not a day file (the program does not list it)\n"
                        "3 days checked, 2 problems\n"));
     }
@@ -591,7 +607,7 @@ private slots:
 
         Run search = Kivbook({ "search", book, "rain" });
         QCOMPARE(search.status, 1);
-        QCOMPARE(search.out, QByteArray("2001/01/\\x1b[\n2001/01/01\n2001/01/04\n3件ヒットしました。\n"));
+        QCOMPARE(search.out, QByteArray("2001/01/\\x1b[\n2001/01/01\n2001/01/04\nDays found: 3\n"));
         QCOMPARE(search.err, skipped);
 
         Run check = Kivbook({ "check", book });
@@ -639,7 +655,7 @@ private slots:
         WriteFile(book, whole.left(centralDirectory));
         Run broken = Kivbook({ "list", book });
         QCOMPARE(broken.status, 1);
-        QVERIFY(broken.err.contains("選んだファイルは、書庫として正しくありません。"));
+        QVERIFY(broken.err.contains("The chosen file is not a valid archive."));
 
         Run repair = Kivbook({ "repair", book });
         QVERIFY2(repair.status == 0, repair.err.constData());
@@ -732,6 +748,185 @@ private slots:
         QCOMPARE(QDir(Path("full")).entryList(QDir::Files), QStringList { "keep.txt" });
     }
 
+    void holidaysPrintsTheTable_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<int>("status");
+
+        QTest::newRow("a month") << QStringList { "holidays", "2026/11/01", "2026/11/30" }
+                                 << QByteArray("2026/11/03 文化の日\n2026/11/23 勤労感謝の日\n") << 0;
+        QTest::newRow("to the end of the year") << QStringList { "holidays", "20181201" }
+                                                << QByteArray("2018/12/23 天皇誕生日\n2018/12/24 振替休日\n") << 0;
+        QTest::newRow("one day") << QStringList { "holidays", "2026/9/22", "2026/9/22" }
+                                 << QByteArray("2026/09/22 国民の休日\n") << 0;
+        QTest::newRow("json") << QStringList { "holidays", "--json", "2019/04/30", "2019/05/01" }
+                              << QByteArray("[{\"date\":\"2019/04/30\",\"name\":\"国民の休日\"},"
+                                            "{\"date\":\"2019/05/01\",\"name\":\"天皇の即位の日\"}]\n")
+                              << 0;
+        QTest::newRow("json, none") << QStringList { "holidays", "2026/12/01", "--json" } << QByteArray("[]\n") << 0;
+        // What lies beyond the table is not called an ordinary day.
+        QTest::newRow("beyond the table") << QStringList { "holidays", "2099/11/04", "2100/12/31" }
+                                          << QByteArray("2099/11/23 勤労感謝の日\n") << 1;
+        QTest::newRow("before the law") << QStringList { "holidays", "1948/01/01" }
+                                        << QByteArray("1948/09/23 秋分の日\n1948/11/03 文化の日\n"
+                                                      "1948/11/23 勤労感謝の日\n")
+                                        << 1;
+    }
+
+    void holidaysPrintsTheTable()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, out);
+        QFETCH(int, status);
+        const Run run = Kivbook(arguments);
+        QCOMPARE(run.out, out);
+        QCOMPARE(run.status, status);
+        QCOMPARE(run.err,
+            status == 0 ? QByteArray() : QByteArray("kivbook: holidays are known from 1948/07/20 to 2099/12/31 only\n"));
+    }
+
+    void holidaysWithoutDatesGivesThisYear()
+    {
+        const Run run = Kivbook({ "holidays" });
+        QCOMPARE(run.status, 0);
+        const QString year = QString::number(QDate::currentDate().year());
+        QCOMPARE(run.out, Kivbook({ "holidays", year + "/01/01", year + "/12/31" }).out);
+        QVERIFY(run.out.startsWith((year + "/01/01 元日\n").toUtf8()));
+    }
+
+    // Each run speaks one language: the archive layer's messages and
+    // kivbook's own, on a book whose days do not all read and on one that
+    // is no book.
+    void oneLanguagePerRun_data()
+    {
+        QTest::addColumn<bool>("inJapanese");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("out");
+        QTest::addColumn<QByteArray>("err");
+
+        const QStringList check { "check", "odd.KIV" };
+        QTest::newRow("C: check") << false << check << 1
+                                  << QByteArray("20030103.DAY: Invalid stream format.\n"
+                                                "notes.txt: not a day file (the program does not list it)\n"
+                                                "2 days checked, 2 problems\n")
+                                  << QByteArray();
+        QTest::newRow("ja: check") << true << check << 1
+                                   << QByteArray("20030103.DAY: 不正なストリーム フォーマット.\n"
+                                                 "notes.txt: 日記のファイルではありません（プログラムは一覧に出しません）\n"
+                                                 "2 日を調べました。問題: 2 件\n")
+                                   << QByteArray();
+        const QStringList broken { "check", "broken.KIV" };
+        QTest::newRow("C: check, no book")
+            << false << broken << 1 << QByteArray()
+            << QByteArray("kivbook: The chosen file is not a valid archive.\n"
+                          "kivbook: broken.KIV: the book's days cannot be listed\n");
+        QTest::newRow("ja: check, no book") << true << broken << 1 << QByteArray()
+                                            << QByteArray("kivbook: 選んだファイルは、書庫として正しくありません。\n"
+                                                          "kivbook: broken.KIV: 日記帳の日付を一覧できません\n");
+        const QStringList search { "search", "days.KIV", "晴れ" };
+        QTest::newRow("C: search") << false << search << 0 << QByteArray("2003/01/01\nDays found: 1\n") << QByteArray();
+        QTest::newRow("ja: search") << true << search << 0 << QByteArray("2003/01/01\n1件ヒットしました。\n")
+                                    << QByteArray();
+        const QStringList noKeyword { "search", "days.KIV", "" };
+        QTest::newRow("ja: no keyword") << true << noKeyword << 2 << QByteArray()
+                                        << QByteArray("kivbook: キーワードが書き込まれていないと、検索できません。\n"
+                                                      "使い方: kivbook search BOOK KEYWORD [KEYWORD [KEYWORD]] "
+                                                      "[--password-file FILE] [--jobs N]\n"
+                                                      "（詳しくは kivbook search --help で）\n");
+        QTest::newRow("C: no keyword") << false << noKeyword << 2 << QByteArray()
+                                       << QByteArray("kivbook: Without a keyword there is nothing to search for.\n"
+                                                     "usage: kivbook search BOOK KEYWORD [KEYWORD [KEYWORD]] "
+                                                     "[--password-file FILE] [--jobs N]\n"
+                                                     "(kivbook search --help tells more)\n");
+        const QStringList show { "show", "days.KIV", "2003/01/01" };
+        QTest::newRow("ja: holidays beyond the table")
+            << true << QStringList { "holidays", "2100/01/01" } << 1 << QByteArray()
+            << QByteArray("kivbook: 祝日がわかるのは 1948/07/20 から 2099/12/31 までだけです\n");
+        QTest::newRow("ja: holidays backwards")
+            << true << QStringList { "holidays", "2026/12/01", "2026/11/30" } << 2 << QByteArray()
+            << QByteArray("kivbook: 範囲の終わりが始まりより前です\n"
+                          "使い方: kivbook holidays [FROM [TO]] [--json]\n"
+                          "（詳しくは kivbook holidays --help で）\n");
+        QTest::newRow("ja: show") << true << show << 0
+                                  << QByteArray("8:00\n9:00\n10:00\n11:00\n12:00\n13:00\n14:00\n15:00\n16:00\n"
+                                                "17:00\n18:00\nメモ:\n天気: 晴れ\n温度:\n日記:\n画像: なし\n")
+                                  << QByteArray();
+    }
+
+    void oneLanguagePerRun()
+    {
+        QFETCH(bool, inJapanese);
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QByteArray, out);
+        QFETCH(QByteArray, err);
+
+        book = Path("odd.KIV");
+        Put("2003/01/01", { "--weather", "晴れ" });
+        AddMember("20030103.DAY", "not a day file");
+        AddMember("notes.txt", "hello");
+        book = Path("days.KIV");
+        Put("2003/01/01", { "--weather", "晴れ" });
+        WriteFile(Path("broken.KIV"), "not a zip archive");
+
+        Run run = Kivbook(arguments, {}, inJapanese ? japanese : plainC);
+        QCOMPARE(run.out, out);
+        QCOMPARE(run.err, err);
+        QCOMPARE(run.status, status);
+    }
+
+    // The system's error texts speak the run's language too: Japanese as
+    // UTF-8 whatever the locale's character set, English in any other run.
+    void systemErrorsSpeakTheRunsLanguage_data()
+    {
+        QTest::addColumn<Settings>("settings");
+        QTest::addColumn<QByteArray>("said");
+
+        QTest::newRow("LANG=C") << plainC << QByteArray("(No such file or directory)");
+        QTest::newRow("LANG=ja_JP.UTF-8") << japanese << QByteArray("(そのようなファイルやディレクトリはありません)");
+        QTest::newRow("LANGUAGE=fr, LANG=C.UTF-8") << (plainC + Settings { { "LANG", "C.UTF-8" }, { "LANGUAGE", "fr" } })
+                                                   << QByteArray("(No such file or directory)");
+    }
+
+    void systemErrorsSpeakTheRunsLanguage()
+    {
+        QFETCH(Settings, settings);
+        QFETCH(QByteArray, said);
+        // The book's lock file cannot be made in a folder that is not there.
+        const Run run = Kivbook({ "put", "no folder/x.KIV", "20010101", "--weather", "晴れ" }, {}, settings);
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains(".lock " + said + ")"), run.err.constData());
+    }
+
+    // --help follows the locale; LANGUAGE chooses Japanese under any locale
+    // but C, as gettext has it.
+    void helpFollowsTheLocale_data()
+    {
+        QTest::addColumn<Settings>("settings");
+        QTest::addColumn<QByteArray>("firstLine");
+
+        QTest::newRow("LANG=C") << plainC << QByteArray("usage: kivbook COMMAND ARGUMENTS...");
+        QTest::newRow("LANG=ja_JP.UTF-8") << japanese << QByteArray("使い方: kivbook COMMAND ARGUMENTS...");
+        QTest::newRow("LANGUAGE=ja, LANG=C") << (plainC + Settings { { "LANGUAGE", "ja" } })
+                                             << QByteArray("usage: kivbook COMMAND ARGUMENTS...");
+        QTest::newRow("LANGUAGE=ja, LANG=C.UTF-8")
+            << Settings { { "LC_ALL", "" }, { "LC_MESSAGES", "" }, { "LANG", "C.UTF-8" }, { "LANGUAGE", "ja" } }
+            << QByteArray("使い方: kivbook COMMAND ARGUMENTS...");
+        QTest::newRow("LC_ALL=C over LANG=ja_JP.UTF-8") << (japanese + Settings { { "LC_ALL", "C" } })
+                                                         << QByteArray("usage: kivbook COMMAND ARGUMENTS...");
+    }
+
+    void helpFollowsTheLocale()
+    {
+        QFETCH(Settings, settings);
+        QFETCH(QByteArray, firstLine);
+        Run run = Kivbook({ "--help" }, {}, settings);
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.out.left(run.out.indexOf('\n')), firstLine);
+    }
+
     void usage_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -752,6 +947,9 @@ private slots:
         QTest::newRow("empty first keyword") << QStringList { "search", "a.KIV", "" } << 2;
         QTest::newRow("gap in keywords") << QStringList { "search", "a.KIV", "a", "", "c" } << 2;
         QTest::newRow("export format") << QStringList { "export", "a.KIV", "out", "--format", "pdf" } << 2;
+        QTest::newRow("holiday range not a date") << QStringList { "holidays", "2026/02/30" } << 2;
+        QTest::newRow("holiday range backwards") << QStringList { "holidays", "2026/12/01", "2026/11/30" } << 2;
+        QTest::newRow("holiday range of three") << QStringList { "holidays", "2026/01/01", "2026/12/31", "x" } << 2;
         QTest::newRow("no such book") << QStringList { "list", "a.KIV" } << 1;
         QTest::newRow("empty day") << QStringList { "put", "a.KIV", "20010101" } << 1;
     }
@@ -770,7 +968,8 @@ private slots:
 
     void everyCommandHasHelp()
     {
-        for (const char* command : { "list", "show", "search", "put", "delete", "repair", "check", "export" }) {
+        for (const char* command :
+            { "list", "show", "search", "put", "delete", "repair", "check", "export", "holidays" }) {
             Run run = Kivbook({ command, "--help" });
             QCOMPARE(run.status, 0);
             QVERIFY2(run.out.startsWith(QByteArray("usage: kivbook ") + command), command);

@@ -1,10 +1,19 @@
+#include "Archive.h"
 #include "Arguments.h"
+#include "Cp932.h"
 #include "Dates.h"
+#include "Error.h"
+#include "Files.h"
+#include "Language.h"
 #include "Png.h"
 #include "PngPixels.h"
+#include "TDayBook.h"
 #include "TextForms.h"
 
 #include <QCryptographicHash>
+#include <algorithm>
+#include <cstring>
+#include <functional>
 #include <QTest>
 #include <QtEndian>
 
@@ -290,6 +299,78 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(UsageError, Arguments::Parse({ "--fast" }, rules));
         QVERIFY(AsksForHelp({ "b.KIV", "-h" }));
         QVERIFY(!AsksForHelp({ "--", "--help" }));
+    }
+
+    // The English that a run outside a Japanese locale prints for the
+    // program's own texts.
+    void englishOfTheProgramsTexts_data()
+    {
+        QTest::addColumn<QString>("japanese");
+        QTest::addColumn<QString>("english");
+
+        QTest::newRow("whole text") << "選んだファイルは、書庫として正しくありません。"
+                                    << "The chosen file is not a valid archive.";
+        QTest::newRow("with a name") << "ファイル /tmp/日記 帳.KIV は開けません"
+                                     << "Cannot open the file /tmp/日記 帳.KIV";
+        QTest::newRow("a message inside another")
+            << "TDayBook.Weather の読み込み中のエラー : 不正なプロパティの値です"
+            << "Error reading TDayBook.Weather: Invalid property value";
+        QTest::newRow("two parts") << "ファイル a は大きすぎて扱えません (256 MB まで)"
+                                   << "The file a is too large to handle (at most 256 MB)";
+        QTest::newRow("a part holding the pattern's own words")
+            << "ファイル x は開けません は開けません" << "Cannot open the file x は開けません";
+        QTest::newRow("a count") << "12件ヒットしました。" << "Days found: 12";
+    }
+
+    void englishOfTheProgramsTexts()
+    {
+        QFETCH(QString, japanese);
+        QFETCH(QString, english);
+        QCOMPARE(QString::fromStdString(EnglishOf(japanese.toStdString()).value_or("(none)")), english);
+    }
+
+    void textsThatAreNoneOfTheProgramsStayAsTheyAre()
+    {
+        for (const char* text : { "", "ファイル x は開けませんでした", "格納ファイル", "hello", "はい、" })
+            QVERIFY2(!EnglishOf(text), text);
+        QCOMPARE(Fill("%s holds no day %s", { "%s.KIV", "2001/01/01" }), std::string("%s.KIV holds no day 2001/01/01"));
+        QCOMPARE(Fill("%s: %s", { "one" }), std::string("one: %s"));
+    }
+
+    // The texts as the layers below make them: a changed Japanese text
+    // that has lost its English shows here.
+    void everyMessageOfTheLayersBelowHasItsEnglish()
+    {
+        std::vector<std::string> texts;
+        for (int code = 0x8000; code <= 0x8040; ++code)
+            texts.push_back(kiv::archive::ExtractErrorMessage(code));
+        auto thrown = [&](const std::function<void()>& make) {
+            try {
+                make();
+                texts.push_back("(nothing thrown)");
+            } catch (const kiv::Error& error) {
+                texts.push_back(error.what());
+            }
+        };
+        thrown([] { kiv::ReadWholeFile("/nonexistent/kivbook/day"); });
+        thrown([] { kiv::WriteFileAtomically("/nonexistent/kivbook/day", "", 0); });
+        thrown([] { kiv::Cp932FromUtf8("☀"); });
+        for (const char* bytes : { "junk", "TPF0\x08TDayBook\x00\x07Weather\x02\x01\x00\x00" }) {
+            thrown([bytes] {
+                kiv::MemoryStream stream;
+                stream.Write(bytes, std::strlen(bytes) + 1);
+                stream.SetPosition(0);
+                kiv::TDayBook day;
+                day.Read(stream);
+            });
+        }
+        for (const std::string& text : texts) {
+            const std::optional<std::string> english = EnglishOf(text);
+            QVERIFY2(english, text.c_str());
+            QVERIFY2(std::all_of(english->begin(), english->end(), [](char c) { return c > 0 && c < 0x7f; }) ||
+                    text.find("☀") != std::string::npos,
+                english->c_str());
+        }
     }
 };
 

@@ -37,6 +37,8 @@ class TestFiles : public QObject {
 private slots:
     void writeReplacesTheWholeFile();
     void failedWriteKeepsTheOldFile();
+    void aFileChangedSinceItWasReadIsNotReplaced_data();
+    void aFileChangedSinceItWasReadIsNotReplaced();
     void readFailsOnMissingOrOversizedFile();
     void leftoversOfKilledWritesGo();
     void signalsRemoveTemporaries_data();
@@ -85,6 +87,47 @@ void TestFiles::failedWriteKeepsTheOldFile()
     const QString missing = dir.filePath("no folder/x.DAY");
     QCOMPARE(ErrorOf([&] { WriteFileAtomically(missing.toStdString(), "x", 1); }),
         "ファイル " + missing + " を作成できません");
+}
+
+void TestFiles::aFileChangedSinceItWasReadIsNotReplaced_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QByteArray>("after"); // the file as the other writer left it
+    QTest::newRow("rewritten in place") << "in place" << QByteArray("new");
+    QTest::newRow("replaced by another file") << "replaced" << QByteArray("new");
+    QTest::newRow("removed") << "removed" << QByteArray("<missing>");
+    QTest::newRow("made where there was none") << "made" << QByteArray("new");
+}
+
+void TestFiles::aFileChangedSinceItWasReadIsNotReplaced()
+{
+    QFETCH(QString, change);
+    QFETCH(QByteArray, after);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("book.KIV");
+    if (change != "made")
+        WriteFileAtomically(path.toStdString(), "old", 3);
+    const FileIdentity read = IdentityOf(path.toStdString());
+    if (change == "in place") {
+        // The same file and size; the coarsest file systems count seconds.
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.write("new") == 3);
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
+    } else if (change == "removed") {
+        QVERIFY(QFile::remove(path));
+    } else {
+        WriteFileAtomically(path.toStdString(), "new", 3);
+    }
+
+    FileReplacement replacement;
+    std::string error, previousError;
+    QVERIFY(replacement.Begin(path.toStdString(), error));
+    QVERIFY(::write(replacement.Descriptor(), "mine", 4) == 4);
+    bool changed = false;
+    QVERIFY(!replacement.Commit({}, error, previousError, &read, &changed));
+    QVERIFY(changed);
+    QCOMPARE(error, std::string("another program changed it since it was read"));
+    QCOMPARE(Content(path), after);
 }
 
 void TestFiles::readFailsOnMissingOrOversizedFile()

@@ -154,6 +154,7 @@ public:
     std::deque<const char*> passwords; // answers; nullptr cancels
     std::vector<std::string> lines;     // one per print call
     std::vector<std::string> prompts;
+    std::function<void()> prompt; // called at each password prompt
     bool passwordCallback = true;
 
     ZipRun() { options.fLevel = '6'; }
@@ -205,6 +206,8 @@ private:
     {
         ZipRun* run = Current();
         run->prompts.emplace_back(prompt);
+        if (run->prompt)
+            run->prompt();
         if (run->passwords.empty() || !run->passwords.front())
             return 1;
         std::snprintf(buffer, static_cast<std::size_t>(size), "%s", run->passwords.front());

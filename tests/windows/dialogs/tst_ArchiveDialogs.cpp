@@ -193,20 +193,22 @@ private slots:
 
         WriteFile(temp.filePath("20010315.DAY"), QByteArray(300, 'a'));
         WriteFile(temp.filePath("20010316.DAY"), QByteArray(20, 'b'));
+        // A new book: the password is typed twice.
+        f.prompts.QueueModal(Answer::Ok, [](QDialog& d) { Child<QLineEdit>(d, "Password")->setText("合言葉"); });
         f.prompts.QueueModal(Answer::Ok, [](QDialog& d) { Child<QLineEdit>(d, "Password")->setText("合言葉"); });
         QVERIFY(archive::AddDayFiles(book));
-        QCOMPARE(ModalCount(f.prompts), 1);
+        QCOMPARE(ModalCount(f.prompts), 2);
+        // A book with encrypted days: asked once, tried on them.
         f.prompts.QueueModal(Answer::Ok); // the field still holds the password
         QVERIFY(archive::AddDayFile(book, work + "/20010316.DAY"));
-        QCOMPARE(ModalCount(f.prompts), 2);
+        QCOMPARE(ModalCount(f.prompts), 3);
         QFile::remove(temp.filePath("20010315.DAY"));
         QFile::remove(temp.filePath("20010316.DAY"));
 
-        f.prompts.QueueModal(Answer::Ok);
         MemoryStream first, second;
         QVERIFY(archive::ExtractDay(book, "20010315.DAY", first));
         QVERIFY(archive::ExtractDay(book, "20010316.DAY", second));
-        QCOMPARE(ModalCount(f.prompts), 3);
+        QCOMPARE(ModalCount(f.prompts), 3); // the password tried on the book is remembered
         QCOMPARE(first.Bytes(), std::vector<std::uint8_t>(300, 'a'));
         QCOMPARE(second.Bytes(), std::vector<std::uint8_t>(20, 'b'));
         QVERIFY(f.prompts.messages().empty());

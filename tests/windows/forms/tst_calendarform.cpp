@@ -26,26 +26,53 @@ void Pick(TCalendarForm& form, int index)
     emit form.DiaryComboBox->activated(index);
 }
 
-// The user clicks a day of the calendar's shown month with the mouse.
-void ClickDay(TCalendarForm& form, int day)
+QTableView* CalendarView(TCalendarForm& form)
 {
-    auto* view = form.MonthCalendar1->findChild<QTableView*>();
-    QVERIFY(view);
-    const QAbstractItemModel* model = view->model();
+    return form.MonthCalendar1->findChild<QTableView*>();
+}
+
+// The cell of a day of the calendar's shown month; row 0 is the header.
+QModelIndex DayCell(TCalendarForm& form, int day)
+{
+    const QAbstractItemModel* model = CalendarView(form)->model();
     for (int row = 1; row < model->rowCount(); ++row) {
         for (int column = 0; column < model->columnCount(); ++column) {
             const QModelIndex index = model->index(row, column);
-            if (model->data(index).toInt() != day)
-                continue;
             // Days of the neighbouring months are drawn in another colour;
             // the first and last rows may hold them.
-            if ((row == 1 && day > 20) || (row >= 5 && day < 15))
-                continue;
-            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(index).center());
-            return;
+            if (model->data(index).toInt() == day && !((row == 1 && day > 20) || (row >= 5 && day < 15)))
+                return index;
         }
     }
-    QFAIL("day not shown");
+    return {};
+}
+
+// The user clicks a day of the calendar's shown month with the mouse.
+void ClickDay(TCalendarForm& form, int day)
+{
+    const QModelIndex cell = DayCell(form, day);
+    QVERIFY2(cell.isValid(), "day not shown");
+    QTableView* view = CalendarView(form);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(cell).center());
+}
+
+// How many pixels of a drawn cell are of a strong red or blue.
+struct Ink {
+    int red = 0;
+    int blue = 0;
+};
+
+Ink InkOf(const QImage& page, const QRect& cell)
+{
+    Ink ink;
+    for (int y = cell.top(); y <= cell.bottom(); ++y) {
+        for (int x = cell.left(); x <= cell.right(); ++x) {
+            const QColor c = page.pixelColor(x, y);
+            ink.red += c.red() > 160 && c.green() < 100 && c.blue() < 100;
+            ink.blue += c.blue() > 160 && c.red() < 100 && c.green() < 100;
+        }
+    }
+    return ink;
 }
 
 } // namespace
@@ -81,12 +108,71 @@ private slots:
     {
         TestHost host;
         TCalendarForm form(host);
+        host.hints.clear(); // today may be a holiday
         // The check box's own status tip, sent as hovering sends it.
         QStatusTipEvent tip(form.PassWordCheckBox->statusTip());
         QCoreApplication::sendEvent(form.PassWordCheckBox, &tip);
         QStatusTipEvent gone{QString()};
         QCoreApplication::sendEvent(form.DiaryComboBox, &gone);
         QCOMPARE(host.hints, (std::vector<std::string>{"書庫をパスワードで保護する場合は、チェックする", ""}));
+    }
+
+    void holidaysAndSundaysAreRedSaturdaysBlue()
+    {
+        TestHost host;
+        TCalendarForm form(host);
+        form.SetSelectedDate(QDate(2026, 11, 20));
+        // A book day that is a holiday stays red, in bold.
+        form.SetDateList("2026/11/23\r\n2026/11/24\r\n");
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QTableView* view = CalendarView(form);
+        const QImage page = view->viewport()->grab().toImage();
+        auto ink = [&](const QModelIndex& cell) {
+            const qreal scale = page.devicePixelRatio();
+            const QRect rect = view->visualRect(cell);
+            return InkOf(page, QRect(rect.topLeft() * scale, rect.size() * scale));
+        };
+        const QAbstractItemModel* model = view->model();
+        // 2026/11/01 is a Sunday: the header's first column is 日, its last 土.
+        QCOMPARE(model->data(model->index(0, 0)).toString(), QStringLiteral("日"));
+        QCOMPARE(model->data(model->index(0, 6)).toString(), QStringLiteral("土"));
+        QVERIFY(ink(model->index(0, 0)).red > 0);
+        QVERIFY(ink(model->index(0, 6)).blue > 0);
+        QCOMPARE(ink(model->index(0, 3)).red + ink(model->index(0, 3)).blue, 0);
+
+        const struct {
+            int day;
+            bool red;
+            bool blue;
+        } days[] = {
+            { 1, true, false }, // Sunday
+            { 3, true, false }, // 文化の日, a Tuesday
+            { 4, false, false },
+            { 7, false, true }, // Saturday
+            { 23, true, false }, // 勤労感謝の日, a Monday, a book day
+            { 24, false, false }, // a book day
+        };
+        for (const auto& day : days) {
+            const Ink found = ink(DayCell(form, day.day));
+            QVERIFY2((found.red > 0) == day.red && (found.blue > 0) == day.blue, qPrintable(QString::number(day.day)));
+        }
+        QCOMPARE(form.MonthCalendar1->dateTextFormat(QDate(2026, 11, 23)).fontWeight(), QFont::Bold);
+    }
+
+    void aSelectedHolidayIsNamedInTheStatusBar()
+    {
+        TestHost host;
+        TCalendarForm form(host);
+        form.SetSelectedDate(QDate(2026, 11, 2));
+        host.hints.clear();
+        ClickDay(form, 3);
+        ClickDay(form, 4); // the name goes away with the holiday
+        ClickDay(form, 5);
+        form.SetSelectedDate(QDate(2026, 9, 22)); // the program's choice too
+        QTest::keyClick(CalendarView(form), Qt::Key_Right);
+        QCOMPARE(host.hints, (std::vector<std::string> { "2026/11/03 文化の日", "", "2026/09/22 国民の休日",
+                                 "2026/09/23 秋分の日" }));
+        QCOMPARE(host.changeDateCalls, 3);
     }
 
     void clickWithoutBookAndEditsAsksAndYesPutsTheCalendarBack()
@@ -192,7 +278,9 @@ private slots:
         QCOMPARE(boldDays(2001, 1), (QList<QDate> { QDate(2001, 1, 31), QDate(2001, 2, 3) }));
         form.SetDateList("2001/02/03\r\n");
         QCOMPARE(boldDays(2001, 1), QList<QDate> { QDate(2001, 2, 3) });
-        QCOMPARE(form.MonthCalendar1->dateTextFormat().size(), 1);
+        // Besides it only the page's holidays are marked.
+        QCOMPARE(form.MonthCalendar1->dateTextFormat().keys(),
+                 (QList<QDate> { QDate(2001, 1, 1), QDate(2001, 1, 8), QDate(2001, 2, 3), QDate(2001, 2, 11) }));
         form.SetDateList("2001/01/31\r\n2001/02/03\r\n2010/12/31");
         QDate dateSeen;
         host.onChangeDate = [&] { dateSeen = form.SelectedDate(); };
