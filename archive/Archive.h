@@ -112,6 +112,27 @@ bool ExtractDay(const std::string& book, const std::string& dayFilePath, MemoryS
 // cannot be read). Shows nothing.
 std::optional<bool> PasswordOpensBook(const std::string& book, const std::string& password);
 
+// Reads days of the book BookHandle is open on, on several threads at once
+// and beside the layer's other calls. It reports nothing and never asks
+// for a password: a day it does not read (encrypted with a password not
+// yet given, damaged, too large, or a library without readers) is left to
+// ExtractDay, which says why.
+class DayReader {
+public:
+    DayReader(); // of BookHandle's book; reads nothing while BookHandle is 0
+    ~DayReader();
+    DayReader(const DayReader&) = delete;
+    DayReader& operator=(const DayReader&) = delete;
+
+    // The member's bytes into bytes (resized to fit); false when the day is
+    // left to ExtractDay. Any thread may call it.
+    bool Read(const std::string& member, std::vector<std::uint8_t>& bytes) const;
+
+private:
+    UnZipLibrary& unzip_;
+    HREADER reader_ = 0;
+};
+
 // ---- Book operations ---------------------------------------------------
 // The writing operations return true when the Zip run succeeded and report
 // their own failures; errors that end the run before the library is called

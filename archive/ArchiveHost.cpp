@@ -50,6 +50,13 @@ public:
             UnZipGetLastNotice(notice.data(), static_cast<int>(notice.size()) + 1);
         return notice;
     }
+    HREADER OpenReader(HARC archive) override { return UnZipOpenReader(archive); }
+    int ReadMember(HREADER reader, const char* name, unsigned char* buffer, std::uint32_t size,
+                   std::uint32_t* written) override
+    {
+        return UnZipReadMember(reader, name, buffer, size, written);
+    }
+    void CloseReader(HREADER reader) override { UnZipCloseReader(reader); }
 };
 
 Host& TheHost()

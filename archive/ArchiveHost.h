@@ -46,6 +46,15 @@ public:
     // What the last extraction read past (UnZipGetLastNotice); none by
     // default.
     virtual std::string GetLastNotice() { return {}; }
+    // Reading on several threads (UnZipOpenReader and the two after it). A
+    // library without it (the default) opens no reader, and every day is
+    // then read through ExtractMem.
+    virtual HREADER OpenReader(HARC) { return 0; }
+    virtual int ReadMember(HREADER, const char*, unsigned char*, std::uint32_t, std::uint32_t*)
+    {
+        return UNZIP_ERROR_BAD_HANDLE;
+    }
+    virtual void CloseReader(HREADER) { }
 };
 
 // The real libraries.

@@ -261,6 +261,38 @@ bool ExtractDay(const std::string& book, const std::string& dayFilePath, MemoryS
     return result;
 }
 
+DayReader::DayReader() : unzip_(CurrentUnZip())
+{
+    if (BookHandle != 0)
+        reader_ = unzip_.OpenReader(BookHandle);
+}
+
+DayReader::~DayReader()
+{
+    if (reader_ != 0)
+        unzip_.CloseReader(reader_);
+}
+
+bool DayReader::Read(const std::string& member, std::vector<std::uint8_t>& bytes) const
+{
+    // Days larger than this are rare (a picture of several megabytes); they
+    // are read by ExtractDay, so that a reader's buffer stays small.
+    constexpr std::uint32_t kMostBytes = 16 * 1024 * 1024;
+    if (reader_ == 0)
+        return false;
+    std::uint32_t size = 0;
+    bytes.resize(bytes.capacity());
+    int code = unzip_.ReadMember(reader_, member.c_str(), bytes.data(), static_cast<std::uint32_t>(bytes.size()), &size);
+    if (code == UNZIP_ERROR_CANNOT_WRITE && size <= kMostBytes) {
+        bytes.resize(size);
+        code = unzip_.ReadMember(reader_, member.c_str(), bytes.data(), size, &size);
+    }
+    if (code != 0)
+        return false;
+    bytes.resize(size);
+    return true;
+}
+
 std::optional<bool> PasswordOpensBook(const std::string& book, const std::string& password)
 {
     if (KnownToOpen(book, password))

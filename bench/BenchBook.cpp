@@ -5,6 +5,7 @@
 
 #include <zip.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -199,9 +200,16 @@ Collector::Collector() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : O
 
 void Collector::ReportRuns(const std::vector<Run>& runs)
 {
-    for (const Run& run : runs)
-        if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-            ms[run.benchmark_name()] = run.GetAdjustedRealTime();
+    for (const Run& run : runs) {
+        if (run.run_type != Run::RT_Iteration || run.error_occurred)
+            continue;
+        std::vector<double>& samples = samples_[run.benchmark_name()];
+        samples.push_back(run.GetAdjustedRealTime());
+        std::vector<double> sorted = samples;
+        std::sort(sorted.begin(), sorted.end());
+        const std::size_t n = sorted.size();
+        ms[run.benchmark_name()] = n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
+    }
     ConsoleReporter::ReportRuns(runs);
 }
 

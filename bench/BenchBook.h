@@ -47,7 +47,9 @@ void RunCommand(benchmark::State& state, std::vector<std::string> command);
 // Processor time (user and system, in ms) of the calling process so far.
 double ProcessCpuMs();
 
-// Keeps the adjusted real time (ms) of every benchmark by name.
+// Keeps the adjusted real time (ms) of every benchmark by name: the median
+// of its repetitions (--benchmark_repetitions=N, and with
+// --benchmark_enable_random_interleaving=true the benchmarks take turns).
 class Collector : public benchmark::ConsoleReporter {
 public:
     Collector();
@@ -56,6 +58,9 @@ public:
     void PrintRatio(const std::string& a, const std::string& b) const;
 
     std::map<std::string, double> ms;
+
+private:
+    std::map<std::string, std::vector<double>> samples_;
 };
 
 // Sets TZ as the programs do at start (see there) and initialises the library.

@@ -2,7 +2,8 @@
 // years and a 10-year book with a 100 KB picture every tenth day. Every
 // figure is a fresh process, as a user meets it: ours and the peer run
 // interleaved (A B A B ...), and the table shows the medians, their ratio
-// and the peak resident memory of each. Also: the search against one pass
+// and the peak resident memory of each. Also: the search against itself on
+// one thread (--jobs 1), the search against one pass
 // of zlib over the members already in memory (a pass before each run, its
 // CPU time beside the search's), and the program's start until the date
 // list is filled.
@@ -408,6 +409,11 @@ int main(int argc, char** argv)
                     floorPasses.push_back(floor->Pass());
             });
         if (!spec.encrypt) {
+            // The search on every core against the same search on one.
+            measure(
+                "kivbook search vs search --jobs 1",
+                [&](const std::string& k) { return Run({ k, "search", book, "rain", "walk" }); },
+                [&] { return Run({ KIVBOOK_PATH, "search", book, "rain", "walk", "--jobs", "1" }); }, false, nothing);
             measure(
                 "kivbook put vs zip BOOK DAY (copy)",
                 [&](const std::string& k) {

@@ -51,15 +51,18 @@ const std::vector<Command>& Commands()
             "Control characters of the texts are shown escaped (\\x1b); --hex and\n"
             "--json give them exactly.\n"),
             { { "--json", false, false }, { "--hex", false, false }, kPasswordFile }, 2, 2, &ShowCommand },
-        { "search", "search BOOK KEYWORD [KEYWORD [KEYWORD]] [--password-file FILE]",
+        { "search", "search BOOK KEYWORD [KEYWORD [KEYWORD]] [--password-file FILE] [--jobs N]",
             N_("Finds the days that hold every keyword, as the program's search window\n"
             "does: one yyyy/mm/dd line per hit in the book's order, then the number\n"
             "of hits. Keywords are compared exactly (case and width count) and may\n"
             "span the space between two fields. Odd members are skipped, each named in\n"
-            "a message (see check); the exit status is then 1.\n"
+            "a message (see check); the exit status is then 1. A day that cannot be\n"
+            "read is named with the reason and skipped as well.\n"
             "\n"
-            "  --password-file FILE  the password of encrypted days (see show)\n"),
-            { kPasswordFile }, 2, 4, &SearchCommand },
+            "  --password-file FILE  the password of encrypted days (see show)\n"
+            "  --jobs N              read the days on N threads (default: one per\n"
+            "                        core); the output is the same for every N\n"),
+            { kPasswordFile, { "--jobs", true, false } }, 2, 4, &SearchCommand },
         { "put", "put BOOK DATE [options]",
             N_("Writes one day into the book, replacing the day the book held for that\n"
             "date; creates the book when there is none. Fields not given stay empty.\n"

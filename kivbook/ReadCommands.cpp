@@ -12,6 +12,7 @@
 #include "Language.h"
 #include "TextForms.h"
 
+#include <optional>
 #include <ostream>
 #include <set>
 
@@ -145,6 +146,22 @@ int ShowCommand(CommandContext& context)
     return 0;
 }
 
+namespace {
+
+constexpr unsigned kMostJobs = 256;
+
+std::optional<unsigned> JobCount(const std::string& text)
+{
+    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const unsigned value = static_cast<unsigned>(std::stoul(text));
+    if (value < 1 || value > kMostJobs)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
 int SearchCommand(CommandContext& context)
 {
     const std::vector<std::string>& words = context.arguments.Positionals();
@@ -162,6 +179,14 @@ int SearchCommand(CommandContext& context)
     }
     if (keywords[0].empty())
         throw UsageError(ProgramText("キーワードが書き込まれていないと、検索できません。"));
+
+    unsigned jobs = 0;
+    if (const std::optional<std::string> text = context.arguments.Value("--jobs")) {
+        const std::optional<unsigned> value = JobCount(*text);
+        if (!value)
+            throw UsageError(Fill(_("--jobs takes a number of threads from 1 to %s"), { std::to_string(kMostJobs) }));
+        jobs = *value;
+    }
 
     BookSession session(context.prompts, SettingsFor(context));
     session.RequireBook();
@@ -182,7 +207,11 @@ int SearchCommand(CommandContext& context)
             out_ << ShownName(resultLine) << '\n';
             ++hits;
         }
-        bool DayDone(std::size_t) override { return !InterruptRequested(); }
+        bool DayDone(std::size_t done) override
+        {
+            this->done = done;
+            return !InterruptRequested();
+        }
         bool DayUnreadable(std::string_view member, const std::string& why) override
         {
             // A password that does not open the days ends the search.
@@ -197,6 +226,7 @@ int SearchCommand(CommandContext& context)
         int hits = 0;
         int unreadable = 0;
         int errorsWhenListed = -1;
+        std::size_t done = 0; // days read
 
     private:
         std::ostream& out_;
@@ -205,7 +235,7 @@ int SearchCommand(CommandContext& context)
     } printer(context.out, context.prompts, session);
 
     const int errorsBefore = context.prompts.ErrorCount();
-    switch (SearchBook(session.Book(), keywords[0], keywords[1], keywords[2], printer)) {
+    switch (SearchBook(session.Book(), keywords[0], keywords[1], keywords[2], printer, jobs)) {
     case SearchEnd::Completed: {
         // A book that cannot be listed searches as an empty one; the archive
         // layer has said why.
@@ -218,11 +248,16 @@ int SearchCommand(CommandContext& context)
         context.out << ProgramText(std::to_string(printer.hits) + "件ヒットしました。") << '\n';
         return skipped == 0 ? 0 : 1;
     }
-    case SearchEnd::ExtractFailed:
+    case SearchEnd::ExtractFailed: {
+        // The day after the last one read is the one that failed.
+        const std::vector<std::string> members = session.Members();
+        if (printer.done < members.size())
+            context.prompts.Print(Fill(_("%s: this day cannot be read"), { ShownName(members[printer.done]) }));
         if (context.prompts.LastError() == archive::ExtractErrorMessage(0x800A) && session.Password().Given())
             context.prompts.Print(_("the password given does not open every day"));
         context.prompts.Print(ProgramText(session.ShownBook() + "の検索に失敗しました。"));
         return 1;
+    }
     case SearchEnd::Stopped:
         break;
     }

@@ -40,12 +40,19 @@ std::vector<std::string_view> MemberLines(std::string_view list);
 // the fourth and the sixth (20010203.DAY gives 2001/02/03).
 std::string ResultLine(std::string_view memberName);
 
-// Reads every day member of the book in list order, one day record and one
-// stream at a time, and tests the day's text with the keywords (code page
-// 932; the first must not be empty). A day that does not read fails with
-// its read error (kiv::Error), unless the observer passes over it; the hits
-// reported until then stand.
+// The processor's cores (at least 1).
+unsigned AllCores();
+
+// Reads every day member of the book and tests the day's text with the
+// keywords (code page 932; the first must not be empty). `jobs` threads
+// (0: one per core) read and test the days; the observer hears of them on
+// the calling thread, in list order, as one thread would report them: a day
+// that cannot be extracted (the archive layer has said why, and a password
+// is asked for there) or does not read fails with ExtractFailed or its read
+// error (kiv::Error), unless the observer passes over it; the hits reported
+// until then stand. Memory stays with the workers' buffers, whatever the
+// book's size.
 SearchEnd SearchBook(const std::string& book, const std::string& first, const std::string& second,
-                     const std::string& third, SearchObserver& observer);
+                     const std::string& third, SearchObserver& observer, unsigned jobs = 0);
 
 } // namespace kiv

@@ -212,22 +212,31 @@ Book::~Book()
 
 long Book::FindExact(std::string_view name) const
 {
+    const std::lock_guard<std::mutex> lock(lookupMutex_);
     while (!name.empty() && static_cast<unsigned char>(name.back()) <= ' ')
         name.remove_suffix(1);
     if (name == lastName_ && !name.empty())
         return lastFound_;
+    const long found = FindExact(name, hint_);
+    lastName_.assign(name);
+    lastFound_ = found;
+    return found;
+}
+
+long Book::FindExact(std::string_view name, LookupHint& hint) const
+{
+    while (!name.empty() && static_cast<unsigned char>(name.back()) <= ' ')
+        name.remove_suffix(1);
     // Each member is folded in its own coding; a name that is not plain
     // ASCII is looked up among the members of each coding.
     long best = -1;
-    auto lookUp = [&](const std::vector<std::uint32_t>& order, NameCoding coding, std::size_t& hint) {
-        auto before = [&](std::size_t at) { return CompareFolded(members_[order[at]].MatchName(), name, coding) < 0; };
+    auto lookUp = [&](const std::vector<std::uint32_t>& order, NameCoding coding, std::size_t& hinted) {
+        auto before = [&](std::size_t i) { return CompareFolded(members_[order[i]].MatchName(), name, coding) < 0; };
         // Days are mostly looked up in order (a search goes through them
-        // all, asking for each twice), so the place of the last one found
-        // and the next are tried first.
-        auto lowerBoundIs = [&](std::size_t at) {
-            return at < order.size() && !before(at) && (at == 0 || before(at - 1));
-        };
-        std::size_t at = hint;
+        // all), so the place of the last one found and the next are tried
+        // first; a hint from elsewhere costs those two tries.
+        auto lowerBoundIs = [&](std::size_t i) { return i < order.size() && !before(i) && (i == 0 || before(i - 1)); };
+        std::size_t at = hinted;
         if (!lowerBoundIs(at) && !lowerBoundIs(++at))
             at = static_cast<std::size_t>(
                 std::lower_bound(order.begin(), order.end(), name,
@@ -236,7 +245,7 @@ long Book::FindExact(std::string_view name) const
                                  })
                 - order.begin());
         if (at < order.size() && CompareFolded(members_[order[at]].MatchName(), name, coding) == 0) {
-            hint = at;
+            hinted = at;
             // Of equal names the later copy counts, as other tools read it.
             std::size_t last = at;
             while (last + 1 < order.size() && CompareFolded(members_[order[last + 1]].MatchName(), name, coding) == 0)
@@ -245,11 +254,9 @@ long Book::FindExact(std::string_view name) const
                 best = static_cast<long>(order[last]);
         }
     };
-    lookUp(ansiOrder_, NameCoding::Ansi, ansiHint_);
+    lookUp(ansiOrder_, NameCoding::Ansi, hint.ansi);
     if (!utf8Order_.empty() && !IsAscii(name))
-        lookUp(utf8Order_, NameCoding::Utf8, utf8Hint_);
-    lastName_.assign(name);
-    lastFound_ = best;
+        lookUp(utf8Order_, NameCoding::Utf8, hint.utf8);
     return best;
 }
 

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,6 +69,12 @@ struct FileKey {
     bool operator==(const FileKey& other) const;
 };
 
+// Where in a book's name orders the last lookup landed.
+struct LookupHint {
+    std::size_t ansi = 0;
+    std::size_t utf8 = 0;
+};
+
 class Book {
 public:
     ~Book();
@@ -85,8 +92,11 @@ public:
     std::int64_t Shift() const { return shift_; }
     // Index (into Members) of the member whose match name equals name
     // (without its trailing blanks), ignoring letter case; of several, the
-    // last; -1 when there is none.
+    // last; -1 when there is none. Any thread may call it.
     long FindExact(std::string_view name) const;
+    // The same with the caller's hint, without a lock: for lookups on
+    // several threads at once, each with its own hint.
+    long FindExact(std::string_view name, LookupHint& hint) const;
 
     // Reads the directory of the file at path. Returns 0 or an unzip32
     // error code.
@@ -108,12 +118,12 @@ private:
     std::vector<std::uint32_t> ansiOrder_;
     std::vector<std::uint32_t> utf8Order_;
     // Where in each order the next lookup is likely to land.
-    mutable std::size_t ansiHint_ = 0;
-    mutable std::size_t utf8Hint_ = 0;
+    mutable LookupHint hint_;
     // The last name looked up and what was found: a day is looked up twice
     // in a row (found, then extracted).
     mutable std::string lastName_;
     mutable long lastFound_ = -1;
+    mutable std::mutex lookupMutex_; // guards hint_ and the last lookup
 };
 
 // The book at path, from the cache when the file is unchanged. Returns 0 or

@@ -1,6 +1,7 @@
 #include "MemberData.h"
 
 #include "AesPassword.h"
+#include "WinZipAes.h"
 #include "ZipFormat.h"
 #include "unzip32.h"
 
@@ -118,11 +119,15 @@ private:
 
 int CheckCrc(const Member& m, const unsigned char* buffer)
 {
+    // AES members in the AE-2 form record no CRC (0): their authentication
+    // code has vouched for the data. AE-1 records it, and it is compared.
+    if (IsAes(m.encryption) && m.crc == 0)
+        return 0;
     const uLong crc = crc32_z(crc32(0, Z_NULL, 0), buffer, static_cast<std::size_t>(m.size));
     return static_cast<std::uint32_t>(crc) == m.crc ? 0 : UNZIP_ERROR_FILE_CRC;
 }
 
-// Everything else (AES, other methods) goes through libzip:
+// Everything else (other methods) goes through libzip:
 // the member's local header and data, its central directory record and an
 // end record make an archive of that one member, which libzip opens without
 // reading the rest of the book.
@@ -162,9 +167,7 @@ int DecodeWithLibzip(const Book& book, const Member& m, const char* password, st
     }
     zip_error_fini(&error);
 
-    std::string key = password ? KeyFor(m.encryption, password) : std::string();
-    zip_file_t* file = password ? zip_fopen_index_encrypted(archive, 0, 0, key.c_str()) : zip_fopen_index(archive, 0, 0);
-    std::fill(key.begin(), key.end(), '\0');
+    zip_file_t* file = password ? zip_fopen_index_encrypted(archive, 0, 0, password) : zip_fopen_index(archive, 0, 0);
     int code = 0;
     if (!file) {
         code = CodeForReadError(zip_error_code_zip(zip_get_error(archive)));
@@ -179,11 +182,7 @@ int DecodeWithLibzip(const Book& book, const Member& m, const char* password, st
             else
                 done += static_cast<std::uint64_t>(n);
         }
-        // AES members in the AE-2 form record no CRC (0), but libzip
-        // compares it all the same when reading reaches the end: such a
-        // member is read as far as its recorded size only.
-        const bool crcRecorded = m.crc != 0 || !IsAes(m.encryption);
-        if (code == 0 && crcRecorded) {
+        if (code == 0) {
             // Reading on to the end lets libzip compare the CRC; data beyond
             // the recorded size never reaches the caller's buffer.
             unsigned char extra;
@@ -357,7 +356,7 @@ private:
 bool ReadsWithZlibAlone(const Member& m)
 {
     return (m.method == ZIP_CM_STORE || m.method == ZIP_CM_DEFLATE)
-        && (!m.encrypted || m.encryption == ZIP_EM_TRAD_PKWARE);
+        && (!m.encrypted || m.encryption == ZIP_EM_TRAD_PKWARE || IsAes(m.encryption));
 }
 
 MemberReader::MemberReader() : window_(std::make_unique<Window>()) {}
@@ -373,6 +372,8 @@ void MemberReader::Trim()
     window_->Trim();
     if (raw_.capacity() > (1u << 20))
         std::vector<unsigned char>().swap(raw_);
+    if (plain_.capacity() > (1u << 20))
+        std::vector<unsigned char>().swap(plain_);
 }
 
 int MemberReader::Locate(const Book& book, const Member& m, Located& where)
@@ -485,9 +486,13 @@ int MemberReader::Decode(const Book& book, const Member& m, const Located& where
             return UNZIP_ERROR_CANNOT_READ;
     }
     if (!ReadsWithZlibAlone(m)) {
-        // AES members and other methods: libzip reads an archive made of
-        // the member's local header, data and directory record, when it
-        // supports them (libzip 1.7 leaks a little when it refuses one).
+        // Other methods under AES would reach the caller without their
+        // authentication code checked.
+        if (m.encrypted && IsAes(m.encryption))
+            return UNZIP_ERROR_METHOD;
+        // Other methods: libzip reads an archive made of the member's local
+        // header, data and directory record, when it supports them (libzip
+        // 1.7 leaks a little when it refuses one).
         if (!zip_compression_method_supported(m.method, 0)
             || (m.encrypted && !zip_encryption_method_supported(m.encryption, 0)))
             return UNZIP_ERROR_METHOD;
@@ -496,6 +501,11 @@ int MemberReader::Decode(const Book& book, const Member& m, const Located& where
         if (!ReadAt(book.Descriptor(), headerAt, raw_.data(), raw_.size()))
             return UNZIP_ERROR_CANNOT_READ;
         return DecodeWithLibzip(book, m, password, raw_, buffer);
+    }
+    if (m.encrypted && IsAes(m.encryption)) {
+        if (!password)
+            return UNZIP_ERROR_PASSWORD_FILE;
+        return DecodeAes(book, m, where, inWindow, password, buffer);
     }
     DataPieces pieces(book, where.dataAt, m.compressedSize, raw_, inWindow);
     if (!m.encrypted)
@@ -517,6 +527,32 @@ int MemberReader::Decode(const Book& book, const Member& m, const Located& where
     Member data = m;
     data.compressedSize -= DecryptedPieces::kHeaderLength;
     return DecodePlain(data, decrypted, buffer);
+}
+
+int MemberReader::DecodeAes(const Book& book, const Member& m, const Located& where, const unsigned char* inWindow,
+    const char* password, unsigned char* buffer)
+{
+    // Stored and deflated data under WinZip's AES encryption: nothing is
+    // inflated before the authentication code has vouched for all of the
+    // data, so they are read whole.
+    if (!inWindow) {
+        raw_.resize(static_cast<std::size_t>(m.compressedSize));
+        if (!ReadAt(book.Descriptor(), where.dataAt, raw_.data(), raw_.size()))
+            return UNZIP_ERROR_CANNOT_READ;
+        inWindow = raw_.data();
+    }
+    std::string key = AesPassword(password);
+    const auto strength = static_cast<AesStrength>(m.encryption - ZIP_EM_AES_128 + 1);
+    int code = DecryptWinZipAes(strength, inWindow, static_cast<std::size_t>(m.compressedSize), key.c_str(), plain_);
+    std::fill(key.begin(), key.end(), '\0');
+    if (code == 0) {
+        DataPieces pieces(book, 0, plain_.size(), raw_, plain_.data());
+        Member data = m;
+        data.compressedSize = plain_.size();
+        code = DecodePlain(data, pieces, buffer);
+    }
+    std::fill(plain_.begin(), plain_.end(), 0);
+    return code;
 }
 
 int MemberReader::DecodePlain(const Member& m, Pieces& in, unsigned char* buffer)

@@ -11,7 +11,8 @@
 namespace kivzip {
 
 // Whether the member is read with zlib alone (stored or deflated, not
-// encrypted or under the traditional encryption); libzip reads the others.
+// encrypted or under the traditional or AES encryption, AES with
+// libcrypto); libzip reads the others.
 bool ReadsWithZlibAlone(const Member& m);
 
 // Reads members' data. It keeps what one extraction leaves for the next:
@@ -51,11 +52,14 @@ private:
     struct Located;
     int Locate(const Book& book, const Member& m, Located& where);
     int Decode(const Book& book, const Member& m, const Located& where, const char* password, unsigned char* buffer);
+    int DecodeAes(const Book& book, const Member& m, const Located& where, const unsigned char* inWindow,
+        const char* password, unsigned char* buffer);
     int DecodePlain(const Member& m, class Pieces& in, unsigned char* buffer);
     int Inflate(const Member& m, class Pieces& in, unsigned char* buffer);
 
     std::unique_ptr<Window> window_;
     std::vector<unsigned char> raw_;
+    std::vector<unsigned char> plain_; // an AES member's data, decrypted
     z_stream z_{};
     bool inflating_ = false;
 };

@@ -2,6 +2,7 @@
 // and the password dialogue with the program.
 #include "unzip32.h"
 
+#include "AesPassword.h"
 #include "BookCache.h"
 #include "MemberData.h"
 #include "Wildcard.h"
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 #include <string_view>
@@ -40,13 +42,28 @@ struct Handle {
     bool searching = false;
 };
 
+// What a reader holds: the book as the handle saw it, and a member reader
+// for each thread reading through it at one time (with where its last
+// lookup landed), taken for a read and given back after it.
+struct Reader {
+    struct Worker {
+        MemberReader reader;
+        LookupHint hint;
+    };
+    std::shared_ptr<Book> book;
+    std::mutex idleMutex;
+    std::vector<std::unique_ptr<Worker>> idle;
+};
+
 struct State {
     std::unordered_map<HARC, Handle> handles;
     HARC nextHandle = 0x4B490001;
     UnZipPasswordFn passwordFn = nullptr;
     void* passwordUser = nullptr;
-    // Passwords that opened members, most recent first, per absolute book path.
+    // Passwords that opened members, most recent first, per absolute book
+    // path; readers use them from other threads.
     std::unordered_map<std::string, std::vector<std::string>> passwords;
+    std::mutex passwordsMutex;
     std::shared_ptr<Book> justChecked; // by the last call, when it was UnZipCheckArchive
     MemberReader reader;
     std::string lastNotice; // of the last extraction
@@ -232,12 +249,23 @@ long FirstMatch(const Book& book, std::string_view pattern)
     return NextMatch(book, pattern, 0);
 }
 
-void Remember(std::vector<std::string>& known, const std::string& password)
+void Remember(const std::string& book, const std::string& password)
 {
+    State& state = TheState();
+    const std::lock_guard<std::mutex> lock(state.passwordsMutex);
+    std::vector<std::string>& known = state.passwords[book];
     known.erase(std::remove(known.begin(), known.end(), password), known.end());
     known.insert(known.begin(), password);
     if (known.size() > kRememberedPasswords)
         known.resize(kRememberedPasswords);
+}
+
+std::vector<std::string> Remembered(const std::string& book)
+{
+    State& state = TheState();
+    const std::lock_guard<std::mutex> lock(state.passwordsMutex);
+    const auto found = state.passwords.find(book);
+    return found == state.passwords.end() ? std::vector<std::string>() : found->second;
 }
 
 bool IsDataError(int code)
@@ -246,31 +274,30 @@ bool IsDataError(int code)
 }
 
 // Extracts an encrypted member: the remembered passwords of the book first,
-// then the program is asked until a password opens the member or the user
-// cancels.
-int ReadEncrypted(const Book& book, const Member& m, unsigned char* buffer, std::uint64_t capacity,
-    std::uint64_t& written, std::string& notice)
+// then, when it may ask, the program is asked until a password opens the
+// member or the user cancels.
+int ReadEncrypted(const Book& book, const Member& m, MemberReader& reader, unsigned char* buffer,
+    std::uint64_t capacity, std::uint64_t& written, std::string* notice, bool mayAsk)
 {
     State& state = TheState();
-    std::vector<std::string>& known = state.passwords[AbsolutePath(book.Path())];
+    const std::string path = AbsolutePath(book.Path());
 
     // A wrong password passes the check of the encryption header now and
     // then (one byte for the traditional method, one time in 256; two bytes
     // for AES, one in 65536) and fails later on the data or its
     // authentication code; such a failure with a remembered password lets
     // the next one try.
-    const std::vector<std::string> candidates = known;
-    for (const std::string& password : candidates) {
-        const int code = state.reader.Read(book, m, password.c_str(), buffer, capacity, written, &notice);
+    for (const std::string& password : Remembered(path)) {
+        const int code = reader.Read(book, m, password.c_str(), buffer, capacity, written, notice);
         if (code == 0) {
-            Remember(known, password);
+            Remember(path, password);
             return 0;
         }
         if (code != UNZIP_ERROR_PASSWORD_FILE && !IsDataError(code))
             return code;
     }
 
-    if (!state.passwordFn)
+    if (!mayAsk || !state.passwordFn)
         return UNZIP_ERROR_PASSWORD_FILE;
     std::vector<char> answer(kPasswordSize);
     for (int attempt = 0; attempt < kMaxPasswordAnswers; ++attempt) {
@@ -281,13 +308,41 @@ int ReadEncrypted(const Book& book, const Member& m, unsigned char* buffer, std:
         answer.back() = '\0';
         const std::string password(answer.data());
         std::fill(answer.begin(), answer.end(), '\0');
-        const int code = state.reader.Read(book, m, password.c_str(), buffer, capacity, written, &notice);
+        const int code = reader.Read(book, m, password.c_str(), buffer, capacity, written, notice);
         if (code == 0)
-            Remember(known, password);
+            Remember(path, password);
         if (code != UNZIP_ERROR_PASSWORD_FILE)
             return code;
     }
     return UNZIP_ERROR_PASSWORD_FILE;
+}
+
+// Extracts member m of the book into buffer (size bytes) with reader;
+// read receives the bytes written, notice (may be null) what was read past.
+// The program is asked for a password only when it may ask.
+int ExtractMember(const Book& book, const Member& m, MemberReader& reader, unsigned char* buffer,
+    std::uint32_t size, std::uint64_t& read, std::string* notice, bool mayAsk)
+{
+    read = 0;
+    if (m.size > size || (m.size > 0 && !buffer))
+        return UNZIP_ERROR_CANNOT_WRITE;
+    // Refused here, before the program is asked for a password (libzip 1.7
+    // would also leak a little when it refuses a method itself). A link's
+    // data is a path, which no caller could take for the file's contents.
+    if (m.IsLink())
+        return UNZIP_ERROR_UNKNOWN_TYPE;
+    if (m.IsDirectory())
+        return 0;
+    // libzip is asked only about what it would read, and never reads AES
+    // members (MemberData.cpp); a method damaged in the directory alone is
+    // read as the local header has it.
+    Member local;
+    if (!ReadsWithZlibAlone(m) && !(reader.LocalView(book, m, local) && ReadsWithZlibAlone(local))
+        && (IsAes(m.encryption) || !zip_compression_method_supported(m.method, 0)
+            || (m.encrypted && !zip_encryption_method_supported(m.encryption, 0))))
+        return UNZIP_ERROR_METHOD;
+    return m.encrypted ? ReadEncrypted(book, m, reader, buffer, size, read, notice, mayAsk)
+                       : reader.Read(book, m, nullptr, buffer, size, read, notice);
 }
 
 int Extract(const char* command, unsigned char* buffer, std::uint32_t size, time_t* time,
@@ -333,30 +388,10 @@ int Extract(const char* command, unsigned char* buffer, std::uint32_t size, time
     if (found < 0)
         return UNZIP_ERROR_MEMBER_NOT_FOUND;
     const Member& m = book->Members()[static_cast<std::size_t>(found)];
-    if (m.size > size || (m.size > 0 && !buffer))
-        return UNZIP_ERROR_CANNOT_WRITE;
-
-    // Refused here, before the program is asked for a password (libzip 1.7
-    // would also leak a little when it refuses a method itself). A link's
-    // data is a path, which no caller could take for the file's contents.
-    if (m.IsLink())
-        return UNZIP_ERROR_UNKNOWN_TYPE;
-    // libzip is asked only about what it would read; a method damaged in
-    // the directory alone is read as the local header has it.
-    MemberReader& reader = TheState().reader;
-    Member local;
-    if (!m.IsDirectory() && !ReadsWithZlibAlone(m) && !(reader.LocalView(*book, m, local) && ReadsWithZlibAlone(local))
-        && (!zip_compression_method_supported(m.method, 0)
-            || (m.encrypted && !zip_encryption_method_supported(m.encryption, 0))))
-        return UNZIP_ERROR_METHOD;
-    int code = 0;
     std::uint64_t read = 0;
-    if (!m.IsDirectory()) {
-        std::string& notice = TheState().lastNotice;
-        code = m.encrypted ? ReadEncrypted(*book, m, buffer, size, read, notice)
-                           : reader.Read(*book, m, nullptr, buffer, size, read, &notice);
-        reader.Trim();
-    }
+    MemberReader& reader = TheState().reader;
+    const int code = ExtractMember(*book, m, reader, buffer, size, read, &TheState().lastNotice, true);
+    reader.Trim();
     if (code != 0)
         return code;
     if (written)
@@ -523,6 +558,71 @@ int UnZipGetLastNotice(char* buffer, int size)
         buffer[length] = '\0';
     }
     return static_cast<int>(notice.size());
+}
+
+HREADER UnZipOpenReader(HARC archive)
+{
+    BusyGuard busy;
+    if (!busy)
+        return 0;
+    try {
+        auto& handles = TheState().handles;
+        const auto it = handles.find(archive);
+        if (it == handles.end())
+            return 0;
+        return reinterpret_cast<HREADER>(new Reader{it->second.book});
+    } catch (...) {
+        return 0;
+    }
+}
+
+// Takes no busy mark and reads no shared state but the remembered
+// passwords (under their lock).
+int UnZipReadMember(HREADER reader, const char* name, unsigned char* buffer, std::uint32_t size,
+                    std::uint32_t* written)
+{
+    if (written)
+        *written = 0;
+    if (!reader)
+        return UNZIP_ERROR_BAD_HANDLE;
+    if (!name)
+        return UNZIP_ERROR_COMMAND_NAME;
+    try {
+        Reader& r = *reinterpret_cast<Reader*>(reader);
+        std::unique_ptr<Reader::Worker> worker;
+        {
+            const std::lock_guard<std::mutex> lock(r.idleMutex);
+            if (!r.idle.empty()) {
+                worker = std::move(r.idle.back());
+                r.idle.pop_back();
+            }
+        }
+        if (!worker)
+            worker = std::make_unique<Reader::Worker>();
+        // A hint from another thread's reads costs two comparisons.
+        const long found = r.book->FindExact(name, worker->hint);
+        int code = UNZIP_ERROR_MEMBER_NOT_FOUND;
+        if (found >= 0) {
+            const Member& m = r.book->Members()[static_cast<std::size_t>(found)];
+            std::uint64_t read = 0;
+            code = ExtractMember(*r.book, m, worker->reader, buffer, size, read, nullptr, false);
+            worker->reader.Trim();
+            if (written)
+                *written = static_cast<std::uint32_t>(std::min<std::uint64_t>(code == 0 ? read : m.size, 0xFFFFFFFFu));
+        }
+        const std::lock_guard<std::mutex> lock(r.idleMutex);
+        r.idle.push_back(std::move(worker));
+        return code;
+    } catch (const std::bad_alloc&) {
+        return UNZIP_ERROR_MORE_HEAP_MEMORY;
+    } catch (...) {
+        return UNZIP_ERROR_UNEXPECTED;
+    }
+}
+
+void UnZipCloseReader(HREADER reader)
+{
+    delete reinterpret_cast<Reader*>(reader);
 }
 
 } // extern "C"

@@ -21,7 +21,8 @@
  * Busy: only one call can be inside the library at a time. A call made while
  * another one is running (from another thread, or from inside the password
  * callback) returns at once with UNZIP_ERROR_ALREADY_RUNNING (or 0 / a null
- * handle where the result is a flag or a handle).
+ * handle where the result is a flag or a handle). UnZipReadMember alone
+ * runs beside the others (see there).
  */
 #ifndef KIV_UNZIP32_H
 #define KIV_UNZIP32_H
@@ -75,12 +76,15 @@ _Static_assert(offsetof(MemberInfo, szFileName) == 26, "name at offset 26");
  *   UNZIP_ERROR_UNKNOWN_TYPE    the member is a symbolic link
  *   UNZIP_ERROR_METHOD          member compressed with a method libzip cannot
  *                               decompress, or encrypted with an unsupported
- *                               encryption
+ *                               encryption, or under AES in a method other
+ *                               than stored or deflated
  *   UNZIP_ERROR_PASSWORD_FILE   encrypted member and no password that opens
  *                               it: no password callback, the callback was
  *                               cancelled, or too many wrong answers
  *   UNZIP_ERROR_VERSION         multi-disk (spanned) archive
- *   UNZIP_ERROR_FILE_CRC        extracted data does not match its CRC-32
+ *   UNZIP_ERROR_FILE_CRC        extracted data does not match its CRC-32, or
+ *                               an AES member's authentication code does not
+ *                               match its data (nothing is written then)
  *   UNZIP_ERROR_CANNOT_WRITE    the member is larger than the caller's buffer
  *                               (nothing is written then)
  *   UNZIP_ERROR_HUFFMAN_CODE    the compressed data of the member is damaged
@@ -181,6 +185,20 @@ void UnZipSetPasswordCallback(UnZipPasswordFn callback, void* user);
  * their CRC). Copies the text, NUL-terminated and cut to size bytes, into
  * buffer (empty when there was nothing); returns the text's whole length. */
 int UnZipGetLastNotice(char* buffer, int size);
+/* Our addition: reading members on several threads at once. A reader reads
+ * the book as the open handle it was made from lists it (it stays valid
+ * when the handle closes); 0 on failure. UnZipReadMember may be called on
+ * any thread, by several threads at once and beside every other call: it is
+ * never refused as busy and never makes the library busy. It extracts the
+ * member named exactly `name` (no patterns) as UnZipExtractMem would, but
+ * never asks for a password: an encrypted member that no password
+ * remembered for the book opens gives UNZIP_ERROR_PASSWORD_FILE. written
+ * (may be NULL) receives the member's size also when the buffer is too
+ * small (UNZIP_ERROR_CANNOT_WRITE). */
+typedef uintptr_t HREADER;
+HREADER UnZipOpenReader(HARC archive);
+int UnZipReadMember(HREADER reader, const char* name, unsigned char* buffer, uint32_t size, uint32_t* written);
+void UnZipCloseReader(HREADER reader);
 
 #ifdef __cplusplus
 }

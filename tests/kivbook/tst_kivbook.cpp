@@ -8,6 +8,7 @@
 
 #include <QCryptographicHash>
 #include <QDate>
+#include <QtEndian>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -124,6 +125,43 @@ class KivbookTest : public QObject {
         return process.exitCode() == 0 ? process.readAllStandardOutput() : QByteArray("(unzip failed)");
     }
 
+
+    // Day files for `count` days from 2001-01-01 in folder `work`, their
+    // diaries cycling through a few texts; the member names, ascending.
+    QStringList WriteDays(int count)
+    {
+        static const char* const diaries[] = { "rain and a walk", "sunny", "rain", "a walk in the park", "snow",
+            "\x89\x4a\x82\xcc\x93\xfa", "Rain", "walk" };
+        QDir(temp.path()).mkpath("work");
+        QStringList names;
+        QDate date(2001, 1, 1);
+        for (int i = 0; i < count; ++i, date = date.addDays(1)) {
+            TDayBook day;
+            day.Diary = diaries[i % 8];
+            day.Weather = i % 3 == 0 ? "rain" : "fine";
+            MemoryStream stream;
+            day.Write(stream);
+            names << date.toString("yyyyMMdd") + ".DAY";
+            stream.SaveToFile(Path("work/" + names.back()).toStdString());
+        }
+        return names;
+    }
+
+    // The day files of WriteDays added to the book by the program's own
+    // add operation, and removed.
+    void AddDays(int count)
+    {
+        const QStringList names = WriteDays(count);
+        ScriptedPrompts prompts;
+        archive::Host host;
+        host.prompts = &prompts;
+        host.workingDirectory = Path("work").toStdString();
+        archive::SetHost(host);
+        QVERIFY(archive::AddDayFiles(book.toStdString(), false));
+        archive::SetHost({});
+        for (const QString& name : names)
+            QFile::remove(Path("work/" + name));
+    }
     // The environment of a run under a Japanese locale, and of one under C.
     Settings japanese { { "LC_ALL", "" }, { "LC_MESSAGES", "" }, { "LANGUAGE", "" }, { "LANG", "ja_JP.UTF-8" } };
     const Settings plainC { { "LC_ALL", "" }, { "LC_MESSAGES", "" }, { "LANGUAGE", "" }, { "LANG", "C" } };
@@ -353,9 +391,103 @@ private slots:
         Put("2001/05/05", { "--weather", "Rain", "--diary-file", "b.txt" });
         Put("2001/02/03", { "--diary-file", "a.txt" });
 
-        Run run = Kivbook(QStringList { "search", book } + keywords);
-        QCOMPARE(run.status, 0);
-        QCOMPARE(run.out, expected);
+        for (const char* jobs : { "1", "4" }) {
+            Run run = Kivbook(QStringList { "search", book } + keywords + QStringList { "--jobs", jobs });
+            QCOMPARE(run.status, 0);
+            QCOMPARE(run.out, expected);
+        }
+    }
+
+    // The days are read on several threads; what is reported, and in which
+    // order, is what one thread reports.
+    void searchGivesTheSameOnEveryNumberOfJobs()
+    {
+        AddDays(1000);
+        const QList<QStringList> keywordSets { { "rain" }, { "walk" }, { "rain", "walk" }, { "Rain" }, { "snow" },
+            { "\xe6\x9b\x87" /* 曇, in no day */ }, { "\xe9\x9b\xa8\xe3\x81\xae\xe6\x97\xa5" /* 雨の日 */ },
+            { "park", "walk", "a" }, { "fine", "sunny" }, { "rain", "fine" }, { "n a" }, { "sunny", "", "" },
+            { "e" }, { "in the" }, { "walk", "rain", "and" }, { "x" }, { "rain", "snow" }, { "a" }, { "fine" },
+            { "park" } };
+        int hitSets = 0;
+        for (const QStringList& keywords : keywordSets) {
+            const Run one = Kivbook(QStringList { "search", book } + keywords + QStringList { "--jobs", "1" });
+            QCOMPARE(one.status, 0);
+            hitSets += one.out.startsWith("2001/") ? 1 : 0;
+            for (const char* jobs : { "2", "3", "16" }) {
+                const Run many = Kivbook(QStringList { "search", book } + keywords + QStringList { "--jobs", jobs });
+                QCOMPARE(many.status, 0);
+                QCOMPARE(many.out, one.out);
+            }
+            QCOMPARE(Kivbook(QStringList { "search", book } + keywords).out, one.out);
+        }
+        QVERIFY(hitSets >= 15);
+        for (const char* wrong : { "0", "x", "257", "" })
+            QCOMPARE(Kivbook({ "search", book, "rain", "--jobs", wrong }).status, 2);
+    }
+
+    // A flipped byte in an AES member that records no CRC (7-Zip's AE-2):
+    // the authentication code finds it, and every command reports the day
+    // as damaged, on any number of threads.
+    void damagedAesDaysAreReportedAsDamaged()
+    {
+        const QString sevenZip = QStandardPaths::findExecutable("7z");
+        if (sevenZip.isEmpty()) {
+            if (qEnvironmentVariableIsSet("CI"))
+                QFAIL("7z is not installed");
+            QSKIP("7z is not installed");
+        }
+        const QStringList names = WriteDays(200);
+        // Stored, so that the flipped byte lands in the diary's text: read
+        // as far as its recorded size, it would give a day that reads.
+        const qsizetype text = ReadFile(Path("work/20010601.DAY")).indexOf("walk");
+        QVERIFY(text > 0);
+        QProcess zip;
+        zip.setWorkingDirectory(Path("work"));
+        zip.start(sevenZip, QStringList { "a", "-tzip", "-mx=0", "-pseven pw", "-mem=AES256", "-bd", book } + names);
+        QVERIFY(zip.waitForFinished(60000));
+        QCOMPARE(zip.exitCode(), 0);
+        QDir(Path("work")).removeRecursively();
+        WriteFile(Path("pw"), "seven pw\n");
+        const QByteArray intact = ReadFile(book);
+        QCOMPARE(qFromLittleEndian<quint32>(intact.constData() + intact.indexOf("PK\x01\x02") + 16), 0u); // AE-2
+
+        // 2001/06/01's "walk" becomes "Walk": after the salt (16 bytes) and
+        // the password verifier (2), the data is the day file's bytes
+        // encrypted one for one.
+        QByteArray bytes = intact;
+        const qsizetype local = bytes.indexOf("20010601.DAY") - 30;
+        const qsizetype data = local + 30 + 12 + qFromLittleEndian<quint16>(bytes.constData() + local + 28);
+        bytes[data + 18 + text] = char(bytes[data + 18 + text] ^ 0x20);
+        WriteFile(book, bytes);
+        const QByteArray damage = "格納ファイルのチェックサムがあっていません。";
+
+        const Run show = Kivbook({ "show", book, "2001/06/01", "--password-file", "pw" }, {}, japanese);
+        QCOMPARE(show.status, 1);
+        QCOMPARE(show.out, QByteArray());
+        QVERIFY2(show.err.contains(damage), show.err.constData());
+        QCOMPARE(Kivbook({ "show", book, "2001/05/31", "--password-file", "pw" }, {}, japanese).status, 0);
+
+        QByteArray hits; // the same on every number of threads
+        for (const char* jobs : { "1", "2" }) {
+            const Run search
+                = Kivbook({ "search", book, "snow", "--password-file", "pw", "--jobs", jobs }, {}, japanese);
+            QCOMPARE(search.status, 1);
+            QVERIFY2(search.err.contains("kivbook: " + damage + "\n") && search.err.contains("20010601.DAY を飛ばしました: "),
+                search.err.constData());
+            QVERIFY(search.out.contains("2001/05/29\n2001/06/06\n")); // passed over, the search goes on
+            if (hits.isEmpty())
+                hits = search.out;
+            QCOMPARE(search.out, hits);
+        }
+
+        const Run check = Kivbook({ "check", book, "--password-file", "pw" }, {}, plainC);
+        QCOMPARE(check.status, 1);
+        QCOMPARE(check.out, QByteArray("20010601.DAY: The member's checksum does not match.\n200 days checked, 1 problem\n"));
+
+        // Intact, every day reads.
+        WriteFile(book, intact);
+        QCOMPARE(Kivbook({ "check", book, "--password-file", "pw" }, {}, plainC).out,
+            QByteArray("200 days checked, 0 problems\n"));
     }
 
     void encryptedBooks()
@@ -749,12 +881,12 @@ private slots:
         QTest::newRow("ja: no keyword") << true << noKeyword << 2 << QByteArray()
                                         << QByteArray("kivbook: キーワードが書き込まれていないと、検索できません。\n"
                                                       "使い方: kivbook search BOOK KEYWORD [KEYWORD [KEYWORD]] "
-                                                      "[--password-file FILE]\n"
+                                                      "[--password-file FILE] [--jobs N]\n"
                                                       "（詳しくは kivbook search --help で）\n");
         QTest::newRow("C: no keyword") << false << noKeyword << 2 << QByteArray()
                                        << QByteArray("kivbook: Without a keyword there is nothing to search for.\n"
                                                      "usage: kivbook search BOOK KEYWORD [KEYWORD [KEYWORD]] "
-                                                     "[--password-file FILE]\n"
+                                                     "[--password-file FILE] [--jobs N]\n"
                                                      "(kivbook search --help tells more)\n");
         const QStringList show { "show", "days.KIV", "2003/01/01" };
         QTest::newRow("ja: holidays beyond the table")

@@ -213,6 +213,8 @@ private slots:
     void encryptedBooksFromPeers_data();
     void encryptedBooksFromPeers();
     void aRememberedPasswordThatOnlyPassesTheCheckByteStillAsks();
+    void aesDataIsAuthenticatedBeforeUse_data();
+    void aesDataIsAuthenticatedBeforeUse();
     void linksAreNotExtracted();
     void cacheFollowsTheFile();
     void versionAndModes();
@@ -668,6 +670,77 @@ void TestUnZip32::encryptedBooksFromPeers()
     Asker asker{{"peer pw"}};
     asker.Install();
     QCOMPARE(Extract(dir.filePath("peer.zip"), "20010315.DAY").data, DayText(8, 1000));
+    UnZipSetPasswordCallback(nullptr, nullptr);
+}
+
+void TestUnZip32::aesDataIsAuthenticatedBeforeUse_data()
+{
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<int>("code");
+    // 7z writes AE-2 (CRC 0), bsdtar AE-1 (CRC recorded), ours AE-2.
+    for (const char* tool : {"7z", "bsdtar", "ours"}) {
+        QTest::addRow("%s, intact", tool) << tool << "none" << 0;
+        QTest::addRow("%s, a data byte flipped", tool) << tool << "data" << int(UNZIP_ERROR_FILE_CRC);
+        QTest::addRow("%s, the last data byte flipped", tool) << tool << "last" << int(UNZIP_ERROR_FILE_CRC);
+        QTest::addRow("%s, the authentication code flipped", tool) << tool << "code" << int(UNZIP_ERROR_FILE_CRC);
+        QTest::addRow("%s, wrong password", tool) << tool << "password" << int(UNZIP_ERROR_PASSWORD_FILE);
+    }
+    QTest::newRow("bsdtar, AE-1's CRC damaged") << "bsdtar" << "crc" << int(UNZIP_ERROR_FILE_CRC);
+}
+
+// Every byte of an AES member is vouched for by its authentication code
+// before any of it reaches the caller, also where no CRC is recorded.
+void TestUnZip32::aesDataIsAuthenticatedBeforeUse()
+{
+    QFETCH(QString, tool);
+    QFETCH(QString, damage);
+    QFETCH(int, code);
+    QTemporaryDir dir;
+    const QByteArray day = DayText(11, 3000);
+    WriteAll(dir.filePath("w/20010315.DAY"), day);
+    const QString book = dir.filePath("w/aes.zip");
+    if (tool == "ours") {
+        ZipRun add;
+        add.options.fEncrypt = -1;
+        add.options.fEncryption = ZIP32_ENCRYPT_AES256;
+        add.passwords = {"peer pw", "peer pw"};
+        QCOMPARE(add.Run(book, {"20010315.DAY"}, dir.filePath("w")), int(ZIP32_OK));
+    } else {
+        REQUIRE_PEER(tool);
+        const QStringList args = tool == "7z"
+            ? QStringList{"a", "-tzip", "-ppeer pw", "-mem=AES256", "aes.zip", "20010315.DAY"}
+            : QStringList{"--options", "zip:encryption=aes256", "--passphrase", "peer pw", "--format", "zip", "-cf",
+                          "aes.zip", "20010315.DAY"};
+        QCOMPARE(RunPeer(tool, args, dir.filePath("w")).exitCode, 0);
+    }
+    // The member's data: salt (16 bytes), verifier (2), encrypted data,
+    // authentication code (10).
+    const QByteArray bytes = ReadAll(book);
+    const qsizetype central = bytes.indexOf("PK\x01\x02");
+    const qsizetype data = 30 + qFromLittleEndian<quint16>(bytes.constData() + 26)
+        + qFromLittleEndian<quint16>(bytes.constData() + 28);
+    const qsizetype stored = qFromLittleEndian<quint32>(bytes.constData() + central + 20);
+    const qsizetype at = damage == "data" ? data + 18 + 100
+        : damage == "last"                ? data + stored - 11
+        : damage == "code"                ? data + stored - 1
+        : damage == "crc"                 ? central + 16
+                                          : -1;
+    if (at >= 0)
+        Patch(book, at, QByteArray(1, char(bytes[at] ^ 0x01)));
+
+    Asker asker{{damage == "password" ? "wrong pw" : "peer pw"}};
+    asker.Install();
+    QByteArray buffer(65536, '\x5A');
+    std::uint32_t written = 0;
+    QCOMPARE(UnZipExtractMem(nullptr, Command(book, "20010315.DAY").constData(),
+                             reinterpret_cast<unsigned char*>(buffer.data()), 65536, nullptr, nullptr, &written),
+             code);
+    QCOMPARE(written, code == 0 ? quint32(day.size()) : 0u);
+    if (code == 0)
+        QCOMPARE(buffer.left(day.size()), day);
+    else if (damage != "crc") // nothing decrypted before the code has vouched for it
+        QCOMPARE(buffer, QByteArray(65536, '\x5A'));
     UnZipSetPasswordCallback(nullptr, nullptr);
 }
 
