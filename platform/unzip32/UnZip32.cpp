@@ -570,7 +570,9 @@ HREADER UnZipOpenReader(HARC archive)
         const auto it = handles.find(archive);
         if (it == handles.end())
             return 0;
-        return reinterpret_cast<HREADER>(new Reader{it->second.book});
+        auto opened = std::make_unique<Reader>();
+        opened->book = it->second.book;
+        return reinterpret_cast<HREADER>(opened.release());
     } catch (...) {
         return 0;
     }
