@@ -3,6 +3,7 @@
 // reports written must open with libzip and give back the day whenever the
 // input opened with libzip (the members it copies are as sound as they
 // were), and a refused run must leave the input as it was.
+#include "FuzzFiles.h"
 #include "zip32.h"
 
 #include <zip.h>
@@ -51,20 +52,6 @@ std::string Folder()
     return folder;
 }
 
-std::vector<unsigned char> ReadBook(const std::string& path)
-{
-    std::vector<unsigned char> bytes;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return bytes;
-    unsigned char chunk[65536];
-    ssize_t n;
-    while ((n = read(fd, chunk, sizeof(chunk))) > 0)
-        bytes.insert(bytes.end(), chunk, chunk + n);
-    close(fd);
-    return bytes;
-}
-
 int Run(const std::string& book, bool del)
 {
     const ZipCallbacks callbacks{&Quiet, nullptr, nullptr, nullptr};
@@ -102,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (before)
         zip_discard(before);
     if (Run(book, false) != ZIP32_OK) {
-        if (ReadBook(book) != input)
+        if (ReadFileBytes(book.c_str()) != input)
             std::abort(); // a refused run changed the book
         return 0;
     }

@@ -2,6 +2,7 @@
 // it reports repaired must read back strictly with libzip and still hold
 // every member that libzip read right from the damaged book, and a failed
 // run must leave the input as it was.
+#include "FuzzFiles.h"
 #include "zip32.h"
 
 #include <zip.h>
@@ -34,20 +35,6 @@ const char* BookPath()
         std::atexit([] { unlink(BookPath()); });
     }
     return path;
-}
-
-std::vector<unsigned char> ReadBook()
-{
-    std::vector<unsigned char> bytes;
-    const int fd = open(BookPath(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return bytes;
-    unsigned char chunk[65536];
-    ssize_t n;
-    while ((n = read(fd, chunk, sizeof(chunk))) > 0)
-        bytes.insert(bytes.end(), chunk, chunk + n);
-    close(fd);
-    return bytes;
 }
 
 // The members libzip reads right (their CRC checks out) from the book at
@@ -121,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int result = ZpArchive(0, book.c_str(), nullptr);
 
     if (result != 0) {
-        if (ReadBook() != input)
+        if (ReadFileBytes(BookPath()) != input)
             std::abort(); // a failed repair changed the book
         return 0;
     }
