@@ -12,6 +12,15 @@
 namespace kiv::archive {
 namespace {
 
+// A text the UnZip library copies out (its length when given no buffer).
+template <typename Copy> std::string CopiedText(Copy copy)
+{
+    std::string text(static_cast<std::size_t>(std::max(copy(nullptr, 0), 0)), '\0');
+    if (!text.empty())
+        copy(text.data(), static_cast<int>(text.size()) + 1);
+    return text;
+}
+
 class RealZip final : public ZipLibrary {
 public:
     int Init(const ZipCallbacks& callbacks) override { return ZpInit(&callbacks); }
@@ -45,10 +54,13 @@ public:
     }
     std::string GetLastNotice() override
     {
-        std::string notice(static_cast<std::size_t>(std::max(UnZipGetLastNotice(nullptr, 0), 0)), '\0');
-        if (!notice.empty())
-            UnZipGetLastNotice(notice.data(), static_cast<int>(notice.size()) + 1);
-        return notice;
+        return CopiedText([](char* buffer, int size) { return UnZipGetLastNotice(buffer, size); });
+    }
+    std::string GetArchiveNotice(const std::string& archive) override
+    {
+        const std::string quoted = "\"" + archive + "\"";
+        return CopiedText(
+            [&](char* buffer, int size) { return UnZipGetArchiveNotice(quoted.c_str(), buffer, size); });
     }
     HREADER OpenReader(HARC archive) override { return UnZipOpenReader(archive); }
     int ReadMember(HREADER reader, const char* name, unsigned char* buffer, std::uint32_t size,

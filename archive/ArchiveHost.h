@@ -46,6 +46,9 @@ public:
     // What the last extraction read past (UnZipGetLastNotice); none by
     // default.
     virtual std::string GetLastNotice() { return {}; }
+    // What is wrong with the book as a whole that reading goes past
+    // (UnZipGetArchiveNotice); none by default.
+    virtual std::string GetArchiveNotice(const std::string&) { return {}; }
     // Reading on several threads (UnZipOpenReader and the two after it). A
     // library without it (the default) opens no reader, and every day is
     // then read through ExtractMem.

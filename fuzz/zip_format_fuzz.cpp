@@ -1,11 +1,13 @@
 // Any bytes through the format module's parsers, as the directory reader
 // uses them: the end of the directory, every record the walker gives, each
 // member's local header where the record says, its extra fields and a data
-// descriptor after its data. Every read must stay within the input.
+// descriptor after its data; and, where no directory is found, the walk
+// from local header to local header. Every read must stay within the input.
 #include "ZipFormat.h"
 
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 using namespace kivzip;
 
@@ -13,8 +15,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const MemorySource source(data, size);
     EndOfDirectory end;
-    if (FindEndOfDirectory(source, end) != FormatError::None)
+    if (FindEndOfDirectory(source, end) != FormatError::None) {
+        std::vector<FoundMember> found;
+        FindLocalMembers(source, found);
+        std::uint64_t last = 0;
+        for (const FoundMember& m : found) {
+            // Members follow one another, each within the input.
+            if (m.headerAt < last || !Fits(m.headerAt, kLocalSize + m.name.size() + m.extra.size(), size))
+                std::abort();
+            last = m.headerAt + 1;
+        }
         return 0;
+    }
     if (end.directoryAt > end.directoryEnd || end.directoryEnd > size || end.commentAt + end.commentLength > size)
         std::abort(); // the directory must lie within the file
     DirectoryWalker walker(data + end.directoryAt, static_cast<std::size_t>(end.directoryEnd - end.directoryAt));

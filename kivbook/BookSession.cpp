@@ -108,6 +108,10 @@ BookSession::~BookSession()
 void BookSession::ExplainZipFailure()
 {
     output_->PrintKept();
+    // A book whose directory is lost reads, but is not written to before a
+    // repair.
+    if (const std::string notice = archive::CurrentUnZip().GetArchiveNotice(book_); !notice.empty())
+        prompts_.Print(ShownBook() + ": " + Printable(notice, false));
 }
 
 void BookSession::RequireBook() const

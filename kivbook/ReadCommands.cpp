@@ -290,6 +290,13 @@ int CheckCommand(CommandContext& context)
         }
     }
 
+    // A book read past a fault of its own (its directory lost) needs a repair
+    // before it can be written.
+    if (const std::string notice = archive::CurrentUnZip().GetArchiveNotice(session.Book()); !notice.empty()) {
+        context.out << session.ShownBook() << ": " << Printable(notice, false) << '\n';
+        ++problems;
+    }
+
     // Members that the date list passes over are not days of the book.
     std::set<std::string> listed;
     for (const std::string& member : members)

@@ -260,6 +260,48 @@ long Book::FindExact(std::string_view name, LookupHint& hint) const
     return best;
 }
 
+namespace {
+
+// The member a directory record describes.
+Member MemberOf(const CentralRecord& r)
+{
+    Member m;
+    m.name.assign(r.name);
+    if ((r.flags & kFlagUtf8) != 0 && !IsAscii(m.name))
+        m.coding = NameCoding::Utf8;
+    // A name also given in UTF-8 (Info-ZIP's field) is known by that,
+    // while it belongs to the name as recorded.
+    if (const std::string_view utf8 = Utf8NameExtra(r.extra, r.name); !utf8.empty()) {
+        m.name.assign(utf8);
+        m.coding = IsAscii(m.name) ? NameCoding::Ansi : NameCoding::Utf8;
+        m.nameFromExtra = true;
+    }
+    m.hostSystem = r.HostSystem();
+    m.method = r.method;
+    m.rawDosTime = r.time;
+    m.rawDosDate = r.date;
+    m.crc = r.crc;
+    m.compressedSize = r.compressedSize;
+    m.size = r.size;
+    m.externalAttributes = r.externalAttributes;
+    m.localOffset = r.localOffset;
+    m.encrypted = r.Encrypted();
+    AesExtra aes;
+    if (!m.encrypted)
+        m.encryption = ZIP_EM_NONE;
+    else if (m.method == kAesMethod && ReadAesExtra(r.extra, aes)) {
+        m.encryption = aes.strength == 1 ? ZIP_EM_AES_128 : aes.strength == 2 ? ZIP_EM_AES_192
+            : aes.strength == 3                                                 ? ZIP_EM_AES_256
+                                                                                : ZIP_EM_UNKNOWN;
+        m.method = aes.method;
+    } else {
+        m.encryption = (r.flags & kFlagStrongEncryption) != 0 ? ZIP_EM_UNKNOWN : ZIP_EM_TRAD_PKWARE;
+    }
+    return m;
+}
+
+} // namespace
+
 int Book::ReadDirectory()
 {
     const FileSource source(fd_, static_cast<std::uint64_t>(key_.size));
@@ -268,13 +310,12 @@ int Book::ReadDirectory()
     case FormatError::None:
         break;
     case FormatError::NotZip:
-        return UNZIP_ERROR_NOT_ARC_FILE;
+    case FormatError::Broken:
+        return FindMembers(source);
     case FormatError::Spanned:
         return UNZIP_ERROR_VERSION;
     case FormatError::Read:
         return UNZIP_ERROR_CANNOT_READ;
-    case FormatError::Broken:
-        return UNZIP_ERROR_HEADER_BROKEN;
     }
     shift_ = end.shift;
     // The directory of a hundred years is 2 MB; only what is parsed from it
@@ -286,42 +327,39 @@ int Book::ReadDirectory()
     members_.reserve(std::min<std::uint64_t>(end.recordedCount, directory.size() / kCentralSize));
     DirectoryWalker walker(directory.data(), directory.size());
     for (CentralRecord r; walker.Next(r);) {
-        Member m;
-        m.name.assign(r.name);
-        if ((r.flags & kFlagUtf8) != 0 && !IsAscii(m.name))
-            m.coding = NameCoding::Utf8;
-        // A name also given in UTF-8 (Info-ZIP's field) is known by that,
-        // while it belongs to the name as recorded.
-        if (const std::string_view utf8 = Utf8NameExtra(r.extra, r.name); !utf8.empty()) {
-            m.name.assign(utf8);
-            m.coding = IsAscii(m.name) ? NameCoding::Ansi : NameCoding::Utf8;
-            m.nameFromExtra = true;
-        }
-        m.hostSystem = r.HostSystem();
-        m.method = r.method;
-        m.rawDosTime = r.time;
-        m.rawDosDate = r.date;
-        m.crc = r.crc;
-        m.compressedSize = r.compressedSize;
-        m.size = r.size;
-        m.externalAttributes = r.externalAttributes;
-        m.localOffset = r.localOffset;
-        m.encrypted = r.Encrypted();
-        AesExtra aes;
-        if (!m.encrypted)
-            m.encryption = ZIP_EM_NONE;
-        else if (m.method == kAesMethod && ReadAesExtra(r.extra, aes)) {
-            m.encryption = aes.strength == 1 ? ZIP_EM_AES_128 : aes.strength == 2 ? ZIP_EM_AES_192
-                : aes.strength == 3                                                 ? ZIP_EM_AES_256
-                                                                                    : ZIP_EM_UNKNOWN;
-            m.method = aes.method;
-        } else {
-            m.encryption = (r.flags & kFlagStrongEncryption) != 0 ? ZIP_EM_UNKNOWN : ZIP_EM_TRAD_PKWARE;
-        }
+        Member m = MemberOf(r);
         m.centralOffset = end.directoryAt + walker.RecordAt();
         m.centralLength = static_cast<std::uint32_t>(r.length);
         members_.push_back(std::move(m));
     }
+    return 0;
+}
+
+int Book::FindMembers(const ByteSource& source)
+{
+    std::vector<FoundMember> found;
+    if (!FindLocalMembers(source, found))
+        return UNZIP_ERROR_CANNOT_READ;
+    if (found.empty())
+        return UNZIP_ERROR_NOT_ARC_FILE;
+    members_.reserve(found.size());
+    for (const FoundMember& f : found) {
+        CentralRecord r;
+        r.versionNeeded = f.header.versionNeeded;
+        r.flags = f.header.flags;
+        r.method = f.header.method;
+        r.time = f.header.time;
+        r.date = f.header.date;
+        r.crc = f.header.crc;
+        r.compressedSize = f.header.compressedSize;
+        r.size = f.header.size;
+        r.localOffset = f.headerAt;
+        r.name = f.name;
+        r.extra = f.extra;
+        members_.push_back(MemberOf(r));
+    }
+    notice_ = "the directory is missing (" + std::to_string(found.size()) +
+              " members were found by their local headers); repair rebuilds it";
     return 0;
 }
 

@@ -98,6 +98,10 @@ public:
     // several threads at once, each with its own hint.
     long FindExact(std::string_view name, LookupHint& hint) const;
 
+    // What is wrong with the book as a whole, that reading goes past; empty
+    // when nothing is.
+    const std::string& Notice() const { return notice_; }
+
     // Reads the directory of the file at path. Returns 0 or an unzip32
     // error code.
     static int Load(const std::string& path, std::shared_ptr<Book>& book);
@@ -105,6 +109,9 @@ public:
 private:
     Book() = default;
     int ReadDirectory();
+    // For a book whose directory cannot be found: its members as their
+    // local headers tell.
+    int FindMembers(const ByteSource& source);
     void IndexNames();
 
     std::string path_;
@@ -113,6 +120,7 @@ private:
     std::int64_t shift_ = 0;
     bool zoneHasDst_ = false;
     std::vector<Member> members_;
+    std::string notice_;
     // Member indexes ordered by folded match name (equal names in book
     // order), per name coding.
     std::vector<std::uint32_t> ansiOrder_;

@@ -137,21 +137,45 @@ int DecodeWithLibzip(const Book& book, const Member& m, const char* password, st
     const std::size_t local = raw.size();
     if (local > 0xFFFFFFFFu)
         return UNZIP_ERROR_HEADER_BROKEN;
-    raw.resize(local + m.centralLength + kEndSize);
+    std::size_t centralLength = m.centralLength;
+    if (centralLength == 0) {
+        // A member found by its local header alone: its record is made from
+        // that header, with the CRC and sizes found for it.
+        LocalHeader h;
+        if (!ReadLocalHeader(raw.data(), local, h) || m.size > kUnknown32 || m.compressedSize > kUnknown32)
+            return UNZIP_ERROR_HEADER_BROKEN;
+        MemberHeader record;
+        record.versionMadeBy = record.versionNeeded = h.versionNeeded;
+        record.flags = h.flags;
+        record.method = h.method;
+        record.time = h.time;
+        record.date = h.date;
+        record.crc = m.crc;
+        record.compressedSize = static_cast<std::uint32_t>(m.compressedSize);
+        record.size = static_cast<std::uint32_t>(m.size);
+        const std::string name(h.name), extra(h.extra);
+        record.name = name;
+        record.centralExtra = extra;
+        PutCentralRecord(raw, record);
+        centralLength = raw.size() - local;
+        raw.resize(local + centralLength + kEndSize);
+    } else {
+        raw.resize(local + centralLength + kEndSize);
+        if (!ReadAt(book.Descriptor(), m.centralOffset, raw.data() + local, centralLength))
+            return UNZIP_ERROR_CANNOT_READ;
+    }
     unsigned char* central = raw.data() + local;
-    if (!ReadAt(book.Descriptor(), m.centralOffset, central, m.centralLength))
-        return UNZIP_ERROR_CANNOT_READ;
     // The local header now lies at offset 0 (in the Zip64 field when the
     // record keeps the offset there).
     CentralRecord record;
-    if (!ReadCentralRecord(central, m.centralLength, record))
+    if (!ReadCentralRecord(central, centralLength, record))
         return UNZIP_ERROR_HEADER_BROKEN;
     Poke(central + record.offsetAt, 0, record.offsetWidth);
-    unsigned char* end = central + m.centralLength;
+    unsigned char* end = central + centralLength;
     std::memset(end, 0, kEndSize);
     Poke(end, kEndSignature, 4);
     end[8] = end[10] = 1;
-    Poke(end + 12, m.centralLength, 4);
+    Poke(end + 12, static_cast<std::uint32_t>(centralLength), 4);
     Poke(end + 16, static_cast<std::uint32_t>(local), 4);
 
     zip_error_t error;

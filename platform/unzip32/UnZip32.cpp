@@ -403,6 +403,18 @@ int Extract(const char* command, unsigned char* buffer, std::uint32_t size, time
     return 0;
 }
 
+// Copies text into buffer, NUL-terminated and cut to size bytes; returns
+// the text's whole length.
+int CopyText(const std::string& text, char* buffer, int size)
+{
+    if (buffer && size > 0) {
+        const std::size_t length = std::min(text.size(), static_cast<std::size_t>(size) - 1);
+        std::memcpy(buffer, text.data(), length);
+        buffer[length] = '\0';
+    }
+    return static_cast<int>(text.size());
+}
+
 } // namespace
 
 extern "C" {
@@ -551,13 +563,22 @@ int UnZipGetLastNotice(char* buffer, int size)
     BusyGuard busy;
     if (!busy)
         return 0;
-    const std::string& notice = TheState().lastNotice;
-    if (buffer && size > 0) {
-        const std::size_t length = std::min(notice.size(), static_cast<std::size_t>(size) - 1);
-        std::memcpy(buffer, notice.data(), length);
-        buffer[length] = '\0';
+    return CopyText(TheState().lastNotice, buffer, size);
+}
+
+int UnZipGetArchiveNotice(const char* archive, char* buffer, int size)
+{
+    BusyGuard busy;
+    if (!busy)
+        return -1;
+    try {
+        std::shared_ptr<Book> book;
+        if (!archive || AcquireBook(Unquote(archive), book) != 0)
+            return -1;
+        return CopyText(book->Notice(), buffer, size);
+    } catch (...) {
+        return -1;
     }
-    return static_cast<int>(notice.size());
 }
 
 HREADER UnZipOpenReader(HARC archive)

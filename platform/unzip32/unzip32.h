@@ -185,6 +185,14 @@ void UnZipSetPasswordCallback(UnZipPasswordFn callback, void* user);
  * their CRC). Copies the text, NUL-terminated and cut to size bytes, into
  * buffer (empty when there was nothing); returns the text's whole length. */
 int UnZipGetLastNotice(char* buffer, int size);
+/* Our addition: what is wrong with the archive as a whole that reading goes
+ * past: its central directory is lost, and its members are those found by
+ * their local headers. The archive is named as UnZipCheckArchive takes it
+ * (in double quotes when it holds blanks). Copies the text as
+ * UnZipGetLastNotice does (empty
+ * when nothing is wrong); returns its whole length, or -1 when the archive
+ * cannot be read at all. */
+int UnZipGetArchiveNotice(const char* archive, char* buffer, int size);
 /* Our addition: reading members on several threads at once. A reader reads
  * the book as the open handle it was made from lists it (it stays valid
  * when the handle closes); 0 on failure. UnZipReadMember may be called on

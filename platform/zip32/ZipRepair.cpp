@@ -171,11 +171,10 @@ public:
     CentralDirectory ReadCentralDirectory() const
     {
         CentralDirectory dir;
-        const MemorySource source(b_.data(), b_.size());
         EndOfDirectory end;
         std::uint64_t start = 0, stop = 0;
         std::int64_t shift = 0;
-        if (FindEndOfDirectory(source, end) == FormatError::None) {
+        if (FindEndOfDirectory(source_, end) == FormatError::None) {
             start = end.directoryAt;
             stop = end.directoryEnd;
             shift = end.shift;
@@ -667,9 +666,10 @@ private:
             return c;
         }
         if (!encrypted && claim.method == 8) {
-            std::uint64_t consumed = 0, produced = 0;
-            std::uint32_t crc = 0;
-            const bool ended = Inflate(dataAt, b_.size() - dataAt, consumed, produced, crc);
+            DeflateExtent extent;
+            const bool ended = InflateToEnd(source_, dataAt, b_.size() - dataAt, extent);
+            const std::uint64_t consumed = extent.consumed, produced = extent.produced;
+            std::uint32_t crc = extent.crc;
             if (streamed && ended) {
                 // The CRC and sizes follow the data.
                 std::uint32_t recordedCrc = 0, recordedSize = 0;
@@ -742,10 +742,8 @@ private:
     std::uint64_t DescriptorAt(std::uint64_t dataAt, std::uint64_t compressed, bool zip64, std::uint32_t& crc,
                                std::uint32_t& size) const
     {
-        const std::uint64_t at = dataAt + compressed;
         DataDescriptor d;
-        if (at >= b_.size() || !ReadDataDescriptor(&b_[at], b_.size() - at, zip64, compressed, d) ||
-            d.size >= kUnknown32)
+        if (!DescriptorAfter(source_, dataAt, compressed, zip64, d) || d.size >= kUnknown32)
             return 0;
         crc = d.crc;
         size = static_cast<std::uint32_t>(d.size);
@@ -757,15 +755,14 @@ private:
     bool FindDescriptor(std::uint64_t dataAt, bool zip64, std::uint32_t& crc, std::uint32_t& compressed,
                         std::uint32_t& size) const
     {
-        for (std::uint64_t at = dataAt; at + 16 <= b_.size() && at - dataAt < kUnknown32; ++at) {
-            if (b_[at] != 'P' || Get32(&b_[at]) != kDescriptorSignature)
-                continue;
-            if (DescriptorAt(dataAt, at - dataAt, zip64, crc, size)) {
-                compressed = static_cast<std::uint32_t>(at - dataAt);
-                return true;
-            }
-        }
-        return false;
+        DataDescriptor d;
+        if (!kivzip::FindDescriptor(source_, dataAt, zip64, d) || d.compressedSize >= kUnknown32 ||
+            d.size >= kUnknown32)
+            return false;
+        crc = d.crc;
+        compressed = static_cast<std::uint32_t>(d.compressedSize);
+        size = static_cast<std::uint32_t>(d.size);
+        return true;
     }
 
     std::uint32_t Crc(std::uint64_t at, std::uint64_t length) const
@@ -778,43 +775,6 @@ private:
             length -= chunk;
         }
         return static_cast<std::uint32_t>(crc);
-    }
-
-    // Inflates raw deflate data from at, reading at most available bytes;
-    // true when the stream ends properly within them.
-    bool Inflate(std::uint64_t at, std::uint64_t available, std::uint64_t& consumed, std::uint64_t& produced,
-                 std::uint32_t& crc) const
-    {
-        z_stream z{};
-        if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
-            return false;
-        unsigned char window[65536];
-        uLong sum = crc32(0, Z_NULL, 0);
-        int status = Z_OK;
-        std::uint64_t in = 0, out = 0;
-        while (status == Z_OK) {
-            if (z.avail_in == 0) {
-                const std::uint64_t left = available - in;
-                if (left == 0)
-                    break;
-                z.next_in = const_cast<Bytef*>(&b_[at + in]);
-                z.avail_in = static_cast<uInt>(std::min<std::uint64_t>(left, 1u << 30));
-                in += z.avail_in;
-            }
-            z.next_out = window;
-            z.avail_out = sizeof(window);
-            status = inflate(&z, Z_NO_FLUSH);
-            const std::size_t made = sizeof(window) - z.avail_out;
-            sum = crc32(sum, window, static_cast<uInt>(made));
-            out += made;
-            if (out > 0xFFFFFFFFu)
-                status = Z_DATA_ERROR; // larger than the member can record
-        }
-        consumed = in - z.avail_in;
-        produced = out;
-        crc = static_cast<std::uint32_t>(sum);
-        inflateEnd(&z);
-        return status == Z_STREAM_END;
     }
 
     static std::uint16_t WrittenFlags(std::uint16_t flags)
@@ -834,6 +794,7 @@ private:
     }
 
     const std::vector<unsigned char>& b_;
+    const MemorySource source_{b_.data(), b_.size()};
     const Reporter& out_;
     CentralDirectory dir_;
 };

@@ -112,23 +112,26 @@ FormatError FindEndOfDirectory(const ByteSource& source, EndOfDirectory& end)
         } else if (marked && found.recordedCount != 0xFFFF) {
             continue; // the values are in a Zip64 end record that is not there
         }
-        if (disk != 0 || directoryDisk != 0) {
-            result = FormatError::Spanned;
-            continue;
-        }
         // Where the directory begins: at its recorded offset when a record
         // is there, else as far before its end as it is long (bytes before
-        // or inside the archive moved it).
+        // or inside the archive moved it). An end record that names another
+        // disk but whose directory is here (a damaged disk number, as other
+        // tools read it) is read as one file's; without the directory here,
+        // the book is a part of an archive over several disks.
+        const bool otherDisk = disk != 0 || directoryDisk != 0;
         const std::uint64_t ending = found.directoryEnd;
         if (found.recordedOffset < ending && SignatureAt(source, found.recordedOffset, kCentralSignature))
             found.directoryAt = found.recordedOffset;
         else if (found.recordedSize > 0 && found.recordedSize <= ending
                  && SignatureAt(source, ending - found.recordedSize, kCentralSignature))
             found.directoryAt = ending - found.recordedSize;
-        else if (found.recordedSize == 0)
+        else if (found.recordedSize == 0 && !otherDisk)
             found.directoryAt = ending; // no members
-        else
+        else {
+            if (otherDisk)
+                result = FormatError::Spanned;
             continue;
+        }
         found.shift = static_cast<std::int64_t>(found.directoryAt - found.recordedOffset);
         end = found;
         return FormatError::None;
@@ -351,6 +354,194 @@ bool ReadDataDescriptor(const unsigned char* p, std::size_t available, bool zip6
         return true;
     }
     return false;
+}
+
+namespace {
+
+// Reads a source through a buffer of a megabyte, for walks that go through
+// a book from front to back.
+class Scanner {
+public:
+    explicit Scanner(const ByteSource& source) : source_(source) {}
+
+    // The bytes from at on, at least length of them unless the source ends
+    // first: p and available (0 at the end or when reading fails).
+    const unsigned char* Get(std::uint64_t at, std::size_t length, std::size_t& available)
+    {
+        const std::uint64_t size = source_.Size();
+        available = 0;
+        if (at >= size)
+            return nullptr;
+        const std::uint64_t want = std::min<std::uint64_t>(length, size - at);
+        if (at < bufferAt_ || at - bufferAt_ + want > buffer_.size()) {
+            const std::size_t fill = static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::uint64_t>(want, kChunk), size - at));
+            buffer_.resize(fill);
+            if (!source_.Read(at, buffer_.data(), fill)) {
+                buffer_.clear();
+                failed_ = true;
+                return nullptr;
+            }
+            bufferAt_ = at;
+        }
+        available = static_cast<std::size_t>(bufferAt_ + buffer_.size() - at);
+        return buffer_.data() + (at - bufferAt_);
+    }
+
+    // Where the next signature lies from `from` on; kNowhere when none does.
+    std::uint64_t Find(std::uint32_t signature, std::uint64_t from)
+    {
+        for (std::uint64_t at = from;;) {
+            std::size_t available = 0;
+            const unsigned char* p = Get(at, 4, available);
+            if (!p || available < 4)
+                return kNowhere;
+            for (std::size_t i = 0; i + 4 <= available;) {
+                const void* hit = std::memchr(p + i, 'P', available - 3 - i);
+                if (!hit)
+                    break;
+                i = static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - p);
+                if (Get32(p + i) == signature)
+                    return at + i;
+                ++i;
+            }
+            at += available - 3;
+        }
+    }
+
+    bool Failed() const { return failed_; }
+
+    static constexpr std::uint64_t kNowhere = ~std::uint64_t{0};
+
+private:
+    static constexpr std::size_t kChunk = 1 << 20;
+    const ByteSource& source_;
+    std::vector<unsigned char> buffer_;
+    std::uint64_t bufferAt_ = 0;
+    bool failed_ = false;
+};
+
+bool DescriptorAfter(Scanner& scanner, std::uint64_t dataAt, std::uint64_t compressed, bool zip64, DataDescriptor& d)
+{
+    std::size_t available = 0;
+    const unsigned char* p = scanner.Get(dataAt + compressed, 24, available);
+    return p && ReadDataDescriptor(p, available, zip64, compressed, d);
+}
+
+bool FindDescriptor(Scanner& scanner, std::uint64_t dataAt, bool zip64, DataDescriptor& d)
+{
+    for (std::uint64_t at = dataAt; (at = scanner.Find(kDescriptorSignature, at)) != Scanner::kNowhere; ++at) {
+        if (!zip64 && at - dataAt >= kUnknown32)
+            return false;
+        if (DescriptorAfter(scanner, dataAt, at - dataAt, zip64, d))
+            return true;
+    }
+    return false;
+}
+
+// The member whose local header is at `at`, and where its data (and their
+// descriptor) end.
+bool ReadFoundMember(const ByteSource& source, Scanner& scanner, std::uint64_t at, FoundMember& m, std::uint64_t& end)
+{
+    std::size_t available = 0;
+    const unsigned char* p = scanner.Get(at, kLocalSize, available);
+    LocalHeader h;
+    if (!p || !ReadLocalHeaderStart(p, available, h) || !(p = scanner.Get(at, h.length, available)) ||
+        !ReadLocalHeader(p, available, h) || h.name.empty())
+        return false;
+    // The name and extra field are copied before the scanner reads on.
+    m.name.assign(h.name);
+    m.extra.assign(h.extra);
+    h.name = h.extra = std::string_view();
+    const std::uint64_t dataAt = at + h.length;
+    const bool zip64 = h.zip64 || !FindExtra(m.extra, kZip64Extra).empty();
+    end = dataAt + h.compressedSize;
+    DataDescriptor d;
+    if ((h.flags & kFlagDescriptor) != 0 && h.crc == 0 && h.compressedSize == 0) {
+        DeflateExtent deflate;
+        const bool found = (h.flags & kFlagEncrypted) == 0 && h.method == kDeflated
+            ? InflateToEnd(source, dataAt, source.Size() - dataAt, deflate) &&
+              DescriptorAfter(scanner, dataAt, deflate.consumed, zip64, d)
+            : FindDescriptor(scanner, dataAt, zip64, d);
+        if (!found)
+            return false;
+        h.crc = d.crc;
+        h.compressedSize = d.compressedSize;
+        h.size = d.size;
+        end = dataAt + d.compressedSize + d.length;
+    } else if (!Fits(dataAt, h.compressedSize, source.Size())) {
+        return false;
+    } else if ((h.flags & kFlagDescriptor) != 0 && DescriptorAfter(scanner, dataAt, h.compressedSize, zip64, d)) {
+        end += d.length;
+    }
+    m.headerAt = at;
+    m.header = h;
+    return true;
+}
+
+} // namespace
+
+bool InflateToEnd(const ByteSource& source, std::uint64_t at, std::uint64_t available, DeflateExtent& extent)
+{
+    z_stream z{};
+    if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
+        return false;
+    std::vector<unsigned char> in(1 << 16), out(1 << 16);
+    uLong crc = crc32(0, Z_NULL, 0);
+    std::uint64_t read = 0, produced = 0;
+    int status = Z_OK;
+    while (status == Z_OK) {
+        if (z.avail_in == 0) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(available - read, in.size()));
+            if (n == 0 || !source.Read(at + read, in.data(), n))
+                break;
+            z.next_in = in.data();
+            z.avail_in = static_cast<uInt>(n);
+            read += n;
+        }
+        z.next_out = out.data();
+        z.avail_out = static_cast<uInt>(out.size());
+        status = inflate(&z, Z_NO_FLUSH);
+        const std::size_t made = out.size() - z.avail_out;
+        crc = crc32(crc, out.data(), static_cast<uInt>(made));
+        produced += made;
+        if (produced > kUnknown32)
+            status = Z_DATA_ERROR; // larger than a member without Zip64 records
+    }
+    extent.consumed = read - z.avail_in;
+    extent.produced = produced;
+    extent.crc = static_cast<std::uint32_t>(crc);
+    inflateEnd(&z);
+    return status == Z_STREAM_END;
+}
+
+bool DescriptorAfter(const ByteSource& source, std::uint64_t dataAt, std::uint64_t compressed, bool zip64,
+    DataDescriptor& descriptor)
+{
+    Scanner scanner(source);
+    return DescriptorAfter(scanner, dataAt, compressed, zip64, descriptor);
+}
+
+bool FindDescriptor(const ByteSource& source, std::uint64_t dataAt, bool zip64, DataDescriptor& descriptor)
+{
+    Scanner scanner(source);
+    return FindDescriptor(scanner, dataAt, zip64, descriptor);
+}
+
+bool FindLocalMembers(const ByteSource& source, std::vector<FoundMember>& members)
+{
+    Scanner scanner(source);
+    std::uint64_t from = 0;
+    for (std::uint64_t at; (at = scanner.Find(kLocalSignature, from)) != Scanner::kNowhere;) {
+        FoundMember m;
+        std::uint64_t end = 0;
+        if (ReadFoundMember(source, scanner, at, m, end)) {
+            members.push_back(std::move(m));
+            from = std::max(end, at + 1);
+        } else {
+            from = at + 1;
+        }
+    }
+    return !scanner.Failed();
 }
 
 namespace {

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -248,6 +249,48 @@ struct DataDescriptor {
 // compressed size matches wins. false when none fits.
 bool ReadDataDescriptor(const unsigned char* p, std::size_t available, bool zip64, std::uint64_t compressedSize,
     DataDescriptor& descriptor);
+
+// Where a member's data end when no record tells: raw deflate data at `at`
+// inflated to the end of their stream, reading at most `available` bytes.
+struct DeflateExtent {
+    std::uint64_t consumed = 0; // compressed bytes up to the stream's end
+    std::uint64_t produced = 0; // bytes they inflate to
+    std::uint32_t crc = 0;      // of those bytes
+};
+// true when the stream ends properly within the bytes given (and inflates to
+// less than 4 GiB).
+bool InflateToEnd(const ByteSource& source, std::uint64_t at, std::uint64_t available, DeflateExtent& extent);
+
+// The data descriptor right after compressed bytes of data at dataAt (see
+// ReadDataDescriptor); false when there is none.
+bool DescriptorAfter(const ByteSource& source, std::uint64_t dataAt, std::uint64_t compressed, bool zip64,
+    DataDescriptor& descriptor);
+// For data whose end nothing else tells (stored or encrypted, written to a
+// pipe): the first descriptor signature after dataAt whose compressed size
+// is the distance to it. false when there is none.
+bool FindDescriptor(const ByteSource& source, std::uint64_t dataAt, bool zip64, DataDescriptor& descriptor);
+
+// A member found by its local header, for a book whose directory is lost:
+// the header's fields, with the CRC and sizes of its data descriptor where
+// the header leaves them to one (written to a pipe). Its name and extra
+// field are held here (the header's views are empty).
+struct FoundMember {
+    std::uint64_t headerAt = 0;
+    LocalHeader header;
+    std::string name, extra;
+};
+
+// The members of a book whose end record or directory cannot be found (cut
+// off, overwritten), found as other tools find them: from local header to
+// local header in the order of the file. A member's data end after its
+// recorded compressed size or, when it was written to a pipe (flag 8, CRC
+// and compressed size 0), where its deflate stream ends or at the
+// descriptor whose compressed size is the distance to it. A header found
+// inside the data of the member before it is data, not a member. Members
+// whose data the file does not hold whole, or whose end or CRC cannot be
+// found, are left out; the reader checks every member's data against its
+// CRC. false when reading fails.
+bool FindLocalMembers(const ByteSource& source, std::vector<FoundMember>& members);
 
 // The byte that checks a password of the traditional encryption: the CRC's
 // high byte, or, for writers that put the CRC after the data, the high byte

@@ -669,11 +669,19 @@ private slots:
         const int centralDirectory = whole.indexOf("PK\x01\x02");
         QVERIFY(centralDirectory > 0);
 
-        // Cut off the central directory: every day's data is still there.
+        // Cut off the central directory: every day's data is still there and
+        // reads, but the book is not written to before a repair.
         WriteFile(book, whole.left(centralDirectory));
-        Run broken = Kivbook({ "list", book });
-        QCOMPARE(broken.status, 1);
-        QVERIFY(broken.err.contains("The chosen file is not a valid archive."));
+        const QByteArray missing = "the directory is missing (3 members were found by their local headers)";
+        QCOMPARE(Kivbook({ "list", book }).out, QByteArray("2003/01/01\n2003/01/02\n2003/01/03\n"));
+        QVERIFY(Kivbook({ "show", book, "2003/01/03" }).out.contains("weather: 2003/01/03\n"));
+        Run check = Kivbook({ "check", book });
+        QCOMPARE(check.status, 1);
+        QVERIFY(check.out.contains(missing));
+        Run put = Kivbook({ "put", book, "2003/01/04", "--weather", "x" });
+        QCOMPARE(put.status, 1);
+        QVERIFY(put.err.contains(missing));
+        QCOMPARE(ReadFile(book), whole.left(centralDirectory));
 
         Run repair = Kivbook({ "repair", book });
         QVERIFY2(repair.status == 0, repair.err.constData());
