@@ -12,7 +12,10 @@
 // whose size is the distance to it. Encrypted members and methods zlib cannot
 // read are carried over unchanged; without the password their data cannot be
 // checked, so the directory's record is taken when it ends where the next
-// record begins, even where the local header's CRC or size differs. Data that fit no record are kept as they
+// record begins. Where the local header gives another CRC or size for the
+// same bytes, the book is left as it is: a reader with the password finds
+// the record that fits, and one CRC written into both could lose the day.
+// Data that fit no record are kept as they
 // are and named as damaged; only what cannot be found is dropped. The new
 // book is written with fresh central directory records and replaces the old
 // one atomically; a book that needs no repair is left untouched.
@@ -125,6 +128,10 @@ struct Member {
     std::string otherName;     // the name the other record gives, when they differ
     bool renamed = false;      // the local header's name was taken over the directory's
     bool corrected = false;    // the directory's record did not fit the data
+    // Data that cannot be checked (encrypted) for which the local header
+    // gives another CRC or size than the directory: neither can be
+    // preferred without the password.
+    bool undecided = false;
 };
 
 bool PlausibleName(const std::string& name)
@@ -321,6 +328,13 @@ public:
             why = "too many members for a ZIP file without Zip64";
             return false;
         }
+        // Writing one CRC into both records could lose a day that reads now.
+        for (const Member& m : members)
+            if (m.undecided) {
+                why = m.name + " is encrypted, and its directory record and local header give it different CRCs "
+                               "or sizes: without the password neither can be checked";
+                return false;
+            }
         // The fields both records take from the member.
         auto headerOf = [](const Member& m) {
             MemberHeader h;
@@ -577,6 +591,11 @@ private:
         m.localExtra = header && h.signature ? h.extra : (e ? e->extra : std::vector<unsigned char>());
         if (e && header && h.signature && h.name != m.name && PlausibleName(h.name))
             m.otherName = h.name; // a candidate, decided by ChooseName
+        const Check& local = checks.back(); // the local header's reading
+        m.undecided = fromDirectory && check.plausible && !readings.back().fromDirectory && local.plausible &&
+                      readings.back().dataAt == reading.dataAt &&
+                      local.claim.compressedSize == check.claim.compressedSize &&
+                      (local.claim.crc != check.claim.crc || local.claim.size != check.claim.size);
         return Why::None;
     }
 
