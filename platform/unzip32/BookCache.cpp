@@ -335,6 +335,23 @@ int Book::ReadDirectory()
     return 0;
 }
 
+std::uint64_t Book::FoundLocalHeader(std::string_view name) const
+{
+    std::call_once(walked_, [this] {
+        std::vector<FoundMember> found;
+        if (!FindLocalMembers(FileSource(fd_, static_cast<std::uint64_t>(key_.size)), found))
+            return;
+        for (FoundMember& f : found)
+            foundHeaders_.emplace_back(std::move(f.name), f.headerAt);
+        // Of equal names the later one, as the directory's later copy counts.
+        std::stable_sort(foundHeaders_.begin(), foundHeaders_.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+    });
+    const auto end = std::upper_bound(foundHeaders_.begin(), foundHeaders_.end(), name,
+                                      [](std::string_view n, const auto& f) { return n < f.first; });
+    return end != foundHeaders_.begin() && std::prev(end)->first == name ? std::prev(end)->second : kNowhere;
+}
+
 int Book::FindMembers(const ByteSource& source)
 {
     std::vector<FoundMember> found;

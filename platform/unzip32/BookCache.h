@@ -98,6 +98,13 @@ public:
     // several threads at once, each with its own hint.
     long FindExact(std::string_view name, LookupHint& hint) const;
 
+    // Where a walk from local header to local header finds the (last) local
+    // header of that name, for members not where the directory says;
+    // kNowhere when none is found. The walk is made once, on first use;
+    // any thread may call it.
+    static constexpr std::uint64_t kNowhere = ~std::uint64_t{0};
+    std::uint64_t FoundLocalHeader(std::string_view name) const;
+
     // What is wrong with the book as a whole, that reading goes past; empty
     // when nothing is.
     const std::string& Notice() const { return notice_; }
@@ -121,6 +128,8 @@ private:
     bool zoneHasDst_ = false;
     std::vector<Member> members_;
     std::string notice_;
+    mutable std::once_flag walked_;
+    mutable std::vector<std::pair<std::string, std::uint64_t>> foundHeaders_; // by name
     // Member indexes ordered by folded match name (equal names in book
     // order), per name coding.
     std::vector<std::uint32_t> ansiOrder_;

@@ -405,11 +405,19 @@ int MemberReader::Locate(const Book& book, const Member& m, Located& where)
     // Where bytes before or inside the archive moved the members, a local
     // header lies at its recorded offset plus the shift; members before
     // bytes inserted inside lie where they were.
-    std::uint64_t candidates[2] = {m.localOffset, m.localOffset};
+    // When neither place holds it (damaged offsets, bytes inserted inside a
+    // member), the local header of its name that a walk through the book
+    // finds: its data are still checked against the directory's record.
+    std::uint64_t candidates[3] = {m.localOffset, m.localOffset, Book::kNowhere};
     const std::int64_t shift = book.Shift();
     if (shift != 0 && (shift > 0 || static_cast<std::uint64_t>(-shift) <= m.localOffset))
         candidates[0] = m.localOffset + static_cast<std::uint64_t>(shift);
-    for (const std::uint64_t at : candidates) {
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (i == 2 && !m.nameFromExtra)
+            candidates[2] = book.FoundLocalHeader(m.name);
+        const std::uint64_t at = candidates[i];
+        if (at == Book::kNowhere)
+            continue;
         std::size_t available = 0;
         const unsigned char* local = window_->Get(book, at, kLocalSize + kLocalGuess, available);
         LocalHeader h;

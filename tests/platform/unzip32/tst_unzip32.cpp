@@ -113,6 +113,8 @@ else:
         b[at + 46 + 7] = ord('8')
     elif fixture == 'cut':  # cut inside the last day's data: no directory
         b = b[:central(b, 0) - 3]
+    elif fixture == 'offset':  # 20010316.DAY's directory offset damaged
+        b[central(b, 1) + 42:central(b, 1) + 46] = struct.pack('<I', 0x123456)
     elif fixture == 'disk':  # the end record names another disk
         b[end + 4:end + 6] = struct.pack('<H', 1)
     elif fixture == 'comment':  # a comment full of end-record signatures
@@ -483,6 +485,7 @@ void TestUnZip32::readsWhatPeersRead_data()
     QTest::newRow("directory cut off, last data too")
         << "cut" << QByteArrayList{"20010315.DAY", "20010316.DAY"} << QByteArray("20010316.DAY") << 0;
     QTest::newRow("written to a pipe, directory lost") << "streamed" << days << QByteArray("20010316.DAY") << 0;
+    QTest::newRow("directory offset damaged") << "offset" << days << QByteArray("20010316.DAY") << 0;
     QTest::newRow("end record naming another disk") << "disk" << days << QByteArray("20010317.DAY") << 0;
 }
 
