@@ -5,10 +5,16 @@
 #include "ZipFormat.h"
 #include "unzip32.h"
 
+#ifdef KIV_LIBLZMA_SONAME
+#include "OnDemand.h"
+#endif
+
+#include <lzma.h>
 #include <zip.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -377,11 +383,78 @@ private:
 
 } // namespace
 
-bool ReadsWithZlibAlone(const Member& m)
+bool ReadsWithoutLibzip(const Member& m)
 {
-    return (m.method == ZIP_CM_STORE || m.method == ZIP_CM_DEFLATE)
+    return (m.method == ZIP_CM_STORE || m.method == ZIP_CM_DEFLATE || m.method == kLzma)
         && (!m.encrypted || m.encryption == ZIP_EM_TRAD_PKWARE || IsAes(m.encryption));
 }
+
+namespace {
+
+// LZMA as ZIP stores it: the version of the LZMA SDK that wrote it (2
+// bytes), the length of the properties (2 bytes, 5), the properties, then
+// the raw stream, with or without its end marker. Never more than the
+// recorded size is made, and the dictionary is no larger than that.
+int DecodeLzma(const Member& m, Pieces& in, unsigned char* buffer)
+{
+#ifdef KIV_LIBLZMA_SONAME
+    static const bool loads = [] {
+        std::string why;
+        return kiv::ondemand::Loads(KIV_LIBLZMA_SONAME, why);
+    }();
+    if (!loads)
+        return UNZIP_ERROR_METHOD;
+#endif
+    constexpr std::size_t kHeader = 9;
+    unsigned char header[kHeader];
+    std::size_t have = 0;
+    const unsigned char* piece = nullptr;
+    std::size_t left = 0;
+    while (have < kHeader && (left > 0 || in.Next(piece, left))) {
+        const std::size_t take = std::min(kHeader - have, left);
+        std::memcpy(header + have, piece, take);
+        have += take;
+        piece += take;
+        left -= take;
+    }
+    if (have < kHeader || Get16(header + 2) != 5)
+        return in.Error() ? in.Error() : UNZIP_ERROR_HEADER_BROKEN;
+    lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, nullptr}, {LZMA_VLI_UNKNOWN, nullptr}};
+    if (lzma_properties_decode(&filters[0], nullptr, header + 4, 5) != LZMA_OK)
+        return UNZIP_ERROR_HEADER_BROKEN;
+    auto* options = static_cast<lzma_options_lzma*>(filters[0].options);
+    options->dict_size = static_cast<std::uint32_t>(
+        std::clamp<std::uint64_t>(m.size, LZMA_DICT_SIZE_MIN, options->dict_size));
+    lzma_stream z = LZMA_STREAM_INIT;
+    lzma_ret status = lzma_raw_decoder(&z, filters);
+    std::free(options);
+    if (status != LZMA_OK) {
+        lzma_end(&z);
+        return status == LZMA_MEM_ERROR ? UNZIP_ERROR_MORE_HEAP_MEMORY : UNZIP_ERROR_HEADER_BROKEN;
+    }
+    z.next_out = buffer;
+    z.avail_out = static_cast<std::size_t>(m.size);
+    while (status == LZMA_OK && z.avail_out > 0) {
+        if (left == 0 && !in.Next(piece, left))
+            break;
+        z.next_in = piece;
+        z.avail_in = left;
+        status = lzma_code(&z, LZMA_RUN);
+        piece += left - z.avail_in;
+        left = z.avail_in;
+    }
+    const std::size_t made = static_cast<std::size_t>(m.size) - z.avail_out;
+    lzma_end(&z);
+    if (in.Error())
+        return in.Error();
+    if (status == LZMA_MEM_ERROR)
+        return UNZIP_ERROR_MORE_HEAP_MEMORY;
+    if ((status != LZMA_OK && status != LZMA_STREAM_END) || made != m.size)
+        return UNZIP_ERROR_HUFFMAN_CODE; // damaged, or cut short
+    return CheckCrc(m, buffer);
+}
+
+} // namespace
 
 MemberReader::MemberReader() : window_(std::make_unique<Window>()) {}
 
@@ -517,7 +590,7 @@ int MemberReader::Decode(const Book& book, const Member& m, const Located& where
         if (!inWindow && m.compressedSize > 0)
             return UNZIP_ERROR_CANNOT_READ;
     }
-    if (!ReadsWithZlibAlone(m)) {
+    if (!ReadsWithoutLibzip(m)) {
         // Other methods under AES would reach the caller without their
         // authentication code checked.
         if (m.encrypted && IsAes(m.encryption))
@@ -591,6 +664,8 @@ int MemberReader::DecodePlain(const Member& m, Pieces& in, unsigned char* buffer
 {
     if (m.method == ZIP_CM_DEFLATE)
         return Inflate(m, in, buffer);
+    if (m.method == kLzma)
+        return DecodeLzma(m, in, buffer);
     if (m.compressedSize != m.size)
         return UNZIP_ERROR_HEADER_BROKEN;
     const unsigned char* piece = nullptr;
@@ -665,7 +740,7 @@ int MemberReader::Read(const Book& book, const Member& m, const char* password, 
     // sound: the data decide, by their CRC.
     Member local;
     std::string differences;
-    if (!LocalMember(m, where.header, local, differences) || local.size > capacity || !ReadsWithZlibAlone(local))
+    if (!LocalMember(m, where.header, local, differences) || local.size > capacity || !ReadsWithoutLibzip(local))
         return code;
     if (Decode(book, local, where, password, buffer) != 0)
         return code;

@@ -10,10 +10,10 @@
 
 namespace kivzip {
 
-// Whether the member is read with zlib alone (stored or deflated, not
-// encrypted or under the traditional or AES encryption, AES with
-// libcrypto); libzip reads the others.
-bool ReadsWithZlibAlone(const Member& m);
+// Whether the member is read without libzip: stored or deflated (zlib) or
+// LZMA (liblzma), not encrypted or under the traditional or AES encryption
+// (AES with libcrypto); libzip reads the others.
+bool ReadsWithoutLibzip(const Member& m);
 
 // Reads members' data. It keeps what one extraction leaves for the next:
 // the part of the book read last (members lie one after another, so a

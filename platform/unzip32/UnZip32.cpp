@@ -337,7 +337,7 @@ int ExtractMember(const Book& book, const Member& m, MemberReader& reader, unsig
     // members (MemberData.cpp); a method damaged in the directory alone is
     // read as the local header has it.
     Member local;
-    if (!ReadsWithZlibAlone(m) && !(reader.LocalView(book, m, local) && ReadsWithZlibAlone(local))
+    if (!ReadsWithoutLibzip(m) && !(reader.LocalView(book, m, local) && ReadsWithoutLibzip(local))
         && (IsAes(m.encryption) || !zip_compression_method_supported(m.method, 0)
             || (m.encrypted && !zip_encryption_method_supported(m.encryption, 0))))
         return UNZIP_ERROR_METHOD;

@@ -43,6 +43,7 @@ constexpr std::uint16_t kAesExtra = 0x9901;
 constexpr std::uint16_t kAesMethod = 99; // WinZip AES: the real method is in the extra field
 constexpr std::uint16_t kStored = 0;
 constexpr std::uint16_t kDeflated = 8;
+constexpr std::uint16_t kLzma = 14;
 
 // Whether [at, at + length) lies within size bytes, without overflow.
 constexpr bool Fits(std::uint64_t at, std::uint64_t length, std::uint64_t size)

@@ -72,6 +72,13 @@ elif fixture == 'streamed':
             with z.open(info, 'w') as f:
                 f.write(data)
     b = pipe.data[:pipe.data.index(b'PK\x01\x02')]
+elif fixture == 'lzma':  # LZMA with its end marker, as python writes it
+    with zipfile.ZipFile(path, 'w') as z:
+        for name, data in days:
+            info = zipfile.ZipInfo(name, date_time=(2001, 3, 15, 12, 30, 10))
+            info.compress_type = zipfile.ZIP_LZMA
+            z.writestr(info, data)
+    b = bytearray(open(path, 'rb').read())
 elif fixture == 'zip64':
     # Every size and offset in Zip64 fields, and a Zip64 end record.
     b = bytearray()
@@ -485,6 +492,7 @@ void TestUnZip32::readsWhatPeersRead_data()
     QTest::newRow("directory cut off, last data too")
         << "cut" << QByteArrayList{"20010315.DAY", "20010316.DAY"} << QByteArray("20010316.DAY") << 0;
     QTest::newRow("written to a pipe, directory lost") << "streamed" << days << QByteArray("20010316.DAY") << 0;
+    QTest::newRow("LZMA") << "lzma" << days << QByteArray("20010315.DAY") << 0;
     QTest::newRow("directory offset damaged") << "offset" << days << QByteArray("20010316.DAY") << 0;
     QTest::newRow("end record naming another disk") << "disk" << days << QByteArray("20010317.DAY") << 0;
 }
