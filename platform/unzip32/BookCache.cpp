@@ -262,10 +262,9 @@ long Book::FindExact(std::string_view name, LookupHint& hint) const
 
 namespace {
 
-// The member a directory record describes.
-Member MemberOf(const CentralRecord& r)
+// The member a directory record describes, into a new member m.
+void ReadMember(const CentralRecord& r, Member& m)
 {
-    Member m;
     m.name.assign(r.name);
     if ((r.flags & kFlagUtf8) != 0 && !IsAscii(m.name))
         m.coding = NameCoding::Utf8;
@@ -297,7 +296,6 @@ Member MemberOf(const CentralRecord& r)
     } else {
         m.encryption = (r.flags & kFlagStrongEncryption) != 0 ? ZIP_EM_UNKNOWN : ZIP_EM_TRAD_PKWARE;
     }
-    return m;
 }
 
 } // namespace
@@ -318,21 +316,18 @@ int Book::ReadDirectory()
         return UNZIP_ERROR_CANNOT_READ;
     }
     shift_ = end.shift;
-    // The directory of a hundred years is 2 MB; only what is parsed from it
-    // is kept.
-    std::vector<unsigned char> directory(static_cast<std::size_t>(end.directoryEnd - end.directoryAt));
-    if (!ReadAt(fd_, end.directoryAt, directory.data(), directory.size()))
-        return UNZIP_ERROR_CANNOT_READ;
-    // Every record takes at least 46 bytes.
-    members_.reserve(std::min<std::uint64_t>(end.recordedCount, directory.size() / kCentralSize));
-    DirectoryWalker walker(directory.data(), directory.size());
+    // The directory of a hundred years is 2 MB: it is read a piece at a
+    // time, and only what is parsed from it is kept. Every record takes at
+    // least 46 bytes.
+    members_.reserve(std::min<std::uint64_t>(end.recordedCount, (end.directoryEnd - end.directoryAt) / kCentralSize));
+    DirectoryWalker walker(source, end.directoryAt, end.directoryEnd);
     for (CentralRecord r; walker.Next(r);) {
-        Member m = MemberOf(r);
+        Member& m = members_.emplace_back();
+        ReadMember(r, m);
         m.centralOffset = end.directoryAt + walker.RecordAt();
         m.centralLength = static_cast<std::uint32_t>(r.length);
-        members_.push_back(std::move(m));
     }
-    return 0;
+    return walker.Failed() ? UNZIP_ERROR_CANNOT_READ : 0;
 }
 
 std::uint64_t Book::FoundLocalHeader(std::string_view name) const
@@ -373,7 +368,7 @@ int Book::FindMembers(const ByteSource& source)
         r.localOffset = f.headerAt;
         r.name = f.name;
         r.extra = f.extra;
-        members_.push_back(MemberOf(r));
+        ReadMember(r, members_.emplace_back());
     }
     notice_ = "the directory is missing (" + std::to_string(found.size()) +
               " members were found by their local headers); repair rebuilds it";

@@ -226,6 +226,8 @@ bool ArchiveImage::Parse(const ByteSource& source, std::string& why)
     if (!source.Read(end.commentAt, comment_.data(), comment_.size())
         || !source.Read(end.directoryAt, directory_.data(), directory_.size()))
         return false;
+    // Every record takes at least 46 bytes.
+    members_.reserve(std::min<std::uint64_t>(end.recordedCount, directory_.size() / kCentralSize));
     DirectoryWalker walker(directory_.data(), directory_.size());
     for (Member m; walker.Next(m.central);) {
         // A record the new book could not carry as it is: a Zip64 block

@@ -204,7 +204,7 @@ bool ReadZip64Extra(std::string_view extra, std::uint64_t* size, std::uint64_t* 
 namespace {
 
 // The record at p whose name, extra field and comment have these lengths
-// (the caller made sure they are there).
+// (the caller made sure they are there): every field of r but `sound`.
 bool ParseCentral(const unsigned char* p, std::size_t nameLength, std::size_t extraLength, std::size_t commentLength,
     CentralRecord& r)
 {
@@ -228,6 +228,8 @@ bool ParseCentral(const unsigned char* p, std::size_t nameLength, std::size_t ex
     r.name = std::string_view(name, nameLength);
     r.extra = std::string_view(name + nameLength, extraLength);
     r.comment = std::string_view(name + nameLength + extraLength, commentLength);
+    if (r.size != kUnknown32 && r.compressedSize != kUnknown32 && r.localOffset != kUnknown32)
+        return true; // no Zip64 values, as in nearly every record
     std::size_t offsetAt = std::string_view::npos;
     if (!ReadZip64Extra(r.extra, &r.size, &r.compressedSize, &r.localOffset, &offsetAt))
         return false;
@@ -240,6 +242,9 @@ bool ParseCentral(const unsigned char* p, std::size_t nameLength, std::size_t ex
 
 // How far a record's recorded length may be off and its end still be found.
 constexpr std::size_t kLengthSlack = 64;
+// A directory read from a file is read in pieces of this size, or of one
+// record (with the slack) where that is longer.
+constexpr std::size_t kDirectoryPiece = 64 * 1024;
 
 } // namespace
 
@@ -253,18 +258,48 @@ bool ReadCentralRecord(const unsigned char* p, std::size_t available, CentralRec
     return ParseCentral(p, nameLength, extraLength, commentLength, r);
 }
 
+const unsigned char* DirectoryWalker::Refill(std::uint64_t at, std::uint64_t length)
+{
+    piece_.resize(static_cast<std::size_t>(std::min(std::max<std::uint64_t>(length, kDirectoryPiece), size_ - at)));
+    pieceAt_ = at;
+    if (!source_->Read(begin_ + at, piece_.data(), piece_.size())) {
+        piece_.clear();
+        failed_ = true;
+        return nullptr;
+    }
+    return piece_.data();
+}
+
+// Whether a record's signature lies anywhere from at to the directory's
+// end.
+bool DirectoryWalker::SignatureFollows(std::uint64_t at)
+{
+    static constexpr unsigned char kSignature[] = {'P', 'K', 1, 2};
+    while (at + 4 <= size_) {
+        const std::uint64_t length = std::min<std::uint64_t>(size_ - at, source_ ? kDirectoryPiece : size_);
+        const unsigned char* p = Bytes(at, length);
+        if (!p)
+            return false;
+        if (std::search(p, p + length, kSignature, kSignature + 4) != p + length)
+            return true;
+        at += length - 3;
+    }
+    return false;
+}
+
 bool DirectoryWalker::Next(CentralRecord& record)
 {
     recordAt_ = at_;
     if (at_ >= size_)
         return false;
-    const unsigned char* p = data_ + at_;
-    const std::size_t left = size_ - at_;
+    const unsigned char* p = Bytes(at_, kCentralSize);
+    if (!p)
+        return false;
+    const std::uint64_t left = size_ - at_;
     // Bytes after the records that hold no record's signature (a stray
     // Zip64 locator, padding) lose nothing.
     auto stop = [&] {
-        static constexpr unsigned char kSignature[] = {'P', 'K', 1, 2};
-        stopped_ = std::search(p, p + left, kSignature, kSignature + 4) != p + left;
+        stopped_ = SignatureFollows(at_);
         return false;
     };
     if (left < kCentralSize || Get32(p) != kCentralSignature)
@@ -273,6 +308,10 @@ bool DirectoryWalker::Next(CentralRecord& record)
     const std::size_t least = kCentralSize + nameLength;
     if (least > left)
         return stop();
+    // Every look below stays within the record, the slack and the next
+    // record's signature.
+    if (!(p = Bytes(at_, least + extraLength + commentLength + kLengthSlack + 4)))
+        return false;
     // A record ends where the next begins; the last one may be followed
     // by bytes that are no record, but it cannot run past the directory.
     auto nextAt = [&](std::size_t length) { return length <= left && left - length >= 4 && Get32(p + length) == kCentralSignature; };
@@ -287,7 +326,7 @@ bool DirectoryWalker::Next(CentralRecord& record)
                 length = nominal + d;
         }
         if (length == 0 && nominal > left && nominal - left <= kLengthSlack)
-            length = left;
+            length = static_cast<std::size_t>(left);
         if (length == 0) {
             if (nominal > left)
                 return stop();
@@ -296,7 +335,7 @@ bool DirectoryWalker::Next(CentralRecord& record)
     }
     const std::size_t rest = length - least;
     const std::size_t extra = std::min(extraLength, rest);
-    record = CentralRecord{};
+    // No clearing first: it cost as much as the parse.
     record.sound = ParseCentral(p, nameLength, extra, rest - extra, record);
     at_ += length;
     return true;

@@ -11,6 +11,7 @@
 
 #include "ZipFields.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -199,20 +200,46 @@ bool ReadCentralRecord(const unsigned char* p, std::size_t available, CentralRec
 class DirectoryWalker {
 public:
     DirectoryWalker(const unsigned char* data, std::size_t size) : data_(data), size_(size) {}
-    // The next record; false at the end of the records.
+    // The directory at [begin, end) of source, read a piece at a time: a
+    // large directory is never held whole.
+    DirectoryWalker(const ByteSource& source, std::uint64_t begin, std::uint64_t end)
+        : source_(&source), begin_(begin), size_(end - begin)
+    {
+    }
+    // The next record; false at the end of the records (or when reading
+    // fails: Failed()).
     bool Next(CentralRecord& record);
     // Where the record returned last began, within the bytes given.
-    std::size_t RecordAt() const { return recordAt_; }
+    std::uint64_t RecordAt() const { return recordAt_; }
     // The walk ended before bytes that hold a record's signature: records
     // were passed over.
     bool Stopped() const { return stopped_; }
+    bool Failed() const { return failed_; }
 
 private:
-    const unsigned char* data_;
-    std::size_t size_;
-    std::size_t at_ = 0;
-    std::size_t recordAt_ = 0;
+    // The bytes from at on, at least `length` of them (fewer only at the
+    // end of the directory); null when they cannot be read.
+    const unsigned char* Bytes(std::uint64_t at, std::uint64_t length)
+    {
+        if (!source_)
+            return data_ + at;
+        if (at >= pieceAt_ && at + std::min(length, size_ - at) <= pieceAt_ + piece_.size())
+            return piece_.data() + (at - pieceAt_);
+        return Refill(at, length);
+    }
+    const unsigned char* Refill(std::uint64_t at, std::uint64_t length);
+    bool SignatureFollows(std::uint64_t at);
+
+    const unsigned char* data_ = nullptr;
+    const ByteSource* source_ = nullptr;
+    std::uint64_t begin_ = 0;
+    std::uint64_t size_;
+    std::vector<unsigned char> piece_;
+    std::uint64_t pieceAt_ = 0;
+    std::uint64_t at_ = 0;
+    std::uint64_t recordAt_ = 0;
     bool stopped_ = false;
+    bool failed_ = false;
 };
 
 // A local header. Sizes are the Zip64 block's where the fields say
