@@ -225,7 +225,7 @@ std::string BookSession::WhyUnreadable(const std::string& member)
         if (archive::CurrentUnZip().FindFirst(archive::BookHandle, member.c_str(), &info) == 0)
             method.assign(info.szMode, strnlen(info.szMode, sizeof info.szMode));
     }
-    if (!method.empty() && method != "stored" && method != "deflate")
+    if (!method.empty() && method != "stored" && method != "deflate" && method != "lzma")
         return Fill(_("compressed with %s, which this build cannot read"), { method });
     return _("it does not extract");
 }
