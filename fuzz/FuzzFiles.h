@@ -1,4 +1,5 @@
-// What the fuzz targets share: the bytes of a book a run wrote.
+// What the fuzz targets share: the input written as a book, and the bytes
+// of a book a run wrote.
 #pragma once
 
 #include <fcntl.h>
@@ -19,4 +20,15 @@ inline std::vector<unsigned char> ReadFileBytes(const char* path)
         bytes.insert(bytes.end(), chunk, chunk + n);
     close(fd);
     return bytes;
+}
+
+// Writes bytes as the file at path (made 0600); false when that fails.
+inline bool WriteFileBytes(const char* path, const std::vector<unsigned char>& bytes)
+{
+    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    const bool written = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    close(fd);
+    return written;
 }

@@ -36,12 +36,8 @@ std::string Folder()
         folder = path;
         mkdir(folder.c_str(), 0700);
         const std::string day = folder + "/20010315.DAY";
-        const int fd = open(day.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            const bool written = write(fd, "TPF0 a day", 10) == 10;
-            close(fd);
-            (void)written;
-        }
+        const std::string text = "TPF0 a day";
+        WriteFileBytes(day.c_str(), std::vector<unsigned char>(text.begin(), text.end()));
         std::atexit([] {
             const std::string f = Folder();
             for (const char* name : {"/20010315.DAY", "/book.KIV", "/book.KIV~"})
@@ -76,12 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const std::string book = Folder() + "/book.KIV";
     const std::vector<unsigned char> input(data, data + size);
-    const int fd = open(book.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return 0;
-    const bool written = write(fd, input.data(), input.size()) == static_cast<ssize_t>(input.size());
-    close(fd);
-    if (!written)
+    if (!WriteFileBytes(book.c_str(), input))
         return 0;
 
     int error = 0;

@@ -86,12 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The first byte picks the repair level; the rest is the book.
     const int level = (data[0] & 1) ? 2 : 1;
     const std::vector<unsigned char> input(data + 1, data + size);
-    const int fd = open(BookPath(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return 0;
-    const bool written = write(fd, input.data(), input.size()) == static_cast<ssize_t>(input.size());
-    close(fd);
-    if (!written)
+    if (!WriteFileBytes(BookPath(), input))
         return 0;
 
     // What libzip reads right with the local headers checked against the

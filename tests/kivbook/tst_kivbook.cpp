@@ -73,14 +73,7 @@ class KivbookTest : public QObject {
         process.start(QStringLiteral(KIVBOOK_PATH), arguments);
         if (!process.waitForStarted())
             qFatal("kivbook does not start");
-        process.write(input);
-        process.closeWriteChannel();
-        if (!process.waitForFinished(120000))
-            qFatal("kivbook does not end");
-        Run run;
-        run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        run.out = process.readAllStandardOutput();
-        run.err = process.readAllStandardError();
+        const Run run = Finish(process, input);
         // In the sanitizer build a finding ends kivbook with status 1 too.
         if (run.err.contains("Sanitizer") || run.err.contains("runtime error:"))
             qFatal("kivbook %s: %s", qPrintable(arguments.join(' ')), run.err.constData());

@@ -64,14 +64,7 @@ class KivbookWritersTest : public QObject {
     {
         QProcess process;
         Start(process, arguments, environment);
-        process.write(input);
-        process.closeWriteChannel();
-        if (!process.waitForFinished(120000))
-            qFatal("kivbook does not end");
-        Run run;
-        run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        run.err = process.readAllStandardError();
-        return run;
+        return Finish(process, input);
     }
 
     QStringList Days()
