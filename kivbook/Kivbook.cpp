@@ -232,7 +232,10 @@ int Run(const std::vector<std::string>& words, std::ostream& out, std::ostream& 
         return 0;
     }
     if (name == "--version") {
-        out << "kivbook " << kAppTitle << '\n';
+        out << "kivbook " << kAppTitle << '\n'
+            << "License GPL-3.0-or-later: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+            << _("This is free software: you are free to change and redistribute it.\n"
+                 "There is NO WARRANTY, to the extent permitted by law.\n");
         return 0;
     }
     const auto& commands = Commands();

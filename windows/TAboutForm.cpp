@@ -54,6 +54,9 @@ TAboutForm::TAboutForm(QWidget* owner)
     , Label4(MakeLabel(this, "Label4", QStringLiteral("1.13"), 40, 64, 20))
     , ZipVersionLabel(MakeLabel(this, "ZipVersionLabel", QString(), 32, 128, 82))
     , UnZipVersionLabel(MakeLabel(this, "UnZipVersionLabel", QString(), 32, 152, 96))
+    // The program is free software; the box names its licence between the
+    // version and the archive libraries.
+    , LicenseLabel(MakeLabel(this, "LicenseLabel", QStringLiteral("GPL-3.0-or-later"), 8, 96, 120))
     , OKButton(new QPushButton(QStringLiteral("OK"), this))
 {
     setObjectName(QStringLiteral("AboutForm"));
@@ -91,7 +94,7 @@ void TAboutForm::FormCreate()
 {
     ZipVersionLabel->setText(ZipVersionText(archive::GetZipVersion()));
     UnZipVersionLabel->setText(UnZipVersionText(archive::CurrentUnZip().GetVersion()));
-    for (QLabel* label : { Label1, Label2, Label3, Label4, ZipVersionLabel, UnZipVersionLabel })
+    for (QLabel* label : { Label1, Label2, Label3, Label4, ZipVersionLabel, UnZipVersionLabel, LicenseLabel })
         AutoWidth(label);
 }
 

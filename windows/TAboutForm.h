@@ -37,6 +37,7 @@ private:
     QLabel* Label4;
     QLabel* ZipVersionLabel;
     QLabel* UnZipVersionLabel;
+    QLabel* LicenseLabel;
     QPushButton* OKButton;
 };
 

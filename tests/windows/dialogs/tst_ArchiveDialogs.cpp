@@ -274,6 +274,7 @@ private slots:
         QCOMPARE(Child<QLabel>(form, "Label1")->text(), QString("ファイル名："));
         QCOMPARE(Child<QLabel>(form, "Label2")->text(), QString("KIV.EXE"));
         QCOMPARE(Child<QLabel>(form, "Label4")->text(), QString("1.13"));
+        QCOMPARE(Child<QLabel>(form, "LicenseLabel")->text(), QString("GPL-3.0-or-later"));
         QCOMPARE(Child<QPushButton>(form, "OKButton")->geometry(), QRect(56, 184, 75, 25));
         form.open();
         QTest::mouseClick(Child<QPushButton>(form, "OKButton"), Qt::LeftButton);
