@@ -61,7 +61,7 @@ private slots:
         QCOMPARE(Captions(app.main().EncryptionMethod1->actions()), (QStringList { "従来のZIP暗号化", "AES-256" }));
         QCOMPARE(Captions(app.main().Window1->actions()),
             (QStringList { "重ねて表示", "縦に並べて表示", "横に並べて表示", "-", "予定表を一番上に表示",
-                "日記を一番上に表示", "画像を一番上に表示", "検索ウィンドウ", "-", "カレンダーを表示" }));
+                "日記を一番上に表示", "画像を一番上に表示", "検索ウィンドウ", "連用表示", "-", "カレンダーを表示" }));
         QCOMPARE(Captions(app.main().Help1->actions()), (QStringList { "バージョン情報", "-", "ヘルプ" }));
         QVERIFY(app.main().Find1->menu() == nullptr);
         QVERIFY(!app.main().FindMenu->isEnabled());

@@ -79,6 +79,9 @@ private slots:
         app.calendar().YearsButton->click();
         QCOMPARE(app.main().YearsForm(), form);
         QCOMPARE(app.TopChild(), form);
+        // The search window opens beside it.
+        app.main().Find1Click();
+        QVERIFY(app.main().SearchForm());
         QVERIFY(app.prompts.messages().empty());
     }
 
