@@ -5,14 +5,11 @@
 
 namespace kiv {
 
-bool IsLeapYear(int year)
-{
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 bool IsCalendarDay(int year, int month, int day)
 {
-    static constexpr int kDays[] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (year < kFirstSpanYear || year > kLastSpanYear || month < 1 || month > 12 || day < 1)
         return false;
     return day <= kDays[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
@@ -27,14 +24,11 @@ std::vector<SpanDay> SameDayInYears(const SpanDay& date, int years)
     days.reserve(static_cast<std::size_t>(date.year - last + 1));
     for (int year = date.year; year >= last; --year)
         if (IsCalendarDay(year, date.month, date.day))
-            days.push_back({ year, date.month, date.day });
+            days.push_back({year, date.month, date.day});
     return days;
 }
 
-int YearsSince(int firstYear, const SpanDay& date)
-{
-    return std::max(1, date.year - firstYear + 1);
-}
+int YearsSince(int firstYear, const SpanDay& date) { return std::max(1, date.year - firstYear + 1); }
 
 std::string DayMemberName(const SpanDay& date)
 {

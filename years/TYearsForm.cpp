@@ -28,7 +28,7 @@ namespace kiv {
 namespace {
 
 // The choices of the years box: the span, 0 for every year the book holds.
-constexpr int kSpans[] = { 3, 5, 10, 0 };
+constexpr int kSpans[] = {3, 5, 10, 0};
 constexpr int kDefaultSpan = 10;
 // Lines of the diary a row shows.
 constexpr int kDiaryLines = 2;
@@ -93,8 +93,8 @@ TYearsForm::TYearsForm(YearsHost& host, TCalendarForm& calendar, QWidget* parent
     Label1->setObjectName(QStringLiteral("Label1"));
     YearsComboBox = new QComboBox(this);
     YearsComboBox->setObjectName(QStringLiteral("YearsComboBox"));
-    YearsComboBox->addItems({ QStringLiteral("3年"), QStringLiteral("5年"), QStringLiteral("10年"),
-        QStringLiteral("すべての年") });
+    YearsComboBox->addItems(
+        {QStringLiteral("3年"), QStringLiteral("5年"), QStringLiteral("10年"), QStringLiteral("すべての年")});
     YearsComboBox->setStatusTip(QStringLiteral("何年分の同じ日を表示するかを選びます"));
     const int stored = StoredSpan();
     for (int index = 0; index < static_cast<int>(std::size(kSpans)); ++index)
@@ -103,8 +103,8 @@ TYearsForm::TYearsForm(YearsHost& host, TCalendarForm& calendar, QWidget* parent
 
     YearsGrid = new QTableWidget(0, ColumnCount, this);
     YearsGrid->setObjectName(QStringLiteral("YearsGrid"));
-    YearsGrid->setHorizontalHeaderLabels({ QStringLiteral("日付"), QStringLiteral("天気"), QStringLiteral("気温"),
-        QStringLiteral("予定"), QStringLiteral("日記") });
+    YearsGrid->setHorizontalHeaderLabels({QStringLiteral("日付"), QStringLiteral("天気"), QStringLiteral("気温"),
+                                          QStringLiteral("予定"), QStringLiteral("日記")});
     YearsGrid->setStatusTip(QStringLiteral("選んだ年のその日を表示します"));
     YearsGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     YearsGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -137,9 +137,9 @@ TYearsForm::TYearsForm(YearsHost& host, TCalendarForm& calendar, QWidget* parent
 
     auto guarded = [this](auto body) { Guarded(host_.formHost().prompts(), body); };
     connect(YearsComboBox, &QComboBox::activated, this,
-        [this, guarded](int index) { guarded([this, index] { YearsComboBoxChange(index); }); });
+            [this, guarded](int index) { guarded([this, index] { YearsComboBoxChange(index); }); });
     connect(YearsGrid, &QTableWidget::cellClicked, this,
-        [this, guarded](int row, int) { guarded([this, row] { ChooseRow(row); }); });
+            [this, guarded](int row, int) { guarded([this, row] { ChooseRow(row); }); });
     // The calendar's date, and its date list: a book opened, written or closed.
     connect(calendar_.MonthCalendar1, &QCalendarWidget::selectionChanged, this, &TYearsForm::ShowYearsSoon);
     connect(calendar_.DiaryComboBox->model(), &QAbstractItemModel::modelReset, this, &TYearsForm::ShowYearsSoon);
@@ -156,7 +156,7 @@ int TYearsForm::YearsShown() const
 QDate TYearsForm::RowDate(int row) const
 {
     return row >= 0 && row < static_cast<int>(rows_.size()) ? ShownDate(rows_[static_cast<std::size_t>(row)].date)
-                                                             : QDate();
+                                                            : QDate();
 }
 
 bool TYearsForm::RowHeld(int row) const
@@ -190,7 +190,7 @@ int TYearsForm::FirstBookYear() const
 void TYearsForm::ShowYears()
 {
     const QDate chosen = calendar_.SelectedDate();
-    const SpanDay date { chosen.year(), chosen.month(), chosen.day() };
+    const SpanDay date{chosen.year(), chosen.month(), chosen.day()};
     int years = YearsShown();
     if (years == 0) {
         const int first = FirstBookYear();
@@ -204,7 +204,7 @@ std::vector<TYearsForm::Row> TYearsForm::ReadRows(const SpanDay& date, int years
 {
     std::vector<Row> rows;
     for (const SpanDay& day : SameDayInYears(date, years))
-        rows.push_back({ day, false, {}, {}, {}, {}, {} });
+        rows.push_back({day, false, {}, {}, {}, {}, {}});
     const std::string& book = host_.BookFileName();
     if (rows.empty() || !host_.BookOpen() || book.empty())
         return rows;
@@ -264,7 +264,10 @@ void TYearsForm::Fill(const std::vector<Row>& rows)
         const QDate date = ShownDate(row.date);
         const QString cells[ColumnCount] = {
             date.toString(QStringLiteral("yyyy/MM/dd")) + QStringLiteral("（%1）").arg(WeekdayName(date)),
-            row.weather, row.temperature, row.schedule, row.note.isEmpty() ? row.diary : row.note,
+            row.weather,
+            row.temperature,
+            row.schedule,
+            row.note.isEmpty() ? row.diary : row.note,
         };
         for (int column = 0; column < ColumnCount; ++column) {
             auto* item = new QTableWidgetItem(cells[column]);

@@ -20,10 +20,13 @@ TYearsForm* OpenOnBook(App& app)
 {
     const std::string book = app.Path("years.KIV");
     app.MakeBook(book,
-        { { kDay, "今年の日記" }, { QDate(2024, 11, 15), "二年前\r\n二行目\r\n三行目" },
-            { QDate(2021, 11, 15), "五年前" }, { QDate(2019, 11, 16), "別の日" }, { QDate(2024, 2, 29), "閏日" },
-            { QDate(2016, 2, 29), "八年前の閏日" } });
-    app.setup.arguments = QStringList { QString::fromStdString(book) };
+                 {{kDay, "今年の日記"},
+                  {QDate(2024, 11, 15), "二年前\r\n二行目\r\n三行目"},
+                  {QDate(2021, 11, 15), "五年前"},
+                  {QDate(2019, 11, 16), "別の日"},
+                  {QDate(2024, 2, 29), "閏日"},
+                  {QDate(2016, 2, 29), "八年前の閏日"}});
+    app.setup.arguments = QStringList{QString::fromStdString(book)};
     app.Create();
     if (!app.Start())
         qFatal("the program did not start");
@@ -60,10 +63,10 @@ private slots:
         QVERIFY(form);
         QCOMPARE(form->YearsShown(), 10);
         QCOMPARE(Column(*form, TYearsForm::DateColumn).mid(0, 3),
-            (QStringList { "2026/11/15（日）", "2025/11/15（土）", "2024/11/15（金）" }));
+                 (QStringList{"2026/11/15（日）", "2025/11/15（土）", "2024/11/15（金）"}));
         QCOMPARE(Column(*form, TYearsForm::DateColumn).back(), QString("2017/11/15（水）"));
         QCOMPARE(Column(*form, TYearsForm::DiaryColumn),
-            (QStringList { "今年の日記", "", "二年前\n二行目…", "", "", "五年前", "", "", "", "" }));
+                 (QStringList{"今年の日記", "", "二年前\n二行目…", "", "", "五年前", "", "", "", ""}));
         QVERIFY(!form->RowHeld(1));
         QCOMPARE(app.main().StatusBar1->currentMessage(), QString("過去の同じ日: 2件"));
 
@@ -71,8 +74,8 @@ private slots:
         app.Click(QDate(2024, 2, 29));
         QTRY_COMPARE(form->YearsGrid->rowCount(), 3);
         QCOMPARE(Column(*form, TYearsForm::DateColumn),
-            (QStringList { "2024/02/29（木）", "2020/02/29（土）", "2016/02/29（月）" }));
-        QCOMPARE(Column(*form, TYearsForm::DiaryColumn), (QStringList { "閏日", "", "八年前の閏日" }));
+                 (QStringList{"2024/02/29（木）", "2020/02/29（土）", "2016/02/29（月）"}));
+        QCOMPARE(Column(*form, TYearsForm::DiaryColumn), (QStringList{"閏日", "", "八年前の閏日"}));
         QCOMPARE(app.main().StatusBar1->currentMessage(), QString("過去の同じ日: 1件"));
 
         // The window menu and the calendar's button bring the one window forward.
@@ -95,7 +98,7 @@ private slots:
         // A click asks about the modified day as the calendar does.
         app.prompts.Queue(Answer::No);
         ClickRow(*form, 2);
-        QCOMPARE(app.Messages(), QStringList { "変更された日記を保存しますか？" });
+        QCOMPARE(app.Messages(), QStringList{"変更された日記を保存しますか？"});
         QCOMPARE(app.calendar().SelectedDate(), QDate(2024, 11, 15));
         QCOMPARE(app.ws().Date(), QDate(2024, 11, 15));
         QCOMPARE(app.diary().DayBookMemo->toPlainText(), QString("二年前\n二行目\n三行目"));
@@ -107,7 +110,7 @@ private slots:
         QTest::keyClick(form->YearsGrid, Qt::Key_Return);
         QCOMPARE(app.ws().Date(), QDate(2023, 11, 15));
         QCOMPARE(app.diary().DayBookMemo->toPlainText(), QString());
-        QCOMPARE(app.prompts.messages().size(), std::size_t { 1 });
+        QCOMPARE(app.prompts.messages().size(), std::size_t{1});
     }
 
     void rowsAreReadAgainWhenTheBookIsWritten()
@@ -142,8 +145,7 @@ private slots:
         form->YearsComboBox->setCurrentIndex(3);
         form->YearsComboBoxChange(3);
         QCOMPARE(form->RowDate(form->YearsGrid->rowCount() - 1), QDate(2016, 11, 15));
-        QCOMPARE(ReadFile(app.root.path().toStdString() + "/config/kiv/registry.ini").contains("YearsShown=all"),
-            true);
+        QCOMPARE(ReadFile(app.root.path().toStdString() + "/config/kiv/registry.ini").contains("YearsShown=all"), true);
         QVERIFY(app.prompts.messages().empty());
     }
 };
