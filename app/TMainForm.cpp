@@ -150,6 +150,8 @@ void TMainForm::CreateMenu()
     PictureTop = AddItem(Window1, "画像を一番上に表示", nullptr, &TMainForm::PictureTopClick);
     FindMenu = AddItem(Window1, "検索ウィンドウ", nullptr, &TMainForm::FindMenuClick);
     FindMenu->setEnabled(false);
+    YearsFormShow = AddItem(
+        Window1, "連用表示", "同じ日を年ごとに並べて表示します", &TMainForm::YearsFormShowClick);
     Window1->addSeparator();
     CalendarFormShow
         = AddItem(Window1, "カレンダーを表示", "カレンダーのウィンドウを表示します", &TMainForm::CalendarFormShowClick);
@@ -163,6 +165,7 @@ void TMainForm::CreateMenu()
 void TMainForm::AttachWindows(const EditorWindows& windows)
 {
     workspace_->AttachWindows(windows);
+    connect(windows.calendar, &TCalendarForm::YearsRequested, this, &TMainForm::YearsFormShowClick);
 }
 
 void TMainForm::Run(const std::function<void()>& body)
@@ -296,8 +299,8 @@ void TMainForm::Find1Click()
             ShowPlain(prompts_, "日記が開いていないので検索はできません。", true);
             return;
         }
-        // The three editor windows always exist; a fourth child can only be
-        // the search window.
+        // The three editor windows always exist; a fourth child may be the
+        // search window.
         const QList<QMdiSubWindow*> children = MdiArea->subWindowList();
         if (children.size() > 3) {
             for (QMdiSubWindow* window : children) {
@@ -305,9 +308,9 @@ void TMainForm::Find1Click()
                     searchForm_ = static_cast<TSearchForm*>(window->widget());
                     workspace_->ShowOnTop(searchForm_);
                     FindMenu->setEnabled(true);
+                    return;
                 }
             }
-            return;
         }
         auto* form = new TSearchForm(*workspace_);
         connect(form, &TSearchForm::closed, this, [this] { FindMenu->setEnabled(false); });

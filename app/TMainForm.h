@@ -2,6 +2,7 @@
 
 #include "Prompts.h"
 #include "TSearchForm.h"
+#include "TYearsForm.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -103,6 +104,7 @@ public:
     QAction* DiaryTop;
     QAction* PictureTop;
     QAction* FindMenu; // enabled while the search window exists
+    QAction* YearsFormShow; // the same day across the years
     QAction* CalendarFormShow;
     QMenu* Help1;
     QAction* About1;
@@ -139,6 +141,11 @@ public:
     void DiaryTopClick();
     void PictureTopClick();
     void CalendarFormShowClick();
+    // Opens the window of the same day across the years, or brings it to
+    // the front; the calendar's button does the same.
+    void YearsFormShowClick();
+    // That window while it exists.
+    TYearsForm* YearsForm() const { return yearsForm_; }
     void Help2Click();
     // F1: the help at the help context of the active window (the calendar
     // or the frame's active child window).
@@ -181,6 +188,7 @@ private:
     bool firstShow_ = true;
     bool firstShowQueued_ = false;
     QPointer<TSearchForm> searchForm_;
+    QPointer<TYearsForm> yearsForm_;
     std::unique_ptr<help::HelpWindow> help_;
 };
 

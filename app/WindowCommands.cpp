@@ -6,6 +6,7 @@
 #include "TDiaryForm.h"
 #include "TPictureForm.h"
 #include "TScheduleForm.h"
+#include "TYearsForm.h"
 #include "Workspace.h"
 
 #include <QApplication>
@@ -162,6 +163,21 @@ void TMainForm::CalendarFormShowClick()
     });
 }
 
+void TMainForm::YearsFormShowClick()
+{
+    Run([this] {
+        if (yearsForm_) {
+            workspace_->ShowOnTop(yearsForm_);
+            return;
+        }
+        auto* form = new TYearsForm(*workspace_, *workspace_->Windows().calendar);
+        QMdiSubWindow* window = AddChildWindow(
+            form, Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        yearsForm_ = form;
+    });
+}
+
 void TMainForm::Help2Click()
 {
     Run([this] { ShowHelp(kHelpContext); });
@@ -187,6 +203,8 @@ void TMainForm::ContextHelp()
                 context = TPictureForm::kHelpContext;
             else if (form && form == searchForm_)
                 context = TSearchForm::kHelpContext;
+            else if (form && form == yearsForm_)
+                context = TYearsForm::kHelpContext;
         }
         ShowHelp(context);
     });

@@ -2,6 +2,7 @@
 
 #include "FormHost.h"
 #include "SearchHost.h"
+#include "YearsHost.h"
 
 #include <QDate>
 #include <QString>
@@ -43,7 +44,7 @@ struct EditorWindows {
 // the extracted diaries. The working directory holds the day files of the
 // named book only; those of another book wait beside it (see
 // WorkingDirectoryClaim) and come back when their book is named again.
-class Workspace : public FormHost, public SearchHost {
+class Workspace : public FormHost, public SearchHost, public YearsHost {
 public:
     // "  ( 記入あり )": appended to a caption when the day has entries.
     static const QString kMarker;
@@ -84,7 +85,7 @@ public:
     // Whether the day files go into the book encrypted: the choice they
     // were written with.
     bool DayFilesEncrypted() const;
-    bool BookOpen() const { return bookOpen_; }
+    bool BookOpen() const override { return bookOpen_; }
     void SetBookOpen(bool open) { bookOpen_ = open; }
     const QDate& Date() const { return date_; }
     void SetDate(const QDate& date) { date_ = date; }

@@ -3,7 +3,8 @@
 // figure is a fresh process, as a user meets it: ours and the peer run
 // interleaved (A B A B ...), and the table shows the medians, their ratio
 // and the peak resident memory of each. Also: the search against itself on
-// one thread (--jobs 1), the search against one pass
+// one thread (--jobs 1), the same day of a hundred years (years) against
+// one day (show), the search against one pass
 // of zlib over the members already in memory (a pass before each run, its
 // CPU time beside the search's), and the program's start until the date
 // list is filled.
@@ -394,6 +395,15 @@ int main(int argc, char** argv)
             "kivbook show vs unzip -p BOOK DAY",
             [&](const std::string& k) { return Run(with({ k, "show", book, date })); },
             [&] { return unzip({ "-p", book, day }); }, true, nothing);
+        // The same day of a hundred years against one day: the book's last
+        // day, so that every year of the span is held.
+        if (spec.label == "100 y" || (quick && spec.label == "10 y")) {
+            const std::string last = DayName(spec.days - 1).substr(0, 8);
+            measure(
+                "kivbook years --years 100 vs show",
+                [&](const std::string& k) { return Run({ k, "years", book, last, "--years", "100" }); },
+                [&] { return Run({ KIVBOOK_PATH, "show", book, last }); }, false, nothing);
+        }
         // The zlib floor makes a pass before each run of the search, so that
         // it meets the same load as the runs it is compared with.
         std::optional<ZlibFloor> floor;

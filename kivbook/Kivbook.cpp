@@ -126,6 +126,21 @@ const std::vector<Command>& Commands()
             "\n"
             "  --json                one JSON array of objects: date, name\n"),
             { { "--json", false, false } }, 0, 2, &HolidaysCommand },
+        { "years", "years BOOK [DATE] [--years N] [--json] [--password-file FILE]",
+            N_("Prints the same day across the years, as a diary of several years shows\n"
+            "it: the month and day of DATE (default today) in DATE's year and in the\n"
+            "years before it, newest first. One block per year: the date line, then\n"
+            "the day as show prints it, or a line saying the book holds no day of that\n"
+            "date. 02/29 comes in leap years only. A day that cannot be read is named\n"
+            "with the reason; the exit status is then 1.\n"
+            "\n"
+            "  --years N             how many years, the date's own included (default 10)\n"
+            "  --json                one JSON array of the days the book holds, newest\n"
+            "                        first: date, weather, temperature, memo, schedule\n"
+            "                        (\"H:00\" -> text, the filled rows only), diary, and\n"
+            "                        picture (kind 1 BMP or 2 JPEG, size) or null\n"
+            "  --password-file FILE  the password of encrypted days (see show)\n"),
+            { { "--years", true, false }, { "--json", false, false }, kPasswordFile }, 1, 2, &YearsCommand },
     };
     return commands;
 }
@@ -146,6 +161,8 @@ constexpr const char* kOverview = N_("usage: kivbook COMMAND ARGUMENTS...\n"
                                   "  export  BOOK DIR             every day as Markdown, HTML or text files\n"
                                   "  holidays [FROM [TO]]         Japan's public holidays, one yyyy/mm/dd 名前 a\n"
                                   "                               line (this year without dates)\n"
+                                  "  years   BOOK [DATE]          the same day in DATE's year and the years\n"
+                                  "                               before it (today without a date)\n"
                                   "\n"
                                   "DATE is yyyy/mm/dd or yyyymmdd. Texts on the command line, in files and on\n"
                                   "the output are UTF-8. \"kivbook COMMAND --help\" tells more.\n"

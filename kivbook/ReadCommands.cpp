@@ -11,7 +11,9 @@
 #include "Interrupt.h"
 #include "Language.h"
 #include "TextForms.h"
+#include "YearSpan.h"
 
+#include <ctime>
 #include <optional>
 #include <ostream>
 #include <set>
@@ -316,6 +318,130 @@ int CheckCommand(CommandContext& context)
     const std::string found = Fill(Plural("%s problem", "%s problems", problems), { std::to_string(problems) });
     context.out << Fill(_("%s checked, %s"), { days, found }) << '\n';
     return problems == 0 ? 0 : 1;
+}
+
+namespace {
+
+constexpr int kDefaultYears = 10;
+
+// The days of the span the book holds, found in the directory the archive
+// layer keeps: only their members are read afterwards.
+std::vector<SpanDay> HeldDays(BookSession& session, const std::vector<SpanDay>& span)
+{
+    const int errorsBefore = session.Prompts().ErrorCount();
+    std::vector<SpanDay> held;
+    if (archive::OpenBookArchive(session.Book())) {
+        try {
+            for (const SpanDay& day : span)
+                if (archive::CurrentUnZip().FindFirst(archive::BookHandle, DayMemberName(day).c_str(), nullptr) == 0)
+                    held.push_back(day);
+        } catch (...) {
+            archive::CloseBookArchive();
+            throw;
+        }
+        archive::CloseBookArchive();
+    }
+    if (session.Prompts().ErrorCount() != errorsBefore)
+        throw Failure(Fill(_("%s: the book cannot be read"), { session.ShownBook() }));
+    return held;
+}
+
+// The JSON of a day for years: the schedule as an object of its filled rows.
+void PrintYearJson(std::ostream& out, const SpanDay& date, const TDayBook& day)
+{
+    auto text = [](const std::string& stored) { return JsonString(ShownText(stored)); };
+    out << "{\"date\":" << JsonString(SpanDateLine(date)) << ",\"weather\":" << text(day.Weather)
+        << ",\"temperature\":" << text(day.Temperature) << ",\"memo\":" << text(day.ScheduleMemo)
+        << ",\"schedule\":{";
+    bool first = true;
+    for (int row = 1; row <= TDayBook::kScheduleRows; ++row) {
+        if (day.Schedule(row).empty())
+            continue;
+        out << (first ? "" : ",") << JsonString(std::to_string(row + 7) + ":00") << ':' << text(day.Schedule(row));
+        first = false;
+    }
+    out << "},\"diary\":" << text(day.Diary) << ",\"picture\":";
+    if (day.PhotoSize() > 0)
+        out << "{\"kind\":" << day.PhotoKind() << ",\"size\":" << day.PhotoSize() << '}';
+    else
+        out << "null";
+    out << '}';
+}
+
+SpanDay Today()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    localtime_r(&now, &local);
+    return { local.tm_year + 1900, local.tm_mon + 1, local.tm_mday };
+}
+
+} // namespace
+
+int YearsCommand(CommandContext& context)
+{
+    const std::vector<std::string>& words = context.arguments.Positionals();
+    SpanDay date = Today();
+    if (words.size() > 1) {
+        // Not a usage error: the date is the data the command works on.
+        const std::optional<Date> given = ParseDate(words[1]);
+        if (!given)
+            throw Failure(Fill(_("'%s' is not a date (yyyy/mm/dd or yyyymmdd)"), { words[1] }));
+        date = { given->year, given->month, given->day };
+    }
+    int years = kDefaultYears;
+    if (const std::optional<std::string> text = context.arguments.Value("--years")) {
+        const bool digits = !text->empty() && text->size() <= 4 && text->find_first_not_of("0123456789") == std::string::npos;
+        years = digits ? std::stoi(*text) : 0;
+        if (years < 1)
+            throw UsageError(Fill(_("--years takes a number of years from 1 to %s"), { std::to_string(kLastSpanYear) }));
+    }
+    const bool json = context.arguments.Has("--json");
+
+    BookSession session(context.prompts, SettingsFor(context));
+    session.RequireBook();
+    const std::vector<SpanDay> span = SameDayInYears(date, years);
+    const std::vector<SpanDay> held = HeldDays(session, span);
+
+    int unreadable = 0;
+    bool firstJson = true;
+    if (json)
+        context.out << '[';
+    auto next = held.begin();
+    for (const SpanDay& day : span) {
+        const bool holds = next != held.end() && *next == day;
+        if (holds)
+            ++next;
+        if (!json) {
+            context.out << (&day == &span.front() ? "" : "\n") << SpanDateLine(day) << '\n';
+            if (!holds) {
+                context.out << _("the book holds no day of this date") << '\n';
+                continue;
+            }
+        } else if (!holds) {
+            continue;
+        }
+        TDayBook record;
+        const BookSession::Reading reading = session.ReadDay(DayMemberName(day), record);
+        if (!reading.ok) {
+            context.out.flush();
+            context.prompts.Print(Fill(_("%s: this day cannot be read"), { SpanDateLine(day) }));
+            PrintReading(context.prompts, reading);
+            ++unreadable;
+            continue;
+        }
+        record.ConvertPhotoBitmap();
+        if (json) {
+            context.out << (firstJson ? "\n" : ",\n");
+            PrintYearJson(context.out, day, record);
+            firstJson = false;
+        } else {
+            PrintDay(context.out, record, false);
+        }
+    }
+    if (json)
+        context.out << (firstJson ? "]\n" : "\n]\n");
+    return unreadable == 0 ? 0 : 1;
 }
 
 } // namespace kiv::kivbook

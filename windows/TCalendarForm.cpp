@@ -10,12 +10,14 @@
 #include "OuterSize.h"
 #include "Prompts.h"
 #include "TextBorder.h"
+#include "YearSpan.h"
 
 #include <QCalendarWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLocale>
+#include <QPushButton>
 #include <QStatusTipEvent>
 #include <QTextCharFormat>
 
@@ -91,14 +93,21 @@ TCalendarForm::TCalendarForm(FormHost& host, QWidget* parent) : QWidget(parent, 
     PassWordCheckBox->setChecked(false);
     PassWordCheckBox->setStatusTip(QStringLiteral("書庫をパスワードで保護する場合は、チェックする"));
 
+    YearsButton = new QPushButton(QStringLiteral("連用表示"), this);
+    YearsButton->setObjectName(QStringLiteral("YearsButton"));
+    YearsButton->setGeometry(62, 244, 96, 25);
+    YearsButton->setStatusTip(QStringLiteral("同じ日を年ごとに並べて表示します"));
+
     // Tab order: the calendar, the check box, the date list.
     setTabOrder(MonthCalendar1, PassWordCheckBox);
     setTabOrder(PassWordCheckBox, DiaryComboBox);
+    setTabOrder(DiaryComboBox, YearsButton);
     MonthCalendar1->setFocus();
 
     connect(DiaryComboBox, &QComboBox::currentIndexChanged, this, &TCalendarForm::DiaryComboBoxIndexChanged);
     connect(DiaryComboBox, &QComboBox::activated, this,
             [this](int index) { Guarded(host_.prompts(), [this, index] { DiaryComboBoxChange(index); }); });
+    connect(YearsButton, &QPushButton::clicked, this, &TCalendarForm::YearsRequested);
     connect(MonthCalendar1, &QCalendarWidget::clicked, this,
             [this] { Guarded(host_.prompts(), [this] { MonthCalendar1Click(); }); });
     connect(MonthCalendar1, &QCalendarWidget::currentPageChanged, this, [this](int year, int month) {
@@ -142,6 +151,7 @@ void TCalendarForm::SetDateList(const std::string& dateListText)
     DiaryComboBox->setCurrentIndex(-1);
     changePending_ = false;
     MarkShownPage(MonthCalendar1->yearShown(), MonthCalendar1->monthShown());
+    ShowSelectedHoliday();
 }
 
 void TCalendarForm::ReadBookDays()
@@ -213,8 +223,13 @@ void TCalendarForm::ShowSelectedHoliday()
 {
     const QDate date = SelectedDate();
     const std::string_view name = HolidayName(CalendarDate(date));
-    if (!name.empty()) {
-        host_.ShowHint(date.toString(QStringLiteral("yyyy/MM/dd")).toStdString() + ' ' + std::string(name));
+    std::string hint;
+    if (!name.empty())
+        hint = date.toString(QStringLiteral("yyyy/MM/dd")).toStdString() + ' ' + std::string(name);
+    if (const int earlier = EarlierSameDays(date); earlier > 0)
+        hint += (hint.empty() ? "" : "　") + std::string("過去の同じ日: ") + std::to_string(earlier) + "件";
+    if (!hint.empty()) {
+        host_.ShowHint(hint);
         holidayShown_ = true;
     } else if (holidayShown_) {
         // Back to what the status bar said before: the calendar's own hint
@@ -222,6 +237,18 @@ void TCalendarForm::ShowSelectedHoliday()
         host_.ShowHint(MonthCalendar1->underMouse() ? MonthCalendar1->statusTip().toStdString() : std::string());
         holidayShown_ = false;
     }
+}
+
+int TCalendarForm::EarlierSameDays(const QDate& date) const
+{
+    if (bookDays_.empty() || bookDays_.front().year() >= date.year())
+        return 0;
+    const SpanDay day { date.year(), date.month(), date.day() };
+    int count = 0;
+    for (const SpanDay& same : SameDayInYears(day, YearsSince(bookDays_.front().year(), day)))
+        count += same.year != date.year()
+            && std::binary_search(bookDays_.begin(), bookDays_.end(), QDate(same.year, same.month, same.day));
+    return count;
 }
 
 void TCalendarForm::ClearDateListText()

@@ -10,6 +10,7 @@ class QCalendarWidget;
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QPushButton;
 
 namespace kiv {
 
@@ -33,6 +34,7 @@ public:
     QComboBox* DiaryComboBox;
     QCalendarWidget* MonthCalendar1;
     QCheckBox* PassWordCheckBox;
+    QPushButton* YearsButton; // 連用表示: the same day across the years
 
     static constexpr int kLeft = 580;
     static constexpr int kTop = 107;
@@ -56,6 +58,10 @@ public:
     // The user clicked the calendar (its date is already the clicked one).
     void MonthCalendar1Click();
 
+signals:
+    // The user asked for the window of the same day across the years.
+    void YearsRequested();
+
 protected:
     bool event(QEvent* event) override;
 
@@ -66,9 +72,14 @@ private:
     // Red for the holidays and bold for the book's days on the calendar's
     // page of that month, for them only.
     void MarkShownPage(int year, int month);
-    // Names the selected day in the status bar when it is a holiday; takes
-    // that name away again when the selection moves to another day.
+    // Names the selected day in the status bar when it is a holiday, and
+    // says how many earlier years of the book hold the same day
+    // ("過去の同じ日: 3件"); takes that line away again when the selection
+    // moves to a day with neither.
     void ShowSelectedHoliday();
+    // How many of the book's days fall on the date's month and day in the
+    // years before it.
+    int EarlierSameDays(const QDate& date) const;
     // Guard for an unnamed diary: false when the user wants to save first.
     bool UnnamedDiaryGuard();
     void DiaryComboBoxIndexChanged(int index);
@@ -79,7 +90,7 @@ private:
     bool changePending_ = false; // that change has not yet been handled
     DateListModel* dateList_ = nullptr; // the list's dates, as the book lists them
     std::vector<QDate> bookDays_; // the days of the date list, in order
-    bool holidayShown_ = false; // the status bar names the selected holiday
+    bool holidayShown_ = false; // the status bar names the selected holiday or its earlier years
 };
 
 } // namespace kiv

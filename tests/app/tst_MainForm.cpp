@@ -61,7 +61,7 @@ private slots:
         QCOMPARE(Captions(app.main().EncryptionMethod1->actions()), (QStringList { "従来のZIP暗号化", "AES-256" }));
         QCOMPARE(Captions(app.main().Window1->actions()),
             (QStringList { "重ねて表示", "縦に並べて表示", "横に並べて表示", "-", "予定表を一番上に表示",
-                "日記を一番上に表示", "画像を一番上に表示", "検索ウィンドウ", "-", "カレンダーを表示" }));
+                "日記を一番上に表示", "画像を一番上に表示", "検索ウィンドウ", "連用表示", "-", "カレンダーを表示" }));
         QCOMPARE(Captions(app.main().Help1->actions()), (QStringList { "バージョン情報", "-", "ヘルプ" }));
         QVERIFY(app.main().Find1->menu() == nullptr);
         QVERIFY(!app.main().FindMenu->isEnabled());
@@ -255,6 +255,7 @@ private slots:
         QTest::newRow("diary") << "diary" << "diary.html#context-5" << "日記ウィンドウ";
         QTest::newRow("picture") << "picture" << "picture.html#context-9" << "画像ウィンドウ";
         QTest::newRow("search") << "search" << "search.html#context-41" << "検索ウィンドウ";
+        QTest::newRow("years") << "years" << "years.html#context-47" << "連用表示";
         QTest::newRow("calendar") << "calendar" << "calendar.html#context-31" << "カレンダーウィンドウ";
         QTest::newRow("help menu") << "menu" << "index.html#context-1" << "ＫＩＶの日記 ヘルプ";
     }
@@ -266,11 +267,12 @@ private slots:
         App app;
         app.ws().SetBookFileName(app.Path("book.KIV"));
         app.main().Find1->trigger();
+        app.main().YearsFormShow->trigger();
         app.main().show();
         app.main().activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&app.main()));
         const std::map<QString, QWidget*> forms { { "schedule", &app.schedule() }, { "diary", &app.diary() },
-            { "picture", &app.picture() }, { "search", app.main().SearchForm() } };
+            { "picture", &app.picture() }, { "search", app.main().SearchForm() }, { "years", app.main().YearsForm() } };
         if (window == "menu") {
             app.main().Help2->trigger();
         } else if (window == "calendar") {

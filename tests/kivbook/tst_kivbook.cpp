@@ -270,6 +270,74 @@ private slots:
         QVERIFY(text.out.endsWith("picture: JPEG, 23 bytes\n"));
     }
 
+    // A diary of twelve years, 2013 to 2024, with gaps: the days of the span
+    // the book holds, newest first; 02/29 in leap years only.
+    void yearsGivesTheHeldDaysNewestFirst()
+    {
+        QDir(temp.path()).mkpath("work");
+        QStringList names;
+        for (const char* key : { "20250301", "20240301", "20230301", "20210301", "20180301", "20150301", "20130301",
+                 "20240229", "20160229", "20240228" }) {
+            TDayBook day;
+            day.Diary = Cp932FromUtf8(std::string(key) + " 一行目\r\n二行目");
+            day.Weather = Cp932FromUtf8("晴れ");
+            MemoryStream stream;
+            day.Write(stream);
+            names << QString(key) + ".DAY";
+            stream.SaveToFile(Path("work/" + names.back()).toStdString());
+        }
+        ScriptedPrompts prompts;
+        archive::Host host;
+        host.prompts = &prompts;
+        host.workingDirectory = Path("work").toStdString();
+        archive::SetHost(host);
+        QVERIFY(archive::AddDayFiles(book.toStdString(), false));
+        archive::SetHost({});
+        for (const QString& name : names)
+            QFile::remove(Path("work/" + name));
+        WriteFile(Path("photo.jpg"), "\xff\xd8 jpeg \xff\xd9");
+        WriteFile(Path("memo.txt"), "持ち物");
+        Put("2023/03/01", { "--temperature", "12℃", "--memo-file", "memo.txt", "--schedule", "9=朝会",
+                              "--schedule", "18=英会話", "--picture", "photo.jpg" });
+
+        Run json = Kivbook({ "years", book, "2024/03/01", "--years", "12", "--json" });
+        QCOMPARE(json.status, 0);
+        const QList<QByteArray> lines = json.out.split('\n');
+        QCOMPARE(lines.size(), 9); // [, six days, ], the end
+        QCOMPARE(lines.front(), "[");
+        QCOMPARE(lines[1],
+            "{\"date\":\"2024/03/01\",\"weather\":\"晴れ\",\"temperature\":\"\",\"memo\":\"\",\"schedule\":{},"
+            "\"diary\":\"20240301 一行目\\n二行目\",\"picture\":null},");
+        QCOMPARE(lines[2],
+            "{\"date\":\"2023/03/01\",\"weather\":\"\",\"temperature\":\"12℃\",\"memo\":\"持ち物\","
+            "\"schedule\":{\"9:00\":\"朝会\",\"18:00\":\"英会話\"},\"diary\":\"\","
+            "\"picture\":{\"kind\":2,\"size\":10}},");
+        QList<QByteArray> dates;
+        for (const QByteArray& line : lines.mid(1, 6))
+            dates << line.mid(9, 10);
+        QCOMPARE(dates, (QList<QByteArray> { "2024/03/01", "2023/03/01", "2021/03/01", "2018/03/01", "2015/03/01",
+                            "2013/03/01" }));
+        QCOMPARE(lines[7], "]");
+
+        Run leap = Kivbook({ "years", book, "20240229", "--years", "12" });
+        QCOMPARE(leap.status, 0);
+        QVERIFY(leap.out.startsWith("2024/02/29\n8:00\n"));
+        QVERIFY(leap.out.contains("\n\n2020/02/29\nthe book holds no day of this date\n\n2016/02/29\n8:00\n"));
+        QVERIFY(leap.out.endsWith("diary:\n  20160229 一行目\n  二行目\npicture: none\n"));
+        QCOMPARE(leap.out.count("02/29\n"), 3);
+        QCOMPARE(Kivbook({ "years", book, "20240229", "--years", "12", "--json" }).out.count("\"date\""), 2);
+
+        // The first year of a span of one; a span without any day.
+        QCOMPARE(Kivbook({ "years", book, "2024/02/28", "--years", "1", "--json" }).out.count("\"date\""), 1);
+        QCOMPARE(Kivbook({ "years", book, "2012/03/01", "--json" }).out, QByteArray("[]\n"));
+
+        Run notADate = Kivbook({ "years", book, "2023/02/29" });
+        QCOMPARE(notADate.status, 1);
+        QCOMPARE(notADate.out, QByteArray());
+        QCOMPARE(notADate.err, QByteArray("kivbook: '2023/02/29' is not a date (yyyy/mm/dd or yyyymmdd)\n"));
+        QCOMPARE(Kivbook({ "years", book, "2024/03/01", "--years", "0" }).status, 2);
+    }
+
     void putReplacesAndDeleteRemoves()
     {
         Put("2001/03/15", { "--weather", "雨" });
@@ -1023,7 +1091,7 @@ private slots:
     void everyCommandHasHelp()
     {
         for (const char* command :
-            { "list", "show", "search", "put", "delete", "repair", "check", "export", "holidays" }) {
+            { "list", "show", "search", "put", "delete", "repair", "check", "export", "holidays", "years" }) {
             Run run = Kivbook({ command, "--help" });
             QCOMPARE(run.status, 0);
             QVERIFY2(run.out.startsWith(QByteArray("usage: kivbook ") + command), command);
