@@ -36,5 +36,6 @@ int DeleteCommand(CommandContext& context);
 int RepairCommand(CommandContext& context);
 int ExportCommand(CommandContext& context);
 int HolidaysCommand(CommandContext& context);
+int MergeCommand(CommandContext& context);
 
 } // namespace kiv::kivbook
