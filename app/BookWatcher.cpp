@@ -13,7 +13,7 @@ bool BookWatcher::Seen::operator==(const Seen& other) const
         && changed.tv_nsec == other.changed.tv_nsec;
 }
 
-BookWatcher::BookWatcher(std::function<void()> changed, QObject* parent)
+BookWatcher::BookWatcher(std::function<bool()> changed, QObject* parent)
     : QObject(parent)
     , changed_(std::move(changed))
 {
@@ -73,8 +73,11 @@ void BookWatcher::Check()
     const Seen now = Look(book_);
     if (now == seen_)
         return;
+    if (!changed_()) {
+        settle_.start();
+        return;
+    }
     seen_ = now;
-    changed_();
 }
 
 } // namespace kiv

@@ -17,10 +17,12 @@ namespace kiv {
 // folder is watched as well, and the file's watch is set again. A change is
 // what the writers themselves look at: the file's device and inode, size,
 // modification and status change times. It is told once things settle, and
-// not while a modal window is open.
+// not while a modal window is open; changed returns false when the program
+// cannot look at the book now (a search holds it open): it is told again
+// a moment later.
 class BookWatcher : public QObject {
 public:
-    explicit BookWatcher(std::function<void()> changed, QObject* parent = nullptr);
+    explicit BookWatcher(std::function<bool()> changed, QObject* parent = nullptr);
 
     // The book to watch from now on; empty: none.
     void Watch(const std::string& book);
@@ -41,7 +43,7 @@ private:
     QTimer settle_;
     std::string book_;
     Seen seen_;
-    std::function<void()> changed_;
+    std::function<bool()> changed_;
 };
 
 } // namespace kiv

@@ -15,7 +15,6 @@
 #include "WorkingDirectory.h"
 
 #include "Error.h"
-#include "Files.h"
 #include "ErrorGuard.h"
 
 #include <QCheckBox>
@@ -279,11 +278,8 @@ void Workspace::JoinWithBooksCopy(const QDate& date)
     if (joined.pictureSetAside) {
         TDayBook older = theirs;
         older.ConvertPhotoBitmap();
-        bool exists = false;
-        const std::string aside = archive::PictureAsidePath(
-            bookFileName_, archive::MemberName(DayFilePath(date)), older.PhotoKind(), older.PhotoData(), exists);
-        if (!exists)
-            WriteFileAtomically(aside, older.PhotoData().data(), older.PhotoData().size());
+        archive::KeepPictureAside(bookFileName_, archive::MemberName(DayFilePath(date)), older.PhotoKind(),
+                                  older.PhotoData(), false);
     }
     if (!joined.extended && !joined.pictureSetAside)
         return;

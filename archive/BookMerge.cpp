@@ -205,8 +205,8 @@ DayJoinOutcome JoinStoredDays(const StoredDay& mine, const StoredDay& theirs)
     return outcome;
 }
 
-std::string PictureAsidePath(const std::string& book, const std::string& member, std::int32_t kind,
-                             const std::vector<std::uint8_t>& bytes, bool& exists)
+std::string KeepPictureAside(const std::string& book, const std::string& member, std::int32_t kind,
+                             const std::vector<std::uint8_t>& bytes, bool dryRun)
 {
     const std::filesystem::path path(book);
     const std::string stem = path.parent_path().string() + "/" + path.stem().string() + "-"
@@ -219,13 +219,12 @@ std::string PictureAsidePath(const std::string& book, const std::string& member,
         candidate.append(extension);
         std::error_code error;
         if (!std::filesystem::exists(candidate, error)) {
-            exists = false;
+            if (!dryRun)
+                WriteFileAtomically(candidate, bytes.data(), bytes.size());
             return candidate;
         }
-        if (std::filesystem::is_regular_file(candidate, error) && ReadWholeFile(candidate) == bytes) {
-            exists = true;
-            return candidate;
-        }
+        if (std::filesystem::is_regular_file(candidate, error) && ReadWholeFile(candidate) == bytes)
+            return {};
     }
 }
 
@@ -256,16 +255,9 @@ MergeResult MergeBooks(const std::string& book, const std::string& other, const 
         }
         DayJoinOutcome outcome = JoinStoredDays(myDay, theirDay);
         MergedDay merged { member, outcome.bytes ? MergedDay::Change::Extended : MergedDay::Change::Kept, {} };
-        if (!outcome.olderPicture.empty()) {
-            bool exists = false;
-            const std::string aside
-                = PictureAsidePath(book, member, outcome.olderPictureKind, outcome.olderPicture, exists);
-            if (!exists) {
-                merged.pictureAside = aside;
-                if (!dryRun)
-                    WriteFileAtomically(aside, outcome.olderPicture.data(), outcome.olderPicture.size());
-            }
-        }
+        if (!outcome.olderPicture.empty())
+            merged.pictureAside
+                = KeepPictureAside(book, member, outcome.olderPictureKind, outcome.olderPicture, dryRun);
         if (outcome.bytes)
             writes.push_back(
                 { member, std::move(*outcome.bytes), outcome.time, myDay.encrypted || theirDay.encrypted });

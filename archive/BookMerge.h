@@ -78,11 +78,12 @@ struct DayJoinOutcome {
 };
 DayJoinOutcome JoinStoredDays(const StoredDay& mine, const StoredDay& theirs);
 
-// Where the older picture of the day of member goes beside book: NAME-
+// Keeps the older picture of the day of member beside book: NAME-
 // yyyymmdd.jpg (.bmp for a bitmap), NAME-yyyymmdd-2.jpg ... when that holds
-// another picture. The existing file's name when it already holds these
-// bytes (then nothing is to be written).
-std::string PictureAsidePath(const std::string& book, const std::string& member, std::int32_t kind,
-                             const std::vector<std::uint8_t>& bytes, bool& exists);
+// another picture. Returns the path written (with dryRun: to be written),
+// or empty when a file there holds these bytes already. Fails with
+// kiv::Error when it cannot be written.
+std::string KeepPictureAside(const std::string& book, const std::string& member, std::int32_t kind,
+                             const std::vector<std::uint8_t>& bytes, bool dryRun);
 
 } // namespace kiv::archive
