@@ -31,6 +31,8 @@ namespace {
 
 const char* const kJoinedHint
     = "この日の日記はほかのプログラムでも書き換えられていたので、両方の内容を合わせて保存しました。";
+const char* const kNotRemovedHint
+    = "この日の日記はほかのプログラムで書き換えられていたので、日記帳から削除しませんでした。";
 const char* const kReloadedHint = "日記がほかのプログラムで書き換えられたので、この日を読み込み直しました。";
 const char* const kReplaceEditedQuestion
     = "表示している日の日記が、ほかのプログラムで書き換えられました。\r\n"
@@ -359,6 +361,11 @@ bool Workspace::StoreDayForBook(const QDate& date)
     // the book must not go on holding the old day.
     const std::string path = DayFilePath(date);
     DeleteDayFile(date);
+    // A day another program wrote meanwhile is not the one the user emptied.
+    if (const auto stored = BooksCopy(date); stored && !stored->bytes.empty() && stored->bytes != *shownBookCopy_) {
+        ShowHint(kNotRemovedHint);
+        return false;
+    }
     if (!bookFileName_.empty() && dayfiles::IsFile(bookFileName_) && archive::BookHasDay(bookFileName_, path))
         archive::DeleteDay(bookFileName_, path);
     return false;

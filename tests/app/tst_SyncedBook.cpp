@@ -121,6 +121,22 @@ private slots:
         QCOMPARE(app.MemberDiary(book, today), QStringLiteral("新しい"));
     }
 
+    // Emptied here while another program wrote it: the book keeps the
+    // other program's day.
+    void anEmptiedDayDoesNotRemoveTheOtherProgramsDay()
+    {
+        OpenBook open("古い");
+        App& app = *open.app;
+        QVERIFY(app.Start());
+        app.diary().DayBookMemo->clear();
+        QVERIFY(app.ws().Modified());
+        QVERIFY(PutWithKivbook(open.book, open.today, "新しい"));
+        app.main().Save1Click();
+        QCOMPARE(app.MemberDiary(open.book, open.today), QStringLiteral("新しい"));
+        QCOMPARE(app.main().StatusBar1->currentMessage(),
+                 QStringLiteral("この日の日記はほかのプログラムで書き換えられていたので、日記帳から削除しませんでした。"));
+    }
+
     void conflictCopiesAreFoundAndOffered()
     {
         const QDate today = QDate::currentDate();
