@@ -351,6 +351,10 @@ std::string Workspace::SetAside(const std::string& dayFilePath)
 bool Workspace::StoreDayForBook(const QDate& date)
 {
     if (EditorsHaveContent()) {
+        // An unedited day that another program removed meanwhile stays removed.
+        if (const auto stored = !modified_ ? BooksCopy(date) : std::nullopt;
+            stored && stored->bytes.empty() && !shownBookCopy_->empty())
+            return false;
         StoreDay(date);
         return true;
     }

@@ -16,12 +16,15 @@ const QString kEditedQuestion = "表示している日の日記が、ほかの�
                                 "この画面での変更を捨てて、書き換えられた日記を表示しますか？\r\n"
                                 "（いいえ：変更はそのまま残り、保存するときに両方の内容を合わせます。）";
 
-// kivbook put of one day holding the diary text; true when it worked.
+// kivbook put of one day holding the diary text (or delete of the day, for
+// none); true when it worked.
 bool PutWithKivbook(const std::string& book, const QDate& date, const QByteArray& diary)
 {
     QProcess process;
-    process.start(KIVBOOK_PATH,
-                  { "put", QString::fromStdString(book), date.toString("yyyy/MM/dd"), "--diary-file", "-" });
+    QStringList arguments { diary.isNull() ? "delete" : "put", QString::fromStdString(book), date.toString("yyyy/MM/dd") };
+    if (!diary.isNull())
+        arguments << "--diary-file" << "-";
+    process.start(KIVBOOK_PATH, arguments);
     process.write(diary);
     process.closeWriteChannel();
     return process.waitForFinished(30000) && process.exitCode() == 0;
@@ -119,6 +122,11 @@ private slots:
         QVERIFY(PutWithKivbook(book, today, "新しい"));
         app.main().Save1Click(); // before the watcher has told the window
         QCOMPARE(app.MemberDiary(book, today), QStringLiteral("新しい"));
+        // Nor is a day removed elsewhere put back.
+        QTRY_COMPARE_WITH_TIMEOUT(app.diary().DayBookMemo->toPlainText(), QStringLiteral("新しい"), 4000);
+        QVERIFY(PutWithKivbook(book, today, QByteArray()));
+        app.main().Save1Click();
+        QCOMPARE(app.MemberDiary(book, today), QStringLiteral("<none>"));
     }
 
     // Emptied here while another program wrote it: the book keeps the
