@@ -1,5 +1,6 @@
 #include "BookCommands.h"
 
+#include "ConflictCopies.h"
 #include "Archive.h"
 #include "DayFiles.h"
 #include "Prompts.h"
@@ -79,6 +80,7 @@ void BookCommands::OpenBook(const std::string& book)
         && Ask(workspace_.prompts(), kExtractedQuestion, Buttons::YesNoDefaultNo, true) == Answer::Yes)
         workspace_.DiscardDayFiles();
     ShowOpenedBook();
+    OfferConflictCopies(workspace_);
 }
 
 void BookCommands::ShowOpenedBook()

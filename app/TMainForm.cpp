@@ -2,6 +2,7 @@
 
 #include "Archive.h"
 #include "BookCommands.h"
+#include "BookWatcher.h"
 #include "EncryptionSetting.h"
 #include "Registry.h"
 #include "ErrorGuard.h"
@@ -69,6 +70,16 @@ TMainForm::TMainForm(TDayBook& record, Prompts& prompts, const Setup& setup)
 
     workspace_ = std::make_unique<Workspace>(record, prompts, *workingDirectory_, *MdiArea);
     workspace_->SetHintSink([this](const QString& hint) { StatusBar1->showMessage(hint); });
+    bookWatcher_ = new BookWatcher(
+        [this] {
+            // A search reads the book through the open handle meanwhile.
+            if (archive::BookHandle != 0)
+                return false;
+            Guarded(workspace_->prompts(), [this] { workspace_->FollowBook(); });
+            return true;
+        },
+        this);
+    workspace_->SetBookSink([this](const std::string& book) { bookWatcher_->Watch(book); });
     books_ = std::make_unique<BookCommands>(*workspace_, *this, OpenDialog1, SaveDialog1);
     pictures_ = std::make_unique<PictureCommands>(*workspace_, OpenDialog1, SaveDialog1);
 

@@ -30,6 +30,7 @@ enum class EncryptionMethod;
 } // namespace archive
 
 class BookCommands;
+class BookWatcher;
 class PictureCommands;
 class TDayBook;
 class Workspace;
@@ -183,6 +184,7 @@ private:
     const QStringList arguments_;
     std::unique_ptr<WorkingDirectoryClaim> workingDirectory_; // held for the whole run
     std::unique_ptr<Workspace> workspace_;
+    BookWatcher* bookWatcher_ = nullptr; // a child of the window
     std::unique_ptr<BookCommands> books_;
     std::unique_ptr<PictureCommands> pictures_;
     bool firstShow_ = true;

@@ -1,6 +1,8 @@
 #include "Workspace.h"
 
 #include "Archive.h"
+#include "BookMerge.h"
+#include "DayJoin.h"
 #include "DayFiles.h"
 #include "MemoryStream.h"
 #include "Prompts.h"
@@ -24,6 +26,20 @@
 namespace kiv {
 
 const QString Workspace::kMarker = QStringLiteral("  ( 記入あり )");
+
+namespace {
+
+const char* const kJoinedHint
+    = "この日の日記はほかのプログラムでも書き換えられていたので、両方の内容を合わせて保存しました。";
+const char* const kNotRemovedHint
+    = "この日の日記はほかのプログラムで書き換えられていたので、日記帳から削除しませんでした。";
+const char* const kReloadedHint = "日記がほかのプログラムで書き換えられたので、この日を読み込み直しました。";
+const char* const kReplaceEditedQuestion
+    = "表示している日の日記が、ほかのプログラムで書き換えられました。\r\n"
+      "この画面での変更を捨てて、書き換えられた日記を表示しますか？\r\n"
+      "（いいえ：変更はそのまま残り、保存するときに両方の内容を合わせます。）";
+
+} // namespace
 
 Workspace::Workspace(
     TDayBook& record, Prompts& prompts, const WorkingDirectoryClaim& workingDirectory, QMdiArea& frame)
@@ -118,6 +134,8 @@ void Workspace::SetBookFileName(const std::string& book)
         recorded.reset();
     }
     bookFileName_ = book;
+    if (bookSink_)
+        bookSink_(book);
     if (owner.empty() || sameBook)
         return;
     std::optional<bool> encrypt;
@@ -177,8 +195,11 @@ void Workspace::StoreDay(const QDate& date)
     if (!EditorsHaveContent())
         return;
     EditorsToRecord();
+    JoinWithBooksCopy(date);
     MemoryStream stream;
     record_.Write(stream);
+    shownBookCopy_.emplace(stream.Data(), stream.Data() + stream.Size());
+    shownBook_ = bookFileName_;
     const std::string path = DayFilePath(date);
     // A day file shown and not edited is written again as it was chosen.
     OwnDayFiles(!modified_ && dayfiles::IsFile(path) ? DayFilesEncrypted() : PasswordBoxTicked(), path);
@@ -210,6 +231,9 @@ void Workspace::ShowNoDay()
 bool Workspace::ReadDay(const QDate& date)
 {
     ShowNoDay();
+    // The book's copy is known for a day shown from the book only.
+    shownBookCopy_.reset();
+    shownBook_ = bookFileName_;
     const std::string path = DayFilePath(date);
     if (dayfiles::IsFile(path) && ReadDayFile(path))
         return true;
@@ -217,11 +241,72 @@ bool Workspace::ReadDay(const QDate& date)
         MemoryStream stream;
         if (!archive::ExtractDay(bookFileName_, path, stream))
             return false;
+        shownBookCopy_.emplace(stream.Data(), stream.Data() + stream.Size());
         stream.SetPosition(0);
         record_.Read(stream);
         RecordToEditors();
+    } else if (bookOpen_) {
+        shownBookCopy_.emplace();
     }
     return true;
+}
+
+std::optional<archive::StoredDay> Workspace::BooksCopy(const QDate& date) const
+{
+    if (!bookOpen_ || !shownBookCopy_ || shownBook_ != bookFileName_ || !dayfiles::IsFile(bookFileName_))
+        return std::nullopt;
+    return archive::FindStoredDay(bookFileName_, DayFilePath(date)).value_or(archive::StoredDay {});
+}
+
+void Workspace::JoinWithBooksCopy(const QDate& date)
+{
+    std::optional<archive::StoredDay> stored;
+    try {
+        stored = BooksCopy(date);
+    } catch (const Error&) {
+        return; // reported; the edit is saved as it is
+    }
+    // Unchanged, or removed by the other program: the edit is all there is.
+    if (!stored || stored->bytes == *shownBookCopy_ || stored->bytes.empty())
+        return;
+    const TDayBook theirs = archive::DayOfBytes(stored->bytes);
+    if (!modified_) {
+        // Nothing was edited here: the other program's version is the day.
+        record_ = theirs;
+        RecordToEditors();
+        return;
+    }
+    JoinedDay joined = JoinDays(record_, theirs, stored->time);
+    if (joined.pictureSetAside) {
+        TDayBook older = theirs;
+        older.ConvertPhotoBitmap();
+        archive::KeepPictureAside(bookFileName_, archive::MemberName(DayFilePath(date)), older.PhotoKind(),
+                                  older.PhotoData(), false);
+    }
+    if (!joined.extended && !joined.pictureSetAside)
+        return;
+    record_ = std::move(joined.day);
+    RecordToEditors();
+    ShowHint(kJoinedHint);
+}
+
+void Workspace::FollowBook()
+{
+    if (!bookOpen_ || !dayfiles::IsFile(bookFileName_))
+        return;
+    RefreshDateList();
+    const std::optional<archive::StoredDay> current = BooksCopy(date_);
+    if (!current || current->bytes == *shownBookCopy_)
+        return;
+    const std::string path = DayFilePath(date_);
+    if ((modified_ || DayFileKept(path))
+        && Ask(prompts_, kReplaceEditedQuestion, Buttons::YesNoDefaultNo, true) != Answer::Yes)
+        return;
+    DeleteDayFile(date_);
+    LoadDay(date_);
+    modified_ = false;
+    ShowDateCaptions();
+    ShowHint(kReloadedHint);
 }
 
 bool Workspace::ReadDayFile(const std::string& path)
@@ -266,6 +351,10 @@ std::string Workspace::SetAside(const std::string& dayFilePath)
 bool Workspace::StoreDayForBook(const QDate& date)
 {
     if (EditorsHaveContent()) {
+        // An unedited day that another program removed meanwhile stays removed.
+        if (const auto stored = !modified_ ? BooksCopy(date) : std::nullopt;
+            stored && stored->bytes.empty() && !shownBookCopy_->empty())
+            return false;
         StoreDay(date);
         return true;
     }
@@ -276,6 +365,11 @@ bool Workspace::StoreDayForBook(const QDate& date)
     // the book must not go on holding the old day.
     const std::string path = DayFilePath(date);
     DeleteDayFile(date);
+    // A day another program wrote meanwhile is not the one the user emptied.
+    if (const auto stored = BooksCopy(date); stored && !stored->bytes.empty() && stored->bytes != *shownBookCopy_) {
+        ShowHint(kNotRemovedHint);
+        return false;
+    }
     if (!bookFileName_.empty() && dayfiles::IsFile(bookFileName_) && archive::BookHasDay(bookFileName_, path))
         archive::DeleteDay(bookFileName_, path);
     return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BookMerge.h"
 #include "FormHost.h"
 #include "SearchHost.h"
 #include "YearsHost.h"
@@ -7,7 +8,9 @@
 #include <QDate>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -57,6 +60,8 @@ public:
     QMdiArea& Frame() { return frame_; }
     // Where ShowHint sends the hints (the main window's status bar).
     void SetHintSink(std::function<void(const QString&)> sink) { hintSink_ = std::move(sink); }
+    // Told the book's path whenever the named book changes (the watcher).
+    void SetBookSink(std::function<void(const std::string&)> sink) { bookSink_ = std::move(sink); }
 
     // FormHost
     Prompts& prompts() override { return prompts_; }
@@ -132,6 +137,11 @@ public:
 
     // The calendar's date list from the book.
     void RefreshDateList();
+    // After another program wrote the book: the date list again, and the
+    // shown day when the book's copy of it changed: shown again when it was
+    // not edited here, else only after the user agreed to drop the edits
+    // (kept, they are joined with the book's copy when saved).
+    void FollowBook();
     // Captions after a change of date: "今日の…" or the short date, and the markers.
     void ShowDateCaptions();
     // Captions of today without markers.
@@ -161,6 +171,13 @@ private:
     // the name it now has.
     std::string SetAside(const std::string& dayFilePath);
     bool PasswordBoxTicked() const;
+    // The book's copy of the date's day as stored now (empty bytes: the
+    // book holds no such day); nullopt without a book to read.
+    std::optional<archive::StoredDay> BooksCopy(const QDate& date) const;
+    // Before the shown day is written: when the book's copy is no longer
+    // the one shown, the edit (the newer version) takes in every text of
+    // the book's copy that it lacks, and the status bar says so.
+    void JoinWithBooksCopy(const QDate& date);
     // Records that the working directory's day files are the named book's,
     // written with the choice encrypt; those of another choice are set aside.
     void OwnDayFiles(bool encrypt, const std::string& keep);
@@ -170,6 +187,7 @@ private:
     QMdiArea& frame_;
     EditorWindows windows_;
     std::function<void(const QString&)> hintSink_;
+    std::function<void(const std::string&)> bookSink_;
 
     const WorkingDirectoryClaim& claim_;
     const std::string workingDirectory_;
@@ -181,6 +199,10 @@ private:
     QString scheduleMarker_;
     QString diaryMarker_;
     std::set<std::string> keptDayFiles_; // names in the working directory
+    // The book's copy of the shown day when it was shown (or last saved),
+    // and the book it is of; nullopt when not known.
+    std::optional<std::vector<std::uint8_t>> shownBookCopy_;
+    std::string shownBook_;
 };
 
 } // namespace kiv

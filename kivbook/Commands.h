@@ -37,5 +37,6 @@ int RepairCommand(CommandContext& context);
 int ExportCommand(CommandContext& context);
 int HolidaysCommand(CommandContext& context);
 int YearsCommand(CommandContext& context);
+int MergeCommand(CommandContext& context);
 
 } // namespace kiv::kivbook

@@ -115,6 +115,23 @@ const std::vector<Command>& Commands()
             "  --format FORMAT       markdown (the default), html or text\n"
             "  --password-file FILE  the password of encrypted days (see show)\n"),
             { { "--format", true, false }, kPasswordFile }, 2, 2, &ExportCommand },
+        { "merge", "merge BOOK OTHER... [--dry-run] [--password-file FILE]",
+            N_("Brings the days of OTHER (a copy of the book, such as a conflict copy a\n"
+            "synced folder keeps beside it) into BOOK, losing nothing. A day only\n"
+            "OTHER holds arrives as it is; a day both hold the same way stays. A day\n"
+            "they hold differently becomes the newer version (by the member's time),\n"
+            "and each text of the older that the newer does not contain is added to\n"
+            "the same field: the diary's after a line\n"
+            "\"――― 別の版 (yyyy/mm/dd hh:mm) ―――\". When both have a picture and they\n"
+            "differ, the newer stays and the older is written beside the book as\n"
+            "NAME-yyyymmdd.jpg (or .bmp). Encrypted days are compared decrypted and\n"
+            "stay encrypted. OTHER is never changed; merging again changes nothing.\n"
+            "Prints each day added, extended or kept (the book's version holds all),\n"
+            "then the counts. The book is written under its lock, keeping NAME~.\n"
+            "\n"
+            "  --dry-run             tell what would change; write nothing\n"
+            "  --password-file FILE  the password of encrypted days (see show)\n"),
+            { { "--dry-run", false, false }, kPasswordFile }, 2, 64, &MergeCommand },
         { "holidays", "holidays [FROM [TO]] [--json]",
             N_("Prints Japan's public holidays from FROM to TO, both included, one\n"
             "\"yyyy/mm/dd 名前\" line each in date order, as the calendar window colours\n"
@@ -159,6 +176,7 @@ constexpr const char* kOverview = N_("usage: kivbook COMMAND ARGUMENTS...\n"
                                   "  repair  BOOK                 repair a damaged book\n"
                                   "  check   BOOK                 read every day; list what does not read\n"
                                   "  export  BOOK DIR             every day as Markdown, HTML or text files\n"
+                                  "  merge   BOOK OTHER...        bring the days of other copies into the book\n"
                                   "  holidays [FROM [TO]]         Japan's public holidays, one yyyy/mm/dd 名前 a\n"
                                   "                               line (this year without dates)\n"
                                   "  years   BOOK [DATE]          the same day in DATE's year and the years\n"

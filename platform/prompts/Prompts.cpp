@@ -9,6 +9,14 @@ Answer Ask(Prompts& prompts, const std::string& question, Buttons buttons, bool 
     return prompts.Message(Icon::Warning, "警告", question, buttons);
 }
 
+Answer Ask(Prompts& prompts, const std::string& question, Buttons buttons, bool beep, const std::string& check,
+           bool& checked)
+{
+    if (beep)
+        prompts.Beep();
+    return prompts.MessageWithCheck(Icon::Warning, "警告", question, buttons, check, checked);
+}
+
 void ShowError(Prompts& prompts, const std::string& text, bool beep)
 {
     if (beep)

@@ -36,11 +36,24 @@ public:
     virtual bool SaveFile(FileDialog& dialog) = 0;
     // Shows the dialog modally; true when it ended with OK.
     virtual bool RunModal(QDialog& dialog) = 0;
+    // A message with a check box (labelled check) under its text; checked
+    // is its state when shown and when the message ends. By default the
+    // message alone, the box left as it was.
+    virtual Answer MessageWithCheck(Icon icon, const std::string& caption, const std::string& text, Buttons buttons,
+                                    const std::string& check, bool& checked)
+    {
+        (void)check;
+        (void)checked;
+        return Message(icon, caption, text, buttons);
+    }
 };
 
 // The message boxes of the program, with the captions their kind carries.
 // Each beeps first when asked to.
 Answer Ask(Prompts& prompts, const std::string& question, Buttons buttons, bool beep);  // warning
+// A question with a check box (see MessageWithCheck).
+Answer Ask(Prompts& prompts, const std::string& question, Buttons buttons, bool beep, const std::string& check,
+           bool& checked);
 void ShowError(Prompts& prompts, const std::string& text, bool beep);                    // error, OK
 void ShowPlain(Prompts& prompts, const std::string& text, bool beep);                    // no icon, OK
 

@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QCheckBox>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
@@ -106,6 +107,13 @@ void QtPrompts::Beep() { QApplication::beep(); }
 
 Answer QtPrompts::Message(Icon icon, const std::string& caption, const std::string& text, Buttons buttons)
 {
+    bool unused = false;
+    return MessageWithCheck(icon, caption, text, buttons, {}, unused);
+}
+
+Answer QtPrompts::MessageWithCheck(Icon icon, const std::string& caption, const std::string& text, Buttons buttons,
+                                   const std::string& check, bool& checked)
+{
     QString shown = Text(text);
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QMessageBox box(BoxIcon(icon), Text(caption), shown, QMessageBox::NoButton, parent_);
@@ -116,7 +124,15 @@ Answer QtPrompts::Message(Icon icon, const std::string& caption, const std::stri
         made.push_back(box.addButton(entry.button));
     box.setDefaultButton(static_cast<QPushButton*>(buttons == Buttons::YesNoDefaultNo ? made.back() : made.front()));
     box.setEscapeButton(made.back());
+    QCheckBox* checkBox = nullptr;
+    if (!check.empty()) {
+        checkBox = new QCheckBox(Text(check), &box);
+        checkBox->setChecked(checked);
+        box.setCheckBox(checkBox);
+    }
     box.exec();
+    if (checkBox)
+        checked = checkBox->isChecked();
     QAbstractButton* clicked = box.clickedButton();
     for (std::size_t i = 0; i < made.size(); ++i)
         if (made[i] == clicked)

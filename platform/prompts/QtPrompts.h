@@ -20,6 +20,8 @@ public:
     bool OpenFile(FileDialog& dialog) override;
     bool SaveFile(FileDialog& dialog) override;
     bool RunModal(QDialog& dialog) override;
+    Answer MessageWithCheck(Icon icon, const std::string& caption, const std::string& text, Buttons buttons,
+                            const std::string& check, bool& checked) override;
 
 private:
     QWidget* parent_;

@@ -22,21 +22,33 @@ ScriptedPrompts::Reply ScriptedPrompts::Next(Reply fallback)
 
 void ScriptedPrompts::Beep()
 {
-    shown_.push_back({Kind::Beep, Icon::None, {}, {}, Buttons::Ok, {}, false});
+    shown_.push_back({Kind::Beep, Icon::None, {}, {}, Buttons::Ok, {}, false, {}});
 }
 
 Answer ScriptedPrompts::Message(Icon icon, const std::string& caption, const std::string& text, Buttons buttons)
 {
     bool beepBefore = !shown_.empty() && shown_.back().kind == Kind::Beep;
-    shown_.push_back({Kind::Message, icon, caption, text, buttons, {}, beepBefore});
+    shown_.push_back({Kind::Message, icon, caption, text, buttons, {}, beepBefore, {}});
     Answer fallback = buttons == Buttons::Ok ? Answer::Ok : buttons == Buttons::YesNoCancel ? Answer::Cancel : Answer::No;
-    return Next({fallback, {}, {}}).answer;
+    return Next({fallback, {}, {}, false}).answer;
+}
+
+Answer ScriptedPrompts::MessageWithCheck(Icon icon, const std::string& caption, const std::string& text,
+                                         Buttons buttons, const std::string& check, bool& checked)
+{
+    const bool wasQueued = !replies_.empty();
+    const bool checkedQueued = wasQueued && replies_.front().checked;
+    const Answer answer = Message(icon, caption, text, buttons);
+    shown_.back().check = check;
+    if (wasQueued)
+        checked = checkedQueued;
+    return answer;
 }
 
 bool ScriptedPrompts::File(Kind kind, FileDialog& dialog)
 {
-    shown_.push_back({kind, Icon::None, {}, {}, Buttons::Ok, dialog, false});
-    Reply reply = Next({Answer::Cancel, {}, {}});
+    shown_.push_back({kind, Icon::None, {}, {}, Buttons::Ok, dialog, false, {}});
+    Reply reply = Next({Answer::Cancel, {}, {}, false});
     if (reply.fileName.empty())
         return false;
     dialog.fileName = reply.fileName;
@@ -49,8 +61,8 @@ bool ScriptedPrompts::SaveFile(FileDialog& dialog) { return File(Kind::SaveFile,
 
 bool ScriptedPrompts::RunModal(QDialog& dialog)
 {
-    shown_.push_back({Kind::Modal, Icon::None, {}, {}, Buttons::Ok, {}, false});
-    Reply reply = Next({Answer::Cancel, {}, {}});
+    shown_.push_back({Kind::Modal, Icon::None, {}, {}, Buttons::Ok, {}, false, {}});
+    Reply reply = Next({Answer::Cancel, {}, {}, false});
     if (reply.fill)
         reply.fill(dialog);
     return reply.answer == Answer::Ok;

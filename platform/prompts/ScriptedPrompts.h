@@ -25,19 +25,23 @@ public:
         Buttons buttons = Buttons::Ok;
         FileDialog dialog; // file dialogs: the state as shown
         bool beepBefore = false; // messages: a beep came right before
+        std::string check; // messages with a check box: its label
     };
 
     struct Reply {
         Answer answer = Answer::Ok;      // messages; Ok / Cancel for modal dialogs
         std::string fileName;            // file dialogs: empty means cancel
         std::function<void(QDialog&)> fill; // modal dialogs: fills the dialog before it ends
+        bool checked = false; // messages with a check box: its state when answered
     };
 
-    void Queue(Answer answer) { replies_.push_back({answer, {}, {}}); }
-    void QueueFile(const std::string& fileName) { replies_.push_back({Answer::Ok, fileName, {}}); }
+    void Queue(Answer answer) { replies_.push_back({answer, {}, {}, false}); }
+    // An answer to a message with a check box, the box left as checked says.
+    void QueueChecked(Answer answer, bool checked) { replies_.push_back({answer, {}, {}, checked}); }
+    void QueueFile(const std::string& fileName) { replies_.push_back({Answer::Ok, fileName, {}, false}); }
     void QueueModal(Answer answer, std::function<void(QDialog&)> fill = {})
     {
-        replies_.push_back({answer, {}, std::move(fill)});
+        replies_.push_back({answer, {}, std::move(fill), false});
     }
 
     const std::vector<Shown>& shown() const { return shown_; }
@@ -51,6 +55,8 @@ public:
     bool OpenFile(FileDialog& dialog) override;
     bool SaveFile(FileDialog& dialog) override;
     bool RunModal(QDialog& dialog) override;
+    Answer MessageWithCheck(Icon icon, const std::string& caption, const std::string& text, Buttons buttons,
+                            const std::string& check, bool& checked) override;
 
 private:
     bool File(Kind kind, FileDialog& dialog);

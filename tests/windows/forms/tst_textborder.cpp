@@ -6,6 +6,7 @@
 #include "TextBorder.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -97,6 +98,25 @@ private slots:
             box->button(QMessageBox::Yes)->click();
         });
         QCOMPARE(prompts.Message(kiv::Icon::Error, "x", "y", kiv::Buttons::YesNoCancel), kiv::Answer::Yes);
+    }
+
+    // A question with a check box gives back the box as the user left it.
+    void messageBoxCheckBoxIsGivenBack()
+    {
+        kiv::QtPrompts prompts;
+        QString label;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box && box->checkBox());
+            label = box->checkBox()->text();
+            box->checkBox()->click();
+            box->button(QMessageBox::No)->click();
+        });
+        bool checked = false;
+        QCOMPARE(prompts.MessageWithCheck(kiv::Icon::Warning, "x", "y", kiv::Buttons::YesNo, "今後たずねない", checked),
+                 kiv::Answer::No);
+        QVERIFY(checked);
+        QCOMPARE(label, QStringLiteral("今後たずねない"));
     }
 
     // The dialog lists each filter by its own text, which already names

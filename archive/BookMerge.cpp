@@ -1,0 +1,288 @@
+#include "BookMerge.h"
+
+#include "Archive.h"
+#include "ArchiveText.h"
+#include "DayJoin.h"
+#include "Error.h"
+#include "Files.h"
+#include "TDayBook.h"
+
+#include <cstring>
+#include <filesystem>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kiv::archive {
+namespace {
+
+constexpr const char* kScratchPrefix = "kiv-merge-";
+
+std::time_t FromDosTime(std::uint16_t date, std::uint16_t time)
+{
+    std::tm local {};
+    local.tm_year = (date >> 9) + 80;
+    local.tm_mon = ((date >> 5) & 15) - 1;
+    local.tm_mday = date & 31;
+    local.tm_hour = time >> 11;
+    local.tm_min = (time >> 5) & 63;
+    local.tm_sec = (time & 31) * 2;
+    local.tm_isdst = -1;
+    return std::mktime(&local);
+}
+
+std::vector<std::uint8_t> WrittenRecord(const TDayBook& day)
+{
+    MemoryStream stream;
+    day.Write(stream);
+    return { stream.Data(), stream.Data() + stream.Size() };
+}
+
+// A private folder for the day files of a merge, removed with them.
+class Scratch {
+public:
+    explicit Scratch(const std::string& parent)
+        : path_(parent + "/" + kScratchPrefix + "XXXXXX")
+    {
+        fd_ = CreateHeldTemporary(path_, true);
+        if (fd_ < 0)
+            throw Error(Format("作業用のフォルダを %s に作れません", parent));
+    }
+    ~Scratch()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+        ::close(fd_);
+    }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    const std::string& Path() const { return path_; }
+
+    // The day file, private, with the member time it is to keep (0: now).
+    void Put(const std::string& member, const std::vector<std::uint8_t>& bytes, std::time_t time) const
+    {
+        const std::string path = path_ + "/" + member;
+        WriteFileAtomically(path, bytes.data(), bytes.size());
+        ::chmod(path.c_str(), 0600);
+        if (time > 0) {
+            const struct timespec times[2] = { { time, 0 }, { time, 0 } };
+            ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+        }
+    }
+    void Clear() const
+    {
+        for (const auto& entry : std::filesystem::directory_iterator(path_))
+            std::filesystem::remove(entry.path());
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+// Points the Zip runs at another working directory while it lives.
+class WorkingDirectoryOf {
+public:
+    explicit WorkingDirectoryOf(const std::string& folder)
+        : before_(CurrentHost().workingDirectory)
+    {
+        CurrentHost().workingDirectory = folder;
+    }
+    ~WorkingDirectoryOf() { CurrentHost().workingDirectory = before_; }
+    WorkingDirectoryOf(const WorkingDirectoryOf&) = delete;
+    WorkingDirectoryOf& operator=(const WorkingDirectoryOf&) = delete;
+
+private:
+    std::string before_;
+};
+
+struct DayToWrite {
+    std::string member;
+    std::vector<std::uint8_t> bytes;
+    std::time_t time;
+    bool encrypted;
+};
+
+} // namespace
+
+std::map<std::string, std::pair<std::string, StoredDay>> StoredDays(const std::string& book)
+{
+    std::map<std::string, std::pair<std::string, StoredDay>> days;
+    if (!OpenBookArchive(book))
+        throw Error(Format("日記 %s を読めません", book));
+    try {
+        UnZipLibrary& unzip = CurrentUnZip();
+        MemberInfo info;
+        std::memset(&info, 0, sizeof info);
+        for (int found = unzip.FindFirst(BookHandle, "*.DAY", &info); found == 0;
+             found = unzip.FindNext(BookHandle, &info)) {
+            if (TroubleOf(info) != MemberTrouble::None)
+                continue;
+            std::string name(info.szFileName, strnlen(info.szFileName, sizeof info.szFileName));
+            StoredDay day;
+            day.time = FromDosTime(info.wDate, info.wTime);
+            day.encrypted = (info.uFlag & 1) != 0;
+            // Of names that differ only in letter case, the later is the one read.
+            std::string key = CaseKey(name);
+            days[key] = { std::move(name), day };
+        }
+    } catch (...) {
+        CloseBookArchive();
+        throw;
+    }
+    CloseBookArchive();
+    return days;
+}
+
+void ReadStoredDay(const std::string& book, const std::string& member, StoredDay& day)
+{
+    MemoryStream stream;
+    if (!ExtractDay(book, member, stream))
+        throw Error(Format("日記 %s を読めないので、日記を合わせられません。", member));
+    day.bytes.assign(stream.Data(), stream.Data() + stream.Size());
+}
+
+std::optional<StoredDay> FindStoredDay(const std::string& book, const std::string& dayFilePath)
+{
+    const std::string member = MemberName(dayFilePath);
+    MemberInfo info;
+    std::memset(&info, 0, sizeof info);
+    bool found = false;
+    if (OpenBookArchive(book)) {
+        try {
+            found = CurrentUnZip().FindFirst(BookHandle, member.c_str(), &info) == 0;
+        } catch (...) {
+            CloseBookArchive();
+            throw;
+        }
+        CloseBookArchive();
+    }
+    if (!found)
+        return std::nullopt;
+    StoredDay day;
+    day.time = FromDosTime(info.wDate, info.wTime);
+    day.encrypted = (info.uFlag & 1) != 0;
+    ReadStoredDay(book, member, day);
+    return day;
+}
+
+TDayBook DayOfBytes(const std::vector<std::uint8_t>& bytes)
+{
+    MemoryStream stream;
+    stream.Write(bytes.data(), bytes.size());
+    stream.SetPosition(0);
+    TDayBook day;
+    day.Read(stream);
+    return day;
+}
+
+DayJoinOutcome JoinStoredDays(const StoredDay& mine, const StoredDay& theirs)
+{
+    DayJoinOutcome outcome;
+    if (mine.bytes == theirs.bytes)
+        return outcome;
+    const TDayBook mineDay = DayOfBytes(mine.bytes);
+    const TDayBook theirDay = DayOfBytes(theirs.bytes);
+    const bool mineNewer = mine.time >= theirs.time;
+    const StoredDay& older = mineNewer ? theirs : mine;
+    JoinedDay joined = JoinDays(mineNewer ? mineDay : theirDay, mineNewer ? theirDay : mineDay, older.time);
+    if (joined.pictureSetAside) {
+        TDayBook olderDay = mineNewer ? theirDay : mineDay;
+        olderDay.ConvertPhotoBitmap();
+        outcome.olderPicture = olderDay.PhotoData();
+        outcome.olderPictureKind = olderDay.PhotoKind();
+    }
+    if (SameDay(joined.day, mineDay))
+        return outcome;
+    outcome.extended = joined.extended;
+    if (!mineNewer && !joined.extended) {
+        // Their version holds all of mine: it comes over as it is.
+        outcome.bytes = theirs.bytes;
+        outcome.time = theirs.time;
+    } else {
+        outcome.bytes = WrittenRecord(joined.day);
+    }
+    return outcome;
+}
+
+std::string KeepPictureAside(const std::string& book, const std::string& member, std::int32_t kind,
+                             const std::vector<std::uint8_t>& bytes, bool dryRun)
+{
+    const std::filesystem::path path(book);
+    const std::string stem = path.parent_path().string() + "/" + path.stem().string() + "-"
+        + std::filesystem::path(member).stem().string();
+    const char* extension = kind == TDayBook::kBmp ? ".bmp" : ".jpg";
+    for (int number = 1;; ++number) {
+        std::string candidate = stem;
+        if (number > 1)
+            candidate.append("-").append(std::to_string(number));
+        candidate.append(extension);
+        std::error_code error;
+        if (!std::filesystem::exists(candidate, error)) {
+            if (!dryRun)
+                WriteFileAtomically(candidate, bytes.data(), bytes.size());
+            return candidate;
+        }
+        if (std::filesystem::is_regular_file(candidate, error) && ReadWholeFile(candidate) == bytes)
+            return {};
+    }
+}
+
+MergeResult MergeBooks(const std::string& book, const std::string& other, const std::string& scratchParent,
+                       bool dryRun)
+{
+    CheckBookPath(book);
+    CheckBookPath(other);
+    MergeResult result;
+    const auto theirs = StoredDays(other);
+    const auto mine = StoredDays(book);
+    std::vector<DayToWrite> writes;
+    for (const auto& [key, entry] : theirs) {
+        StoredDay theirDay = entry.second;
+        ReadStoredDay(other, entry.first, theirDay);
+        const auto found = mine.find(key);
+        if (found == mine.end()) {
+            result.days.push_back({ entry.first, MergedDay::Change::Added, {} });
+            writes.push_back({ entry.first, std::move(theirDay.bytes), theirDay.time, theirDay.encrypted });
+            continue;
+        }
+        const std::string& member = found->second.first;
+        StoredDay myDay = found->second.second;
+        ReadStoredDay(book, member, myDay);
+        if (myDay.bytes == theirDay.bytes) {
+            ++result.same;
+            continue;
+        }
+        DayJoinOutcome outcome = JoinStoredDays(myDay, theirDay);
+        MergedDay merged { member, outcome.bytes ? MergedDay::Change::Extended : MergedDay::Change::Kept, {} };
+        if (!outcome.olderPicture.empty())
+            merged.pictureAside
+                = KeepPictureAside(book, member, outcome.olderPictureKind, outcome.olderPicture, dryRun);
+        if (outcome.bytes)
+            writes.push_back(
+                { member, std::move(*outcome.bytes), outcome.time, myDay.encrypted || theirDay.encrypted });
+        result.days.push_back(std::move(merged));
+    }
+    if (dryRun || writes.empty())
+        return result;
+
+    const Scratch scratch(scratchParent);
+    const WorkingDirectoryOf working(scratch.Path());
+    for (const bool encrypt : { false, true }) {
+        bool any = false;
+        for (const DayToWrite& day : writes)
+            if (day.encrypted == encrypt) {
+                scratch.Put(day.member, day.bytes, day.time);
+                any = true;
+            }
+        if (!any)
+            continue;
+        if (!AddDayFiles(book, encrypt))
+            throw Error("日記を合わせられませんでした。");
+        result.written = true;
+        scratch.Clear();
+    }
+    return result;
+}
+
+} // namespace kiv::archive
