@@ -35,7 +35,7 @@ std::string RootWord()
 }
 
 // Runs a writing operation's command; a failure is reported with message.
-bool Run(const std::string& command, const char* message)
+bool Run(const std::string& command, const std::string& message)
 {
     if (RunZipCommand(command) == 0)
         return true;
@@ -99,13 +99,14 @@ bool AddDayFile(const std::string& book, const std::string& dayFilePath)
     return AddDayFile(book, dayFilePath, PasswordChecked());
 }
 
-void CreateEmptyBook(const std::string& book)
+std::string CreateEmptyBookCommand(const std::string& book)
 {
-    // A ZIP archive without members is its end of central directory
-    // record alone: signature, then zeros for disks, counts, size, offset
-    // and comment length.
-    static constexpr char kEndRecord[22] = { 'P', 'K', 5, 6 };
-    WriteFileAtomically(book, kEndRecord, sizeof kEndRecord);
+    return "--empty " + Quoted(book);
+}
+
+bool CreateEmptyBook(const std::string& book)
+{
+    return Run(CreateEmptyBookCommand(book), Format("ファイル %s を作成できません", book));
 }
 
 bool RepairBook(const std::string& book)

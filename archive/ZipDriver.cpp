@@ -78,6 +78,11 @@ void SetPasswordFromCommand(const std::string& word)
 // options take the next word of text.
 void ApplyOption(const std::string& word, std::string& text, ZipOptions& options, ZipCommand& zipCommand)
 {
+    // Our own: an empty book where there is none, made under the book's lock.
+    if (word == "--empty") {
+        options.fCreateEmpty = kTrue;
+        return;
+    }
     char letter = word.size() > 1 ? word[1] : '\0';
     char second = word.size() > 2 ? word[2] : '\0';
     if (letter >= '0' && letter <= '9') {

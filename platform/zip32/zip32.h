@@ -125,6 +125,9 @@ typedef struct ZipOptions {
                                 the user's setting) */
     int32_t nLockWait;       /* our addition: seconds a writer waits for the
                                 book's lock; 0: 5 seconds, negative: none */
+    int32_t fCreateEmpty;    /* our addition (--empty): with no file names,
+                                make an empty book where there is none (or
+                                an empty file); a book there stays as it is */
 } ZipOptions;
 
 /* Filled by ZpVersion. Bytes 56, 57, 58 are this library's major, minor and
