@@ -282,7 +282,9 @@ std::int32_t RunZipCommand(const std::string& command)
         options.fEncryption = ZIP32_ENCRYPT_AES256;
     if (!CurrentHost().keepPreviousBook)
         options.fNoPreviousBook = kTrue;
-    options.nLockWait = CurrentHost().lockWaitSeconds == 0 ? -1 : CurrentHost().lockWaitSeconds;
+    options.nLockWait = CurrentHost().lockWaitSeconds == 0 || CurrentHost().waitThroughPrompts
+        ? -1
+        : CurrentHost().lockWaitSeconds;
     zip.SetOptions(options);
     // A handle kept open across reads (a search's) reads the book as it was
     // when opened; the book this run writes is opened anew by the next read.

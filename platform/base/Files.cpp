@@ -309,8 +309,11 @@ bool UnchangedButLinked(const std::string& path, FileIdentity& identity)
     return true;
 }
 
-bool MayReplace(const std::string& path, std::string& error)
+bool MayReplace(const std::string& path, std::string& error, WriteCause* cause)
 {
+    WriteCause ignored;
+    WriteCause& why = cause ? *cause : ignored;
+    why = WriteCause::Permission;
     // The new version is renamed into the folder.
     const std::string folder = FolderOf(path);
     if (::geteuid() != 0 && ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
@@ -323,6 +326,7 @@ bool MayReplace(const std::string& path, std::string& error)
     // Root may write any file, but a file that nobody may write was made
     // read-only on purpose, and stays as it is for root too.
     if ((st.st_mode & 0222) == 0) {
+        why = WriteCause::ReadOnly;
         error = "the file is read-only";
         return false;
     }
@@ -406,9 +410,11 @@ namespace {
 
 } // namespace
 
-bool WriterLock::Take(const std::string& target, int waitMilliseconds, std::string& error)
+bool WriterLock::Take(const std::string& target, int waitMilliseconds, std::string& error, WriteCause* cause)
 {
     Release();
+    WriteCause ignored;
+    WriteCause& why = cause ? *cause : ignored;
     const std::string path = target + ".lock";
     struct stat book { };
     const bool haveBook = ::stat(target.c_str(), &book) == 0;
@@ -432,9 +438,12 @@ bool WriterLock::Take(const std::string& target, int waitMilliseconds, std::stri
         if (fd < 0) {
             // A folder the user may not write refuses the new file first:
             // that is the cause to name, not what a later open said.
-            const int cause = createError == EEXIST ? errno : createError;
-            error = cause == ELOOP ? "the lock file " + path + " is a symbolic link; remove it"
-                                   : "cannot make the lock file " + path + " (" + std::strerror(cause) + ")";
+            const int number = createError == EEXIST ? errno : createError;
+            why = number == ELOOP ? WriteCause::LockFile
+                : number == EACCES || number == EPERM || number == EROFS ? WriteCause::Permission
+                : WriteCause::Other;
+            error = number == ELOOP ? "the lock file " + path + " is a symbolic link; remove it"
+                                    : "cannot make the lock file " + path + " (" + std::strerror(number) + ")";
             return false;
         }
         struct stat st { };
@@ -444,6 +453,7 @@ bool WriterLock::Take(const std::string& target, int waitMilliseconds, std::stri
         }
         if (const std::string unfit = UnfitLockFile(st, haveBook ? &book : nullptr); !unfit.empty()) {
             ::close(fd);
+            why = WriteCause::LockFile;
             error = "the lock file " + path + " " + unfit + "; remove it";
             return false;
         }
@@ -470,11 +480,13 @@ bool WriterLock::Take(const std::string& target, int waitMilliseconds, std::stri
             return true;
         }
         if (errno != EWOULDBLOCK) {
+            why = WriteCause::Other;
             error = "cannot lock " + path + " (" + std::strerror(errno) + ")";
             ::close(fd);
             return false;
         }
         if (std::chrono::steady_clock::now() >= deadline) {
+            why = WriteCause::Locked;
             error = "being written by " + LockHolder(fd) + "; gave up after "
                 + std::to_string((waitMilliseconds + 999) / 1000) + " s";
             ::close(fd);
@@ -483,6 +495,24 @@ bool WriterLock::Take(const std::string& target, int waitMilliseconds, std::stri
         ::close(fd);
         std::this_thread::sleep_for(std::chrono::milliseconds(10 + ::getpid() % 10));
     }
+}
+
+std::string LockHolderOf(const std::string& target)
+{
+    const std::string path = target + ".lock";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    struct stat st { };
+    std::string holder;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        if (::flock(fd, LOCK_SH | LOCK_NB) == 0)
+            ::flock(fd, LOCK_UN);
+        else if (errno == EWOULDBLOCK)
+            holder = LockHolder(fd);
+    }
+    ::close(fd);
+    return holder;
 }
 
 void WriterLock::Release()

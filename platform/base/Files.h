@@ -72,11 +72,28 @@ FileIdentity IdentityOf(const std::string& path);
 // else about the file changed since identity was taken.
 bool UnchangedButLinked(const std::string& path, FileIdentity& identity);
 
+// Why a file was not written, for messages that name the cause.
+enum class WriteCause {
+    Other,
+    Permission, // the user may not write the file or its folder
+    ReadOnly,   // nobody may write the file
+    Locked,     // another writer holds its lock
+    LockFile,   // what stands where its lock file goes is not one
+    Link,       // a symbolic link not followed
+    Changed,    // other programs kept changing it
+};
+
 // Fails (false, error naming the file) when path names a file that must not
 // be replaced: one the user may not write, one made read-only (no write
 // permission for anyone), which root may not replace either, or one in a
-// folder the user may not write.
-bool MayReplace(const std::string& path, std::string& error);
+// folder the user may not write. cause, when given, says which.
+bool MayReplace(const std::string& path, std::string& error, WriteCause* cause = nullptr);
+
+// Who holds the writers' lock of target (resolved) at this moment, as
+// WriterLock names a holder ("process 123 (kivbook)", "another process");
+// empty when no one does. Looks only: takes nothing for longer than a
+// moment and makes no file.
+std::string LockHolderOf(const std::string& target);
 
 // The lock every writer of a file holds from reading it to putting the new
 // version in place; readers take none. It is an advisory lock on
@@ -100,7 +117,8 @@ public:
     // ("being written by process 123 (kivbook); …", or "by another process"
     // when the lock file names no live process) or why the lock file cannot
     // be used.
-    bool Take(const std::string& target, int waitMilliseconds, std::string& error);
+    // cause, when given, says Locked, LockFile, Permission or Other.
+    bool Take(const std::string& target, int waitMilliseconds, std::string& error, WriteCause* cause = nullptr);
     void Release();
 
 private:

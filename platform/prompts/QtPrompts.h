@@ -20,6 +20,7 @@ public:
     bool OpenFile(FileDialog& dialog) override;
     bool SaveFile(FileDialog& dialog) override;
     bool RunModal(QDialog& dialog) override;
+    bool WaitWhile(const std::string& text, const std::function<bool()>& busy) override;
 
 private:
     QWidget* parent_;

@@ -15,7 +15,7 @@ namespace kiv {
 // forgot an answer fails on what was shown rather than hanging.
 class ScriptedPrompts : public Prompts {
 public:
-    enum class Kind { Beep, Message, OpenFile, SaveFile, Modal };
+    enum class Kind { Beep, Message, OpenFile, SaveFile, Modal, Wait };
 
     struct Shown {
         Kind kind;
@@ -31,13 +31,21 @@ public:
         Answer answer = Answer::Ok;      // messages; Ok / Cancel for modal dialogs
         std::string fileName;            // file dialogs: empty means cancel
         std::function<void(QDialog&)> fill; // modal dialogs: fills the dialog before it ends
+        std::function<void()> meanwhile;    // waits: what happens while the box is up
     };
 
-    void Queue(Answer answer) { replies_.push_back({answer, {}, {}}); }
-    void QueueFile(const std::string& fileName) { replies_.push_back({Answer::Ok, fileName, {}}); }
+    void Queue(Answer answer) { replies_.push_back({answer, {}, {}, {}}); }
+    void QueueFile(const std::string& fileName) { replies_.push_back({Answer::Ok, fileName, {}, {}}); }
     void QueueModal(Answer answer, std::function<void(QDialog&)> fill = {})
     {
-        replies_.push_back({answer, {}, std::move(fill)});
+        replies_.push_back({answer, {}, std::move(fill), {}});
+    }
+
+    // A wait: Ok waits (up to ten seconds) after doing meanwhile, Cancel
+    // gives up at once.
+    void QueueWait(Answer answer, std::function<void()> meanwhile = {})
+    {
+        replies_.push_back({answer, {}, {}, std::move(meanwhile)});
     }
 
     const std::vector<Shown>& shown() const { return shown_; }
@@ -51,6 +59,7 @@ public:
     bool OpenFile(FileDialog& dialog) override;
     bool SaveFile(FileDialog& dialog) override;
     bool RunModal(QDialog& dialog) override;
+    bool WaitWhile(const std::string& text, const std::function<bool()>& busy) override;
 
 private:
     bool File(Kind kind, FileDialog& dialog);

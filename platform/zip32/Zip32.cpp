@@ -46,6 +46,8 @@ struct Globals {
     ZipOptions options{};
     std::string date, rootDir, tempDir; // the texts of options, copied
     bool haveOptions = false;
+    int cause = ZIP32_CAUSE_NONE; // of the last run's failure
+    std::string causeSubject;
 };
 
 Globals& G()
@@ -201,6 +203,7 @@ int LoadBook(const std::string& book, std::optional<ArchiveImage>& image, kiv::F
              const Reporter& out)
 {
     if (++reads > kMostReads) {
+        NoteCause(ZIP32_CAUSE_CHANGED, book);
         out.Error("cannot write " + book + " (other programs keep changing it); the book is unchanged");
         return ZIP32_WRITE_ERROR;
     }
@@ -675,6 +678,8 @@ int CreateEmpty(const std::string& book, const Reporter& out)
                 &changed))
             return ZIP32_OK;
         if (!changed || reads == kMostReads) {
+            if (changed)
+                NoteCause(ZIP32_CAUSE_CHANGED, book);
             out.Error("cannot write " + book + " (" + why + "); the book is unchanged");
             return ZIP32_WRITE_ERROR;
         }
@@ -691,9 +696,35 @@ int LockWaitMilliseconds()
     return seconds == 0 ? 5000 : static_cast<int>(std::min<std::int32_t>(seconds, 600)) * 1000;
 }
 
+// The cause of a lock not had, from what WriterLock said of it.
+void NoteLockCause(kiv::WriteCause cause, const std::string& book, const std::string& why)
+{
+    switch (cause) {
+    case kiv::WriteCause::Locked: {
+        // "being written by process 123 (kivbook); gave up after 5 s"
+        const std::string named = "being written by process ";
+        const std::size_t end = why.find("; gave up");
+        NoteCause(ZIP32_CAUSE_LOCKED,
+                  why.rfind(named, 0) == 0 && end != std::string::npos ? why.substr(named.size(), end - named.size())
+                                                                       : std::string());
+        break;
+    }
+    case kiv::WriteCause::LockFile:
+        NoteCause(ZIP32_CAUSE_LOCK_FILE, book + ".lock");
+        break;
+    case kiv::WriteCause::Permission:
+        NoteCause(ZIP32_CAUSE_PERMISSION, book);
+        break;
+    default:
+        break;
+    }
+}
+
 int Archive(int count, const char* archiveName, char** names)
 {
     Globals& g = G();
+    g.cause = ZIP32_CAUSE_NONE;
+    g.causeSubject.clear();
     const RunSettings s = g.haveOptions ? RunSettings::From(g.options) : RunSettings{};
     const Reporter out(g.callbacks.print, s.quiet, g.repairNotes);
 
@@ -708,6 +739,7 @@ int Archive(int count, const char* archiveName, char** names)
     // A link to the book stays a link: the book it leads to is written.
     std::string book, why;
     if (!kiv::ResolveTarget(archiveName, book, why)) {
+        NoteCause(ZIP32_CAUSE_LINK, archiveName);
         out.Error("cannot write " + std::string(archiveName) + " (" + why + "); the book is unchanged");
         return ZIP32_WRITE_ERROR;
     }
@@ -741,7 +773,9 @@ int Archive(int count, const char* archiveName, char** names)
         return ZIP32_NOTHING_TO_DO;
     }
     // A book the user may not replace is refused before anything is asked.
-    if (!kiv::MayReplace(book, why)) {
+    kiv::WriteCause cause = kiv::WriteCause::Other;
+    if (!kiv::MayReplace(book, why, &cause)) {
+        NoteCause(cause == kiv::WriteCause::ReadOnly ? ZIP32_CAUSE_READ_ONLY : ZIP32_CAUSE_PERMISSION, book);
         out.Error("cannot write " + book + " (" + why + "); the book is unchanged");
         return ZIP32_WRITE_ERROR;
     }
@@ -754,7 +788,8 @@ int Archive(int count, const char* archiveName, char** names)
     // Every writer holds the book's lock from reading the book to putting
     // the new one in its place.
     kiv::WriterLock lock;
-    if (!lock.Take(book, LockWaitMilliseconds(), why)) {
+    if (!lock.Take(book, LockWaitMilliseconds(), why, &cause)) {
+        NoteLockCause(cause, book, why);
         out.Error("cannot write " + book + " (" + why + "); the book is unchanged");
         return ZIP32_WRITE_ERROR;
     }
@@ -854,6 +889,12 @@ bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& bytes)
     return ok;
 }
 
+void NoteCause(int cause, const std::string& subject)
+{
+    G().cause = cause;
+    G().causeSubject = subject;
+}
+
 bool KeepPreviousBook()
 {
     return G().options.fNoPreviousBook == 0;
@@ -937,6 +978,17 @@ void ZpVersion(ZipVersionRecord* version)
     version->fEncryption = 1;
     std::memcpy(version->zip, kFormatVersion, 3);
     std::memcpy(version->library, kLibraryVersion, 3);
+}
+
+int ZpLastCause(char* subject, int size)
+{
+    const Globals& g = G();
+    if (subject && size > 0) {
+        const std::size_t n = std::min(g.causeSubject.size(), static_cast<std::size_t>(size - 1));
+        std::memcpy(subject, g.causeSubject.data(), n);
+        subject[n] = '\0';
+    }
+    return g.cause;
 }
 
 void ZpRemoveTemporariesOnSignals(void)

@@ -984,6 +984,7 @@ int RepairBook(const std::string& path, int level, const Reporter& out)
     for (int reads = 1; reads <= kMostReads; ++reads)
         if (const int code = RepairOnce(path, level, out); code != kReadAgain)
             return code;
+    NoteCause(ZIP32_CAUSE_CHANGED, path);
     out.Error("cannot write " + path + " (other programs keep changing it); it is unchanged");
     return ZIP32_WRITE_ERROR;
 }

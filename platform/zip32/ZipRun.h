@@ -82,6 +82,9 @@ bool ReplaceBook(const std::string& book, const std::function<bool(int, std::str
 // do not take the book's lock, keep changing it.
 inline constexpr int kMostReads = 5;
 
+// Records why the run leaves the book as it was (ZIP32_CAUSE_...).
+void NoteCause(int cause, const std::string& subject);
+
 // Reads a whole file; false (with errno set) when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& bytes);
 

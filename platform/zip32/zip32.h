@@ -221,6 +221,21 @@ enum {
     ZIP32_MEMORY = 4              /* out of memory */
 };
 
+/* Why the last ZpArchive run left the book as it was, for messages that
+ * name the cause (the run's output says it in English). */
+enum {
+    ZIP32_CAUSE_NONE = 0,       /* written, or for a reason none of these names */
+    ZIP32_CAUSE_PERMISSION = 1, /* subject: the book; this user may not write it or its folder */
+    ZIP32_CAUSE_READ_ONLY = 2,  /* subject: the book, which nobody may write */
+    ZIP32_CAUSE_LOCKED = 3,     /* subject: the writer holding the book's lock, "PID (PROGRAM)",
+                                   or empty when its lock file does not say */
+    ZIP32_CAUSE_LOCK_FILE = 4,  /* subject: what stands where the lock file goes (BOOK.lock) and is
+                                   not one: a link, a hard link, a FIFO, another user's file ... */
+    ZIP32_CAUSE_LINK = 5,       /* subject: the book's symbolic link, not followed: another user's
+                                   link to a file not theirs, or a loop of links */
+    ZIP32_CAUSE_CHANGED = 6     /* subject: the book, which other programs kept changing */
+};
+
 /* ZpInit and ZpSetOptions return 1 when the record was taken, 0 for a null
  * pointer. */
 int ZpInit(const ZipCallbacks* callbacks);
@@ -231,6 +246,9 @@ int ZpArchive(int count, const char* archive, char** names);
  * Returns 1. */
 int ZpSetRepairCallback(ZipRepairFn callback);
 void ZpVersion(ZipVersionRecord* version);
+/* The cause of the last run's failure (ZIP32_CAUSE_...); its subject is
+ * copied into subject (size bytes at most, NUL included) when given. */
+int ZpLastCause(char* subject, int size);
 /* Has SIGINT, SIGTERM and SIGHUP remove the temporary book being written
  * (BOOK.partial-XXXXXX) before the process ends as the signal would. The
  * library keeps its own list of the temporaries it writes; a handler the
