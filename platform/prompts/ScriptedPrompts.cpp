@@ -33,13 +33,13 @@ Answer ScriptedPrompts::Message(Icon icon, const std::string& caption, const std
     bool beepBefore = !shown_.empty() && shown_.back().kind == Kind::Beep;
     shown_.push_back({Kind::Message, icon, caption, text, buttons, {}, beepBefore});
     Answer fallback = buttons == Buttons::Ok ? Answer::Ok : buttons == Buttons::YesNoCancel ? Answer::Cancel : Answer::No;
-    return Next({fallback, {}, {}, {}}).answer;
+    return Next({fallback, {}, {}, {}, false}).answer;
 }
 
 bool ScriptedPrompts::File(Kind kind, FileDialog& dialog)
 {
     shown_.push_back({kind, Icon::None, {}, {}, Buttons::Ok, dialog, false});
-    Reply reply = Next({Answer::Cancel, {}, {}, {}});
+    Reply reply = Next({Answer::Cancel, {}, {}, {}, false});
     if (reply.fileName.empty())
         return false;
     dialog.fileName = reply.fileName;
@@ -53,7 +53,7 @@ bool ScriptedPrompts::SaveFile(FileDialog& dialog) { return File(Kind::SaveFile,
 bool ScriptedPrompts::RunModal(QDialog& dialog)
 {
     shown_.push_back({Kind::Modal, Icon::None, {}, {}, Buttons::Ok, {}, false});
-    Reply reply = Next({Answer::Cancel, {}, {}, {}});
+    Reply reply = Next({Answer::Cancel, {}, {}, {}, false});
     if (reply.fill)
         reply.fill(dialog);
     return reply.answer == Answer::Ok;
@@ -62,7 +62,8 @@ bool ScriptedPrompts::RunModal(QDialog& dialog)
 bool ScriptedPrompts::WaitWhile(const std::string& text, const std::function<bool()>& busy)
 {
     shown_.push_back({Kind::Wait, Icon::None, {}, text, Buttons::Ok, {}, false});
-    const Reply reply = Next({Answer::Cancel, {}, {}, {}});
+    const bool own = !replies_.empty() && replies_.front().wait;
+    const Reply reply = own ? Next({}) : Reply {};
     if (reply.answer != Answer::Ok)
         return false;
     if (reply.meanwhile)

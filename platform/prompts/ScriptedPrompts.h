@@ -32,20 +32,23 @@ public:
         std::string fileName;            // file dialogs: empty means cancel
         std::function<void(QDialog&)> fill; // modal dialogs: fills the dialog before it ends
         std::function<void()> meanwhile;    // waits: what happens while the box is up
+        bool wait = false;                  // queued by QueueWait
     };
 
-    void Queue(Answer answer) { replies_.push_back({answer, {}, {}, {}}); }
-    void QueueFile(const std::string& fileName) { replies_.push_back({Answer::Ok, fileName, {}, {}}); }
+    void Queue(Answer answer) { replies_.push_back({answer, {}, {}, {}, false}); }
+    void QueueFile(const std::string& fileName) { replies_.push_back({Answer::Ok, fileName, {}, {}, false}); }
     void QueueModal(Answer answer, std::function<void(QDialog&)> fill = {})
     {
-        replies_.push_back({answer, {}, std::move(fill), {}});
+        replies_.push_back({answer, {}, std::move(fill), {}, false});
     }
 
     // A wait: Ok waits (up to ten seconds) after doing meanwhile, Cancel
-    // gives up at once.
+    // gives up at once. A wait finds no reply of its own first in the queue
+    // waits, as the program's box does by itself, and leaves the queue as it
+    // is.
     void QueueWait(Answer answer, std::function<void()> meanwhile = {})
     {
-        replies_.push_back({answer, {}, {}, std::move(meanwhile)});
+        replies_.push_back({answer, {}, {}, std::move(meanwhile), true});
     }
 
     const std::vector<Shown>& shown() const { return shown_; }
