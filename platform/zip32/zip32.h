@@ -40,6 +40,14 @@
  *   was. Members that stay are copied as they are, in large pieces. The
  *   book replaced stays beside the new one as BOOK~ (one generation, a hard
  *   link) unless fNoPreviousBook is set. szTempDir / fTemp are not used.
+ *   Every run that writes holds the book's lock (BOOK.lock, made by the
+ *   run; a link, hard link, FIFO, device, folder or another user's file in
+ *   its place is refused) from reading the book to the rename, after the
+ *   password was asked. A book changed meanwhile (also in place, at the same
+ *   size, its modification time put back), seen after the flush just before
+ *   the rename, is read again; repair does the same. A symbolic link of
+ *   another user than the one running is followed only to that user's file.
+ *   fCreateEmpty makes an empty book under the lock where there is none.
  * Options handled: level '0' (stored) .. '9', fEncrypt (the password callback
  * is asked twice, the answers must agree) with fEncryption naming the
  * method (ZIP32_ENCRYPT_TRADITIONAL, ZIP32_ENCRYPT_AES256), fNoDirEntries,
