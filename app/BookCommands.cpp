@@ -105,8 +105,8 @@ bool BookCommands::SaveBook(MissingBook missing)
     const std::string& book = workspace_.BookFileName();
     if (!workspace_.HasDayFiles()) {
         // Nothing to add: no archive run, so nothing to report.
-        if (missing == MissingBook::CreateEmpty && !dayfiles::Exists(book))
-            archive::CreateEmptyBook(book);
+        if (missing == MissingBook::CreateEmpty && !dayfiles::Exists(book) && !archive::CreateEmptyBook(book))
+            return false;
         if (dayfiles::IsFile(book))
             workspace_.RefreshDateList();
         else

@@ -65,6 +65,8 @@ TMainForm::TMainForm(TDayBook& record, Prompts& prompts, const Setup& setup)
     host.repairWording = &archive::RepairNoteText;
     host.keepPreviousBook = registry::KeepPreviousBook();
     host.lockWaitSeconds = registry::BookLockWait();
+    // The window keeps answering while it waits for another writer.
+    host.waitThroughPrompts = host.lockWaitSeconds != 0;
     archive::SetHost(host);
     ShowEncryption();
 

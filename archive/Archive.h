@@ -147,6 +147,7 @@ void CheckBookPath(const std::string& book);
 std::string AddDayFilesCommand(const std::string& book, bool encrypt);
 std::string AddDayFileCommand(const std::string& book, const std::string& dayFilePath, bool encrypt);
 std::string RepairBookCommand(const std::string& book);
+std::string CreateEmptyBookCommand(const std::string& book);
 std::string DeleteDayCommand(const std::string& book, const std::string& dayFilePath);
 
 // Encrypt as asked, or, without that argument, when the host's password
@@ -156,9 +157,10 @@ bool AddDayFiles(const std::string& book);
 bool AddDayFile(const std::string& book, const std::string& dayFilePath, bool encrypt);
 bool AddDayFile(const std::string& book, const std::string& dayFilePath);
 bool BookHasDay(const std::string& book, const std::string& dayFilePath);
-// Writes a book without days (an empty ZIP archive) at book, replacing
-// what is there. Fails with kiv::Error when the file cannot be written.
-void CreateEmptyBook(const std::string& book);
+// Makes a book without days (an empty ZIP archive) at book, under the
+// book's lock, where there is none (or an empty file); a book that is there
+// stays as it is. A failure is reported and gives false.
+bool CreateEmptyBook(const std::string& book);
 bool DeleteDay(const std::string& book, const std::string& dayFilePath);
 bool RepairBook(const std::string& book);
 // A repair's note as the program's windows say it.

@@ -28,6 +28,13 @@ public:
     int Archive(int count, const char* archive, char** names) override { return ZpArchive(count, archive, names); }
     void Version(ZipVersionRecord& version) override { ZpVersion(&version); }
     int SetRepairCallback(ZipRepairFn callback) override { return ZpSetRepairCallback(callback); }
+    int LastCause(std::string& subject) override
+    {
+        char text[4096] = { };
+        const int cause = ZpLastCause(text, sizeof text);
+        subject = text;
+        return cause;
+    }
 };
 
 class RealUnZip final : public UnZipLibrary {

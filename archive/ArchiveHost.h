@@ -26,6 +26,13 @@ public:
     virtual void Version(ZipVersionRecord& version) = 0;
     // Where a repair's notes go (nullptr: printed as the library words them).
     virtual int SetRepairCallback(ZipRepairFn) { return 1; }
+    // Why the last run left the book as it was (ZIP32_CAUSE_...), and whom
+    // or what that names; none by default.
+    virtual int LastCause(std::string& subject)
+    {
+        subject.clear();
+        return ZIP32_CAUSE_NONE;
+    }
 };
 
 // The UnZip library as the archive layer calls it.
@@ -119,6 +126,10 @@ struct Host {
     std::function<std::string(const ZipRepairNote&)> repairWording;
     bool keepPreviousBook = true;        // a rewrite keeps BOOK~ (the user's setting)
     int lockWaitSeconds = 5;             // a writer's wait for the book's lock (the user's setting)
+    // Waits for a locked book through prompts (Prompts::WaitWhile: the
+    // window's, which must not stop) before each writing run, instead of
+    // inside the Zip library.
+    bool waitThroughPrompts = false;
     HWND window = nullptr;               // the application's top-level window
     ZipLibrary* zip = nullptr;           // defaults to the real library
     UnZipLibrary* unzip = nullptr;       // defaults to the real library

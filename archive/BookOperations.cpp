@@ -34,16 +34,74 @@ std::string RootWord()
     return Quoted(CurrentHost().workingDirectory + detail::kPathSeparator);
 }
 
-// Runs a writing operation's command; a failure is reported with message.
-bool Run(const std::string& command, const char* message)
+// Why the last run left book as it was, in a sentence; empty when the
+// library did not say.
+std::string CauseText()
 {
-    if (RunZipCommand(command) == 0)
-        return true;
-    if (Prompts* prompts = CurrentHost().prompts)
-        ShowError(*prompts, message, true);
-    return false;
+    std::string subject;
+    switch (CurrentZip().LastCause(subject)) {
+    case ZIP32_CAUSE_PERMISSION:
+        return Format("このユーザーには %s を書き換える権限がありません。", subject);
+    case ZIP32_CAUSE_READ_ONLY:
+        return Format("%s は読み取り専用です。", subject);
+    case ZIP32_CAUSE_LOCKED:
+        return subject.empty() ? std::string("日記はほかのプロセスが書き込み中です。")
+                               : Format("日記はプロセス %s が書き込み中です。", subject);
+    case ZIP32_CAUSE_LOCK_FILE:
+        return Format("%s はロックファイルとして使えません。取り除いてください。", subject);
+    case ZIP32_CAUSE_LINK:
+        return Format("シンボリックリンク %s はたどれません。", subject);
+    case ZIP32_CAUSE_CHANGED:
+        return Format("%s はほかのプログラムが変更し続けています。", subject);
+    default:
+        return {};
+    }
 }
 
+// The text of the wait for a book another writer holds.
+std::string WaitText(const std::string& holder)
+{
+    // "process 123 (kivbook)" or "another process"
+    const std::string named = "process ";
+    return holder.rfind(named, 0) == 0
+        ? Format("日記はプロセス %s が書き込み中です。終わるのを待っています…", holder.substr(named.size()))
+        : std::string("日記はほかのプロセスが書き込み中です。終わるのを待っています…");
+}
+
+// Waits through the prompts while another writer holds book's lock; false
+// when the user gave up waiting.
+bool WaitForBook(Prompts& prompts, const std::string& book)
+{
+    std::string target, ignored;
+    if (!ResolveTarget(book, target, ignored))
+        return true; // the run names the link
+    const std::string holder = LockHolderOf(target);
+    return holder.empty() || prompts.WaitWhile(WaitText(holder), [&] { return !LockHolderOf(target).empty(); });
+}
+
+// Runs a writing operation's command on book; a failure is reported with
+// message and its cause. A host that waits through the prompts waits
+// before the run, and again when another writer came first.
+bool Run(const std::string& book, const std::string& command, const std::string& message)
+{
+    Prompts* prompts = CurrentHost().prompts;
+    const bool waiting = prompts && CurrentHost().waitThroughPrompts;
+    for (int runs = 1;; ++runs) {
+        // Given up: the edits stay where they are, and the user knows why.
+        if (waiting && !WaitForBook(*prompts, book))
+            return false;
+        if (RunZipCommand(command) == 0)
+            return true;
+        std::string subject;
+        if (!waiting || runs == 3 || CurrentZip().LastCause(subject) != ZIP32_CAUSE_LOCKED)
+            break;
+    }
+    if (prompts) {
+        const std::string cause = CauseText();
+        ShowError(*prompts, cause.empty() ? message : message + "\n" + cause, true);
+    }
+    return false;
+}
 
 std::string_view InfoName(const MemberInfo& info)
 {
@@ -81,7 +139,7 @@ void CheckBookPath(const std::string& book)
 
 bool AddDayFiles(const std::string& book, bool encrypt)
 {
-    return Run(AddDayFilesCommand(book, encrypt), kAddFailed);
+    return Run(book, AddDayFilesCommand(book, encrypt), kAddFailed);
 }
 
 bool AddDayFiles(const std::string& book)
@@ -91,7 +149,7 @@ bool AddDayFiles(const std::string& book)
 
 bool AddDayFile(const std::string& book, const std::string& dayFilePath, bool encrypt)
 {
-    return Run(AddDayFileCommand(book, dayFilePath, encrypt), kAddFailed);
+    return Run(book, AddDayFileCommand(book, dayFilePath, encrypt), kAddFailed);
 }
 
 bool AddDayFile(const std::string& book, const std::string& dayFilePath)
@@ -99,23 +157,24 @@ bool AddDayFile(const std::string& book, const std::string& dayFilePath)
     return AddDayFile(book, dayFilePath, PasswordChecked());
 }
 
-void CreateEmptyBook(const std::string& book)
+std::string CreateEmptyBookCommand(const std::string& book)
 {
-    // A ZIP archive without members is its end of central directory
-    // record alone: signature, then zeros for disks, counts, size, offset
-    // and comment length.
-    static constexpr char kEndRecord[22] = { 'P', 'K', 5, 6 };
-    WriteFileAtomically(book, kEndRecord, sizeof kEndRecord);
+    return "--empty " + Quoted(book);
+}
+
+bool CreateEmptyBook(const std::string& book)
+{
+    return Run(book, CreateEmptyBookCommand(book), Format("ファイル %s を作成できません", book));
 }
 
 bool RepairBook(const std::string& book)
 {
-    return Run(RepairBookCommand(book), kRepairFailed);
+    return Run(book, RepairBookCommand(book), kRepairFailed);
 }
 
 bool DeleteDay(const std::string& book, const std::string& dayFilePath)
 {
-    return Run(DeleteDayCommand(book, dayFilePath), kDeleteFailed);
+    return Run(book, DeleteDayCommand(book, dayFilePath), kDeleteFailed);
 }
 
 std::string CaseKey(const std::string& name)

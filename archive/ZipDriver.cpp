@@ -78,6 +78,11 @@ void SetPasswordFromCommand(const std::string& word)
 // options take the next word of text.
 void ApplyOption(const std::string& word, std::string& text, ZipOptions& options, ZipCommand& zipCommand)
 {
+    // Our own: an empty book where there is none, made under the book's lock.
+    if (word == "--empty") {
+        options.fCreateEmpty = kTrue;
+        return;
+    }
     char letter = word.size() > 1 ? word[1] : '\0';
     char second = word.size() > 2 ? word[2] : '\0';
     if (letter >= '0' && letter <= '9') {
@@ -277,7 +282,9 @@ std::int32_t RunZipCommand(const std::string& command)
         options.fEncryption = ZIP32_ENCRYPT_AES256;
     if (!CurrentHost().keepPreviousBook)
         options.fNoPreviousBook = kTrue;
-    options.nLockWait = CurrentHost().lockWaitSeconds == 0 ? -1 : CurrentHost().lockWaitSeconds;
+    options.nLockWait = CurrentHost().lockWaitSeconds == 0 || CurrentHost().waitThroughPrompts
+        ? -1
+        : CurrentHost().lockWaitSeconds;
     zip.SetOptions(options);
     // A handle kept open across reads (a search's) reads the book as it was
     // when opened; the book this run writes is opened anew by the next read.

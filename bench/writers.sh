@@ -9,7 +9,11 @@
 #      must be in the book, every delete that ended 0 must stay deleted;
 #   3. kivbook put --encrypt killed with SIGKILL at a random moment, TRIALS
 #      (30) times: the day's text must not be found in a file anywhere
-#      under the run's folder, $TMPDIR, /tmp or /var/tmp.
+#      under the run's folder, $TMPDIR, /tmp or /var/tmp;
+#   4. put against repair, ROUNDS/2 rounds: every put that ended 0 must be
+#      in the book;
+#   5. kivbook put killed with SIGKILL at a random moment, TRIALS times: the
+#      book must still check, and the next put must not wait for the lock.
 # A writer that gives up must end non-zero and say why; those are counted.
 set -u
 
@@ -105,3 +109,47 @@ for ((t = 0; t < trials; t++)); do
 done
 printf '   killed while running: %d of %d   trials with the plain text on disk: %d\n' "$killedRunning" "$trials" "$found"
 echo "   book still checks: $("$kivbook" check "$book" --password-file "$work/password" >/dev/null 2>&1 && echo yes || echo no)"
+
+echo
+echo "4. put against repair, $deletes rounds"
+book="$work/repaired.KIV"
+"$kivbook" put "$book" 20300101 --weather first >/dev/null || exit 1
+(
+    for ((i = 0; i < deletes; i++)); do
+        "$kivbook" repair "$book" >/dev/null 2>"$work/repair.err.$i"
+        status=$?
+        echo "$i $status" >>"$work/repairs"
+        [ "$status" = 0 ] && rm -f "$work/repair.err.$i"
+    done
+) &
+rounds=$deletes writer "$book" 2031 "$work/puts-repair" &
+wait
+present=$(days_in "$book")
+lostPuts=$(awk '$2 == 0 { print $1 }' "$work/puts-repair" | sort | comm -23 - <(echo "$present") | wc -l)
+printf '   puts ended 0: %d   repairs ended 0: %d   gave up: %d (silent: %d)   puts lost: %d\n' \
+    "$(awk '$2 == 0' "$work/puts-repair" | wc -l)" "$(awk '$2 == 0' "$work/repairs" | wc -l)" \
+    "$(cat "$work/puts-repair" "$work/repairs" | awk '$2 != 0' | wc -l)" "$(silent_failures)" "$lostPuts"
+rm -f "$work"/*.err.*
+
+echo
+echo "5. kill -9 of kivbook put at a random moment, $trials trials"
+book="$work/killed.KIV"
+"$kivbook" put "$book" 20400101 --weather first >/dev/null || exit 1
+broken=0
+killedRunning=0
+waited=0
+mkdir -p "$XDG_CONFIG_HOME/kiv"
+for ((t = 0; t < trials; t++)); do
+    "$kivbook" put "$book" "$(day 2040 $((t + 1)))" --weather "w$t" >/dev/null 2>&1 &
+    pid=$!
+    sleep "0.0$((RANDOM % 40))"
+    kill -9 "$pid" 2>/dev/null && killedRunning=$((killedRunning + 1))
+    wait "$pid" 2>/dev/null
+    "$kivbook" check "$book" >/dev/null 2>&1 || broken=$((broken + 1))
+    # A lock its killed holder left is taken over at once: no wait allowed.
+    printf '[KIV_SETTINGS]\nBookLockWait=0\n' >"$XDG_CONFIG_HOME/kiv/registry.ini"
+    "$kivbook" put "$book" "$(day 2041 "$t")" --weather after >/dev/null 2>&1 || waited=$((waited + 1))
+    rm -f "$XDG_CONFIG_HOME/kiv/registry.ini"
+done
+printf '   killed while running: %d of %d   books that no longer check: %d   next puts refused: %d\n' \
+    "$killedRunning" "$trials" "$broken" "$waited"

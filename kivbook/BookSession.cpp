@@ -118,6 +118,8 @@ void BookSession::RequireBook() const
 {
     std::error_code error;
     auto status = std::filesystem::status(book_, error);
+    if (error == std::errc::too_many_symbolic_link_levels)
+        throw Failure(Fill(_("%s: its symbolic links lead round in a loop"), { ShownBook() }));
     if (!std::filesystem::exists(status))
         throw Failure(Fill(_("%s: no such book"), { ShownBook() }));
     if (std::filesystem::is_directory(status))

@@ -34,6 +34,14 @@ constexpr Row kRows[] = {
     { "ｔオプションの記述が間違えています。", "The t option is written wrongly." },
     { "オプションに %s はありません。", "There is no option %s." },
     { "テンポラリーディレクトリーの取得に失敗しました。", "The temporary directory could not be found." },
+    // Why a book was not written.
+    { "このユーザーには %s を書き換える権限がありません。", "This user may not rewrite %s." },
+    { "%s は読み取り専用です。", "%s is read-only." },
+    { "日記はほかのプロセスが書き込み中です。", "Another process is writing the diary." },
+    { "日記はプロセス %s が書き込み中です。", "Process %s is writing the diary." },
+    { "%s はロックファイルとして使えません。取り除いてください。", "%s cannot serve as a lock file; remove it." },
+    { "シンボリックリンク %s はたどれません。", "The symbolic link %s is not followed." },
+    { "%s はほかのプログラムが変更し続けています。", "Other programs keep changing %s." },
     // The extraction's result codes.
     { "解凍するためのディスクの空き容量が足りません。", "There is not enough free disk space to extract." },
     { "解凍先のファイルはリードオンリーです。", "The destination file is read-only." },
@@ -92,6 +100,8 @@ constexpr Row kRows[] = {
     { "はい", "Yes" },
     { "いいえ", "No" },
     { "キャンセル", "Cancel" },
+    // A message and its cause, a line each; last, as it fits any two lines.
+    { "%s\n%s", "%s\n%s" },
 };
 
 // The parts of text that stand where the pattern has "%s" (each but the

@@ -2,6 +2,7 @@
 
 #include "Error.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -244,25 +245,42 @@ void RemoveStaleTemporaries(const std::string& folder, const std::string& prefix
     }
 }
 
-std::string ResolvedTarget(const std::string& path)
+bool ResolveTarget(const std::string& path, std::string& target, std::string& error)
 {
-    std::string current = path;
+    target = path;
     // As many links as the system itself follows in one path.
     for (int hops = 0; hops < 40; ++hops) {
         char buffer[PATH_MAX];
-        const ssize_t n = ::readlink(current.c_str(), buffer, sizeof buffer);
+        const ssize_t n = ::readlink(target.c_str(), buffer, sizeof buffer);
         if (n <= 0 || static_cast<std::size_t>(n) == sizeof buffer)
-            return current;
+            return true;
         const std::string link(buffer, static_cast<std::size_t>(n));
-        current = link.front() == '/' ? link : FolderOf(current) + "/" + link;
+        const std::string next = link.front() == '/' ? link : FolderOf(target) + "/" + link;
+        struct stat linkStat { }, nextStat { };
+        if (::lstat(target.c_str(), &linkStat) == 0 && linkStat.st_uid != ::geteuid()) {
+            if (::lstat(next.c_str(), &nextStat) != 0) {
+                error = "the symbolic link " + target + " belongs to another user (uid "
+                    + std::to_string(linkStat.st_uid) + ") and leads to nothing; it is not followed";
+                return false;
+            }
+            if (nextStat.st_uid != linkStat.st_uid) {
+                error = "the symbolic link " + target + " belongs to another user (uid "
+                    + std::to_string(linkStat.st_uid) + ") than the file it leads to (uid "
+                    + std::to_string(nextStat.st_uid) + "); it is not followed";
+                return false;
+            }
+        }
+        target = next;
     }
-    return path;
+    error = "the symbolic link " + path + " leads round in a loop (" + std::strerror(ELOOP) + ")";
+    return false;
 }
 
 bool FileIdentity::operator==(const FileIdentity& other) const
 {
     return exists == other.exists && device == other.device && inode == other.inode && size == other.size
-        && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+        && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec
+        && changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
 }
 
 FileIdentity IdentityOf(const std::string& path)
@@ -276,17 +294,39 @@ FileIdentity IdentityOf(const std::string& path)
     identity.inode = st.st_ino;
     identity.size = st.st_size;
     identity.modified = st.st_mtim;
+    identity.changed = st.st_ctim;
     return identity;
 }
 
-bool MayReplace(const std::string& path, std::string& error)
+bool UnchangedButLinked(const std::string& path, FileIdentity& identity)
 {
+    FileIdentity now = IdentityOf(path);
+    const struct timespec linked = now.changed;
+    now.changed = identity.changed;
+    if (!(now == identity))
+        return false;
+    identity.changed = linked;
+    return true;
+}
+
+bool MayReplace(const std::string& path, std::string& error, WriteCause* cause)
+{
+    WriteCause ignored;
+    WriteCause& why = cause ? *cause : ignored;
+    why = WriteCause::Permission;
+    // The new version is renamed into the folder.
+    const std::string folder = FolderOf(path);
+    if (::geteuid() != 0 && ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+        error = "this user may not write in the folder " + folder + " (" + std::strerror(errno) + ")";
+        return false;
+    }
     struct stat st { };
     if (::stat(path.c_str(), &st) != 0)
         return true; // a new file
     // Root may write any file, but a file that nobody may write was made
     // read-only on purpose, and stays as it is for root too.
     if ((st.st_mode & 0222) == 0) {
+        why = WriteCause::ReadOnly;
         error = "the file is read-only";
         return false;
     }
@@ -299,20 +339,6 @@ bool MayReplace(const std::string& path, std::string& error)
 
 namespace {
 
-    // Who holds a lock file, as its holder recorded it.
-    std::string LockHolder(int fd)
-    {
-        char text[256] = { };
-        const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
-        std::string holder(text, n > 0 ? static_cast<std::size_t>(n) : 0);
-        while (!holder.empty() && (holder.back() == '\n' || holder.back() == '\0'))
-            holder.pop_back();
-        const std::size_t space = holder.find(' ');
-        if (holder.empty() || space == std::string::npos)
-            return "another process";
-        return "process " + holder.substr(0, space) + " (" + holder.substr(space + 1) + ")";
-    }
-
     std::string ProgramName()
     {
 #ifdef __GLIBC__
@@ -322,20 +348,113 @@ namespace {
 #endif
     }
 
+    // Whether process pid runs a program of that name (the system keeps the
+    // first 15 bytes of it); a system that does not tell is believed.
+    bool Runs(pid_t pid, const std::string& program)
+    {
+        if (::kill(pid, 0) != 0 && errno != EPERM)
+            return false;
+        std::FILE* file = std::fopen(("/proc/" + std::to_string(pid) + "/comm").c_str(), "re");
+        if (!file)
+            return errno == ENOENT && ::access("/proc/self/comm", F_OK) != 0;
+        char name[64] = { };
+        const bool read = std::fgets(name, sizeof name, file) != nullptr;
+        std::fclose(file);
+        std::string running = read ? name : "";
+        if (!running.empty() && running.back() == '\n')
+            running.pop_back();
+        return !running.empty() && program.compare(0, running.size(), running) == 0;
+    }
+
+    // Who holds a lock file, as its holder recorded it: "process 123
+    // (kivbook)" when the line is one a holder writes and names a live
+    // process of that program, else "another process".
+    std::string LockHolder(int fd)
+    {
+        char text[128] = { };
+        const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+        const std::string line(text, n > 0 ? static_cast<std::size_t>(n) : 0);
+        const std::size_t space = line.find(' ');
+        const bool wellFormed = space >= 1 && space <= 9 && line.size() > space + 2 && line.back() == '\n'
+            && line[0] != '0'
+            && std::all_of(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(space),
+                [](char c) { return c >= '0' && c <= '9'; })
+            && std::all_of(line.begin() + static_cast<std::ptrdiff_t>(space) + 1, line.end() - 1,
+                [](char c) { return static_cast<unsigned char>(c) > ' ' && c != 0x7F; });
+        if (!wellFormed)
+            return "another process";
+        const std::string pid = line.substr(0, space);
+        const std::string program = line.substr(space + 1, line.size() - space - 2);
+        if (!Runs(static_cast<pid_t>(std::stol(pid)), program))
+            return "another process";
+        return "process " + pid + " (" + program + ")";
+    }
+
+    // Why an open lock file is not one to lock, or empty when it is.
+    std::string UnfitLockFile(const struct stat& st, const struct stat* book)
+    {
+        if (S_ISFIFO(st.st_mode))
+            return "is a FIFO (named pipe)";
+        if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+            return "is a device";
+        if (S_ISDIR(st.st_mode))
+            return "is a folder";
+        if (!S_ISREG(st.st_mode))
+            return "is not a regular file";
+        if (st.st_nlink > 1)
+            return "has other names (a hard link to another file)";
+        if (st.st_uid != ::geteuid() && !(book && st.st_uid == book->st_uid))
+            return "belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+        return {};
+    }
+
 } // namespace
 
-bool WriterLock::Take(const std::string& target, int waitMilliseconds, std::string& error)
+bool WriterLock::Take(const std::string& target, int waitMilliseconds, std::string& error, WriteCause* cause)
 {
     Release();
+    WriteCause ignored;
+    WriteCause& why = cause ? *cause : ignored;
     const std::string path = target + ".lock";
+    struct stat book { };
+    const bool haveBook = ::stat(target.c_str(), &book) == 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMilliseconds);
+    constexpr int kOpen = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     for (;;) {
-        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-        // A lock file another user left behind can still be locked.
-        if (fd < 0 && errno == EACCES)
-            fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        // The holder writes its line only into a lock file it created.
+        bool created = true;
+        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | kOpen, 0644);
+        const int createError = errno;
+        if (fd < 0 && createError == EEXIST) {
+            created = false;
+            fd = ::open(path.c_str(), O_RDWR | kOpen);
+            // A lock file of the book's owner can still be locked by another
+            // user who may write the book; a folder is opened to be named.
+            if (fd < 0 && (errno == EACCES || errno == EISDIR))
+                fd = ::open(path.c_str(), O_RDONLY | kOpen);
+            if (fd < 0 && errno == ENOENT)
+                continue; // its holder removed it meanwhile
+        }
         if (fd < 0) {
-            error = "cannot make the lock file " + path + " (" + std::strerror(errno) + ")";
+            // A folder the user may not write refuses the new file first:
+            // that is the cause to name, not what a later open said.
+            const int number = createError == EEXIST ? errno : createError;
+            why = number == ELOOP ? WriteCause::LockFile
+                : number == EACCES || number == EPERM || number == EROFS ? WriteCause::Permission
+                : WriteCause::Other;
+            error = number == ELOOP ? "the lock file " + path + " is a symbolic link; remove it"
+                                    : "cannot make the lock file " + path + " (" + std::strerror(number) + ")";
+            return false;
+        }
+        struct stat st { };
+        if (::fstat(fd, &st) != 0 || st.st_nlink == 0) {
+            ::close(fd); // removed meanwhile
+            continue;
+        }
+        if (const std::string unfit = UnfitLockFile(st, haveBook ? &book : nullptr); !unfit.empty()) {
+            ::close(fd);
+            why = WriteCause::LockFile;
+            error = "the lock file " + path + " " + unfit + "; remove it";
             return false;
         }
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
@@ -345,20 +464,29 @@ bool WriterLock::Take(const std::string& target, int waitMilliseconds, std::stri
                 ::close(fd);
                 continue;
             }
-            const std::string holder = std::to_string(::getpid()) + " " + ProgramName() + "\n";
-            // A holder not recorded only makes a waiting writer's message vaguer.
-            [[maybe_unused]] const bool recorded
-                = ::ftruncate(fd, 0) == 0 && ::pwrite(fd, holder.data(), holder.size(), 0) >= 0;
+            // One a killed holder left: made afresh, so that its line is
+            // never rewritten in place.
+            if (!created && ::unlink(path.c_str()) == 0) {
+                ::close(fd);
+                continue;
+            }
+            if (created) {
+                const std::string holder = std::to_string(::getpid()) + " " + ProgramName() + "\n";
+                // A holder not recorded only makes a waiting writer's message vaguer.
+                [[maybe_unused]] const bool recorded = ::pwrite(fd, holder.data(), holder.size(), 0) >= 0;
+            }
             path_ = path;
             fd_ = fd;
             return true;
         }
         if (errno != EWOULDBLOCK) {
+            why = WriteCause::Other;
             error = "cannot lock " + path + " (" + std::strerror(errno) + ")";
             ::close(fd);
             return false;
         }
         if (std::chrono::steady_clock::now() >= deadline) {
+            why = WriteCause::Locked;
             error = "being written by " + LockHolder(fd) + "; gave up after "
                 + std::to_string((waitMilliseconds + 999) / 1000) + " s";
             ::close(fd);
@@ -369,12 +497,31 @@ bool WriterLock::Take(const std::string& target, int waitMilliseconds, std::stri
     }
 }
 
+std::string LockHolderOf(const std::string& target)
+{
+    const std::string path = target + ".lock";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    struct stat st { };
+    std::string holder;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        if (::flock(fd, LOCK_SH | LOCK_NB) == 0)
+            ::flock(fd, LOCK_UN);
+        else if (errno == EWOULDBLOCK)
+            holder = LockHolder(fd);
+    }
+    ::close(fd);
+    return holder;
+}
+
 void WriterLock::Release()
 {
     if (fd_ < 0)
         return;
     // Removed while still held, so that no one takes a file that is going.
-    ::unlink(path_.c_str());
+    if (StillNamed(path_, fd_))
+        ::unlink(path_.c_str());
     ::close(fd_);
     fd_ = -1;
     path_.clear();
@@ -404,8 +551,7 @@ FileReplacement::~FileReplacement()
 
 bool FileReplacement::Begin(const std::string& target, std::string& error)
 {
-    target_ = ResolvedTarget(target);
-    if (!MayReplace(target_, error))
+    if (!ResolveTarget(target, target_, error) || !MayReplace(target_, error))
         return false;
     const std::string folder = FolderOf(target_);
     const std::size_t slash = target_.rfind('/');
@@ -425,12 +571,17 @@ bool FileReplacement::Begin(const std::string& target, std::string& error)
 bool FileReplacement::Commit(const std::string& previous, std::string& error, std::string& previousError,
     const FileIdentity* readAs, bool* changed)
 {
-    if (readAs && !(IdentityOf(target_) == *readAs)) {
+    // The target as it must still be: as read, and after the previous
+    // version was kept (a new name changes its status) as it was then.
+    FileIdentity expected = readAs ? *readAs : FileIdentity {};
+    const auto changedMeanwhile = [&] {
         if (changed)
             *changed = true;
         error = "another program changed it since it was read";
         return false;
-    }
+    };
+    if (readAs && !(IdentityOf(target_) == expected))
+        return changedMeanwhile();
     struct stat old { };
     const bool exists = ::stat(target_.c_str(), &old) == 0;
     mode_t mode = old.st_mode & 07777;
@@ -447,14 +598,23 @@ bool FileReplacement::Commit(const std::string& previous, std::string& error, st
             + ") cannot be kept: " + std::strerror(errno);
         return false;
     }
-    if (::fchmod(fd_, mode) != 0 || ::fsync(fd_) != 0) {
+    if (::fchmod(fd_, mode) != 0) {
         error = std::strerror(errno);
         return false;
     }
     if (exists && !previous.empty()) {
         if ((::unlink(previous.c_str()) != 0 && errno != ENOENT) || ::link(target_.c_str(), previous.c_str()) != 0)
             previousError = std::strerror(errno);
+        if (readAs && !UnchangedButLinked(target_, expected))
+            return changedMeanwhile();
     }
+    // The flush takes longest: a change during it is seen just below.
+    if (::fsync(fd_) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    if (readAs && !(IdentityOf(target_) == expected))
+        return changedMeanwhile();
     if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
         error = std::strerror(errno);
         return false;

@@ -45,32 +45,66 @@ void RemoveStaleTemporaries(const std::string& folder, const std::string& prefix
 // The file a write to path means: symbolic links are followed (a relative
 // link from the link's folder) so that the file they lead to is rewritten
 // and the link stays a link. A link to nothing yet gives the path it leads
-// to; a loop of links gives path itself.
-std::string ResolvedTarget(const std::string& path);
+// to. A link this user does not own is followed only to a file of the
+// link's owner (as the system follows links in folders all may write): root
+// writing a user's book through the user's link must not write a file of
+// its own choosing, nor create one where the user could not. false with
+// error naming the link for such a link, and for a loop of links.
+bool ResolveTarget(const std::string& path, std::string& target, std::string& error);
 
 // What a file was when it was read: a writer that finds it different before
-// putting its new version in place knows another writer came between.
+// putting its new version in place knows another writer came between. The
+// time of the last change of the file's status is compared too: a program
+// that rewrites a file in place, at the same size, and puts its
+// modification time back still changes that.
 struct FileIdentity {
     bool exists = false;
     dev_t device = 0;
     ino_t inode = 0;
     off_t size = 0;
     struct timespec modified { };
+    struct timespec changed { };
     bool operator==(const FileIdentity& other) const;
 };
 FileIdentity IdentityOf(const std::string& path);
+// After this program gave the file another name (a hard link changes its
+// status time): true, with identity moved on to that time, when nothing
+// else about the file changed since identity was taken.
+bool UnchangedButLinked(const std::string& path, FileIdentity& identity);
+
+// Why a file was not written, for messages that name the cause.
+enum class WriteCause {
+    Other,
+    Permission, // the user may not write the file or its folder
+    ReadOnly,   // nobody may write the file
+    Locked,     // another writer holds its lock
+    LockFile,   // what stands where its lock file goes is not one
+    Link,       // a symbolic link not followed
+    Changed,    // other programs kept changing it
+};
 
 // Fails (false, error naming the file) when path names a file that must not
-// be replaced: one the user may not write, or one made read-only (no write
-// permission for anyone), which root may not replace either.
-bool MayReplace(const std::string& path, std::string& error);
+// be replaced: one the user may not write, one made read-only (no write
+// permission for anyone), which root may not replace either, or one in a
+// folder the user may not write. cause, when given, says which.
+bool MayReplace(const std::string& path, std::string& error, WriteCause* cause = nullptr);
+
+// Who holds the writers' lock of target (resolved) at this moment, as
+// WriterLock names a holder ("process 123 (kivbook)", "another process");
+// empty when no one does. Looks only: takes nothing for longer than a
+// moment and makes no file.
+std::string LockHolderOf(const std::string& target);
 
 // The lock every writer of a file holds from reading it to putting the new
 // version in place; readers take none. It is an advisory lock on
 // "<file>.lock" beside the file (the file itself is replaced, so it cannot
-// carry the lock), which records the holder's process id and program name
-// and is removed when the lock is released; one left by a killed process is
-// simply taken over.
+// carry the lock), which the holder creates, records its process id and
+// program name in and removes when the lock is released; one left by a
+// killed process is taken over (removed, and made afresh). A lock file is
+// only ever a regular file with one name that belongs to this user or to
+// the file's owner: anything else put in its place (a link, a hard link to
+// another file, a FIFO, a device, another user's file) is refused at once
+// and nothing is written into it.
 class WriterLock {
 public:
     WriterLock() = default;
@@ -80,9 +114,11 @@ public:
 
     // Waits up to waitMilliseconds for the lock of target (as given: resolve
     // it first). False when it was not had, with error saying who holds it
-    // ("being written by process 123 (kivbook); …") or why the lock file
-    // cannot be made.
-    bool Take(const std::string& target, int waitMilliseconds, std::string& error);
+    // ("being written by process 123 (kivbook); …", or "by another process"
+    // when the lock file names no live process) or why the lock file cannot
+    // be used.
+    // cause, when given, says Locked, LockFile, Permission or Other.
+    bool Take(const std::string& target, int waitMilliseconds, std::string& error, WriteCause* cause = nullptr);
     void Release();
 
 private:
@@ -104,7 +140,7 @@ public:
     FileReplacement& operator=(const FileReplacement&) = delete;
 
     // Creates the temporary beside the file target leads to
-    // (ResolvedTarget); false with error set when it cannot be made or the
+    // (ResolveTarget); false with error set when it cannot be made or the
     // file may not be replaced (MayReplace).
     bool Begin(const std::string& target, std::string& error);
     int Descriptor() const { return fd_; }
@@ -117,7 +153,9 @@ public:
     // still goes in and previousError says why. false with error when the
     // target was not replaced: also when its owner or group cannot be kept,
     // and, when readAs is given, when the target is no longer the file
-    // readAs describes (changed is then set).
+    // readAs describes (changed is then set). That is checked after the new
+    // version was flushed, once more after the previous one was kept, and
+    // last immediately before the rename.
     bool Commit(const std::string& previous, std::string& error, std::string& previousError,
         const FileIdentity* readAs = nullptr, bool* changed = nullptr);
 

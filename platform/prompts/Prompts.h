@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 class QDialog;
@@ -46,6 +47,10 @@ public:
         (void)checked;
         return Message(icon, caption, text, buttons);
     }
+    // Waits while busy() says so (asked every moment) without stopping the
+    // program: a wait cursor first, then text in a box whose キャンセル
+    // gives up. True when busy() ended, false when the user gave up.
+    virtual bool WaitWhile(const std::string& text, const std::function<bool()>& busy) = 0;
 };
 
 // The message boxes of the program, with the captions their kind carries.

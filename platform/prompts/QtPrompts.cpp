@@ -2,12 +2,15 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QCheckBox>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
+#include <QTimer>
 
 #include <vector>
 
@@ -138,6 +141,36 @@ Answer QtPrompts::MessageWithCheck(Icon icon, const std::string& caption, const 
         if (made[i] == clicked)
             return set[i].answer;
     return set.back().answer;
+}
+
+bool QtPrompts::WaitWhile(const std::string& text, const std::function<bool()>& busy)
+{
+    // A short wait shows only the wait cursor; the program goes on
+    // painting and taking timers meanwhile, but no input.
+    QElapsedTimer waited;
+    waited.start();
+    bool stillBusy = busy();
+    if (stillBusy) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        QEventLoop loop;
+        while (stillBusy && waited.elapsed() < 1000) {
+            QTimer::singleShot(50, &loop, &QEventLoop::quit);
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+            stillBusy = busy();
+        }
+        QApplication::restoreOverrideCursor();
+    }
+    if (!stillBusy)
+        return true;
+    QMessageBox box(QMessageBox::Information, Text(kAppTitle), Text(text), QMessageBox::Cancel, parent_);
+    box.setTextFormat(Qt::PlainText);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &box, [&] {
+        if (!busy())
+            box.done(QMessageBox::Ok);
+    });
+    poll.start(100);
+    return box.exec() == QMessageBox::Ok;
 }
 
 bool QtPrompts::OpenFile(FileDialog& dialog) { return RunFileDialog(parent_, dialog, QFileDialog::AcceptOpen); }

@@ -22,6 +22,7 @@ public:
     bool RunModal(QDialog& dialog) override;
     Answer MessageWithCheck(Icon icon, const std::string& caption, const std::string& text, Buttons buttons,
                             const std::string& check, bool& checked) override;
+    bool WaitWhile(const std::string& text, const std::function<bool()>& busy) override;
 
 private:
     QWidget* parent_;

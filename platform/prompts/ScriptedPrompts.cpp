@@ -1,5 +1,8 @@
 #include "ScriptedPrompts.h"
 
+#include <chrono>
+#include <thread>
+
 namespace kiv {
 
 std::vector<ScriptedPrompts::Shown> ScriptedPrompts::messages() const
@@ -30,7 +33,7 @@ Answer ScriptedPrompts::Message(Icon icon, const std::string& caption, const std
     bool beepBefore = !shown_.empty() && shown_.back().kind == Kind::Beep;
     shown_.push_back({Kind::Message, icon, caption, text, buttons, {}, beepBefore, {}});
     Answer fallback = buttons == Buttons::Ok ? Answer::Ok : buttons == Buttons::YesNoCancel ? Answer::Cancel : Answer::No;
-    return Next({fallback, {}, {}, false}).answer;
+    return Next({fallback, {}, {}, false, {}, false}).answer;
 }
 
 Answer ScriptedPrompts::MessageWithCheck(Icon icon, const std::string& caption, const std::string& text,
@@ -48,7 +51,7 @@ Answer ScriptedPrompts::MessageWithCheck(Icon icon, const std::string& caption, 
 bool ScriptedPrompts::File(Kind kind, FileDialog& dialog)
 {
     shown_.push_back({kind, Icon::None, {}, {}, Buttons::Ok, dialog, false, {}});
-    Reply reply = Next({Answer::Cancel, {}, {}, false});
+    Reply reply = Next({Answer::Cancel, {}, {}, false, {}, false});
     if (reply.fileName.empty())
         return false;
     dialog.fileName = reply.fileName;
@@ -62,10 +65,27 @@ bool ScriptedPrompts::SaveFile(FileDialog& dialog) { return File(Kind::SaveFile,
 bool ScriptedPrompts::RunModal(QDialog& dialog)
 {
     shown_.push_back({Kind::Modal, Icon::None, {}, {}, Buttons::Ok, {}, false, {}});
-    Reply reply = Next({Answer::Cancel, {}, {}, false});
+    Reply reply = Next({Answer::Cancel, {}, {}, false, {}, false});
     if (reply.fill)
         reply.fill(dialog);
     return reply.answer == Answer::Ok;
+}
+
+bool ScriptedPrompts::WaitWhile(const std::string& text, const std::function<bool()>& busy)
+{
+    shown_.push_back({Kind::Wait, Icon::None, {}, text, Buttons::Ok, {}, false, {}});
+    const bool own = !replies_.empty() && replies_.front().wait;
+    const Reply reply = own ? Next({}) : Reply {};
+    if (reply.answer != Answer::Ok)
+        return false;
+    if (reply.meanwhile)
+        reply.meanwhile();
+    for (int tries = 0; tries < 1000; ++tries) {
+        if (!busy())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
 }
 
 } // namespace kiv

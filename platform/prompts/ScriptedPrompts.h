@@ -15,7 +15,7 @@ namespace kiv {
 // forgot an answer fails on what was shown rather than hanging.
 class ScriptedPrompts : public Prompts {
 public:
-    enum class Kind { Beep, Message, OpenFile, SaveFile, Modal };
+    enum class Kind { Beep, Message, OpenFile, SaveFile, Modal, Wait };
 
     struct Shown {
         Kind kind;
@@ -33,15 +33,26 @@ public:
         std::string fileName;            // file dialogs: empty means cancel
         std::function<void(QDialog&)> fill; // modal dialogs: fills the dialog before it ends
         bool checked = false; // messages with a check box: its state when answered
+        std::function<void()> meanwhile;    // waits: what happens while the box is up
+        bool wait = false;                  // queued by QueueWait
     };
 
-    void Queue(Answer answer) { replies_.push_back({answer, {}, {}, false}); }
+    void Queue(Answer answer) { replies_.push_back({answer, {}, {}, false, {}, false}); }
     // An answer to a message with a check box, the box left as checked says.
-    void QueueChecked(Answer answer, bool checked) { replies_.push_back({answer, {}, {}, checked}); }
-    void QueueFile(const std::string& fileName) { replies_.push_back({Answer::Ok, fileName, {}, false}); }
+    void QueueChecked(Answer answer, bool checked) { replies_.push_back({answer, {}, {}, checked, {}, false}); }
+    void QueueFile(const std::string& fileName) { replies_.push_back({Answer::Ok, fileName, {}, false, {}, false}); }
     void QueueModal(Answer answer, std::function<void(QDialog&)> fill = {})
     {
-        replies_.push_back({answer, {}, std::move(fill), false});
+        replies_.push_back({answer, {}, std::move(fill), false, {}, false});
+    }
+
+    // A wait: Ok waits (up to ten seconds) after doing meanwhile, Cancel
+    // gives up at once. A wait finds no reply of its own first in the queue
+    // waits, as the program's box does by itself, and leaves the queue as it
+    // is.
+    void QueueWait(Answer answer, std::function<void()> meanwhile = {})
+    {
+        replies_.push_back({answer, {}, {}, false, std::move(meanwhile), true});
     }
 
     const std::vector<Shown>& shown() const { return shown_; }
@@ -57,6 +68,7 @@ public:
     bool RunModal(QDialog& dialog) override;
     Answer MessageWithCheck(Icon icon, const std::string& caption, const std::string& text, Buttons buttons,
                             const std::string& check, bool& checked) override;
+    bool WaitWhile(const std::string& text, const std::function<bool()>& busy) override;
 
 private:
     bool File(Kind kind, FileDialog& dialog);

@@ -46,6 +46,8 @@ struct Globals {
     ZipOptions options{};
     std::string date, rootDir, tempDir; // the texts of options, copied
     bool haveOptions = false;
+    int cause = ZIP32_CAUSE_NONE; // of the last run's failure
+    std::string causeSubject;
 };
 
 Globals& G()
@@ -195,16 +197,13 @@ zip_uint16_t EncryptionMethod(const RunSettings& s)
 // What Splice says of a book that was not the one read.
 constexpr int kChanged = -1;
 
-// The writers read a book this often at most while other programs, which
-// do not take the book's lock, keep changing it.
-constexpr int kMostReads = 5;
-
 // Reads the book (again), noting what it was when read. Returns ZIP32_OK,
 // or the result code of a run that ends.
 int LoadBook(const std::string& book, std::optional<ArchiveImage>& image, kiv::FileIdentity& readAs, int& reads,
              const Reporter& out)
 {
     if (++reads > kMostReads) {
+        NoteCause(ZIP32_CAUSE_CHANGED, book);
         out.Error("cannot write " + book + " (other programs keep changing it); the book is unchanged");
         return ZIP32_WRITE_ERROR;
     }
@@ -231,8 +230,12 @@ public:
     }
     AddRun(const AddRun&) = delete;
     AddRun& operator=(const AddRun&) = delete;
+    ~AddRun() { std::fill(password_.begin(), password_.end(), '\0'); }
 
-    int Run(const std::vector<std::string>& names)
+    // What comes before the book's lock: the files, and the password when
+    // one is needed (a person may take a while to type it; the book is read
+    // after it, so a book changed meanwhile is written as it then is).
+    int Prepare(const std::vector<std::string>& names)
     {
         struct stat bookStat;
         const bool exists = ::stat(book_.c_str(), &bookStat) == 0;
@@ -246,7 +249,15 @@ public:
             out_.Error("Nothing to do! (" + book_ + ")");
             return ZIP32_NOTHING_TO_DO;
         }
+        const bool anyFile = std::any_of(files_.begin(), files_.end(), [](const SourceFile& f) { return !f.directory; });
+        if (s_.encrypt && anyFile)
+            return AskPassword(book_, password_, out_);
+        return ZIP32_OK;
+    }
 
+    // The run itself, under the book's lock.
+    int Run()
+    {
         std::optional<ArchiveImage> old;
         kiv::FileIdentity readAs;
         int reads = 0;
@@ -271,13 +282,8 @@ public:
             return ZIP32_NOTHING_TO_DO;
         }
 
-        std::string password;
-        const bool anyFile = std::any_of(plan.begin(), plan.end(), [](const Planned& p) { return !p.file->directory; });
-        if (s_.encrypt && anyFile)
-            if (int code = AskPassword(book_, password, out_))
-                return code;
-        const int encoded = Encode(plan, password);
-        std::fill(password.begin(), password.end(), '\0');
+        const int encoded = Encode(plan, password_);
+        std::fill(password_.begin(), password_.end(), '\0');
         if (encoded != ZIP32_OK)
             return encoded;
 
@@ -586,6 +592,7 @@ private:
     std::vector<SourceFile> files_;
     std::vector<unsigned char> addedBytes_; // the new members, encoded
     ArchiveImage added_;
+    std::string password_; // for the files to encrypt, asked before the lock
 };
 
 // One reading and writing of the book for a delete run; kChanged when
@@ -656,6 +663,29 @@ int DeleteRun(const std::string& book, const std::vector<std::string>& names, co
     return code;
 }
 
+// Makes an empty book where there is none (or an empty file); a book that
+// is there stays as it is.
+int CreateEmpty(const std::string& book, const Reporter& out)
+{
+    for (int reads = 1;; ++reads) {
+        const kiv::FileIdentity readAs = kiv::IdentityOf(book);
+        if (readAs.exists && readAs.size > 0)
+            return ZIP32_OK;
+        std::string why;
+        bool changed = false;
+        if (ReplaceBook(
+                book, [](int fd, std::string& error) { return WriteArchive(fd, {}, {}, error); }, out, why, &readAs,
+                &changed))
+            return ZIP32_OK;
+        if (!changed || reads == kMostReads) {
+            if (changed)
+                NoteCause(ZIP32_CAUSE_CHANGED, book);
+            out.Error("cannot write " + book + " (" + why + "); the book is unchanged");
+            return ZIP32_WRITE_ERROR;
+        }
+    }
+}
+
 // How long a writer waits for another to finish with the book, as the
 // run's options say (5 seconds when they say nothing).
 int LockWaitMilliseconds()
@@ -666,9 +696,35 @@ int LockWaitMilliseconds()
     return seconds == 0 ? 5000 : static_cast<int>(std::min<std::int32_t>(seconds, 600)) * 1000;
 }
 
+// The cause of a lock not had, from what WriterLock said of it.
+void NoteLockCause(kiv::WriteCause cause, const std::string& book, const std::string& why)
+{
+    switch (cause) {
+    case kiv::WriteCause::Locked: {
+        // "being written by process 123 (kivbook); gave up after 5 s"
+        const std::string named = "being written by process ";
+        const std::size_t end = why.find("; gave up");
+        NoteCause(ZIP32_CAUSE_LOCKED,
+                  why.rfind(named, 0) == 0 && end != std::string::npos ? why.substr(named.size(), end - named.size())
+                                                                       : std::string());
+        break;
+    }
+    case kiv::WriteCause::LockFile:
+        NoteCause(ZIP32_CAUSE_LOCK_FILE, book + ".lock");
+        break;
+    case kiv::WriteCause::Permission:
+        NoteCause(ZIP32_CAUSE_PERMISSION, book);
+        break;
+    default:
+        break;
+    }
+}
+
 int Archive(int count, const char* archiveName, char** names)
 {
     Globals& g = G();
+    g.cause = ZIP32_CAUSE_NONE;
+    g.causeSubject.clear();
     const RunSettings s = g.haveOptions ? RunSettings::From(g.options) : RunSettings{};
     const Reporter out(g.callbacks.print, s.quiet, g.repairNotes);
 
@@ -681,7 +737,12 @@ int Archive(int count, const char* archiveName, char** names)
         return ZIP32_BAD_OPTIONS;
     }
     // A link to the book stays a link: the book it leads to is written.
-    const std::string book = kiv::ResolvedTarget(archiveName);
+    std::string book, why;
+    if (!kiv::ResolveTarget(archiveName, book, why)) {
+        NoteCause(ZIP32_CAUSE_LINK, archiveName);
+        out.Error("cannot write " + std::string(archiveName) + " (" + why + "); the book is unchanged");
+        return ZIP32_WRITE_ERROR;
+    }
     std::vector<std::string> files;
     for (int i = 0; i < count; ++i)
         if (names[i] && *names[i])
@@ -703,30 +764,42 @@ int Archive(int count, const char* archiveName, char** names)
         out.Error("-l / -ll (line end translation) is not supported");
         return ZIP32_BAD_OPTIONS;
     }
-    // Every writer holds the book's lock from reading the book to putting
-    // the new one in its place, and does not begin on a book it may not
-    // replace.
-    kiv::WriterLock lock;
-    std::string why;
-    if (!lock.Take(book, LockWaitMilliseconds(), why) || !kiv::MayReplace(book, why)) {
+    if ((s.repair || s.junkPrefix || s.createEmpty) && (!files.empty() || s.deleteEntries)) {
+        out.Error(s.createEmpty ? "--empty takes the archive only" : "-F, -FF and -J take the archive only");
+        return ZIP32_BAD_OPTIONS;
+    }
+    if (s.deleteEntries && files.empty()) {
+        out.Error("Nothing to do! (" + book + ")");
+        return ZIP32_NOTHING_TO_DO;
+    }
+    // A book the user may not replace is refused before anything is asked.
+    kiv::WriteCause cause = kiv::WriteCause::Other;
+    if (!kiv::MayReplace(book, why, &cause)) {
+        NoteCause(cause == kiv::WriteCause::ReadOnly ? ZIP32_CAUSE_READ_ONLY : ZIP32_CAUSE_PERMISSION, book);
         out.Error("cannot write " + book + " (" + why + "); the book is unchanged");
         return ZIP32_WRITE_ERROR;
     }
-    if (s.repair || s.junkPrefix) {
-        if (!files.empty() || s.deleteEntries) {
-            out.Error("-F, -FF and -J take the archive only");
-            return ZIP32_BAD_OPTIONS;
-        }
+    std::optional<AddRun> add;
+    if (!s.repair && !s.junkPrefix && !s.deleteEntries && !s.createEmpty) {
+        add.emplace(s, book, out);
+        if (int code = add->Prepare(files))
+            return code;
+    }
+    // Every writer holds the book's lock from reading the book to putting
+    // the new one in its place.
+    kiv::WriterLock lock;
+    if (!lock.Take(book, LockWaitMilliseconds(), why, &cause)) {
+        NoteLockCause(cause, book, why);
+        out.Error("cannot write " + book + " (" + why + "); the book is unchanged");
+        return ZIP32_WRITE_ERROR;
+    }
+    if (s.repair || s.junkPrefix)
         return RepairBook(book, s.repair ? s.repair : 1, out);
-    }
-    if (s.deleteEntries) {
-        if (files.empty()) {
-            out.Error("Nothing to do! (" + book + ")");
-            return ZIP32_NOTHING_TO_DO;
-        }
+    if (s.deleteEntries)
         return DeleteRun(book, files, out);
-    }
-    return AddRun(s, book, out).Run(files);
+    if (s.createEmpty)
+        return CreateEmpty(book, out);
+    return add->Run();
 }
 
 } // namespace
@@ -760,6 +833,7 @@ RunSettings RunSettings::From(const ZipOptions& o)
     s.adjustOffsets = o.fOffsets != 0;
     s.recurse = o.fRecurse;
     s.repair = o.fRepair < 0 ? 0 : (o.fRepair > 2 ? 2 : o.fRepair);
+    s.createEmpty = o.fCreateEmpty != 0;
     return s;
 }
 
@@ -813,6 +887,12 @@ bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& bytes)
     ::close(fd);
     errno = saved;
     return ok;
+}
+
+void NoteCause(int cause, const std::string& subject)
+{
+    G().cause = cause;
+    G().causeSubject = subject;
 }
 
 bool KeepPreviousBook()
@@ -898,6 +978,17 @@ void ZpVersion(ZipVersionRecord* version)
     version->fEncryption = 1;
     std::memcpy(version->zip, kFormatVersion, 3);
     std::memcpy(version->library, kLibraryVersion, 3);
+}
+
+int ZpLastCause(char* subject, int size)
+{
+    const Globals& g = G();
+    if (subject && size > 0) {
+        const std::size_t n = std::min(g.causeSubject.size(), static_cast<std::size_t>(size - 1));
+        std::memcpy(subject, g.causeSubject.data(), n);
+        subject[n] = '\0';
+    }
+    return g.cause;
 }
 
 void ZpRemoveTemporariesOnSignals(void)

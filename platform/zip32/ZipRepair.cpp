@@ -888,10 +888,13 @@ bool KeepAside(const std::string& path, std::string& backup, std::string& why)
     return false;
 }
 
-} // namespace
+// What RepairOnce says of a book another program changed after it was read.
+constexpr int kReadAgain = -1;
 
-int RepairBook(const std::string& path, int level, const Reporter& out)
+// One reading and repair of the book.
+int RepairOnce(const std::string& path, int level, const Reporter& out)
 {
+    kiv::FileIdentity readAs = kiv::IdentityOf(path);
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) {
         out.Error("cannot open " + path + " (" + std::strerror(errno) + ")");
@@ -945,13 +948,19 @@ int RepairBook(const std::string& path, int level, const Reporter& out)
     // The damaged book stays beside the repaired one, under a name of its
     // own that no later run overwrites.
     std::string backup;
+    if (!(kiv::IdentityOf(path) == readAs))
+        return kReadAgain;
     if (!KeepAside(path, backup, why)) {
         out.Error("cannot keep " + path + " as a backup (" + why + "); it is unchanged");
         return ZIP32_WRITE_ERROR;
     }
-    if (!ReplaceBook(
-            path, [&](int fd, std::string& error) { return WriteAll(fd, rebuilt.data(), rebuilt.size(), error); }, out, why)) {
+    bool changed = !kiv::UnchangedButLinked(path, readAs);
+    if (changed || !ReplaceBook(
+            path, [&](int fd, std::string& error) { return WriteAll(fd, rebuilt.data(), rebuilt.size(), error); }, out, why,
+            &readAs, &changed)) {
         ::unlink(backup.c_str());
+        if (changed)
+            return kReadAgain;
         out.Error("cannot write " + path + " (" + why + "); it is unchanged");
         return ZIP32_WRITE_ERROR;
     }
@@ -965,6 +974,19 @@ int RepairBook(const std::string& path, int level, const Reporter& out)
                  std::to_string(dropped) + " dropped");
     out.Note({ZIP32_REPAIR_BACKUP, 0, backup.c_str(), nullptr, 0, 0, 0}, "the damaged book is kept as " + backup);
     return ZIP32_OK;
+}
+
+} // namespace
+
+int RepairBook(const std::string& path, int level, const Reporter& out)
+{
+    // A book another program changed meanwhile is repaired as it is now.
+    for (int reads = 1; reads <= kMostReads; ++reads)
+        if (const int code = RepairOnce(path, level, out); code != kReadAgain)
+            return code;
+    NoteCause(ZIP32_CAUSE_CHANGED, path);
+    out.Error("cannot write " + path + " (other programs keep changing it); it is unchanged");
+    return ZIP32_WRITE_ERROR;
 }
 
 } // namespace kivzip

@@ -44,6 +44,7 @@ struct RunSettings {
     bool adjustOffsets = false;
     int recurse = 0;
     int repair = 0;
+    bool createEmpty = false;
 
     static RunSettings From(const ZipOptions& options);
 };
@@ -76,6 +77,13 @@ private:
 // set: the caller reads it again.
 bool ReplaceBook(const std::string& book, const std::function<bool(int, std::string&)>& write, const Reporter& out,
                  std::string& error, const kiv::FileIdentity* readAs = nullptr, bool* changed = nullptr);
+
+// The writers read a book this often at most while other programs, which
+// do not take the book's lock, keep changing it.
+inline constexpr int kMostReads = 5;
+
+// Records why the run leaves the book as it was (ZIP32_CAUSE_...).
+void NoteCause(int cause, const std::string& subject);
 
 // Reads a whole file; false (with errno set) when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& bytes);

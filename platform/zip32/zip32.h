@@ -40,6 +40,14 @@
  *   was. Members that stay are copied as they are, in large pieces. The
  *   book replaced stays beside the new one as BOOK~ (one generation, a hard
  *   link) unless fNoPreviousBook is set. szTempDir / fTemp are not used.
+ *   Every run that writes holds the book's lock (BOOK.lock, made by the
+ *   run; a link, hard link, FIFO, device, folder or another user's file in
+ *   its place is refused) from reading the book to the rename, after the
+ *   password was asked. A book changed meanwhile (also in place, at the same
+ *   size, its modification time put back), seen after the flush just before
+ *   the rename, is read again; repair does the same. A symbolic link of
+ *   another user than the one running is followed only to that user's file.
+ *   fCreateEmpty makes an empty book under the lock where there is none.
  * Options handled: level '0' (stored) .. '9', fEncrypt (the password callback
  * is asked twice, the answers must agree) with fEncryption naming the
  * method (ZIP32_ENCRYPT_TRADITIONAL, ZIP32_ENCRYPT_AES256), fNoDirEntries,
@@ -125,6 +133,9 @@ typedef struct ZipOptions {
                                 the user's setting) */
     int32_t nLockWait;       /* our addition: seconds a writer waits for the
                                 book's lock; 0: 5 seconds, negative: none */
+    int32_t fCreateEmpty;    /* our addition (--empty): with no file names,
+                                make an empty book where there is none (or
+                                an empty file); a book there stays as it is */
 } ZipOptions;
 
 /* Filled by ZpVersion. Bytes 56, 57, 58 are this library's major, minor and
@@ -218,6 +229,21 @@ enum {
     ZIP32_MEMORY = 4              /* out of memory */
 };
 
+/* Why the last ZpArchive run left the book as it was, for messages that
+ * name the cause (the run's output says it in English). */
+enum {
+    ZIP32_CAUSE_NONE = 0,       /* written, or for a reason none of these names */
+    ZIP32_CAUSE_PERMISSION = 1, /* subject: the book; this user may not write it or its folder */
+    ZIP32_CAUSE_READ_ONLY = 2,  /* subject: the book, which nobody may write */
+    ZIP32_CAUSE_LOCKED = 3,     /* subject: the writer holding the book's lock, "PID (PROGRAM)",
+                                   or empty when its lock file does not say */
+    ZIP32_CAUSE_LOCK_FILE = 4,  /* subject: what stands where the lock file goes (BOOK.lock) and is
+                                   not one: a link, a hard link, a FIFO, another user's file ... */
+    ZIP32_CAUSE_LINK = 5,       /* subject: the book's symbolic link, not followed: another user's
+                                   link to a file not theirs, or a loop of links */
+    ZIP32_CAUSE_CHANGED = 6     /* subject: the book, which other programs kept changing */
+};
+
 /* ZpInit and ZpSetOptions return 1 when the record was taken, 0 for a null
  * pointer. */
 int ZpInit(const ZipCallbacks* callbacks);
@@ -228,6 +254,9 @@ int ZpArchive(int count, const char* archive, char** names);
  * Returns 1. */
 int ZpSetRepairCallback(ZipRepairFn callback);
 void ZpVersion(ZipVersionRecord* version);
+/* The cause of the last run's failure (ZIP32_CAUSE_...); its subject is
+ * copied into subject (size bytes at most, NUL included) when given. */
+int ZpLastCause(char* subject, int size);
 /* Has SIGINT, SIGTERM and SIGHUP remove the temporary book being written
  * (BOOK.partial-XXXXXX) before the process ends as the signal would. The
  * library keeps its own list of the temporaries it writes; a handler the

@@ -1,4 +1,5 @@
 #include "AppFixture.h"
+#include "Files.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -7,7 +8,11 @@
 #include <QFont>
 #include <QTextCharFormat>
 
+#include <algorithm>
 #include <functional>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kiv;
 using namespace kiv::testing;
@@ -939,6 +944,64 @@ private slots:
         app.main().show();
         QVERIFY(app.main().close());
         QVERIFY(dayfiles::IsFile(app.DayFile(kMay12)));
+        QVERIFY(dayfiles::IsFile(app.DayFile(QDate::currentDate())));
+    }
+
+    // A book another writer holds is waited for through the prompts: the
+    // window goes on meanwhile, names the holder, and saves when the holder
+    // is done; given up, the edits stay.
+    void aSaveWaitsForALockedBookOrKeepsTheEdits_data()
+    {
+        QTest::addColumn<bool>("wait");
+        QTest::newRow("until the holder is done") << true;
+        QTest::newRow("given up") << false;
+    }
+    void aSaveWaitsForALockedBookOrKeepsTheEdits()
+    {
+        QFETCH(bool, wait);
+        App app;
+        const std::string book = app.Path("diary.KIV");
+        app.MakeBook(book, { { kMay12, "十二日" } });
+        app.prompts.QueueFile(book);
+        app.main().Open1->trigger();
+        auto holder = std::make_shared<WriterLock>();
+        std::string error;
+        QVERIFY(holder->Take(book, 0, error));
+        if (wait)
+            app.prompts.QueueWait(Answer::Ok, [holder] { holder->Release(); });
+        else
+            app.prompts.QueueWait(Answer::Cancel);
+        app.TypeDiary("待った日");
+        app.main().Save1->trigger();
+        const auto& shown = app.prompts.shown();
+        const auto waited = std::find_if(shown.begin(), shown.end(),
+                                         [](const auto& s) { return s.kind == ScriptedPrompts::Kind::Wait; });
+        QVERIFY(waited != shown.end());
+        QCOMPARE(QString::fromStdString(waited->text),
+                 QStringLiteral("日記はプロセス %1 (tst_app_bookcommands) が書き込み中です。終わるのを待っています…")
+                     .arg(getpid()));
+        QVERIFY(app.Messages().isEmpty());
+        if (wait) {
+            QCOMPARE(app.MemberDiary(book, QDate::currentDate()), QStringLiteral("待った日"));
+            return;
+        }
+        QVERIFY(dayfiles::IsFile(app.DayFile(QDate::currentDate())));
+        QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("待った日"));
+    }
+
+    // The save's error says why the book was not written.
+    void aFailedSaveNamesItsCause()
+    {
+        App app;
+        const std::string book = app.Path("diary.KIV");
+        app.MakeBook(book, { { kMay12, "十二日" } });
+        app.prompts.QueueFile(book);
+        app.main().Open1->trigger();
+        QVERIFY(::chmod(book.c_str(), 0444) == 0);
+        app.TypeDiary("書けない日");
+        app.main().Save1->trigger();
+        QCOMPARE(app.Messages(),
+                 QStringList { QString::fromStdString("圧縮中にエラーが発生しました。\n" + book + " は読み取り専用です。") });
         QVERIFY(dayfiles::IsFile(app.DayFile(QDate::currentDate())));
     }
 };

@@ -101,6 +101,8 @@ private slots:
 
     void concurrentWritersLoseNothing();
     void aWriterThatGivesUpSaysWhoHoldsTheBook();
+    void aPutDayRecordsTheModeOfADayFile();
+    void aLoopOfLinksIsNamedNotMissing();
 
     void aKilledEncryptedPutLeavesNoPlainText();
     void exportsOfEncryptedDaysStayPrivate_data();
@@ -191,7 +193,46 @@ void KivbookWritersTest::aWriterThatGivesUpSaysWhoHoldsTheBook()
                                     "unchanged"),
                  run.err.constData());
         QCOMPARE(ReadFile(book), before);
+        // The message names the cause, in the run's language.
+        const QByteArray holderText = QByteArray::number(getpid()) + " (tst_kivbook_writers)";
+        QVERIFY2(run.err.contains("\nkivbook: Process " + holderText + " is writing the diary.\n"), run.err.constData());
+        const Run japanese = Kivbook(command, {}, {"LANGUAGE=ja"});
+        QVERIFY2(japanese.err.contains("\nkivbook: 日記はプロセス " + holderText + " が書き込み中です。\n"),
+                 japanese.err.constData());
     }
+}
+
+void KivbookWritersTest::aPutDayRecordsTheModeOfADayFile()
+{
+    QCOMPARE(Kivbook({"put", book, "20010101", "--weather", "a"}).status, 0);
+    QProcess python;
+    python.start("python3",
+                 {"-c", "import sys, zipfile; print(oct(zipfile.ZipFile(sys.argv[1]).getinfo('20010101.DAY').external_attr >> 16))",
+                  book});
+    if (!python.waitForStarted()) {
+        if (!qEnvironmentVariableIsEmpty("CI"))
+            QFAIL("python3 is not installed");
+        QSKIP("python3 is not installed");
+    }
+    QVERIFY(python.waitForFinished(60000));
+    const QByteArray expected = "0o" + QByteArray::number(0100000 | (0666 & ~Umask()), 8);
+    QCOMPARE(python.readAllStandardOutput().trimmed(), expected);
+}
+
+void KivbookWritersTest::aLoopOfLinksIsNamedNotMissing()
+{
+    QVERIFY(QFile::link(Path("b.KIV"), Path("a.KIV")));
+    QVERIFY(QFile::link(Path("a.KIV"), Path("b.KIV")));
+    for (const QStringList& command : {QStringList{"list", Path("a.KIV")}, QStringList{"delete", Path("a.KIV"), "20010101"}}) {
+        const Run run = Kivbook(command);
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.err, "kivbook: " + Path("a.KIV").toUtf8() + ": its symbolic links lead round in a loop\n");
+    }
+    const Run put = Kivbook({"put", Path("a.KIV"), "20010101", "--weather", "a"});
+    QCOMPARE(put.status, 1);
+    QVERIFY2(put.err.startsWith("kivbook: An error occurred while compressing.\nkivbook: The symbolic link "
+                                + Path("a.KIV").toUtf8() + " is not followed.\n"),
+             put.err.constData());
 }
 
 void KivbookWritersTest::aKilledEncryptedPutLeavesNoPlainText()

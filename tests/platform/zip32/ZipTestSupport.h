@@ -163,6 +163,7 @@ public:
     std::vector<std::string> lines;     // one per print call
     std::vector<std::string> prompts;
     std::function<void()> prompt; // called at each password prompt
+    std::function<void(const std::string&)> printed; // called with each line
     bool passwordCallback = true;
 
     ZipRun() { options.fLevel = '6'; }
@@ -204,6 +205,8 @@ private:
     static int Print(const char* text, unsigned long)
     {
         Current()->lines.emplace_back(text);
+        if (Current()->printed)
+            Current()->printed(text);
         return static_cast<int>(std::strlen(text));
     }
     static char* Comment(char** text)

@@ -1,14 +1,18 @@
 #include "FakeLibraries.h"
+#include "QtPrompts.h"
 #include "ScriptedPrompts.h"
 #include "TAboutForm.h"
 #include "TOKBottomDlg.h"
 #include "TPasswordDlg.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
+#include <QTimer>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -318,6 +322,40 @@ private slots:
         TAboutForm::Execute(f.prompts, &owner);
         QCOMPARE(f.prompts.shown().back().kind, ScriptedPrompts::Kind::Modal);
         QVERIFY(owner.findChildren<TAboutForm*>().isEmpty());
+    }
+
+    // The wait for a book another writer holds: the program goes on (its
+    // timers run) under a wait cursor, then a box names the holder until
+    // the book is free, or its キャンセル gives up.
+    void theWaitForALockedBookKeepsTheProgramGoing()
+    {
+        QtPrompts prompts;
+        int ticks = 0;
+        QTimer ticker;
+        QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+        ticker.start(10);
+        QElapsedTimer waited;
+        waited.start();
+        QVERIFY(prompts.WaitWhile("待っています", [&] { return waited.elapsed() < 300; }));
+        QVERIFY(ticks > 5);
+        QVERIFY(!QApplication::overrideCursor());
+
+        // Longer: the box shows, and goes by itself when the book is free.
+        QString shownText;
+        QTimer::singleShot(1500, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                shownText = box->text();
+        });
+        waited.restart();
+        QVERIFY(prompts.WaitWhile("日記はプロセス 1 (kivbook) が書き込み中です。", [&] { return waited.elapsed() < 2500; }));
+        QCOMPARE(shownText, QStringLiteral("日記はプロセス 1 (kivbook) が書き込み中です。"));
+
+        // Cancelled: given up though the book is still held.
+        QTimer::singleShot(1500, [] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                box->button(QMessageBox::Cancel)->click();
+        });
+        QVERIFY(!prompts.WaitWhile("待っています", [] { return true; }));
     }
 };
 
