@@ -44,6 +44,7 @@ struct RunSettings {
     bool adjustOffsets = false;
     int recurse = 0;
     int repair = 0;
+    bool sealed = false; // sealed files go in as the member they hold
 
     static RunSettings From(const ZipOptions& options);
 };

@@ -125,6 +125,11 @@ typedef struct ZipOptions {
                                 the user's setting) */
     int32_t nLockWait;       /* our addition: seconds a writer waits for the
                                 book's lock; 0: 5 seconds, negative: none */
+    int32_t fSealed;         /* our addition: a named file that is itself an
+                                archive of one encrypted member of the name it
+                                is added under (ZpSeal's) goes in as that
+                                member, as it is: not encrypted again, and no
+                                password is asked for it */
 } ZipOptions;
 
 /* Filled by ZpVersion. Bytes 56, 57, 58 are this library's major, minor and
@@ -228,6 +233,16 @@ int ZpArchive(int count, const char* archive, char** names);
  * Returns 1. */
 int ZpSetRepairCallback(ZipRepairFn callback);
 void ZpVersion(ZipVersionRecord* version);
+/* Our addition: writes to fd (from its current position) an archive of one
+ * member, name, holding the size bytes at data: deflated at level ('0' stores
+ * .. '9'), encrypted with password (NUL-terminated, as the password callback
+ * gives it) by method (ZIP32_ENCRYPT_...), dated now, with the mode 0600.
+ * Nothing of data reaches fd unencrypted; an add run with fSealed takes the
+ * member over from such a file. Returns ZIP32_OK, ZIP32_PASSWORD for an empty
+ * password, ZIP32_BAD_OPTIONS for an unknown method, ZIP32_WRITE_ERROR
+ * (also when libzip cannot be loaded) or ZIP32_MEMORY. */
+int ZpSeal(int fd, const char* name, const unsigned char* data, size_t size, const char* password, int method,
+           char level);
 /* Has SIGINT, SIGTERM and SIGHUP remove the temporary book being written
  * (BOOK.partial-XXXXXX) before the process ends as the signal would. The
  * library keeps its own list of the temporaries it writes; a handler the
