@@ -35,6 +35,12 @@ const char* const kWrongWaitingPasswordMessage
 const char* const kPlainPreviousBookQuestion
     = "前の版の日記書庫 %s には、暗号化する前の日記が残っています。\r\n削除しますか？";
 
+// A password, wiped when it goes.
+struct WipedText {
+    std::string text;
+    ~WipedText() { explicit_bzero(text.data(), text.size()); }
+};
+
 // A waiting day that did not open: the editors stay empty, and the book's
 // copy of the day is not shown in its place.
 struct DayNotShown { };
@@ -200,7 +206,7 @@ void Workspace::StoreDay(const QDate& date)
     // one that waits encrypted already stays as it is.
     const bool unedited = !modified_ && dayfiles::IsFile(path);
     const bool encrypt = unedited ? DayFilesEncrypted() : PasswordBoxTicked();
-    if (unedited && encrypt) {
+    if (unedited && (encrypt || archive::IsSealedDayFile(path))) {
         modified_ = false;
         return;
     }
@@ -211,18 +217,12 @@ void Workspace::StoreDay(const QDate& date)
         stream.SaveToFile(path, FileAccess::Private);
     } else {
         // The day goes to the disk encrypted, or not at all.
-        std::string password;
+        WipedText password;
         archive::PasswordSource* source = archive::CurrentHost().password;
-        if (!source || !source->AskNewPassword(bookFileName_, password))
+        if (!source || !source->AskNewPassword(bookFileName_, password.text))
             throw Error(kNoPasswordMessage);
-        try {
-            OwnDayFiles(true, path);
-            archive::WriteSealedDayFile(path, stream, password);
-        } catch (...) {
-            explicit_bzero(password.data(), password.size());
-            throw;
-        }
-        explicit_bzero(password.data(), password.size());
+        OwnDayFiles(true, path);
+        archive::WriteSealedDayFile(path, stream, password.text);
     }
     modified_ = false;
 }
@@ -237,16 +237,15 @@ bool Workspace::HasSealedDayFiles() const
 bool Workspace::AddSealedDayFiles()
 {
     archive::PasswordSource* source = archive::CurrentHost().password;
-    std::string password;
-    if (!source || !source->AskPassword(password))
+    WipedText password;
+    if (!source || !source->AskPassword(password.text))
         return false;
     bool opens = true;
     for (const std::string& name : DayFileNames()) {
         const std::string path = dayfiles::Join(workingDirectory_, name);
         if (opens && archive::IsSealedDayFile(path))
-            opens = archive::PasswordOpensBook(path, password).value_or(false);
+            opens = archive::PasswordOpensBook(path, password.text).value_or(false);
     }
-    explicit_bzero(password.data(), password.size());
     if (!opens) {
         ShowError(prompts_, kWrongWaitingPasswordMessage, true);
         return false;

@@ -11,7 +11,8 @@ namespace {
 
 void Wipe(std::vector<std::uint8_t>& bytes)
 {
-    ::explicit_bzero(bytes.data(), bytes.size());
+    if (!bytes.empty())
+        ::explicit_bzero(bytes.data(), bytes.size());
 }
 
 } // namespace

@@ -146,7 +146,7 @@ void TPasswordDlg::Forget()
     // then the copy is its only holder and is wiped in place.
     QString text = Password->text();
     Password->clear();
-    if (!text.isEmpty() && !text.isDetached())
+    if (text.isEmpty() || !text.isDetached())
         return;
     explicit_bzero(text.data(), static_cast<std::size_t>(text.size()) * sizeof(QChar));
 }

@@ -25,7 +25,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -260,7 +259,6 @@ bool LibzipLoads(std::string& why)
 
 // A file ZpSeal wrote: its bytes and the one member they hold.
 struct Sealed {
-    const SourceFile* file = nullptr;
     std::vector<unsigned char> bytes;
     ArchiveImage image;
 };
@@ -284,7 +282,6 @@ bool ReadSealed(const SourceFile& file, Sealed& sealed)
         || !sealed.image.Parse(sealed.bytes.data(), sealed.bytes.size(), why))
         return false;
     const auto& members = sealed.image.Members();
-    sealed.file = &file;
     return members.size() == 1 && members[0].start == 0 && members[0].central.name == file.name
         && members[0].central.Encrypted() && sealed.image.Comment().empty();
 }

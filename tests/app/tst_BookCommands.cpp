@@ -225,6 +225,31 @@ private slots:
         }
     }
 
+    // Closing the book wipes what held its password: the dialog's field,
+    // and the passwords that opened its days, in the layer and the library.
+    void closingTheBookForgetsItsPassword()
+    {
+        App app;
+        const std::string book = app.Path("secret.KIV");
+        app.calendar().PassWordCheckBox->setChecked(true);
+        app.TypeDiary("秘密");
+        app.prompts.QueueFile(book);
+        app.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
+        app.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
+        app.main().SaveAs1->trigger();
+        app.prompts.QueueModal(Answer::Ok); // reading it: the field holds the password
+        QCOMPARE(app.MemberDiary(book, QDate::currentDate()), QStringLiteral("秘密"));
+        QVERIFY(archive::KnownToOpen(book, "pw"));
+        app.main().Close1->trigger();
+        QVERIFY(!archive::KnownToOpen(book, "pw"));
+        app.prompts.clear();
+        app.prompts.QueueModal(Answer::Cancel, [](QDialog& dialog) {
+            QVERIFY(dialog.findChild<QLineEdit*>()->text().isEmpty());
+        });
+        QCOMPARE(app.MemberDiary(book, QDate::currentDate()), QStringLiteral("<unreadable>"));
+        QCOMPARE(ModalCount(app), 1); // the library asked: it remembered nothing
+    }
+
     // Without a password the day is not written at all: it stays shown,
     // edited, on its date.
     void anEncryptedDayWithoutItsPasswordStaysShown()
