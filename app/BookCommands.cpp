@@ -19,6 +19,8 @@ const char* const kOpenFilter = "日記ファイル ( *.KIV)|*.KIV|ＺＩＰフ�
 const char* const kSaveFilter = "KIVの作ったファイル|*.KIV";
 const char* const kRepairFilter = "日記ファイル ( *.KIV , *.ZIP )|*.KIV;*.ZIP";
 const char* const kExtractedQuestion = "すでに日記が解凍されていますが、削除しますか？";
+const char* const kSealedQuestion = "暗号化された日記が、日記書庫に保存されるのを待っています。\r\n"
+                                    "パスワードを入力して、日記書庫に保存しますか？";
 const char* const kOverwriteQuestion = "すでに同名のファイルが存在します。\r\n上書き保存しますか？";
 const char* const kNoNameMessage = "日記に名前がついていないので、名前をつけて保存してください。";
 const char* const kCloseQuestion = "日記が変更されています。\r\n変更を保存しますか？";
@@ -73,7 +75,14 @@ void BookCommands::FirstShowing(const QStringList& arguments)
 void BookCommands::OpenBook(const std::string& book)
 {
     archive::CheckBookPath(book);
+    // The passwords of the book shown until now go with it.
+    if (!workspace_.BookFileName().empty() && workspace_.BookFileName() != book)
+        archive::ForgetPasswords();
     workspace_.SetBookFileName(book);
+    // Days waiting encrypted go into the book once their password is given.
+    if (workspace_.HasSealedDayFiles() && Ask(workspace_.prompts(), kSealedQuestion, Buttons::YesNo, false) == Answer::Yes
+        && workspace_.AddSealedDayFiles())
+        workspace_.ClearWorkingDirectory();
     // Only the book's own day files are here now; throwing them away must
     // be the user's deliberate choice.
     if (workspace_.HasDayFiles()
@@ -199,6 +208,7 @@ void BookCommands::Close()
         && !SaveShownDayUnderName())
         return;
     workspace_.ClearWorkingDirectory();
+    archive::ForgetPasswords();
     workspace_.SetBookFileName({});
     workspace_.SetBookOpen(false);
     ShowMainCaption();
@@ -228,6 +238,7 @@ bool BookCommands::CloseQuery()
 void BookCommands::FormClose()
 {
     workspace_.ClearWorkingDirectory();
+    archive::ForgetPasswords();
     workspace_.Record().Clear();
     if (archive::BookHandle != 0)
         archive::CloseBookArchive();

@@ -115,10 +115,4 @@ NewName RenameToNewName(const std::string& from, const std::string& to)
     return errno == EEXIST ? NewName::Taken : NewName::Failed;
 }
 
-void MakePrivate(const std::string& path)
-{
-    std::error_code error;
-    fs::permissions(FsPath(path), fs::perms::owner_read | fs::perms::owner_write, error);
-}
-
 } // namespace kiv::dayfiles

@@ -41,7 +41,5 @@ enum class NewName { Taken, Renamed, Failed };
 // Renames a file to a name nothing has yet, in one step: a file (or link)
 // that has the name already is never replaced.
 NewName RenameToNewName(const std::string& from, const std::string& to);
-// Makes a file readable and writable by its owner only.
-void MakePrivate(const std::string& path);
 
 } // namespace kiv::dayfiles

@@ -10,6 +10,7 @@
 #include "Help.h"
 #include "OuterSize.h"
 #include "PictureCommands.h"
+#include "Prompts.h"
 #include "TCalendarForm.h"
 #include "TSearchForm.h"
 #include "WorkingDirectory.h"
@@ -54,7 +55,10 @@ TMainForm::TMainForm(TDayBook& record, Prompts& prompts, const Setup& setup)
     OpenDialog1 = { "KIVの作ったファイル|*.KIV", "KIV", {} };
     SaveDialog1 = OpenDialog1;
 
-    workingDirectory_ = std::make_unique<WorkingDirectoryClaim>(FindWorkingDirectory());
+    std::string refusal;
+    workingDirectory_ = std::make_unique<WorkingDirectoryClaim>(PrivateWorkingDirectory(refusal));
+    if (!refusal.empty())
+        ShowError(prompts, refusal, true);
     archive::Host host;
     host.prompts = &prompts;
     host.workingDirectory = workingDirectory_->Path();

@@ -1,6 +1,7 @@
 #include "WorkingDirectory.h"
 
 #include "DayFiles.h"
+#include "Error.h"
 #include "Files.h"
 #include "Registry.h"
 
@@ -106,6 +107,24 @@ std::string FindWorkingDirectory()
     return FallbackWorkingDirectory();
 }
 
+std::string PrivateWorkingDirectory(std::string& refusal)
+{
+    std::string folder = FindWorkingDirectory();
+#ifndef _WIN32
+    struct stat status { };
+    if (!folder.empty() && ::stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode)
+        && (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        const std::string own = FallbackWorkingDirectory();
+        if (own != folder) {
+            refusal = Format("作業フォルダー %s は、ほかのユーザーも開けるので使いません。", folder) + "\r\n"
+                + Format("日記ファイルは %s に置きます。", own);
+            folder = own;
+        }
+    }
+#endif
+    return folder;
+}
+
 std::string OwnerName(const std::string& book)
 {
     std::error_code error;
@@ -133,7 +152,7 @@ std::optional<DayFileOwner> ReadOwner(const std::string& folder)
 void WriteOwner(const std::string& folder, const DayFileOwner& owner)
 {
     const std::string text = std::string("encrypt=") + (owner.encrypt ? "1" : "0") + "\nbook=" + owner.book + "\n";
-    WriteFileAtomically(dayfiles::Join(folder, kOwnerFile), text.data(), text.size());
+    WriteFileAtomically(dayfiles::Join(folder, kOwnerFile), text.data(), text.size(), FileAccess::Private);
 }
 
 WorkingDirectoryClaim::WorkingDirectoryClaim(std::string first)

@@ -13,8 +13,14 @@ namespace kiv {
 std::string FindWorkingDirectory();
 
 // $XDG_STATE_HOME/kiv/work (default ~/.local/state/kiv/work), created
-// private when missing.
+// private when missing and made private when found otherwise.
 std::string FallbackWorkingDirectory();
+
+// The working directory to use: FindWorkingDirectory's, unless others may
+// look into it (a folder with group or world access, day files in plain
+// text): then refused with the message in refusal, and the program's own
+// folder is used instead.
+std::string PrivateWorkingDirectory(std::string& refusal);
 
 // Whom the day files of a working directory belong to: the book they were
 // written for and whether they go into it encrypted. Kept in the folder

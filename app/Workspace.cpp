@@ -16,6 +16,7 @@
 
 #include "Error.h"
 #include "ErrorGuard.h"
+#include "Files.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -23,7 +24,30 @@
 #include <QMdiSubWindow>
 #include <QPlainTextEdit>
 
+#include <algorithm>
+#include <string.h>
+
 namespace kiv {
+namespace {
+
+const char* const kNoPasswordMessage = "パスワードが入力されなかったので、日記を保存しませんでした";
+const char* const kWrongWaitingPasswordMessage
+    = "パスワードが違います。\r\n暗号化された日記は、日記書庫に保存されないまま残してあります。";
+
+const char* const kPlainPreviousBookQuestion
+    = "前の版の日記書庫 %s には、暗号化する前の日記が残っています。\r\n削除しますか？";
+
+// A password, wiped when it goes.
+struct WipedText {
+    std::string text;
+    ~WipedText() { explicit_bzero(text.data(), text.size()); }
+};
+
+// A waiting day that did not open: the editors stay empty, and the book's
+// copy of the day is not shown in its place.
+struct DayNotShown { };
+
+} // namespace
 
 const QString Workspace::kMarker = QStringLiteral("  ( 記入あり )");
 
@@ -195,17 +219,61 @@ void Workspace::StoreDay(const QDate& date)
     if (!EditorsHaveContent())
         return;
     EditorsToRecord();
+    const std::string path = DayFilePath(date);
+    // A day file shown and not edited is written again as it was chosen;
+    // one that waits encrypted already stays as it is.
+    const bool unedited = !modified_ && dayfiles::IsFile(path);
+    const bool encrypt = unedited ? DayFilesEncrypted() : PasswordBoxTicked();
+    if (unedited && (encrypt || archive::IsSealedDayFile(path))) {
+        modified_ = false;
+        return;
+    }
     JoinWithBooksCopy(date);
     MemoryStream stream;
     record_.Write(stream);
     shownBookCopy_.emplace(stream.Data(), stream.Data() + stream.Size());
     shownBook_ = bookFileName_;
-    const std::string path = DayFilePath(date);
-    // A day file shown and not edited is written again as it was chosen.
-    OwnDayFiles(!modified_ && dayfiles::IsFile(path) ? DayFilesEncrypted() : PasswordBoxTicked(), path);
-    stream.SaveToFile(path);
-    dayfiles::MakePrivate(path);
+    if (!encrypt) {
+        OwnDayFiles(false, path);
+        stream.SaveToFile(path, FileAccess::Private);
+    } else {
+        // The day goes to the disk encrypted, or not at all.
+        WipedText password;
+        archive::PasswordSource* source = archive::CurrentHost().password;
+        if (!source || !source->AskNewPassword(bookFileName_, password.text))
+            throw Error(kNoPasswordMessage);
+        OwnDayFiles(true, path);
+        archive::WriteSealedDayFile(path, stream, password.text);
+    }
     modified_ = false;
+}
+
+bool Workspace::HasSealedDayFiles() const
+{
+    const std::vector<std::string> names = DayFileNames();
+    return std::any_of(names.begin(), names.end(),
+        [this](const std::string& name) { return archive::IsSealedDayFile(dayfiles::Join(workingDirectory_, name)); });
+}
+
+bool Workspace::AddSealedDayFiles()
+{
+    archive::PasswordSource* source = archive::CurrentHost().password;
+    WipedText password;
+    if (!source || !source->AskPassword(password.text))
+        return false;
+    bool opens = true;
+    for (const std::string& name : DayFileNames()) {
+        const std::string path = dayfiles::Join(workingDirectory_, name);
+        if (opens && archive::IsSealedDayFile(path))
+            opens = archive::PasswordOpensBook(path, password.text).value_or(false);
+    }
+    if (!opens) {
+        ShowError(prompts_, kWrongWaitingPasswordMessage, true);
+        return false;
+    }
+    const bool added = archive::AddDayFiles(bookFileName_, DayFilesEncrypted());
+    AllDayFilesAdded(added);
+    return added;
 }
 
 void Workspace::LoadDay(const QDate& date)
@@ -235,8 +303,12 @@ bool Workspace::ReadDay(const QDate& date)
     shownBookCopy_.reset();
     shownBook_ = bookFileName_;
     const std::string path = DayFilePath(date);
-    if (dayfiles::IsFile(path) && ReadDayFile(path))
-        return true;
+    try {
+        if (dayfiles::IsFile(path) && ReadDayFile(path))
+            return true;
+    } catch (const DayNotShown&) {
+        return false;
+    }
     if (bookOpen_ && archive::BookHasDay(bookFileName_, path)) {
         MemoryStream stream;
         if (!archive::ExtractDay(bookFileName_, path, stream))
@@ -311,6 +383,19 @@ void Workspace::FollowBook()
 
 bool Workspace::ReadDayFile(const std::string& path)
 {
+    if (archive::IsSealedDayFile(path)) {
+        // Waiting encrypted: read as a book of one day. When it does not
+        // open (the password cancelled or wrong) it waits on, untouched.
+        MemoryStream stream;
+        if (!archive::ExtractDay(path, path, stream)) {
+            keptDayFiles_.insert(dayfiles::FileName(path));
+            throw DayNotShown();
+        }
+        stream.SetPosition(0);
+        record_.Read(stream);
+        RecordToEditors();
+        return true;
+    }
     try {
         MemoryStream stream;
         stream.LoadFromFile(path);
@@ -380,7 +465,15 @@ void Workspace::ChangeDate()
     const QDate chosen = windows_.calendar->SelectedDate();
     if (chosen != date_) {
         if (modified_ && Ask(prompts_, "変更された日記を保存しますか？", Buttons::YesNo, false) == Answer::Yes) {
-            if (StoreDayForBook(date_)) {
+            bool stored = false;
+            try {
+                stored = StoreDayForBook(date_);
+            } catch (...) {
+                // Not saved: the day stays shown with its edits.
+                windows_.calendar->SetSelectedDate(date_);
+                throw;
+            }
+            if (stored) {
                 const std::string path = DayFilePath(date_);
                 DayFileAdded(path, archive::AddDayFile(bookFileName_, path, DayFilesEncrypted()));
             }
@@ -438,14 +531,33 @@ void Workspace::DayFileAdded(const std::string& dayFilePath, bool succeeded)
         keptDayFiles_.erase(dayfiles::FileName(dayFilePath));
     else
         keptDayFiles_.insert(dayfiles::FileName(dayFilePath));
+    if (succeeded)
+        OfferToRemovePlainPreviousBook({ archive::MemberName(dayFilePath) });
 }
 
 void Workspace::AllDayFilesAdded(bool succeeded)
 {
     keptDayFiles_.clear();
-    if (!succeeded)
-        for (const std::string& name : DayFileNames())
+    std::vector<std::string> members;
+    for (const std::string& name : DayFileNames()) {
+        if (!succeeded)
             keptDayFiles_.insert(name);
+        members.push_back(archive::MemberName(name));
+    }
+    if (succeeded)
+        OfferToRemovePlainPreviousBook(members);
+}
+
+void Workspace::OfferToRemovePlainPreviousBook(const std::vector<std::string>& members)
+{
+    // A day just encrypted is still in plain text in the book's previous
+    // version, unless the user lets it go.
+    if (!DayFilesEncrypted() || bookFileName_.empty())
+        return;
+    const std::string previous = ResolvedTarget(bookFileName_) + "~";
+    if (dayfiles::IsFile(previous) && archive::HoldsPlainDay(previous, members)
+        && Ask(prompts_, Format(kPlainPreviousBookQuestion, previous), Buttons::YesNoDefaultNo, false) == Answer::Yes)
+        dayfiles::Remove(previous);
 }
 
 bool Workspace::DayFileKept(const std::string& dayFilePath) const

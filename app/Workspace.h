@@ -118,6 +118,12 @@ public:
     // content that had loaded is removed instead, from the working
     // directory and from the book when the book holds it.
     bool StoreDayForBook(const QDate& date);
+    // Whether day files wait here encrypted (sealed, for an encrypted book).
+    bool HasSealedDayFiles() const;
+    // Asks for the password of the sealed day files and, when it opens
+    // every one of them, adds the day files to the book (true when they
+    // went in). A wrong or cancelled password leaves them waiting, untouched.
+    bool AddSealedDayFiles();
 
     // Day files in the working directory.
     std::vector<std::string> DayFileNames() const; // every entry matching "*.DAY"
@@ -178,6 +184,9 @@ private:
     // the one shown, the edit (the newer version) takes in every text of
     // the book's copy that it lacks, and the status bar says so.
     void JoinWithBooksCopy(const QDate& date);
+    // After days were encrypted into the book: offers to remove the book's
+    // previous version (BOOK~) when it holds one of them unencrypted.
+    void OfferToRemovePlainPreviousBook(const std::vector<std::string>& members);
     // Records that the working directory's day files are the named book's,
     // written with the choice encrypt; those of another choice are set aside.
     void OwnDayFiles(bool encrypt, const std::string& keep);

@@ -10,6 +10,10 @@
 #include <cstdlib>
 #include <memory>
 
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
 int main(int argc, char* argv[])
 {
 #ifndef _WIN32
@@ -17,6 +21,13 @@ int main(int argc, char* argv[])
     // conversion; the dates shown are those of the system's zone either way.
     if (!std::getenv("TZ"))
         setenv("TZ", ":/etc/localtime", 1);
+#endif
+#ifdef __linux__
+    // The diary is in this process's memory as plain text for the whole run
+    // (the editors show the day, the password dialog keeps the password), in
+    // copies that no code of ours can wipe: a crash leaves no core file, and
+    // other processes of the user cannot read the memory.
+    ::prctl(PR_SET_DUMPABLE, 0);
 #endif
     // A day file or a book half written when the program is told to end
     // goes with it. The book library holds its own copy of the list of

@@ -161,6 +161,19 @@ bool BookHasDay(const std::string& book, const std::string& dayFilePath);
 // book's lock, where there is none (or an empty file); a book that is there
 // stays as it is. A failure is reported and gives false.
 bool CreateEmptyBook(const std::string& book);
+// A day that goes into an encrypted book waits in the working directory
+// sealed: its day file is an archive of its one member, encrypted with
+// password by the host's method, readable by its owner alone from its
+// first byte, and nothing of the day reaches the disk unencrypted. An add
+// run takes the member over as it is (without a password); ExtractDay reads
+// it with the day file named as the book. Fails with kiv::Error when it
+// cannot be written (the day file that was there stays).
+void WriteSealedDayFile(const std::string& dayFilePath, const MemoryStream& day, const std::string& password);
+// Whether the day file is sealed: a day file never begins as an archive.
+bool IsSealedDayFile(const std::string& dayFilePath);
+// Whether book (a previous version, say) holds one of the members
+// unencrypted. Shows nothing; false when it cannot be read.
+bool HoldsPlainDay(const std::string& book, const std::vector<std::string>& members);
 bool DeleteDay(const std::string& book, const std::string& dayFilePath);
 bool RepairBook(const std::string& book);
 // A repair's note as the program's windows say it.

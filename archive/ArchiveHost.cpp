@@ -44,6 +44,7 @@ public:
     int GetBackGroundMode() override { return UnZipGetBackGroundMode(); }
     int SetBackGroundMode(int mode) override { return UnZipSetBackGroundMode(mode); }
     int CheckArchive(const char* archive, int mode) override { return UnZipCheckArchive(archive, mode); }
+    void ForgetPasswords() override { UnZipForgetPasswords(); }
     HARC OpenArchive(HWND window, const char* archive, std::uint32_t mode) override
     {
         return UnZipOpenArchive(window, archive, mode);
@@ -229,6 +230,17 @@ void PasswordRound::Succeeded()
         detail::Wipe(known.back());
         known.pop_back();
     }
+}
+
+void ForgetPasswords()
+{
+    for (auto& [book, known] : KnownPasswords())
+        for (std::string& password : known)
+            detail::Wipe(password);
+    KnownPasswords().clear();
+    CurrentUnZip().ForgetPasswords();
+    if (PasswordSource* source = CurrentHost().password)
+        source->Forget();
 }
 
 bool KnownToOpen(const std::string& book, const std::string& password)

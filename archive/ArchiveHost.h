@@ -33,6 +33,13 @@ public:
         subject.clear();
         return ZIP32_CAUSE_NONE;
     }
+    // A day sealed into fd (ZpSeal); the real library's unless a fake says
+    // otherwise.
+    virtual int Seal(int fd, const char* name, const unsigned char* data, std::size_t size, const char* password,
+                     int method, char level)
+    {
+        return ZpSeal(fd, name, data, size, password, method, level);
+    }
 };
 
 // The UnZip library as the archive layer calls it.
@@ -65,6 +72,8 @@ public:
         return UNZIP_ERROR_BAD_HANDLE;
     }
     virtual void CloseReader(HREADER) { }
+    // Wipes the passwords the library keeps (UnZipForgetPasswords).
+    virtual void ForgetPasswords() { }
 };
 
 // The real libraries.
@@ -90,6 +99,8 @@ public:
         (void)book;
         return AskPassword(password);
     }
+    // Wipes the password the dialog keeps for the next time.
+    virtual void Forget() { }
 };
 
 // The output dialog as the Zip driver's callbacks need it. Lines are UTF-8.
@@ -174,6 +185,9 @@ private:
 
 // Whether password has opened a day of book since the program started.
 bool KnownToOpen(const std::string& book, const std::string& password);
+// Wipes every password held anywhere (the layer's, the UnZip library's, the
+// password dialog's): when the book is closed and when the program ends.
+void ForgetPasswords();
 
 // The longest a password may be, in code page 932 bytes.
 inline constexpr std::size_t kMaxPasswordBytes = 80;

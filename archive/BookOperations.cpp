@@ -7,6 +7,7 @@
 #include "Prompts.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -155,6 +156,54 @@ bool AddDayFile(const std::string& book, const std::string& dayFilePath, bool en
 bool AddDayFile(const std::string& book, const std::string& dayFilePath)
 {
     return AddDayFile(book, dayFilePath, PasswordChecked());
+}
+
+void WriteSealedDayFile(const std::string& dayFilePath, const MemoryStream& day, const std::string& password)
+{
+    const std::string failure = Format("ファイル %s を作成できません", dayFilePath);
+    FileReplacement file;
+    std::string error, ignored;
+    if (!file.Begin(dayFilePath, error))
+        throw Error(failure);
+    file.KeepPrivate();
+    std::string limited = LimitPassword(password);
+    const std::string member = MemberName(dayFilePath);
+    const int method
+        = CurrentHost().encryption == EncryptionMethod::Aes256 ? ZIP32_ENCRYPT_AES256 : ZIP32_ENCRYPT_TRADITIONAL;
+    const int code = CurrentZip().Seal(file.Descriptor(), member.c_str(), day.Data(), day.Size(), limited.c_str(),
+        method, '6');
+    detail::Wipe(limited);
+    if (code != ZIP32_OK || !file.Commit({}, error, ignored))
+        throw Error(failure);
+}
+
+bool IsSealedDayFile(const std::string& dayFilePath)
+{
+    char start[4] = {};
+    std::FILE* file = std::fopen(dayFilePath.c_str(), "rb");
+    const bool sealed = file && std::fread(start, 1, sizeof start, file) == sizeof start
+        && std::memcmp(start, "PK\3\4", 4) == 0;
+    if (file)
+        std::fclose(file);
+    return sealed;
+}
+
+bool HoldsPlainDay(const std::string& book, const std::vector<std::string>& members)
+{
+    UnZipLibrary& unzip = CurrentUnZip();
+    const std::string quoted = "\"" + book + "\"";
+    if (unzip.GetRunning() != 0 || unzip.CheckArchive(quoted.c_str(), 1) == 0)
+        return false;
+    const HARC handle = unzip.OpenArchive(CurrentHost().window, quoted.c_str(), 0);
+    if (handle == 0)
+        return false;
+    MemberInfo info;
+    const bool plain = std::any_of(members.begin(), members.end(), [&](const std::string& member) {
+        std::memset(&info, 0, sizeof info);
+        return unzip.FindFirst(handle, member.c_str(), &info) == 0 && (info.uFlag & 1) == 0;
+    });
+    unzip.CloseArchive(handle);
+    return plain;
 }
 
 std::string CreateEmptyBookCommand(const std::string& book)

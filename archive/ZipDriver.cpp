@@ -285,6 +285,8 @@ std::int32_t RunZipCommand(const std::string& command)
     options.nLockWait = CurrentHost().lockWaitSeconds == 0 || CurrentHost().waitThroughPrompts
         ? -1
         : CurrentHost().lockWaitSeconds;
+    // Sealed day files bring their member encrypted already.
+    options.fSealed = kTrue;
     zip.SetOptions(options);
     // A handle kept open across reads (a search's) reads the book as it was
     // when opened; the book this run writes is opened anew by the next read.

@@ -15,6 +15,7 @@
 #include <QValidator>
 
 #include <algorithm>
+#include <string.h>
 
 namespace kiv {
 namespace {
@@ -137,6 +138,17 @@ bool TPasswordDlg::AskNewPassword(const std::string& book, std::string& password
         ShowError(prompts_, kMismatchMessage, true);
         Password->clear();
     }
+}
+
+void TPasswordDlg::Forget()
+{
+    // The field's text is shared with this copy until the field lets it go;
+    // then the copy is its only holder and is wiped in place.
+    QString text = Password->text();
+    Password->clear();
+    if (text.isEmpty() || !text.isDetached())
+        return;
+    explicit_bzero(text.data(), static_cast<std::size_t>(text.size()) * sizeof(QChar));
 }
 
 void TPasswordDlg::SetLabel(const QString& caption)

@@ -35,6 +35,8 @@ public:
     // hold days of several passwords); otherwise it is typed a second time
     // and must match. Cancel in any of these steps cancels.
     bool AskNewPassword(const std::string& book, std::string& password) override;
+    // Empties the field, its text wiped where it lay.
+    void Forget() override;
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -131,13 +131,15 @@ void RemoveTemporariesOnSignals()
     }
 }
 
-void WriteFileAtomically(const std::string& path, const void* data, std::size_t size)
+void WriteFileAtomically(const std::string& path, const void* data, std::size_t size, FileAccess access)
 {
     const std::string failure = Format("ファイル %s を作成できません", path);
     FileReplacement file;
     std::string error, ignored;
     if (!file.Begin(path, error))
         throw Error(failure);
+    if (access == FileAccess::Private)
+        file.KeepPrivate();
     const char* bytes = static_cast<const char*>(data);
     std::size_t done = 0;
     bool ok = true;
@@ -585,7 +587,9 @@ bool FileReplacement::Commit(const std::string& previous, std::string& error, st
     struct stat old { };
     const bool exists = ::stat(target_.c_str(), &old) == 0;
     mode_t mode = old.st_mode & 07777;
-    if (!exists) {
+    if (private_) {
+        mode = S_IRUSR | S_IWUSR; // the temporary's own
+    } else if (!exists) {
         const mode_t mask = ::umask(0);
         ::umask(mask);
         mode = 0666 & ~mask;

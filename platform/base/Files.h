@@ -8,10 +8,15 @@
 
 namespace kiv {
 
+// Who may read a file the program writes: as the umask and the file it
+// replaces say, or its owner alone (0600), from its first byte on.
+enum class FileAccess { Shared, Private };
+
 // Writes a whole file: the bytes go to a temporary file in the same folder,
 // which is then renamed over the target, so the target is either the old
 // file or the complete new one. Fails with "ファイル %s を作成できません".
-void WriteFileAtomically(const std::string& path, const void* data, std::size_t size);
+void WriteFileAtomically(
+    const std::string& path, const void* data, std::size_t size, FileAccess access = FileAccess::Shared);
 
 // The most bytes a day file, a book member or any other file the program
 // reads whole may hold. A day of text with one large picture stays far
@@ -144,6 +149,9 @@ public:
     // file may not be replaced (MayReplace).
     bool Begin(const std::string& target, std::string& error);
     int Descriptor() const { return fd_; }
+    // The new version stays as the temporary is made, readable and
+    // writable by its owner alone, whatever the file it replaces was.
+    void KeepPrivate() { private_ = true; }
     // The file replaced, links followed.
     const std::string& Target() const { return target_; }
     // Gives the new version the old file's owner, group and permission bits
@@ -164,6 +172,7 @@ private:
     std::string temporary_;
     int fd_ = -1;
     int slot_ = -1; // where the signal handlers find temporary_, -1 for nowhere
+    bool private_ = false;
 };
 
 // Installs handlers for SIGINT, SIGTERM and SIGHUP that remove the

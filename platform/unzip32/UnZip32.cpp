@@ -256,8 +256,10 @@ void Remember(const std::string& book, const std::string& password)
     std::vector<std::string>& known = state.passwords[book];
     known.erase(std::remove(known.begin(), known.end(), password), known.end());
     known.insert(known.begin(), password);
-    if (known.size() > kRememberedPasswords)
-        known.resize(kRememberedPasswords);
+    if (known.size() > kRememberedPasswords) {
+        ::explicit_bzero(known.back().data(), known.back().size());
+        known.pop_back();
+    }
 }
 
 std::vector<std::string> Remembered(const std::string& book)
@@ -445,6 +447,16 @@ void UnZipSetPasswordCallback(UnZipPasswordFn callback, void* user)
     State& state = TheState();
     state.passwordFn = callback;
     state.passwordUser = user;
+}
+
+void UnZipForgetPasswords(void)
+{
+    State& state = TheState();
+    const std::lock_guard<std::mutex> lock(state.passwordsMutex);
+    for (auto& [book, known] : state.passwords)
+        for (std::string& password : known)
+            ::explicit_bzero(password.data(), password.size());
+    state.passwords.clear();
 }
 
 int UnZipCheckArchive(const char* archive, int /*mode*/)

@@ -178,6 +178,9 @@ int UnZipExtractMem(HWND window, const char* command, unsigned char* buffer, uin
 
 /* Our addition: the program registers how passwords are asked for. */
 void UnZipSetPasswordCallback(UnZipPasswordFn callback, void* user);
+/* Our addition: the passwords that opened members, which the library keeps
+ * to read further members without asking, are wiped and forgotten. */
+void UnZipForgetPasswords(void);
 
 /* Our addition: what the last UnZipExtractMem that succeeded read past: the
  * member's central directory record disagreeing with its local header (the

@@ -24,7 +24,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <deque>
 #include <new>
 #include <optional>
 #include <string>
@@ -194,6 +194,100 @@ zip_uint16_t EncryptionMethod(const RunSettings& s)
     return s.encryption == ZIP32_ENCRYPT_AES256 ? ZIP_EM_AES_256 : ZIP_EM_TRAD_PKWARE;
 }
 
+// An archive that libzip builds in memory, and its bytes once closed.
+class MemoryArchive {
+public:
+    MemoryArchive()
+    {
+        zip_error_t error;
+        zip_error_init(&error);
+        buffer_ = zip_source_buffer_create(nullptr, 0, 0, &error);
+        archive_ = buffer_ ? zip_open_from_source(buffer_, ZIP_CREATE | ZIP_TRUNCATE, &error) : nullptr;
+        zip_error_fini(&error);
+        if (!archive_) {
+            zip_source_free(buffer_);
+            buffer_ = nullptr;
+        } else {
+            zip_source_keep(buffer_);
+        }
+    }
+    ~MemoryArchive()
+    {
+        if (archive_)
+            zip_discard(archive_);
+        zip_source_free(buffer_);
+    }
+    MemoryArchive(const MemoryArchive&) = delete;
+    MemoryArchive& operator=(const MemoryArchive&) = delete;
+
+    zip_t* Get() const { return archive_; } // null when it could not be made
+
+    // Writes the archive and reads its bytes; ZIP32_OK, or the result code
+    // with why (libzip's words) when it could not be written.
+    int Close(std::vector<unsigned char>& bytes, std::string& why)
+    {
+        if (zip_close(archive_) != 0) {
+            why = zip_strerror(archive_);
+            return ResultForCloseError(zip_error_code_zip(zip_get_error(archive_)));
+        }
+        archive_ = nullptr;
+        zip_stat_t st;
+        if (zip_source_open(buffer_) != 0)
+            return ZIP32_MEMORY;
+        bool read = zip_source_stat(buffer_, &st) == 0 && (st.valid & ZIP_STAT_SIZE);
+        if (read) {
+            bytes.resize(st.size);
+            read = zip_source_read(buffer_, bytes.data(), st.size) == static_cast<zip_int64_t>(st.size);
+        }
+        zip_source_close(buffer_);
+        return read ? ZIP32_OK : ZIP32_MEMORY;
+    }
+
+private:
+    zip_source_t* buffer_ = nullptr;
+    zip_t* archive_ = nullptr;
+};
+
+// libzip, loaded when first needed; false with why when it cannot be.
+bool LibzipLoads(std::string& why)
+{
+#ifdef KIV_LIBZIP_SONAME
+    return kiv::ondemand::Loads(KIV_LIBZIP_SONAME, why);
+#else
+    (void)why;
+    return true;
+#endif
+}
+
+// A file ZpSeal wrote: its bytes and the one member they hold.
+struct Sealed {
+    std::vector<unsigned char> bytes;
+    ArchiveImage image;
+};
+
+// Whether the file holds an archive of one encrypted member of the name
+// it is added under, and nothing else (ZpSeal's); its bytes go to sealed.
+bool ReadSealed(const SourceFile& file, Sealed& sealed)
+{
+    if (file.directory || file.st.st_size < 4 || static_cast<std::uint64_t>(file.st.st_size) > kiv::kMaxFileBytes)
+        return false;
+    // A day file never begins as an archive does: most files are told by
+    // their first bytes.
+    unsigned char start[4] = {};
+    const int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool archive = ::pread(fd, start, sizeof start, 0) == sizeof start && std::memcmp(start, "PK\3\4", 4) == 0;
+    ::close(fd);
+    std::string why;
+    if (!archive || !ReadWholeFile(file.path, sealed.bytes)
+        || !sealed.image.Parse(sealed.bytes.data(), sealed.bytes.size(), why))
+        return false;
+    const auto& members = sealed.image.Members();
+    return members.size() == 1 && members[0].start == 0 && members[0].central.name == file.name
+        && members[0].central.Encrypted() && sealed.image.Comment().empty();
+}
+
 // What Splice says of a book that was not the one read.
 constexpr int kChanged = -1;
 
@@ -249,8 +343,13 @@ public:
             out_.Error("Nothing to do! (" + book_ + ")");
             return ZIP32_NOTHING_TO_DO;
         }
-        const bool anyFile = std::any_of(files_.begin(), files_.end(), [](const SourceFile& f) { return !f.directory; });
-        if (s_.encrypt && anyFile)
+        // Sealed files bring their member encrypted already: no password
+        // is asked for them.
+        const bool anyToEncode = std::any_of(files_.begin(), files_.end(), [&](const SourceFile& f) {
+            Sealed probe;
+            return !f.directory && !(s_.sealed && ReadSealed(f, probe));
+        });
+        if (s_.encrypt && anyToEncode)
             return AskPassword(book_, password_, out_);
         return ZIP32_OK;
     }
@@ -282,10 +381,24 @@ public:
             return ZIP32_NOTHING_TO_DO;
         }
 
-        const int encoded = Encode(plan, password_);
+        // Sealed files bring their member encrypted already; the others
+        // are encoded here.
+        std::vector<Planned> toEncode;
+        for (const Planned& p : plan) {
+            if (s_.sealed && ReadSealed(*p.file, sealed_.emplace_back()))
+                continue;
+            if (s_.sealed)
+                sealed_.pop_back();
+            toEncode.push_back(p);
+        }
+        const int encoded = Encode(toEncode, password_);
         std::fill(password_.begin(), password_.end(), '\0');
         if (encoded != ZIP32_OK)
             return encoded;
+        for (std::size_t i = 0; i < added_.Members().size(); ++i)
+            new_.push_back({&added_, i});
+        for (const Sealed& sealed : sealed_)
+            new_.push_back({&sealed.image, 0});
 
         // The new members go into the book as it is when written: when
         // another writer changed it meanwhile, it is read again.
@@ -308,22 +421,22 @@ private:
     {
         const MemberIndex index(old, files_);
         std::vector<Piece> pieces;
-        pieces.reserve(old.Members().size() + added_.Members().size());
+        pieces.reserve(old.Members().size() + new_.size());
         for (std::size_t i = 0; i < old.Members().size(); ++i)
             pieces.push_back({&old, i});
-        for (std::size_t i = 0; i < added_.Members().size(); ++i) {
-            const std::size_t at = index.Find(std::string(added_.Members()[i].central.name));
+        for (const Piece& piece : new_) {
+            const std::size_t at = index.Find(std::string(NameOf(piece)));
             if (at == MemberIndex::npos)
-                pieces.push_back({&added_, i});
+                pieces.push_back(piece);
             else
-                pieces[at] = {&added_, i};
+                pieces[at] = piece;
         }
         // Earlier copies of a replaced name go (a name kept as it was keeps
         // its copies: nothing of it changes).
         std::vector<bool> dropped(pieces.size(), false);
         for (const std::size_t hidden : index.Hidden())
             if (const std::size_t at = index.Find(std::string(old.Members()[hidden].central.name));
-                at != MemberIndex::npos && pieces[at].from == &added_)
+                at != MemberIndex::npos && pieces[at].from != &old)
                 dropped[hidden] = true;
         for (std::size_t i = pieces.size(); i-- > 0;)
             if (dropped[i])
@@ -500,45 +613,22 @@ private:
 
     int EncodeWithLibzip(const std::vector<Planned>& plan, const std::string& password)
     {
-#ifdef KIV_LIBZIP_SONAME
         // libzip is loaded now; a system without it fails this run only.
-        if (std::string why; !kiv::ondemand::Loads(KIV_LIBZIP_SONAME, why)) {
+        if (std::string why; !LibzipLoads(why)) {
             out_.Error("cannot encrypt (" + why + "); the book is unchanged");
             return ZIP32_WRITE_ERROR;
         }
-#endif
-        zip_error_t error;
-        zip_error_init(&error);
-        zip_source_t* buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
-        zip_t* archive = buffer ? zip_open_from_source(buffer, ZIP_CREATE | ZIP_TRUNCATE, &error) : nullptr;
-        zip_error_fini(&error);
-        if (!archive) {
-            zip_source_free(buffer);
+        MemoryArchive archive;
+        if (!archive.Get())
             return ZIP32_MEMORY;
-        }
-        zip_source_keep(buffer);
-        std::unique_ptr<zip_source_t, void (*)(zip_source_t*)> kept(buffer, zip_source_free);
-        std::unique_ptr<zip_t, void (*)(zip_t*)> guard(archive, zip_discard);
         for (const Planned& p : plan)
-            if (int code = Stage(archive, *p.file, password))
+            if (int code = Stage(archive.Get(), *p.file, password))
                 return code;
-        if (zip_close(archive) != 0) {
-            const int zipError = zip_error_code_zip(zip_get_error(archive));
-            out_.Error("cannot write " + book_ + " (" + zip_strerror(archive) + "); the book is unchanged");
-            return ResultForCloseError(zipError);
-        }
-        guard.release();
-
-        zip_stat_t st;
-        if (zip_source_open(buffer) != 0)
-            return ZIP32_MEMORY;
-        bool read = zip_source_stat(buffer, &st) == 0 && (st.valid & ZIP_STAT_SIZE);
-        if (read) {
-            addedBytes_.resize(st.size);
-            read = zip_source_read(buffer, addedBytes_.data(), st.size) == static_cast<zip_int64_t>(st.size);
-        }
-        zip_source_close(buffer);
-        return read ? ZIP32_OK : ZIP32_MEMORY;
+        std::string why;
+        const int code = archive.Close(addedBytes_, why);
+        if (!why.empty())
+            out_.Error("cannot write " + book_ + " (" + why + "); the book is unchanged");
+        return code;
     }
 
     std::string EditComment(std::string_view current)
@@ -558,11 +648,9 @@ private:
     {
         for (const Planned& p : plan) {
             std::string detail = "(stored 0%)";
-            const auto& members = added_.Members();
-            const auto m = std::find_if(members.begin(), members.end(),
-                [&](const ArchiveImage::Member& a) { return a.central.name == p.file->name; });
-            if (m != members.end()) {
-                const CentralRecord& c = m->central;
+            const auto m = std::find_if(new_.begin(), new_.end(), [&](const Piece& a) { return NameOf(a) == p.file->name; });
+            if (m != new_.end()) {
+                const CentralRecord& c = m->from->Members()[m->index].central;
                 // An AES member records its method in its extra field; it was
                 // compressed as every member of the run.
                 const bool aes = c.method == kAesMethod;
@@ -590,9 +678,13 @@ private:
     std::string book_;
     const Reporter& out_;
     std::vector<SourceFile> files_;
+    static std::string_view NameOf(const Piece& piece) { return piece.from->Members()[piece.index].central.name; }
+
     std::vector<unsigned char> addedBytes_; // the new members, encoded
     ArchiveImage added_;
     std::string password_; // for the files to encrypt, asked before the lock
+    std::deque<Sealed> sealed_; // the new members that came encrypted
+    std::vector<Piece> new_;    // every new member
 };
 
 // One reading and writing of the book for a delete run; kChanged when
@@ -684,6 +776,52 @@ int CreateEmpty(const std::string& book, const Reporter& out)
             return ZIP32_WRITE_ERROR;
         }
     }
+}
+
+int Seal(int fd, const char* name, const unsigned char* data, std::size_t size, const char* password, int method,
+         char level)
+{
+    if (fd < 0 || !name || !*name || (!data && size > 0))
+        return ZIP32_BAD_OPTIONS;
+    if (method != ZIP32_ENCRYPT_TRADITIONAL && method != ZIP32_ENCRYPT_AES256)
+        return ZIP32_BAD_OPTIONS;
+    if (!password || !*password)
+        return ZIP32_PASSWORD;
+    if (std::string why; !LibzipLoads(why))
+        return ZIP32_WRITE_ERROR;
+    MemoryArchive archive;
+    if (!archive.Get())
+        return ZIP32_MEMORY;
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* source = zip_source_buffer_create(data, size, 0, &error);
+    zip_error_fini(&error);
+    const zip_int64_t index = source ? zip_file_add(archive.Get(), name, source, ZIP_FL_ENC_GUESS) : -1;
+    if (index < 0) {
+        zip_source_free(source);
+        return ZIP32_MEMORY;
+    }
+    const auto i = static_cast<zip_uint64_t>(index);
+    RunSettings settings;
+    settings.encryption = method;
+    const zip_uint16_t encryption = EncryptionMethod(settings);
+    std::string key = KeyFor(encryption, password);
+    // The member keeps the time its source gives it (now): the traditional
+    // encryption's check byte is made from it.
+    const bool set = (level == '0' ? zip_set_file_compression(archive.Get(), i, ZIP_CM_STORE, 0)
+                                   : zip_set_file_compression(archive.Get(), i, ZIP_CM_DEFLATE,
+                                         level > '0' && level <= '9' ? static_cast<zip_uint32_t>(level - '0') : 6))
+            == 0
+        && zip_file_set_encryption(archive.Get(), i, encryption, key.c_str()) == 0
+        && zip_file_set_external_attributes(archive.Get(), i, 0, ZIP_OPSYS_UNIX, (S_IFREG | 0600u) << 16) == 0;
+    std::fill(key.begin(), key.end(), '\0');
+    if (!set)
+        return ZIP32_MEMORY;
+    std::vector<unsigned char> bytes;
+    std::string why;
+    if (const int code = archive.Close(bytes, why))
+        return code;
+    return WriteAll(fd, bytes.data(), bytes.size(), why) ? ZIP32_OK : ZIP32_WRITE_ERROR;
 }
 
 // How long a writer waits for another to finish with the book, as the
@@ -834,6 +972,7 @@ RunSettings RunSettings::From(const ZipOptions& o)
     s.recurse = o.fRecurse;
     s.repair = o.fRepair < 0 ? 0 : (o.fRepair > 2 ? 2 : o.fRepair);
     s.createEmpty = o.fCreateEmpty != 0;
+    s.sealed = o.fSealed != 0;
     return s;
 }
 
@@ -989,6 +1128,18 @@ int ZpLastCause(char* subject, int size)
         subject[n] = '\0';
     }
     return g.cause;
+}
+
+int ZpSeal(int fd, const char* name, const unsigned char* data, size_t size, const char* password, int method,
+           char level)
+{
+    try {
+        return Seal(fd, name, data, size, password, method, level);
+    } catch (const std::bad_alloc&) {
+        return ZIP32_MEMORY;
+    } catch (...) {
+        return ZIP32_WRITE_ERROR;
+    }
 }
 
 void ZpRemoveTemporariesOnSignals(void)

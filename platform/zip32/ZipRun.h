@@ -45,6 +45,7 @@ struct RunSettings {
     int recurse = 0;
     int repair = 0;
     bool createEmpty = false;
+    bool sealed = false; // sealed files go in as the member they hold
 
     static RunSettings From(const ZipOptions& options);
 };

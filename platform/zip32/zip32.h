@@ -136,6 +136,11 @@ typedef struct ZipOptions {
     int32_t fCreateEmpty;    /* our addition (--empty): with no file names,
                                 make an empty book where there is none (or
                                 an empty file); a book there stays as it is */
+    int32_t fSealed;         /* our addition: a named file that is itself an
+                                archive of one encrypted member of the name it
+                                is added under (ZpSeal's) goes in as that
+                                member, as it is: not encrypted again, and no
+                                password is asked for it */
 } ZipOptions;
 
 /* Filled by ZpVersion. Bytes 56, 57, 58 are this library's major, minor and
@@ -257,6 +262,16 @@ void ZpVersion(ZipVersionRecord* version);
 /* The cause of the last run's failure (ZIP32_CAUSE_...); its subject is
  * copied into subject (size bytes at most, NUL included) when given. */
 int ZpLastCause(char* subject, int size);
+/* Our addition: writes to fd (from its current position) an archive of one
+ * member, name, holding the size bytes at data: deflated at level ('0' stores
+ * .. '9'), encrypted with password (NUL-terminated, as the password callback
+ * gives it) by method (ZIP32_ENCRYPT_...), dated now, with the mode 0600.
+ * Nothing of data reaches fd unencrypted; an add run with fSealed takes the
+ * member over from such a file. Returns ZIP32_OK, ZIP32_PASSWORD for an empty
+ * password, ZIP32_BAD_OPTIONS for an unknown method, ZIP32_WRITE_ERROR
+ * (also when libzip cannot be loaded) or ZIP32_MEMORY. */
+int ZpSeal(int fd, const char* name, const unsigned char* data, size_t size, const char* password, int method,
+           char level);
 /* Has SIGINT, SIGTERM and SIGHUP remove the temporary book being written
  * (BOOK.partial-XXXXXX) before the process ends as the signal would. The
  * library keeps its own list of the temporaries it writes; a handler the

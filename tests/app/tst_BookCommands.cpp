@@ -1,9 +1,12 @@
 #include "AppFixture.h"
 #include "Files.h"
 
+#include "Files.h"
+
 #include <QAction>
 #include <QCheckBox>
 #include <QDialog>
+#include <QDirIterator>
 #include <QLabel>
 #include <QFont>
 #include <QTextCharFormat>
@@ -119,6 +122,19 @@ int ModalCount(const App& app)
     return count;
 }
 
+// The files under folder that hold text.
+QStringList FilesHolding(const QString& folder, const QByteArray& text)
+{
+    QStringList found;
+    QDirIterator files(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString path = files.next();
+        if (ReadFile(path.toStdString()).contains(text))
+            found << path;
+    }
+    return found;
+}
+
 QFile::Permissions PrivateFolder()
 {
     return QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
@@ -130,6 +146,174 @@ class BookCommandsTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // A day saved encrypted while another writer holds the book waits
+    // sealed: never in plain text in the working directory, shown again
+    // after its password, and taken into the book at the next start once
+    // the password given opens it; a wrong one leaves it as it was.
+    void anEncryptedDayWaitsEncryptedUntilItsPasswordIsGiven()
+    {
+        const char* const sealedQuestion
+            = "暗号化された日記が、日記書庫に保存されるのを待っています。\r\nパスワードを入力して、日記書庫に保存しますか？";
+        const QByteArray secret = QByteArray::fromStdString(Rec("待っている秘密"));
+        App first;
+        const std::string book = first.Path("own.KIV");
+        first.MakeBook(book, { { kMay13, "本の日" } });
+        first.prompts.QueueFile(book);
+        first.main().Open1->trigger();
+        archive::CurrentHost().lockWaitSeconds = 0; // the other writer is not waited for
+        WriterLock other;
+        std::string why;
+        QVERIFY(other.Take(ResolvedTarget(book), 0, why));
+        first.calendar().PassWordCheckBox->setChecked(true);
+        first.TypeDiary("待っている秘密");
+        first.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
+        first.prompts.QueueModal(Answer::Ok, TypePassword("pw")); // no encrypted day yet: typed twice
+        first.main().Save1->trigger();
+        QCOMPARE(first.Messages(), QStringList { "圧縮中にエラーが発生しました。" });
+        const std::string waiting = first.DayFile(QDate::currentDate());
+        const QByteArray sealed = ReadFile(waiting);
+        QVERIFY(sealed.startsWith("PK\x03\x04"));
+        QCOMPARE(FilesHolding(QString::fromStdString(first.WorkDir()), secret), QStringList());
+        const QFile::Permissions ownerOnly = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
+        for (const char* name : { "", "kiv-book.txt" })
+            QCOMPARE(QFile::permissions(QString::fromStdString(*name ? first.WorkDir() + "/" + name : waiting)),
+                ownerOnly);
+
+        // Shown again, the waiting day is read with its password.
+        first.Click(kMay12);
+        first.prompts.QueueModal(Answer::Ok); // the field still holds it
+        first.Click(QDate::currentDate());
+        QCOMPARE(first.diary().DayBookMemo->toPlainText(), QStringLiteral("待っている秘密"));
+        first.program.reset();
+        archive::ForgetPasswords(); // as a new process starts
+        other.Release();
+        const QByteArray bookBefore = ReadFile(book);
+
+        for (const char* password : { "wrong", "pw" }) {
+            App next({ QString::fromStdString(book) }, nullptr, nullptr, false);
+            SameUser(first);
+            next.Create();
+            next.prompts.Queue(Answer::Yes);
+            next.prompts.QueueModal(Answer::Ok, TypePassword(password));
+            if (std::string(password) == "wrong") {
+                next.prompts.Queue(Answer::Ok);
+                next.prompts.Queue(Answer::No); // kept, not deleted
+                next.prompts.QueueModal(Answer::Cancel); // showing the day: not now
+            } else {
+                next.prompts.QueueModal(Answer::Ok); // showing the day: the field holds the password
+            }
+            QVERIFY(next.Start());
+            QCOMPARE(next.Messages().front(), QString(sealedQuestion));
+            QCOMPARE(next.prompts.messages().front().buttons, Buttons::YesNo);
+            QCOMPARE(next.prompts.pendingReplies(), std::size_t(0));
+            if (std::string(password) == "wrong") {
+                QCOMPARE(next.Messages(),
+                    QStringList({ sealedQuestion,
+                        "パスワードが違います。\r\n暗号化された日記は、日記書庫に保存されないまま残してあります。",
+                        "すでに日記が解凍されていますが、削除しますか？", "格納ファイルにパスワードがかかっています。" }));
+                QCOMPARE(ReadFile(waiting), sealed);
+                QCOMPARE(ReadFile(book), bookBefore);
+                QVERIFY(next.diary().DayBookMemo->toPlainText().isEmpty());
+                QVERIFY(!next.ws().Modified());
+                next.main().Close1->trigger(); // it waits beside, for its book
+                QCOMPARE(ReadFile(first.WorkDir() + "-2/" + dayfiles::FileName(waiting)), sealed);
+                next.program.reset();
+                continue;
+            }
+            QCOMPARE(next.Messages(), QStringList { sealedQuestion });
+            QCOMPARE(next.diary().DayBookMemo->toPlainText(), QStringLiteral("待っている秘密"));
+            QVERIFY(!next.ws().HasDayFiles());
+            QVERIFY(!ReadFile(book).contains(secret));
+            next.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
+            QCOMPARE(next.MemberDiary(book, QDate::currentDate()), QStringLiteral("待っている秘密"));
+            QCOMPARE(next.MemberDiary(book, kMay13), QStringLiteral("本の日"));
+        }
+    }
+
+    // Closing the book wipes what held its password: the dialog's field,
+    // and the passwords that opened its days, in the layer and the library.
+    void closingTheBookForgetsItsPassword()
+    {
+        App app;
+        const std::string book = app.Path("secret.KIV");
+        app.calendar().PassWordCheckBox->setChecked(true);
+        app.TypeDiary("秘密");
+        app.prompts.QueueFile(book);
+        app.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
+        app.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
+        app.main().SaveAs1->trigger();
+        app.prompts.QueueModal(Answer::Ok); // reading it: the field holds the password
+        QCOMPARE(app.MemberDiary(book, QDate::currentDate()), QStringLiteral("秘密"));
+        QVERIFY(archive::KnownToOpen(book, "pw"));
+        app.main().Close1->trigger();
+        QVERIFY(!archive::KnownToOpen(book, "pw"));
+        app.prompts.clear();
+        app.prompts.QueueModal(Answer::Cancel, [](QDialog& dialog) {
+            QVERIFY(dialog.findChild<QLineEdit*>()->text().isEmpty());
+        });
+        QCOMPARE(app.MemberDiary(book, QDate::currentDate()), QStringLiteral("<unreadable>"));
+        QCOMPARE(ModalCount(app), 1); // the library asked: it remembered nothing
+    }
+
+    // Without a password the day is not written at all: it stays shown,
+    // edited, on its date.
+    void anEncryptedDayWithoutItsPasswordStaysShown()
+    {
+        EditedBook edited;
+        App& app = edited.app;
+        app.calendar().PassWordCheckBox->setChecked(true);
+        app.prompts.Queue(Answer::Yes);
+        app.prompts.QueueModal(Answer::Cancel);
+        app.Click(kMay13);
+        QCOMPARE(app.Messages(),
+            QStringList({ "変更された日記を保存しますか？", "パスワードが入力されなかったので、日記を保存しませんでした." }));
+        QCOMPARE(app.ws().Date(), kMay12);
+        QCOMPARE(app.calendar().SelectedDate(), kMay12);
+        QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("書き直し"));
+        QVERIFY(app.ws().Modified());
+        QVERIFY(!app.ws().HasDayFiles());
+        QCOMPARE(app.MemberDiary(edited.book, kMay12), QStringLiteral("五月十二日"));
+    }
+
+    // The previous version of a book keeps the days that were just
+    // encrypted in plain text: the user is offered to remove it.
+    void thePlainPreviousBookMayBeRemoved_data()
+    {
+        QTest::addColumn<bool>("remove");
+        QTest::newRow("はい") << true;
+        QTest::newRow("いいえ") << false;
+    }
+    void thePlainPreviousBookMayBeRemoved()
+    {
+        QFETCH(bool, remove);
+        EditedBook edited;
+        App& app = edited.app;
+        const QString previous = QString::fromStdString(edited.book + "~");
+        app.calendar().PassWordCheckBox->setChecked(true);
+        app.prompts.Queue(Answer::Yes);
+        app.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
+        app.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
+        app.prompts.Queue(remove ? Answer::Yes : Answer::No);
+        app.Click(kMay13);
+        const std::string question = "前の版の日記書庫 " + previous.toStdString()
+            + " には、暗号化する前の日記が残っています。\r\n削除しますか？";
+        QCOMPARE(app.prompts.messages().back().text, question);
+        QCOMPARE(app.prompts.messages().back().buttons, Buttons::YesNoDefaultNo);
+        QCOMPARE(QFile::exists(previous), !remove);
+        QVERIFY(!ReadFile(edited.book).contains(Rec("書き直し").c_str()));
+
+        // A day encrypted before is not asked about again.
+        app.prompts.clear();
+        app.prompts.QueueModal(Answer::Ok); // showing it: the field holds the password
+        app.Click(kMay12);
+        app.diary().DayBookMemo->selectAll();
+        app.TypeDiary("三度目");
+        app.prompts.Queue(Answer::Yes);
+        app.prompts.QueueModal(Answer::Ok);
+        app.Click(kMay13);
+        QCOMPARE(app.Messages(), QStringList { "変更された日記を保存しますか？" });
+        QCOMPARE(app.prompts.pendingReplies(), std::size_t(0));
+    }
     void versionWarnings_data()
     {
         QTest::addColumn<int>("zip");
@@ -691,6 +875,8 @@ private slots:
         QVERIFY(QDir().rename(shelf, shelf + ".away"));
         first.calendar().PassWordCheckBox->setChecked(true);
         first.TypeDiary("残す日記");
+        first.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
+        first.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
         first.main().Save1->trigger(); // the book is away: the add fails
         QVERIFY(first.Messages().contains("圧縮中にエラーが発生しました。"));
         first.program.reset();
@@ -707,16 +893,17 @@ private slots:
         QCOMPARE(next.MemberDiary(other, QDate::currentDate()), QStringLiteral("<none>"));
 
         next.prompts.QueueFile(own);
+        next.prompts.Queue(Answer::No); // not now: it waits encrypted
+        next.prompts.Queue(Answer::No);
+        next.prompts.QueueModal(Answer::Ok, TypePassword("pw")); // showing it
         next.main().Open1->trigger();
         const auto shown = next.prompts.messages();
-        QCOMPARE(shown.size(), std::size_t(1));
-        QCOMPARE(shown[0].text, std::string("すでに日記が解凍されていますが、削除しますか？"));
-        QCOMPARE(shown[0].buttons, Buttons::YesNoDefaultNo);
+        QCOMPARE(shown.size(), std::size_t(2));
+        QCOMPARE(shown[1].text, std::string("すでに日記が解凍されていますが、削除しますか？"));
+        QCOMPARE(shown[1].buttons, Buttons::YesNoDefaultNo);
         QCOMPARE(next.diary().DayBookMemo->toPlainText(), QStringLiteral("残す日記"));
         QVERIFY(!next.calendar().PassWordCheckBox->isChecked()); // the user's box, untouched
-        next.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
-        next.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
-        next.main().Save1->trigger();
+        next.main().Save1->trigger(); // it went to the disk encrypted: no password asked
         QCOMPARE(next.prompts.pendingReplies(), std::size_t(0));
         QVERIFY(!next.ws().HasDayFiles());
         QVERIFY(!ReadFile(own).contains(Cp932FromUtf8("残す日記").c_str()));

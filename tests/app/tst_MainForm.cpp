@@ -14,6 +14,8 @@
 #include <QTextDocument>
 #include <QToolButton>
 
+#include <sys/stat.h>
+
 using namespace kiv;
 using namespace kiv::testing;
 
@@ -176,6 +178,39 @@ private slots:
         const QString fallback = app.root.path() + "/state/kiv/work";
         QCOMPARE(QString::fromStdString(FindWorkingDirectory()), expected == "<fallback>" ? fallback : expected);
         QCOMPARE(QFileInfo(fallback).isDir(), expected == "<fallback>");
+    }
+
+    // Day files lie in plain text in the working directory: a folder that
+    // others may look into is refused, the program's own made private.
+    void aSharedWorkingDirectoryIsRefused_data()
+    {
+        QTest::addColumn<bool>("named");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("named, 0755") << true << 0755 << true;
+        QTest::newRow("named, 0770") << true << 0770 << true;
+        QTest::newRow("named, 0700") << true << 0700 << false;
+        QTest::newRow("own, 0755") << false << 0755 << false;
+    }
+    void aSharedWorkingDirectoryIsRefused()
+    {
+        QFETCH(bool, named);
+        QFETCH(int, mode);
+        QFETCH(bool, refused);
+        App app({}, nullptr, nullptr, false);
+        const QString fallback = app.root.path() + "/state/kiv/work";
+        const QString folder = named ? app.root.path() + "/shared" : fallback;
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(::chmod(folder.toLocal8Bit().constData(), mode_t(mode)) == 0);
+        if (named)
+            WriteIni(app, "[KIV_FILE]\nInstDir=" + folder.toUtf8() + "\n");
+        app.Create();
+        QCOMPARE(QString::fromStdString(app.ws().WorkingDirectory()), refused ? fallback : folder);
+        QCOMPARE(app.Messages(),
+            refused ? QStringList { "作業フォルダー " + folder + " は、ほかのユーザーも開けるので使いません。\r\n"
+                          + "日記ファイルは " + fallback + " に置きます。" }
+                    : QStringList());
+        QCOMPARE(QFileInfo(app.ws().WorkingDirectory().c_str()).permissions() & 0x0077, QFile::Permissions());
     }
 
     // The method is checked in the menu, in effect at once and kept in the

@@ -59,6 +59,8 @@ private slots:
     void encryptedBooksOpenInPeers();
     void passwordFailuresLeaveBookUntouched_data();
     void passwordFailuresLeaveBookUntouched();
+    void sealedDaysGoInAsTheyAre_data();
+    void sealedDaysGoInAsTheyAre();
     void failuresLeaveBookUntouched();
     void unprivilegedFailures();
     void deletes();
@@ -322,6 +324,65 @@ void TestZip32::passwordFailuresLeaveBookUntouched()
     QVERIFY(QByteArray::fromStdString(run.Output()).startsWith("zip error: "));
     // Nothing left behind beside the book.
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files, QDir::Name), QStringList{"my.KIV"});
+}
+
+void TestZip32::sealedDaysGoInAsTheyAre_data()
+{
+    QTest::addColumn<int>("method");
+    QTest::newRow("traditional") << int(ZIP32_ENCRYPT_TRADITIONAL);
+    QTest::newRow("aes256") << int(ZIP32_ENCRYPT_AES256);
+}
+
+void TestZip32::sealedDaysGoInAsTheyAre()
+{
+    QFETCH(int, method);
+    QTemporaryDir dir;
+    const QString book = Book(dir), work = MakeWork(dir);
+    QCOMPARE(AddAll(book, work, true, "pw", method), int(ZIP32_OK));
+    // Stored, so that a day written unencrypted would show its text.
+    const QByteArray day = DayText(4, 800);
+    const QString sealed = work + "20010317.DAY";
+    const int fd = ::open(sealed.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    QVERIFY(fd >= 0);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(day.constData());
+    QCOMPARE(ZpSeal(fd, "20010317.DAY", bytes, size_t(day.size()), "pw", method, '0'), int(ZIP32_OK));
+    ::close(fd);
+    QVERIFY(!ReadAll(sealed).contains(day.mid(100, 40)));
+    QCOMPARE(Members(sealed, "pw")["20010317.DAY"], day);
+    QCOMPARE(ZpSeal(-1, "x", bytes, 1, "pw", method, '6'), int(ZIP32_BAD_OPTIONS));
+    QCOMPARE(ZpSeal(0, "x", bytes, 1, "", method, '6'), int(ZIP32_PASSWORD));
+
+    // Its member goes in as it is: no password is asked, nothing recompressed.
+    ZipRun run;
+    run.options.fEncrypt = kTrue;
+    run.options.fEncryption = method;
+    run.options.fSealed = kTrue;
+    QCOMPARE(run.Run(book, {"20010317.DAY"}, work), int(ZIP32_OK));
+    QVERIFY(run.prompts.empty());
+    QCOMPARE(run.Output().substr(0, 22), std::string("  adding: 20010317.DAY"));
+    QCOMPARE(RawMember(book, "20010317.DAY"), RawMember(sealed, "20010317.DAY"));
+    QCOMPARE(Members(book, "pw")["20010317.DAY"], day);
+    QCOMPARE(Members(book, "pw")["20010315.DAY"], DayText(1, 900));
+
+    // Beside a file to encrypt, only that one asks for the password.
+    WriteAll(work + "20010318.DAY", DayText(5, 300));
+    ZipRun both;
+    both.options = run.options;
+    both.passwords = {"pw", "pw"};
+    QCOMPARE(both.Run(book, {"20010317.DAY", "20010318.DAY"}, work), int(ZIP32_OK));
+    QCOMPARE(both.prompts.size(), std::size_t(2));
+    QCOMPARE(Members(book, "pw")["20010318.DAY"], DayText(5, 300));
+    QCOMPARE(Members(book, "pw")["20010317.DAY"], day);
+
+    // Without the option, or under another name, it is a file like any other.
+    QVERIFY(QFile::copy(sealed, work + "20010319.DAY"));
+    ZipRun other;
+    other.options.fSealed = kTrue;
+    QCOMPARE(other.Run(book, {"20010319.DAY"}, work), int(ZIP32_OK));
+    ZipRun plain;
+    QCOMPARE(plain.Run(book, {"20010317.DAY"}, work), int(ZIP32_OK));
+    QCOMPARE(Members(book)["20010319.DAY"], ReadAll(sealed));
+    QCOMPARE(Members(book)["20010317.DAY"], ReadAll(sealed));
 }
 
 void TestZip32::failuresLeaveBookUntouched()
