@@ -554,7 +554,10 @@ void Workspace::OfferToRemovePlainPreviousBook(const std::vector<std::string>& m
     // version, unless the user lets it go.
     if (!DayFilesEncrypted() || bookFileName_.empty())
         return;
-    const std::string previous = ResolvedTarget(bookFileName_) + "~";
+    std::string target, ignored;
+    if (!ResolveTarget(bookFileName_, target, ignored))
+        return;
+    const std::string previous = target + "~";
     if (dayfiles::IsFile(previous) && archive::HoldsPlainDay(previous, members)
         && Ask(prompts_, Format(kPlainPreviousBookQuestion, previous), Buttons::YesNoDefaultNo, false) == Answer::Yes)
         dayfiles::Remove(previous);

@@ -162,8 +162,9 @@ private slots:
         first.main().Open1->trigger();
         archive::CurrentHost().lockWaitSeconds = 0; // the other writer is not waited for
         WriterLock other;
-        std::string why;
-        QVERIFY(other.Take(ResolvedTarget(book), 0, why));
+        std::string target, why;
+        QVERIFY(ResolveTarget(book, target, why));
+        QVERIFY(other.Take(target, 0, why));
         first.calendar().PassWordCheckBox->setChecked(true);
         first.TypeDiary("待っている秘密");
         first.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
