@@ -423,8 +423,10 @@ int DecodeLzma(const Member& m, Pieces& in, unsigned char* buffer)
     if (lzma_properties_decode(&filters[0], nullptr, header + 4, 5) != LZMA_OK)
         return UNZIP_ERROR_HEADER_BROKEN;
     auto* options = static_cast<lzma_options_lzma*>(filters[0].options);
-    options->dict_size = static_cast<std::uint32_t>(
-        std::clamp<std::uint64_t>(m.size, LZMA_DICT_SIZE_MIN, options->dict_size));
+    // A dictionary larger than the member is never used; one recorded below
+    // the smallest liblzma takes is raised to it.
+    options->dict_size = static_cast<std::uint32_t>(std::max<std::uint64_t>(
+        LZMA_DICT_SIZE_MIN, std::min<std::uint64_t>(m.size, options->dict_size)));
     lzma_stream z = LZMA_STREAM_INIT;
     lzma_ret status = lzma_raw_decoder(&z, filters);
     std::free(options);
