@@ -5,6 +5,8 @@
 
 #include <QtTest>
 
+#include <sys/resource.h>
+
 using namespace ziptest;
 
 namespace {
@@ -72,13 +74,16 @@ elif fixture == 'streamed':
             with z.open(info, 'w') as f:
                 f.write(data)
     b = pipe.data[:pipe.data.index(b'PK\x01\x02')]
-elif fixture == 'lzma':  # LZMA with its end marker, as python writes it
+elif fixture.startswith('lzma'):  # LZMA with its end marker, as python writes it
     with zipfile.ZipFile(path, 'w') as z:
         for name, data in days:
             info = zipfile.ZipInfo(name, date_time=(2001, 3, 15, 12, 30, 10))
             info.compress_type = zipfile.ZIP_LZMA
             z.writestr(info, data)
     b = bytearray(open(path, 'rb').read())
+    if fixture != 'lzma':  # the first day's dictionary below the least, or of 4 GiB
+        data = 30 + struct.unpack('<H', b[26:28])[0] + struct.unpack('<H', b[28:30])[0]
+        b[data + 5:data + 9] = struct.pack('<I', 1024 if fixture == 'lzma-small' else 0xFFFFFFFF)
 elif fixture == 'zip64':
     # Every size and offset in Zip64 fields, and a Zip64 end record.
     b = bytearray()
@@ -118,6 +123,8 @@ else:
     elif fixture == 'name':  # 20010316.DAY's directory name damaged into another date
         at = central(b, 1)
         b[at + 46 + 7] = ord('8')
+    elif fixture == 'localname':  # 20010316.DAY's local name damaged into a later date
+        b[b.index(b'20010316.DAY') + 7] = ord('9')
     elif fixture == 'cut':  # cut inside the last day's data: no directory
         b = b[:central(b, 0) - 3]
     elif fixture == 'offset':  # 20010316.DAY's directory offset damaged
@@ -488,11 +495,14 @@ void TestUnZip32::readsWhatPeersRead_data()
     QTest::newRow("directory name of another date")
         << "name" << QByteArrayList{"20010315.DAY", "20010318.DAY", "20010317.DAY"} << QByteArray("20010318.DAY")
         << int(UNZIP_ERROR_HEADER_BROKEN);
+    QTest::newRow("local name of a date out of order") << "localname" << days << QByteArray("20010316.DAY") << 0;
     QTest::newRow("comment of end-record signatures") << "comment" << days << QByteArray("20010317.DAY") << 0;
     QTest::newRow("directory cut off, last data too")
         << "cut" << QByteArrayList{"20010315.DAY", "20010316.DAY"} << QByteArray("20010316.DAY") << 0;
     QTest::newRow("written to a pipe, directory lost") << "streamed" << days << QByteArray("20010316.DAY") << 0;
     QTest::newRow("LZMA") << "lzma" << days << QByteArray("20010315.DAY") << 0;
+    QTest::newRow("LZMA dictionary below the least") << "lzma-small" << days << QByteArray("20010315.DAY") << 0;
+    QTest::newRow("LZMA dictionary of 4 GiB") << "lzma-huge" << days << QByteArray("20010315.DAY") << 0;
     QTest::newRow("directory offset damaged") << "offset" << days << QByteArray("20010316.DAY") << 0;
     QTest::newRow("end record naming another disk") << "disk" << days << QByteArray("20010317.DAY") << 0;
 }
@@ -517,6 +527,22 @@ void TestUnZip32::readsWhatPeersRead()
         QCOMPARE(names, listed);
     const Extracted day = Extract(book, member, 4096);
     QCOMPARE(day.code, code);
+#if !defined(__SANITIZE_ADDRESS__)
+    // Under a limit of memory a member's dictionary is never taken as
+    // recorded: no more than the member itself.
+    if (fixture == "lzma-huge") {
+        const pid_t child = fork();
+        if (child == 0) {
+            const struct rlimit limit{512u << 20, 512u << 20};
+            setrlimit(RLIMIT_AS, &limit);
+            const Extracted limited = Extract(book, member, 4096);
+            _exit(limited.code == 0 && limited.data == day.data ? 0 : 1);
+        }
+        int status = -1;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+#endif
     if (code == 0) {
         const QByteArray expected = member == "20010316.DAY" ? "second day"
             : member == "20010317.DAY"                        ? "third day"
@@ -684,6 +710,8 @@ void TestUnZip32::encryptedBooksFromPeers_data()
     QTest::newRow("zip tool") << "zip" << QStringList{"-q", "-P", "peer pw", "peer.zip", "20010315.DAY"};
     QTest::newRow("7z") << "7z" << QStringList{"a", "-tzip", "-ppeer pw", "-mem=ZipCrypto", "peer.zip", "20010315.DAY"};
     QTest::newRow("7z AES") << "7z" << QStringList{"a", "-tzip", "-ppeer pw", "-mem=AES256", "peer.zip", "20010315.DAY"};
+    QTest::newRow("7z AES-128") << "7z" << QStringList{"a", "-tzip", "-ppeer pw", "-mem=AES128", "peer.zip", "20010315.DAY"};
+    QTest::newRow("7z AES-192") << "7z" << QStringList{"a", "-tzip", "-ppeer pw", "-mem=AES192", "peer.zip", "20010315.DAY"};
     QTest::newRow("bsdtar") << "bsdtar" << QStringList{"--options", "zip:encryption=zipcrypt", "--passphrase", "peer pw",
                                                        "--format", "zip", "-cf", "peer.zip", "20010315.DAY"};
 }
