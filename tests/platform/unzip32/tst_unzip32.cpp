@@ -217,6 +217,25 @@ struct Asker {
     void Install() { UnZipSetPasswordCallback(&Ask, this); }
 };
 
+// One wrong password in 256 passes the one-byte check of a traditionally
+// encrypted member's header: one found by trying (empty when none is).
+QByteArray PassesTheCheckByte(const QString& book, const char* member)
+{
+    QByteArray colliding;
+    int error = 0;
+    zip_t* archive = zip_open(book.toLocal8Bit().constData(), ZIP_RDONLY, &error);
+    for (int i = 0; archive && colliding.isEmpty() && i < 20000; ++i) {
+        const QByteArray candidate = "try" + QByteArray::number(i);
+        if (zip_file_t* file = zip_fopen_encrypted(archive, member, 0, candidate.constData())) {
+            zip_fclose(file);
+            colliding = candidate;
+        }
+    }
+    if (archive)
+        zip_discard(archive);
+    return colliding;
+}
+
 void Patch(const QString& path, qsizetype at, const QByteArray& bytes)
 {
     QByteArray data = ReadAll(path);
@@ -248,6 +267,7 @@ private slots:
     void encryptedBooksFromPeers_data();
     void encryptedBooksFromPeers();
     void aRememberedPasswordThatOnlyPassesTheCheckByteStillAsks();
+    void aTypedPasswordThatOnlyPassesTheCheckByteIsAskedAgain();
     void aesDataIsAuthenticatedBeforeUse_data();
     void aesDataIsAuthenticatedBeforeUse();
     void linksAreNotExtracted();
@@ -679,14 +699,17 @@ void TestUnZip32::passwords()
     QCOMPARE(asker.runningInside, 1);
     QCOMPARE(asker.nestedExtract, int(UNZIP_ERROR_ALREADY_RUNNING));
 
-    // The right password on damaged data is a checksum error.
+    // The right password on damaged data is a checksum error (under the
+    // traditional encryption once it was typed twice: the first time it
+    // might have been a wrong one that passed the check byte).
     const QString damaged = dir.filePath("damaged.KIV");
     QByteArray bytes = ReadAll(book);
     bytes[bytes.indexOf("c.DAY") + 5 + 12 + 100] ^= 0x20; // inside c.DAY's stored, encrypted data
     WriteAll(damaged, bytes);
-    asker = Asker{{pw2}};
+    asker = Asker{{pw2, pw2}};
     asker.Install();
     QCOMPARE(Extract(damaged, "c.DAY").code, int(UNZIP_ERROR_FILE_CRC));
+    QCOMPARE(asker.asked, otherMethod == ZIP32_ENCRYPT_TRADITIONAL ? 2 : 1);
 
     // A traditionally encrypted deflate stream cut short is damage of the
     // same kind as in a member that is not encrypted.
@@ -697,7 +720,7 @@ void TestUnZip32::passwords()
         for (const qsizetype at : {qsizetype(18), central + 20}) // the compressed size, 40 bytes less
             qToLittleEndian(qFromLittleEndian<quint32>(bytes.constData() + at) - 40, bytes.data() + at);
         WriteAll(cut, bytes);
-        asker.answers = {"pw"};
+        asker.answers = {"pw", "pw"};
         QCOMPARE(Extract(cut, "a.DAY").code, int(UNZIP_ERROR_HUFFMAN_CODE));
     }
     UnZipSetPasswordCallback(nullptr, nullptr);
@@ -801,6 +824,44 @@ void TestUnZip32::aesDataIsAuthenticatedBeforeUse()
     UnZipSetPasswordCallback(nullptr, nullptr);
 }
 
+// One wrong password in 256 passes the check byte of the traditional
+// encryption and fails on the data: typed, it is asked for again; the right
+// one failing on the data twice shows them damaged.
+void TestUnZip32::aTypedPasswordThatOnlyPassesTheCheckByteIsAskedAgain()
+{
+    QTemporaryDir dir;
+    const QString book = dir.filePath("typed.KIV");
+    WriteAll(dir.filePath("w/b.DAY"), DayText(9, 2000));
+    ZipRun add;
+    add.options.fEncrypt = -1;
+    add.passwords = {"right", "right"};
+    QCOMPARE(add.Run(book, {"b.DAY"}, dir.filePath("w")), int(ZIP32_OK));
+    const QByteArray colliding = PassesTheCheckByte(book, "b.DAY");
+    QVERIFY(!colliding.isEmpty());
+
+    Asker asker{{colliding, "right"}};
+    asker.Install();
+    const Extracted b = Extract(book, "b.DAY");
+    QCOMPARE(b.code, 0);
+    QCOMPARE(b.data, DayText(9, 2000));
+    QCOMPARE(asker.asked, 2);
+
+    // The data damaged after the encryption header, in a copy of the book
+    // (a path of its own, no password remembered for it).
+    const QString damaged = dir.filePath("damaged.KIV");
+    QByteArray bytes = ReadAll(book);
+    const qsizetype data = 30 + qFromLittleEndian<quint16>(bytes.constData() + 26)
+        + qFromLittleEndian<quint16>(bytes.constData() + 28);
+    bytes[data + 40] = char(bytes[data + 40] ^ 0x55);
+    WriteAll(damaged, bytes);
+    asker = Asker{{"right", "right", "right"}};
+    asker.Install();
+    const int code = Extract(damaged, "b.DAY").code;
+    QVERIFY2(code == UNZIP_ERROR_HUFFMAN_CODE || code == UNZIP_ERROR_FILE_CRC, qPrintable(QString::number(code)));
+    QCOMPARE(asker.asked, 2);
+    UnZipSetPasswordCallback(nullptr, nullptr);
+}
+
 void TestUnZip32::aRememberedPasswordThatOnlyPassesTheCheckByteStillAsks()
 {
     QTemporaryDir dir;
@@ -813,19 +874,8 @@ void TestUnZip32::aRememberedPasswordThatOnlyPassesTheCheckByteStillAsks()
     const QByteArray storedB = RawMember(book, "b.DAY");
 
     // One password in 256 passes the one-byte check of b.DAY's encryption
-    // header; find one by trying.
-    QByteArray colliding;
-    int error = 0;
-    zip_t* archive = zip_open(book.toLocal8Bit().constData(), ZIP_RDONLY, &error);
-    QVERIFY(archive);
-    for (int i = 0; colliding.isEmpty() && i < 20000; ++i) {
-        const QByteArray candidate = "try" + QByteArray::number(i);
-        if (zip_file_t* file = zip_fopen_encrypted(archive, "b.DAY", 0, candidate.constData())) {
-            zip_fclose(file);
-            colliding = candidate;
-        }
-    }
-    zip_discard(archive);
+    // header.
+    const QByteArray colliding = PassesTheCheckByte(book, "b.DAY");
     QVERIFY(!colliding.isEmpty());
 
     // a.DAY is encrypted with it, and opening a.DAY makes it the password
