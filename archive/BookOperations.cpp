@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 namespace kiv::archive {
@@ -91,6 +92,13 @@ bool AddDayFiles(const std::string& book)
 
 bool AddDayFile(const std::string& book, const std::string& dayFilePath, bool encrypt)
 {
+    // A day the readers would refuse is never written: the same limit, on
+    // the day file as it goes into the book (its line breaks converted, its
+    // picture in it), before anything is written.
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(dayFilePath, error);
+    if (!error)
+        CheckFileSize(size, MemberName(dayFilePath));
     return Run(AddDayFileCommand(book, dayFilePath, encrypt), kAddFailed);
 }
 
