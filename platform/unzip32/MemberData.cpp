@@ -369,7 +369,12 @@ public:
         if (first_ == 0 && !in_.Next(piece_, first_))
             return false;
         length = first_;
-        plain_.resize(length);
+        // The buffer only grows, and what it held is wiped before it is
+        // given back: no plain text is freed as it is.
+        if (length > plain_.size()) {
+            std::fill(plain_.begin(), plain_.end(), 0);
+            plain_.assign(length, 0);
+        }
         keys_.Decrypt(piece_, plain_.data(), length);
         piece = plain_.data();
         first_ = 0;
