@@ -328,13 +328,15 @@ bool DirectoryWalker::Next(CentralRecord& record)
     const std::size_t nominal = least + extraLength + commentLength;
     std::size_t length = nominal;
     if (!(nominal == left || nextAt(nominal))) {
+        // A next record within the recorded length first: reaching past it
+        // for one further on would take it for this record's bytes.
         length = 0;
-        for (std::size_t d = 1; d <= kLengthSlack && length == 0; ++d) {
-            if (nominal >= least + d && nextAt(nominal - d))
+        for (std::size_t d = 1; d <= kLengthSlack && length == 0 && nominal >= least + d; ++d)
+            if (nextAt(nominal - d))
                 length = nominal - d;
-            else if (nextAt(nominal + d))
+        for (std::size_t d = 1; d <= kLengthSlack && length == 0; ++d)
+            if (nextAt(nominal + d))
                 length = nominal + d;
-        }
         if (length == 0 && nominal > left && nominal - left <= kLengthSlack)
             length = static_cast<std::size_t>(left);
         if (length == 0) {
