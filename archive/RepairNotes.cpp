@@ -62,6 +62,8 @@ std::string RepairNoteText(const ZipRepairNote& note)
             + "。除いたもの" + std::to_string(note.dropped) + "件。";
     case ZIP32_REPAIR_UNCHANGED:
         return name + " はそのままにしました。壊れた日記を直すことはできません。";
+    case ZIP32_REPAIR_UNCHECKED:
+        return std::to_string(note.kept) + "件は暗号化されているなどのため、データを確かめずに残しました。";
     case ZIP32_REPAIR_BACKUP:
         return "修復前の書庫を " + name + " として残しました。";
     default:

@@ -1057,6 +1057,14 @@ int RepairBook(const std::string& path, int level, const Reporter& out)
              std::to_string(members.size()) + " member" + (members.size() == 1 ? "" : "s") + " kept" +
                  (damaged ? " (" + std::to_string(damaged) + " damaged)" : std::string()) + ", " +
                  std::to_string(dropped) + " dropped");
+    // Encrypted data cannot be checked without the password: kept as they
+    // are, and said so.
+    const auto unchecked = std::count_if(members.begin(), members.end(),
+        [](const Member& m) { return !m.verified && m.damage == Why::None; });
+    if (unchecked > 0)
+        out.Note({ZIP32_REPAIR_UNCHECKED, 0, nullptr, nullptr, static_cast<std::uint32_t>(unchecked), 0, 0},
+            std::to_string(unchecked) + " member" + (unchecked == 1 ? " was" : "s were")
+                + " kept without their data checked (encrypted, or in a method this repair cannot read)");
     out.Note({ZIP32_REPAIR_BACKUP, 0, backup.c_str(), nullptr, 0, 0, 0}, "the damaged book is kept as " + backup);
     return ZIP32_OK;
 }

@@ -100,6 +100,7 @@ private slots:
     void repairKeepsEveryDay();
     void encryptedDayKeepsBothCrcs();
     void streamedDayThatDoesNotInflateIsNamed();
+    void encryptedDaysAreSaidUnchecked();
 };
 
 void TestZipRepair::repairKeepsEveryDay_data()
@@ -239,6 +240,27 @@ void TestZipRepair::streamedDayThatDoesNotInflateIsNamed()
     const auto members = Members(book);
     QCOMPARE(Names(members), (QStringList{kDays[0], kDays[2], kDays[3]}));
     QVERIFY2(output.find("3 members kept, 1 dropped") != std::string::npos, output.c_str());
+}
+
+// Without the password an encrypted day's data cannot be checked: a repair
+// keeps them as they are and says so.
+void TestZipRepair::encryptedDaysAreSaidUnchecked()
+{
+    QTemporaryDir dir;
+    const QString book = WriteBook(dir, "pw");
+    QVERIFY(!book.isEmpty());
+    QByteArray bytes = ReadAll(book);
+    const qsizetype end = bytes.lastIndexOf("PK\x05\x06");
+    bytes[end + 8] = bytes[end + 10] = 5; // the end record counts one day more
+    WriteAll(book, bytes);
+
+    ZipRun repair;
+    repair.options.fRepair = 2;
+    QCOMPARE(repair.Run(book, {}), int(ZIP32_OK));
+    const std::string output = repair.Output();
+    QVERIFY2(output.find("4 members kept, 0 dropped") != std::string::npos, output.c_str());
+    QVERIFY2(output.find("4 members were kept without their data checked") != std::string::npos, output.c_str());
+    QCOMPARE(Names(Members(book, "pw")), kDays);
 }
 
 QTEST_APPLESS_MAIN(TestZipRepair)
