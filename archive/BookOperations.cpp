@@ -46,6 +46,17 @@ bool Run(const std::string& command, const char* message)
 }
 
 
+// A day the readers would refuse is never written: the same limit, on the
+// day file as it goes into the book (its line breaks converted, its picture
+// in it), before anything is written.
+void CheckDayFile(const std::string& dayFilePath)
+{
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(dayFilePath, error);
+    if (!error)
+        CheckFileSize(size, MemberName(dayFilePath));
+}
+
 std::string_view InfoName(const MemberInfo& info)
 {
     return detail::TrimRight(std::string_view(info.szFileName, strnlen(info.szFileName, sizeof info.szFileName)));
@@ -82,6 +93,14 @@ void CheckBookPath(const std::string& book)
 
 bool AddDayFiles(const std::string& book, bool encrypt)
 {
+    // Every day file the run would take, as AddDayFile checks one.
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator it(CurrentHost().workingDirectory, error), end;
+         !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() > 4 && CaseKey(name.substr(name.size() - 4)) == ".day" && it->is_regular_file(error))
+            CheckDayFile(it->path().string());
+    }
     return Run(AddDayFilesCommand(book, encrypt), kAddFailed);
 }
 
@@ -92,13 +111,7 @@ bool AddDayFiles(const std::string& book)
 
 bool AddDayFile(const std::string& book, const std::string& dayFilePath, bool encrypt)
 {
-    // A day the readers would refuse is never written: the same limit, on
-    // the day file as it goes into the book (its line breaks converted, its
-    // picture in it), before anything is written.
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(dayFilePath, error);
-    if (!error)
-        CheckFileSize(size, MemberName(dayFilePath));
+    CheckDayFile(dayFilePath);
     return Run(AddDayFileCommand(book, dayFilePath, encrypt), kAddFailed);
 }
 
