@@ -334,9 +334,12 @@ int Book::ReadDirectory()
         // Records lost from the directory: their members are read as
         // other tools read them, by their local headers.
         const std::size_t added = AddUnlisted(source);
-        notice_ = "the directory holds " + std::to_string(listed) + " records where its end record counts "
+        notice_ = "the directory holds " + std::to_string(listed) + (listed == 1 ? " record" : " records")
+            + " where its end record counts "
             + std::to_string(end.recordedCount)
-            + (added ? " (" + std::to_string(added) + " more members were found by their local headers)" : "")
+            + (added ? " (" + std::to_string(added) + (added == 1 ? " more member was" : " more members were")
+                          + (added == 1 ? " found by its local header)" : " found by their local headers)")
+                     : "")
             + "; repair rebuilds it";
     } else if (walker.Mended() > 0) {
         notice_ = std::to_string(walker.Mended()) + " directory record" + (walker.Mended() == 1 ? " gives" : "s give")

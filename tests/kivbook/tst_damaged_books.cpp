@@ -149,12 +149,14 @@ void DamagedBooksTest::damagedBook_data()
     // A whole record is never taken for the bytes of the one before it.
     QTest::newRow("second directory record's signature flipped")
         << Damage([](QByteArray& b) { b[Central(b, 1) + 1] = 'k'; }) << all << true << Put::Refuses
-        << QByteArray("the directory holds 1 records where its end record counts 5 (4 more members were found by "
+        << QByteArray("the directory holds 1 record where its end record counts 5 (4 more members were found by "
                       "their local headers)")
         << all << QByteArray(" 0 dropped");
     QTest::newRow("last directory record's signature flipped")
         << Damage([](QByteArray& b) { b[Central(b, 4) + 2] = 3; }) << all << true << Put::Refuses
-        << QByteArray("the directory holds 4 records where its end record counts 5 (1 more members were found") << all
+        << QByteArray("the directory holds 4 records where its end record counts 5 (1 more member was found by its "
+                      "local header)")
+        << all
         << QByteArray(" 0 dropped");
     QTest::newRow("end record counts one day more") << Damage([](QByteArray& b) {
         Set16(b, End(b) + 8, 6);
