@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 namespace kiv::archive {
@@ -104,6 +105,17 @@ bool Run(const std::string& book, const std::string& command, const std::string&
     return false;
 }
 
+// A day the readers would refuse is never written: the same limit, on the
+// day file as it goes into the book (its line breaks converted, its picture
+// in it), before anything is written.
+void CheckDayFile(const std::string& dayFilePath)
+{
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(dayFilePath, error);
+    if (!error)
+        CheckFileSize(size, MemberName(dayFilePath));
+}
+
 std::string_view InfoName(const MemberInfo& info)
 {
     return detail::TrimRight(std::string_view(info.szFileName, strnlen(info.szFileName, sizeof info.szFileName)));
@@ -140,6 +152,14 @@ void CheckBookPath(const std::string& book)
 
 bool AddDayFiles(const std::string& book, bool encrypt)
 {
+    // Every day file the run would take, as AddDayFile checks one.
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator it(CurrentHost().workingDirectory, error), end;
+         !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() > 4 && CaseKey(name.substr(name.size() - 4)) == ".day" && it->is_regular_file(error))
+            CheckDayFile(it->path().string());
+    }
     return Run(book, AddDayFilesCommand(book, encrypt), kAddFailed);
 }
 
@@ -150,6 +170,7 @@ bool AddDayFiles(const std::string& book)
 
 bool AddDayFile(const std::string& book, const std::string& dayFilePath, bool encrypt)
 {
+    CheckDayFile(dayFilePath);
     return Run(book, AddDayFileCommand(book, dayFilePath, encrypt), kAddFailed);
 }
 

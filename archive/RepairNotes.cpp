@@ -60,6 +60,10 @@ std::string RepairNoteText(const ZipRepairNote& note)
         return std::to_string(note.kept) + "件を残しました"
             + (note.damaged ? "（うち" + std::to_string(note.damaged) + "件は壊れています）" : std::string())
             + "。除いたもの" + std::to_string(note.dropped) + "件。";
+    case ZIP32_REPAIR_UNCHANGED:
+        return name + " はそのままにしました。壊れた日記を直すことはできません。";
+    case ZIP32_REPAIR_UNCHECKED:
+        return std::to_string(note.kept) + "件は暗号化されているなどのため、データを確かめずに残しました。";
     case ZIP32_REPAIR_BACKUP:
         return "修復前の書庫を " + name + " として残しました。";
     default:

@@ -82,6 +82,9 @@ bool ExtractMember(
     std::vector<unsigned char> buffer;
     const int code = ExtractInto(unzip, book, member, size, buffer);
     if (code != 0) {
+        // What a failed read left of a day (decrypted, then refused) is
+        // not freed as it is.
+        std::fill(buffer.begin(), buffer.end(), 0);
         ReportError(ExtractErrorMessage(code), true);
         return false;
     }
@@ -94,6 +97,7 @@ bool ExtractMember(
         stream.SetPosition(static_cast<std::size_t>(size));
     } else {
         stream.Write(buffer.data(), buffer.size());
+        std::fill(buffer.begin(), buffer.end(), 0);
     }
     return true;
 }

@@ -337,10 +337,43 @@ def other_date(data, rnd):
     return data
 
 
+def offset_other(data, rnd):
+    """A directory record's offset damaged into another member's local header."""
+    centrals, _, _ = structure(data)
+    if len(centrals) < 2:
+        return None
+    i, j = rnd.sample(range(len(centrals)), 2)
+    data[centrals[i][0] + 42:centrals[i][0] + 46] = data[centrals[j][0] + 42:centrals[j][0] + 46]
+    return data
+
+
+def central_signature(data, rnd):
+    """One byte of a directory record's signature flipped (not the first record's)."""
+    centrals, _, _ = structure(data)
+    if len(centrals) < 2:
+        return None
+    at, _ = rnd.choice(centrals[1:])
+    data[at + rnd.randrange(4)] ^= 1 << rnd.randrange(8)
+    return data
+
+
+def end_count(data, rnd):
+    """The end record's counts one member more or fewer."""
+    _, _, end = structure(data)
+    if end < 0:
+        return None
+    count, = struct.unpack("<H", data[end + 10:end + 12])
+    new = max(0, count + rnd.choice((-1, 1)))
+    field(data, end + 8, "<H", new)
+    field(data, end + 10, "<H", new)
+    return data
+
+
 DAMAGES = [("flip-local", flip_local), ("flip-central", flip_central), ("flip-data", flip_data),
            ("flip-anywhere", flip_anywhere), ("truncate", truncate), ("lose-directory", lose_directory),
            ("insert", insert), ("prepend", prepend), ("end-field", end_field), ("disagree", disagree),
-           ("other-date", other_date)]
+           ("other-date", other_date), ("offset-other", offset_other), ("central-signature", central_signature),
+           ("end-count", end_count)]
 
 
 def variants(books, count, seed):

@@ -220,7 +220,7 @@ int SearchCommand(CommandContext& context)
             if (why.empty() && prompts_.LastError() == archive::ExtractErrorMessage(0x800A))
                 return false;
             const std::string name(member);
-            const std::string reason = why.empty() ? session_.WhyUnreadable(name) : ProgramText(ErrorReportText(why));
+            const std::string reason = why.empty() ? session_.WhyUnreadable(name) : ErrorReportText(ProgramText(why));
             prompts_.Print(Fill(_("skipped %s: %s"), { ShownName(name), Printable(reason, false) }));
             ++unreadable;
             return true;

@@ -327,7 +327,64 @@ int Book::ReadDirectory()
         m.centralOffset = end.directoryAt + walker.RecordAt();
         m.centralLength = static_cast<std::uint32_t>(r.length);
     }
-    return walker.Failed() ? UNZIP_ERROR_CANNOT_READ : 0;
+    if (walker.Failed())
+        return UNZIP_ERROR_CANNOT_READ;
+    const std::size_t listed = members_.size();
+    if (walker.Stopped() || !CountAgrees(end, listed)) {
+        // Records lost from the directory: their members are read as
+        // other tools read them, by their local headers.
+        const std::size_t added = AddUnlisted(source);
+        notice_ = "the directory holds " + std::to_string(listed) + (listed == 1 ? " record" : " records")
+            + " where its end record counts "
+            + std::to_string(end.recordedCount)
+            + (added ? " (" + std::to_string(added) + (added == 1 ? " more member was" : " more members were")
+                          + (added == 1 ? " found by its local header)" : " found by their local headers)")
+                     : "")
+            + "; repair rebuilds it";
+    } else if (walker.Mended() > 0) {
+        notice_ = std::to_string(walker.Mended()) + " directory record" + (walker.Mended() == 1 ? " gives" : "s give")
+            + " a wrong length; the next change or a repair rewrites "
+            + (walker.Mended() == 1 ? "it" : "them");
+    }
+    return 0;
+}
+
+std::size_t Book::AddUnlisted(const ByteSource& source)
+{
+    std::vector<FoundMember> found;
+    if (!FindLocalMembers(source, found))
+        return 0;
+    std::vector<std::string_view> names;
+    names.reserve(members_.size());
+    for (const Member& m : members_)
+        names.push_back(m.name);
+    std::sort(names.begin(), names.end());
+    std::vector<FoundMember> unlisted;
+    for (FoundMember& f : found)
+        if (!std::binary_search(names.begin(), names.end(), std::string_view(f.name)))
+            unlisted.push_back(std::move(f));
+    AddFound(unlisted);
+    return unlisted.size();
+}
+
+void Book::AddFound(const std::vector<FoundMember>& found)
+{
+    members_.reserve(members_.size() + found.size());
+    for (const FoundMember& f : found) {
+        CentralRecord r;
+        r.versionNeeded = f.header.versionNeeded;
+        r.flags = f.header.flags;
+        r.method = f.header.method;
+        r.time = f.header.time;
+        r.date = f.header.date;
+        r.crc = f.header.crc;
+        r.compressedSize = f.header.compressedSize;
+        r.size = f.header.size;
+        r.localOffset = f.headerAt;
+        r.name = f.name;
+        r.extra = f.extra;
+        ReadMember(r, members_.emplace_back());
+    }
 }
 
 std::uint64_t Book::FoundLocalHeader(std::string_view name) const
@@ -354,22 +411,7 @@ int Book::FindMembers(const ByteSource& source)
         return UNZIP_ERROR_CANNOT_READ;
     if (found.empty())
         return UNZIP_ERROR_NOT_ARC_FILE;
-    members_.reserve(found.size());
-    for (const FoundMember& f : found) {
-        CentralRecord r;
-        r.versionNeeded = f.header.versionNeeded;
-        r.flags = f.header.flags;
-        r.method = f.header.method;
-        r.time = f.header.time;
-        r.date = f.header.date;
-        r.crc = f.header.crc;
-        r.compressedSize = f.header.compressedSize;
-        r.size = f.header.size;
-        r.localOffset = f.headerAt;
-        r.name = f.name;
-        r.extra = f.extra;
-        ReadMember(r, members_.emplace_back());
-    }
+    AddFound(found);
     notice_ = "the directory is missing (" + std::to_string(found.size()) +
               " members were found by their local headers); repair rebuilds it";
     return 0;
@@ -448,11 +490,6 @@ int AcquireBook(const std::string& path, std::shared_ptr<Book>& book)
     }
     book = std::move(loaded);
     return 0;
-}
-
-void ClearBookCache()
-{
-    gCache.books.clear();
 }
 
 } // namespace kivzip

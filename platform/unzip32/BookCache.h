@@ -119,6 +119,10 @@ private:
     // For a book whose directory cannot be found: its members as their
     // local headers tell.
     int FindMembers(const ByteSource& source);
+    // Adds the members found by their local headers whose names the
+    // directory does not list; how many.
+    std::size_t AddUnlisted(const ByteSource& source);
+    void AddFound(const std::vector<FoundMember>& found);
     void IndexNames();
 
     std::string path_;
@@ -146,8 +150,5 @@ private:
 // The book at path, from the cache when the file is unchanged. Returns 0 or
 // an unzip32 error code.
 int AcquireBook(const std::string& path, std::shared_ptr<Book>& book);
-
-// Drops every cached book (open handles keep theirs).
-void ClearBookCache();
 
 } // namespace kivzip

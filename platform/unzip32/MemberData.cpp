@@ -279,6 +279,12 @@ private:
 struct MemberReader::Located {
     std::uint64_t dataAt = 0;
     LocalHeader header; // its name and extra field are not kept
+    // Not where the directory says: found by a walk through the book.
+    bool walked = false;
+    // At the directory's place, but under another name that no header of
+    // the member's own name replaces: the data decide by the directory's
+    // CRC whether they are the member's (its local name damaged).
+    bool misnamed = false;
 };
 
 // A member's data, a piece at a time.
@@ -363,7 +369,12 @@ public:
         if (first_ == 0 && !in_.Next(piece_, first_))
             return false;
         length = first_;
-        plain_.resize(length);
+        // The buffer only grows, and what it held is wiped before it is
+        // given back: no plain text is freed as it is.
+        if (length > plain_.size()) {
+            std::fill(plain_.begin(), plain_.end(), 0);
+            plain_.assign(length, 0);
+        }
         keys_.Decrypt(piece_, plain_.data(), length);
         piece = plain_.data();
         first_ = 0;
@@ -423,8 +434,10 @@ int DecodeLzma(const Member& m, Pieces& in, unsigned char* buffer)
     if (lzma_properties_decode(&filters[0], nullptr, header + 4, 5) != LZMA_OK)
         return UNZIP_ERROR_HEADER_BROKEN;
     auto* options = static_cast<lzma_options_lzma*>(filters[0].options);
-    options->dict_size = static_cast<std::uint32_t>(
-        std::clamp<std::uint64_t>(m.size, LZMA_DICT_SIZE_MIN, options->dict_size));
+    // A dictionary larger than the member is never used; one recorded below
+    // the smallest liblzma takes is raised to it.
+    options->dict_size = static_cast<std::uint32_t>(std::max<std::uint64_t>(
+        LZMA_DICT_SIZE_MIN, std::min<std::uint64_t>(m.size, options->dict_size)));
     lzma_stream z = LZMA_STREAM_INIT;
     lzma_ret status = lzma_raw_decoder(&z, filters);
     std::free(options);
@@ -473,6 +486,36 @@ void MemberReader::Trim()
         std::vector<unsigned char>().swap(plain_);
 }
 
+namespace {
+
+// Whether of a member's two names, the directory's and its local header's,
+// the local one is the damaged one: it holds a control or non-ASCII byte
+// where the directory's is plain, or it breaks the order of the
+// directory's names where the directory's keeps it. When that cannot be
+// told the member is not read: its data might be shown under a name that
+// is not theirs.
+bool LocalNameDamaged(const Book& book, const Member& m, std::string_view local)
+{
+    auto plain = [](std::string_view name) {
+        return std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+    };
+    if (plain(m.name) != plain(local))
+        return plain(m.name);
+    const std::vector<Member>& members = book.Members();
+    const std::size_t index = static_cast<std::size_t>(&m - members.data());
+    if (index >= members.size())
+        return false;
+    const std::string_view before = index > 0 ? std::string_view(members[index - 1].name) : std::string_view();
+    const std::string_view after
+        = index + 1 < members.size() ? std::string_view(members[index + 1].name) : std::string_view();
+    auto inOrder = [&](std::string_view name) {
+        return (before.empty() || before < name) && (after.empty() || name < after);
+    };
+    return inOrder(m.name) && !inOrder(local);
+}
+
+} // namespace
+
 int MemberReader::Locate(const Book& book, const Member& m, Located& where)
 {
     // Where bytes before or inside the archive moved the members, a local
@@ -485,6 +528,8 @@ int MemberReader::Locate(const Book& book, const Member& m, Located& where)
     const std::int64_t shift = book.Shift();
     if (shift != 0 && (shift > 0 || static_cast<std::uint64_t>(-shift) <= m.localOffset))
         candidates[0] = m.localOffset + static_cast<std::uint64_t>(shift);
+    Located misnamed;
+    std::string misnamedAs;
     for (std::size_t i = 0; i < 3; ++i) {
         if (i == 2 && !m.nameFromExtra)
             candidates[2] = book.FoundLocalHeader(m.name);
@@ -500,16 +545,30 @@ int MemberReader::Locate(const Book& book, const Member& m, Located& where)
             continue;
         if (!ReadLocalHeader(local, available, h))
             continue;
+        const bool sameName = m.nameFromExtra || h.name == m.name;
+        if (!sameName && i < 2 && !misnamed.misnamed)
+            misnamedAs.assign(h.name);
+        h.name = h.extra = std::string_view();
         // A header of another name is another member's: its data would be
-        // shown as this one's.
-        if (!m.nameFromExtra && h.name != m.name)
+        // shown as this one's. Only when no header of this name is found is
+        // it tried, its data checked against this member's CRC.
+        if (!sameName) {
+            if (i < 2 && !misnamed.misnamed) {
+                misnamed.dataAt = at + h.length;
+                misnamed.header = h;
+                misnamed.misnamed = true;
+            }
             continue;
+        }
         where.dataAt = at + h.length;
         where.header = h;
-        where.header.name = where.header.extra = std::string_view();
+        where.walked = i == 2;
         return 0;
     }
-    return UNZIP_ERROR_HEADER_BROKEN;
+    if (!misnamed.misnamed || !LocalNameDamaged(book, m, misnamedAs))
+        return UNZIP_ERROR_HEADER_BROKEN;
+    where = misnamed;
+    return 0;
 }
 
 int MemberReader::Inflate(const Member& m, Pieces& in, unsigned char* buffer)
@@ -715,7 +774,7 @@ bool MemberReader::LocalView(const Book& book, const Member& m, Member& local)
 {
     Located where;
     std::string differences;
-    if (Locate(book, m, where) != 0)
+    if (Locate(book, m, where) != 0 || where.misnamed)
         return false;
     if (!LocalMember(m, where.header, local, differences))
         local = m;
@@ -732,8 +791,18 @@ int MemberReader::Read(const Book& book, const Member& m, const char* password, 
     const int code = Decode(book, m, where, password, buffer);
     if (code == 0) {
         written = m.size;
+        if (disagreement && where.walked)
+            *disagreement = "the central directory's offset is wrong; it was read at its local header, found by a "
+                            "walk through the book";
+        else if (disagreement && where.misnamed)
+            *disagreement = "its local header gives another name; the data after it check out against the central "
+                            "directory's CRC";
         return 0;
     }
+    // Data after another member's header that are not this member's: its
+    // header is lost.
+    if (where.misnamed)
+        return code == UNZIP_ERROR_PASSWORD_FILE ? code : UNZIP_ERROR_HEADER_BROKEN;
     if (code == UNZIP_ERROR_PASSWORD_FILE || code == UNZIP_ERROR_CANNOT_READ || code == UNZIP_ERROR_MORE_HEAP_MEMORY)
         return code;
     // A directory field damaged while the local header and the data are

@@ -301,22 +301,37 @@ int ReadEncrypted(const Book& book, const Member& m, MemberReader& reader, unsig
 
     if (!mayAsk || !state.passwordFn)
         return UNZIP_ERROR_PASSWORD_FILE;
+    // The check byte alone never decides: a typed password that passes it
+    // but not the data is asked for again, for it is wrong 255 times in
+    // 256; the same password failing the same way a second time shows the
+    // data damaged.
     std::vector<char> answer(kPasswordSize);
+    std::string failedOnData;
+    int code = UNZIP_ERROR_PASSWORD_FILE;
     for (int attempt = 0; attempt < kMaxPasswordAnswers; ++attempt) {
         std::fill(answer.begin(), answer.end(), '\0');
         if (state.passwordFn(state.passwordUser, book.Path().c_str(), m.name.c_str(), answer.data(),
-                             kPasswordSize) != 0)
-            return UNZIP_ERROR_PASSWORD_FILE;
+                             kPasswordSize) != 0) {
+            code = UNZIP_ERROR_PASSWORD_FILE;
+            break;
+        }
         answer.back() = '\0';
-        const std::string password(answer.data());
+        std::string password(answer.data());
         std::fill(answer.begin(), answer.end(), '\0');
-        const int code = reader.Read(book, m, password.c_str(), buffer, capacity, written, notice);
+        code = reader.Read(book, m, password.c_str(), buffer, capacity, written, notice);
         if (code == 0)
             Remember(path, password);
+        const bool askAgain = code == UNZIP_ERROR_PASSWORD_FILE
+            || (IsDataError(code) && m.encryption == ZIP_EM_TRAD_PKWARE && password != failedOnData);
         if (code != UNZIP_ERROR_PASSWORD_FILE)
-            return code;
+            failedOnData.swap(password);
+        std::fill(password.begin(), password.end(), '\0');
+        if (!askAgain)
+            break;
+        code = UNZIP_ERROR_PASSWORD_FILE;
     }
-    return UNZIP_ERROR_PASSWORD_FILE;
+    std::fill(failedOnData.begin(), failedOnData.end(), '\0');
+    return code;
 }
 
 // Extracts member m of the book into buffer (size bytes) with reader;

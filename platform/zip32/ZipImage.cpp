@@ -243,7 +243,9 @@ bool ArchiveImage::Parse(const ByteSource& source, std::string& why)
         m.record = record;
         members_.push_back(m);
     }
-    if (walker.Stopped())
+    // Records lost from the directory (or a damaged count) would lose their
+    // days for good once the directory is written anew: a repair first.
+    if (walker.Stopped() || !CountAgrees(end, members_.size()))
         return false;
 
     // Each member's local header must be at its recorded offset, or moved

@@ -25,6 +25,7 @@
 #include <zip.h>
 #include <zlib.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,6 +56,7 @@ struct CentralEntry {
 
 struct CentralDirectory {
     bool found = false;
+    std::uint64_t at = 0; // where its first record begins
     std::vector<CentralEntry> entries;
     std::vector<unsigned char> comment;
 };
@@ -173,7 +175,10 @@ std::vector<unsigned char> CentralBlocksOf(const std::vector<unsigned char>& loc
 
 class Repairer {
 public:
-    Repairer(const std::vector<unsigned char>& bytes, const Reporter& out) : b_(bytes), out_(out) {}
+    Repairer(const std::vector<unsigned char>& bytes, const Reporter& out)
+        : b_(bytes), out_(out), directoryAt_(bytes.size())
+    {
+    }
 
     CentralDirectory ReadCentralDirectory() const
     {
@@ -191,6 +196,7 @@ public:
             return dir;
         }
         dir.found = true;
+        dir.at = start;
         dir.entries = ParseEntries(start, stop, shift);
         return dir;
     }
@@ -199,6 +205,8 @@ public:
     bool Recover(int level, std::vector<Member>& kept, int& dropped)
     {
         dir_ = ReadCentralDirectory();
+        if (dir_.found)
+            directoryAt_ = dir_.at;
         std::vector<std::uint64_t> scanned; // every local header, in order
         if (level >= 2)
             scanned = LocalHeaders();
@@ -301,6 +309,7 @@ public:
                 Drop(kept[i].name, Why::EarlierCopy, dropped);
         }
         kept = std::move(unique);
+        NameLost(kept, dropped);
         for (const Member& m : kept) {
             if (m.renamed)
                 out_.Note({ZIP32_REPAIR_RENAMED, 0, m.name.c_str(), m.otherName.c_str(), 0, 0, 0},
@@ -549,7 +558,16 @@ private:
                                                         [&](const Reading& x) { return x.dataAt == dataAt; }))
                     readings.push_back({c, dataAt, true});
         }
-        if (header && h.signature)
+        // A local header of another name is read as the readers read it:
+        // another member's, unless the data after it are this member's by
+        // the directory's CRC (its name damaged). Where the directory
+        // places another member's header there, it is that member's (this
+        // record's offset is damaged) and this member's own header is
+        // looked for elsewhere.
+        const bool otherName = e && header && h.signature && h.name != e->record.name;
+        if (otherName && HeaderOfAnother(at, h.name))
+            return Why::HeaderMissing;
+        if (header && h.signature && !otherName)
             readings.push_back({h.claim, h.dataAt, false});
         if (readings.empty())
             return Why::HeaderMissing;
@@ -570,8 +588,10 @@ private:
             if (firstWhy == Why::None)
                 firstWhy = checks[i].why;
         }
-        // Data kept as damaged need a local header at their place.
-        const std::optional<std::size_t> chosen = unchecked ? unchecked : header && h.signature ? damaged : std::nullopt;
+        // Data kept as damaged need a local header of their own at their
+        // place.
+        const std::optional<std::size_t> chosen
+            = unchecked ? unchecked : header && h.signature && !otherName ? damaged : std::nullopt;
         if (!chosen)
             return firstWhy == Why::None ? Why::HeaderMissing : firstWhy;
         const Reading& reading = readings[*chosen];
@@ -597,6 +617,14 @@ private:
                       local.claim.compressedSize == check.claim.compressedSize &&
                       (local.claim.crc != check.claim.crc || local.claim.size != check.claim.size);
         return Why::None;
+    }
+
+    // Whether the directory places the local header of that name at `at`
+    // for a member of that name.
+    bool HeaderOfAnother(std::uint64_t at, std::string_view name) const
+    {
+        return std::any_of(dir_.entries.begin(), dir_.entries.end(),
+            [&](const CentralEntry& other) { return other.localOffset == at && other.record.name == name; });
     }
 
     // The name of a directory member whose local header names it otherwise
@@ -684,7 +712,7 @@ private:
             c.why = Why::TooLarge;
             return c;
         }
-        if (!encrypted && claim.method == 8) {
+        if (!encrypted && claim.method == kDeflated) {
             DeflateExtent extent;
             const bool ended = InflateToEnd(source_, dataAt, b_.size() - dataAt, extent);
             const std::uint64_t consumed = extent.consumed, produced = extent.produced;
@@ -713,6 +741,10 @@ private:
                 return c;
             }
             c.why = ended && produced == claim.size ? Why::CrcMismatch : Why::DataDoNotInflate;
+            // Written to a pipe, data that do not inflate to their end have
+            // no end and no size: nothing of them can be kept.
+            if (streamed)
+                return c;
         } else if (streamed) {
             std::uint32_t crc = 0, size = 0, compressed = 0;
             if (!FindDescriptor(dataAt, claim.zip64, crc, compressed, size)) {
@@ -723,7 +755,7 @@ private:
             c.claim.compressedSize = compressed;
             c.claim.size = size;
             c.end = dataAt + compressed + DescriptorAt(dataAt, compressed, claim.zip64, crc, size);
-            c.verified = !encrypted && claim.method == 0 && compressed == size && Crc(dataAt, size) == crc;
+            c.verified = !encrypted && claim.method == kStored && compressed == size && Crc(dataAt, size) == crc;
             c.plausible = !c.verified;
             return c;
         }
@@ -734,10 +766,10 @@ private:
         std::uint32_t crc = 0, size = 0;
         c.end = dataAt + claim.compressedSize +
                 (descriptor ? DescriptorAt(dataAt, claim.compressedSize, claim.zip64, crc, size) : 0);
-        if (!encrypted && claim.method == 0) {
+        if (!encrypted && claim.method == kStored) {
             c.verified = claim.compressedSize == claim.size && Crc(dataAt, claim.size) == claim.crc;
             c.why = Why::CrcMismatch;
-        } else if (encrypted || claim.method != 8) {
+        } else if (encrypted || claim.method != kDeflated) {
             c.plausible = RecordBeginsAt(c.end);
         }
         // Data that do not check out are kept as they are (other tools may
@@ -774,8 +806,10 @@ private:
     bool FindDescriptor(std::uint64_t dataAt, bool zip64, std::uint32_t& crc, std::uint32_t& compressed,
                         std::uint32_t& size) const
     {
+        if (!descriptors_)
+            descriptors_.emplace(source_);
         DataDescriptor d;
-        if (!kivzip::FindDescriptor(source_, dataAt, zip64, d) || d.compressedSize >= kUnknown32 ||
+        if (!descriptors_->Find(dataAt, zip64, d) || d.compressedSize >= kUnknown32 ||
             d.size >= kUnknown32)
             return false;
         crc = d.crc;
@@ -805,8 +839,31 @@ private:
         return static_cast<std::uint16_t>(flags & ~kFlagDescriptor);
     }
 
-    void Drop(const std::string& name, Why why, int& dropped) const
+    // Names the members that the bytes between the kept ones still show
+    // (a local header damaged past reading, the directory lost), so that
+    // no day leaves the book unsaid.
+    void NameLost(const std::vector<Member>& kept, int& dropped)
     {
+        std::set<std::string> said(dropped_.begin(), dropped_.end());
+        for (const Member& m : kept)
+            said.insert(m.name);
+        std::uint64_t from = 0;
+        auto gapBefore = [&](std::uint64_t until) {
+            FoundHeader h;
+            if (from + kLocalSize <= until && ReadLocal(from, h) && h.dataAt <= until && PlausibleName(h.name)
+                && said.insert(h.name).second)
+                Drop(h.name, Why::HeaderMissing, dropped);
+        };
+        for (const Member& m : kept) {
+            gapBefore(m.headerAt);
+            from = std::max(from, m.end);
+        }
+        gapBefore(directoryAt_);
+    }
+
+    void Drop(const std::string& name, Why why, int& dropped)
+    {
+        dropped_.push_back(name);
         out_.Note({ZIP32_REPAIR_DROPPED, static_cast<std::int32_t>(why), name.c_str(), nullptr, 0, 0, 0},
                   "zip warning: dropped " + name + " (" + WhyText(why) + ")");
         ++dropped;
@@ -814,14 +871,43 @@ private:
 
     const std::vector<unsigned char>& b_;
     const MemorySource source_{b_.data(), b_.size()};
+    mutable std::optional<DescriptorIndex> descriptors_; // made on first use
     const Reporter& out_;
     CentralDirectory dir_;
+    std::uint64_t directoryAt_ = 0; // where the directory begins, else the end of the book
+    std::vector<std::string> dropped_;
 };
 
+// Whether the directory is whole as the readers walk it: every record its
+// end record counts, none with lengths off.
+bool DirectoryIsWhole(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    bool whole = false;
+    if (::fstat(fd, &st) == 0) {
+        const FileSource source(fd, static_cast<std::uint64_t>(st.st_size));
+        EndOfDirectory end;
+        if (FindEndOfDirectory(source, end) == FormatError::None) {
+            DirectoryWalker walker(source, end.directoryAt, end.directoryEnd);
+            std::uint64_t count = 0;
+            for (CentralRecord r; walker.Next(r);)
+                ++count;
+            whole = !walker.Failed() && !walker.Stopped() && walker.Mended() == 0 && CountAgrees(end, count);
+        }
+    }
+    ::close(fd);
+    return whole;
+}
+
 // True when libzip reads the book strictly and every member's data checks
-// out (encrypted ones as far as their sizes go).
+// out (encrypted ones as far as their sizes go), and its directory is whole.
 bool IsSound(const std::string& path)
 {
+    if (!DirectoryIsWhole(path))
+        return false;
     int code = 0;
     zip_t* archive = zip_open(path.c_str(), ZIP_CHECKCONS | ZIP_RDONLY, &code);
     if (!archive)
@@ -942,7 +1028,15 @@ int RepairOnce(const std::string& path, int level, const Reporter& out)
         return ZIP32_BAD_ARCHIVE;
     }
     if (rebuilt == bytes) {
-        out.Note(sound, path + ": no repair needed");
+        // Members named as damaged are not "no repair needed": they stay
+        // as they are because nothing can mend them.
+        const bool damaged = dropped > 0
+            || std::any_of(members.begin(), members.end(), [](const Member& m) { return m.damage != Why::None; });
+        if (damaged)
+            out.Note({ZIP32_REPAIR_UNCHANGED, 0, path.c_str(), nullptr, 0, 0, 0},
+                path + ": left as it is; nothing in it can be mended");
+        else
+            out.Note(sound, path + ": no repair needed");
         return ZIP32_OK;
     }
     // The damaged book stays beside the repaired one, under a name of its
@@ -972,6 +1066,14 @@ int RepairOnce(const std::string& path, int level, const Reporter& out)
              std::to_string(members.size()) + " member" + (members.size() == 1 ? "" : "s") + " kept" +
                  (damaged ? " (" + std::to_string(damaged) + " damaged)" : std::string()) + ", " +
                  std::to_string(dropped) + " dropped");
+    // Encrypted data cannot be checked without the password: kept as they
+    // are, and said so.
+    const auto unchecked = std::count_if(members.begin(), members.end(),
+        [](const Member& m) { return !m.verified && m.damage == Why::None; });
+    if (unchecked > 0)
+        out.Note({ZIP32_REPAIR_UNCHECKED, 0, nullptr, nullptr, static_cast<std::uint32_t>(unchecked), 0, 0},
+            std::to_string(unchecked) + " member" + (unchecked == 1 ? " was" : "s were")
+                + " kept without their data checked (encrypted, or in a method this repair cannot read)");
     out.Note({ZIP32_REPAIR_BACKUP, 0, backup.c_str(), nullptr, 0, 0, 0}, "the damaged book is kept as " + backup);
     return ZIP32_OK;
 }

@@ -178,7 +178,9 @@ enum {
  * local header's name is kept", "zip warning: NAME is named OTHER in its local
  * header; the central directory's name is kept", "zip warning: the central directory's record
  * of NAME did not match its data; its local header's is kept", "K members
- * kept (D damaged), N dropped", "the damaged book is kept as PATH". */
+ * kept (D damaged), N dropped", "the damaged book is kept as PATH", "BOOK: left
+ * as it is; nothing in it can be mended", "K members were kept without their data
+ * checked (encrypted, or in a method this repair cannot read)". */
 enum {
     ZIP32_REPAIR_SOUND = 1,     /* name: the book, which needs no repair */
     ZIP32_REPAIR_DROPPED = 2,   /* name: a member left out; reason */
@@ -189,8 +191,12 @@ enum {
                                    its local header's was taken */
     ZIP32_REPAIR_SUMMARY = 6,   /* kept, damaged, dropped: the members */
     ZIP32_REPAIR_BACKUP = 7,    /* name: where the damaged book was kept */
-    ZIP32_REPAIR_NAMES_DIFFER = 8 /* name: the member's name as kept, the central directory's; former:
+    ZIP32_REPAIR_NAMES_DIFFER = 8, /* name: the member's name as kept, the central directory's; former:
                                      its local header's, which looks damaged */
+    ZIP32_REPAIR_UNCHANGED = 9, /* name: the book, left as it is: the members named damaged before
+                                   cannot be mended */
+    ZIP32_REPAIR_UNCHECKED = 10 /* kept: members kept whose data could not be checked (encrypted,
+                                   another method) */
 };
 
 /* Why a member was dropped or kept damaged. */

@@ -139,6 +139,15 @@ FormatError FindEndOfDirectory(const ByteSource& source, EndOfDirectory& end)
     return result;
 }
 
+bool CountAgrees(const EndOfDirectory& end, std::uint64_t found)
+{
+    if (end.zip64)
+        return found == end.recordedCount;
+    // Without Zip64 records the count has 16 bits: 0xFFFF says "as many or
+    // more", as writers that never write Zip64 records leave it.
+    return end.recordedCount == 0xFFFF ? found >= 0xFFFF : found == end.recordedCount;
+}
+
 std::string_view FindExtra(std::string_view extra, std::uint16_t id)
 {
     std::string_view value;
@@ -218,7 +227,6 @@ bool ParseCentral(const unsigned char* p, std::size_t nameLength, std::size_t ex
     r.crc = Get32(p + 16);
     r.compressedSize = Get32(p + 20);
     r.size = Get32(p + 24);
-    r.diskStart = Get16(p + 34);
     r.internalAttributes = Get16(p + 36);
     r.externalAttributes = Get32(p + 38);
     r.localOffset = Get32(p + 42);
@@ -240,8 +248,10 @@ bool ParseCentral(const unsigned char* p, std::size_t nameLength, std::size_t ex
     return true;
 }
 
-// How far a record's recorded length may be off and its end still be found.
-constexpr std::size_t kLengthSlack = 64;
+// How far a record's recorded length may be off and its end still be found:
+// less than the smallest record, so that a record whose signature is
+// damaged is never passed over as the bytes of the one before it.
+constexpr std::size_t kLengthSlack = kCentralSize - 1;
 // A directory read from a file is read in pieces of this size, or of one
 // record (with the slack) where that is longer.
 constexpr std::size_t kDirectoryPiece = 64 * 1024;
@@ -318,13 +328,15 @@ bool DirectoryWalker::Next(CentralRecord& record)
     const std::size_t nominal = least + extraLength + commentLength;
     std::size_t length = nominal;
     if (!(nominal == left || nextAt(nominal))) {
+        // A next record within the recorded length first: reaching past it
+        // for one further on would take it for this record's bytes.
         length = 0;
-        for (std::size_t d = 1; d <= kLengthSlack && length == 0; ++d) {
-            if (nominal >= least + d && nextAt(nominal - d))
+        for (std::size_t d = 1; d <= kLengthSlack && length == 0 && nominal >= least + d; ++d)
+            if (nextAt(nominal - d))
                 length = nominal - d;
-            else if (nextAt(nominal + d))
+        for (std::size_t d = 1; d <= kLengthSlack && length == 0; ++d)
+            if (nextAt(nominal + d))
                 length = nominal + d;
-        }
         if (length == 0 && nominal > left && nominal - left <= kLengthSlack)
             length = static_cast<std::size_t>(left);
         if (length == 0) {
@@ -333,6 +345,8 @@ bool DirectoryWalker::Next(CentralRecord& record)
             length = nominal; // what follows is no record: the walk stops there
         }
     }
+    if (length != nominal)
+        ++mended_;
     const std::size_t rest = length - least;
     const std::size_t extra = std::min(extraLength, rest);
     // No clearing first: it cost as much as the parse.
@@ -466,20 +480,10 @@ bool DescriptorAfter(Scanner& scanner, std::uint64_t dataAt, std::uint64_t compr
     return p && ReadDataDescriptor(p, available, zip64, compressed, d);
 }
 
-bool FindDescriptor(Scanner& scanner, std::uint64_t dataAt, bool zip64, DataDescriptor& d)
-{
-    for (std::uint64_t at = dataAt; (at = scanner.Find(kDescriptorSignature, at)) != Scanner::kNowhere; ++at) {
-        if (!zip64 && at - dataAt >= kUnknown32)
-            return false;
-        if (DescriptorAfter(scanner, dataAt, at - dataAt, zip64, d))
-            return true;
-    }
-    return false;
-}
-
 // The member whose local header is at `at`, and where its data (and their
 // descriptor) end.
-bool ReadFoundMember(const ByteSource& source, Scanner& scanner, std::uint64_t at, FoundMember& m, std::uint64_t& end)
+bool ReadFoundMember(const ByteSource& source, Scanner& scanner, const DescriptorIndex& descriptors, std::uint64_t at,
+    FoundMember& m, std::uint64_t& end)
 {
     std::size_t available = 0;
     const unsigned char* p = scanner.Get(at, kLocalSize, available);
@@ -500,7 +504,7 @@ bool ReadFoundMember(const ByteSource& source, Scanner& scanner, std::uint64_t a
         const bool found = (h.flags & kFlagEncrypted) == 0 && h.method == kDeflated
             ? InflateToEnd(source, dataAt, source.Size() - dataAt, deflate) &&
               DescriptorAfter(scanner, dataAt, deflate.consumed, zip64, d)
-            : FindDescriptor(scanner, dataAt, zip64, d);
+            : descriptors.Find(dataAt, zip64, d);
         if (!found)
             return false;
         h.crc = d.crc;
@@ -556,31 +560,57 @@ bool InflateToEnd(const ByteSource& source, std::uint64_t at, std::uint64_t avai
 bool DescriptorAfter(const ByteSource& source, std::uint64_t dataAt, std::uint64_t compressed, bool zip64,
     DataDescriptor& descriptor)
 {
-    Scanner scanner(source);
-    return DescriptorAfter(scanner, dataAt, compressed, zip64, descriptor);
+    // The longest form's bytes, or as many as the book holds.
+    unsigned char bytes[24];
+    const std::uint64_t at = dataAt + compressed;
+    if (at < dataAt || at >= source.Size())
+        return false;
+    const std::size_t available = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof bytes, source.Size() - at));
+    return source.Read(at, bytes, available) && ReadDataDescriptor(bytes, available, zip64, compressed, descriptor);
 }
 
-bool FindDescriptor(const ByteSource& source, std::uint64_t dataAt, bool zip64, DataDescriptor& descriptor)
+DescriptorIndex::DescriptorIndex(const ByteSource& source) : source_(source)
 {
     Scanner scanner(source);
-    return FindDescriptor(scanner, dataAt, zip64, descriptor);
+    for (std::uint64_t at = 0; (at = scanner.Find(kDescriptorSignature, at)) != Scanner::kNowhere; ++at) {
+        std::size_t available = 0;
+        const unsigned char* p = scanner.Get(at, 24, available);
+        // The start of the data each form of the descriptor would end:
+        // its compressed size before it.
+        if (p && available >= 16 && Get32(p + 8) <= at)
+            entries_.push_back({at - Get32(p + 8), at, false});
+        if (p && available >= 24 && Get64(p + 8) <= at)
+            entries_.push_back({at - Get64(p + 8), at, true});
+    }
+    failed_ = scanner.Failed();
+    std::sort(entries_.begin(), entries_.end());
+}
+
+bool DescriptorIndex::Find(std::uint64_t dataAt, bool zip64, DataDescriptor& d) const
+{
+    for (auto it = std::lower_bound(entries_.begin(), entries_.end(), Entry{dataAt, 0, false});
+         it != entries_.end() && it->dataAt == dataAt; ++it)
+        if (it->zip64 == zip64 && DescriptorAfter(source_, dataAt, it->at - dataAt, zip64, d))
+            return true;
+    return false;
 }
 
 bool FindLocalMembers(const ByteSource& source, std::vector<FoundMember>& members)
 {
     Scanner scanner(source);
+    const DescriptorIndex descriptors(source);
     std::uint64_t from = 0;
     for (std::uint64_t at; (at = scanner.Find(kLocalSignature, from)) != Scanner::kNowhere;) {
         FoundMember m;
         std::uint64_t end = 0;
-        if (ReadFoundMember(source, scanner, at, m, end)) {
+        if (ReadFoundMember(source, scanner, descriptors, at, m, end)) {
             members.push_back(std::move(m));
             from = std::max(end, at + 1);
         } else {
             from = at + 1;
         }
     }
-    return !scanner.Failed();
+    return !scanner.Failed() && !descriptors.Failed();
 }
 
 namespace {

@@ -108,7 +108,7 @@ struct EndOfDirectory {
     std::uint64_t directoryAt = 0;     // the first directory record, in the file
     std::uint64_t directoryEnd = 0;    // where the records end (the Zip64 end record, else the end record)
     std::uint64_t recordedOffset = 0;  // the directory's offset as recorded
-    std::uint64_t recordedCount = 0;   // entries as recorded; the records themselves decide
+    std::uint64_t recordedCount = 0;   // entries as recorded (see CountAgrees)
     std::uint64_t recordedSize = 0;
     std::int64_t shift = 0;            // directoryAt - recordedOffset
     std::uint64_t commentAt = 0;
@@ -120,6 +120,11 @@ struct EndOfDirectory {
 // whose directory is found wins, so a comment holding stray end-record
 // signatures does not hide the book. Returns FormatError::None on success.
 FormatError FindEndOfDirectory(const ByteSource& source, EndOfDirectory& end);
+
+// Whether the records found in the directory are as many as its end record
+// counts. When they are not, records were lost (a damaged signature stops
+// the walk) or the end record is damaged: either way the book is damaged.
+bool CountAgrees(const EndOfDirectory& end, std::uint64_t found);
 
 // The AES extra field (0x9901).
 struct AesExtra {
@@ -175,7 +180,6 @@ struct CentralRecord {
     std::uint64_t localOffset = 0; // as recorded (the shift not applied)
     std::size_t offsetAt = 42;     // where the record holds the offset
     std::size_t offsetWidth = 4;   // 8 when it is in the Zip64 block
-    std::uint32_t diskStart = 0;
     std::string_view name, extra, comment;
     std::uint16_t internalAttributes = 0;
     std::uint32_t externalAttributes = 0;
@@ -192,11 +196,13 @@ struct CentralRecord {
 bool ReadCentralRecord(const unsigned char* p, std::size_t available, CentralRecord& record);
 
 // The records of a central directory, one after another, from the bytes
-// given (the directory up to its end). The records themselves decide how
-// many there are, not the end record's count. A record whose extra field
-// or comment length is off by a few bytes is taken with its extra field
-// and comment cut where the next record (or the directory) ends: the
-// record's own length fields then differ from its `extra` and `comment`.
+// given (the directory up to its end); the end record's count is compared
+// with them by the caller (CountAgrees). A record whose extra field or
+// comment length is off by fewer bytes than the smallest record takes is
+// taken with its extra field and comment cut where the next record (or the
+// directory) ends: the record's own length fields then differ from its
+// `extra` and `comment`, and Mended() counts it. Never is a whole record
+// taken as part of the one before it.
 class DirectoryWalker {
 public:
     DirectoryWalker(const unsigned char* data, std::size_t size) : data_(data), size_(size) {}
@@ -215,6 +221,8 @@ public:
     // were passed over.
     bool Stopped() const { return stopped_; }
     bool Failed() const { return failed_; }
+    // Records whose lengths were off, taken as they end.
+    std::size_t Mended() const { return mended_; }
 
 private:
     // The bytes from at on, at least `length` of them (fewer only at the
@@ -238,6 +246,7 @@ private:
     std::uint64_t pieceAt_ = 0;
     std::uint64_t at_ = 0;
     std::uint64_t recordAt_ = 0;
+    std::size_t mended_ = 0;
     bool stopped_ = false;
     bool failed_ = false;
 };
@@ -294,9 +303,32 @@ bool InflateToEnd(const ByteSource& source, std::uint64_t at, std::uint64_t avai
 bool DescriptorAfter(const ByteSource& source, std::uint64_t dataAt, std::uint64_t compressed, bool zip64,
     DataDescriptor& descriptor);
 // For data whose end nothing else tells (stored or encrypted, written to a
-// pipe): the first descriptor signature after dataAt whose compressed size
-// is the distance to it. false when there is none.
-bool FindDescriptor(const ByteSource& source, std::uint64_t dataAt, bool zip64, DataDescriptor& descriptor);
+// pipe): the first descriptor signature after the data's start whose
+// compressed size is the distance to it. The book is gone through once,
+// when the index is made; each look-up then costs no more than the
+// descriptors that name that start, so a walk through many members stays
+// linear.
+class DescriptorIndex {
+public:
+    explicit DescriptorIndex(const ByteSource& source);
+    // false when there is none (or reading failed: Failed()).
+    bool Find(std::uint64_t dataAt, bool zip64, DataDescriptor& descriptor) const;
+    bool Failed() const { return failed_; }
+
+private:
+    struct Entry {
+        std::uint64_t dataAt; // where the data it ends begin
+        std::uint64_t at;     // the signature
+        bool zip64;
+        bool operator<(const Entry& other) const
+        {
+            return dataAt != other.dataAt ? dataAt < other.dataAt : at < other.at;
+        }
+    };
+    const ByteSource& source_;
+    std::vector<Entry> entries_; // in order of dataAt, then of signature
+    bool failed_ = false;
+};
 
 // A member found by its local header, for a book whose directory is lost:
 // the header's fields, with the CRC and sizes of its data descriptor where

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QFont>
 #include <QTextCharFormat>
+#include <QtEndian>
 
 #include <algorithm>
 #include <functional>
@@ -746,6 +747,43 @@ private slots:
         const QStringList lines = app.OutputLines();
         QVERIFY(lines.contains(QStringLiteral("2件を残しました。除いたもの0件。")));
         QVERIFY(lines.contains(QString::fromStdString("修復前の書庫を " + damaged + ".bak として残しました。")));
+    }
+
+    // The summary in the output dialog tells what was written: a day whose
+    // header is lost is named, and a damaged day that cannot be mended is
+    // never followed by "no repair needed".
+    void repairSummaryTellsTheTruth()
+    {
+        App app;
+        const std::string book = app.Path("good.KIV");
+        app.MakeBook(book, { { kMay12, "十二日" }, { kMay13, "十三日" }, { kMay13.addDays(1), "十四日" } });
+        const QByteArray bytes = ReadFile(book);
+        const qsizetype central = bytes.lastIndexOf(QByteArray("PK\x01\x02", 4), bytes.size() - 1);
+        const qsizetype second = bytes.indexOf("20010513.DAY") - 30;
+        QVERIFY(central > 0 && second > 0);
+
+        QByteArray lost = bytes.left(bytes.indexOf(QByteArray("PK\x01\x02", 4)));
+        lost[second] = 'Q';
+        const std::string headerLost = app.Path("header lost.KIV");
+        WriteFile(headerLost, std::vector<std::uint8_t>(lost.begin(), lost.end()));
+        app.prompts.QueueFile(headerLost);
+        app.main().ArchiveRepair->trigger();
+        QStringList lines = app.OutputLines();
+        QVERIFY2(lines.contains(QStringLiteral("20010513.DAY を除きました（データの見出しが見つからないか、壊れています）。")),
+            qPrintable(lines.join('\n')));
+        QVERIFY(lines.contains(QStringLiteral("2件を残しました。除いたもの1件。")));
+
+        QByteArray damagedData = bytes;
+        const qsizetype data = second + 30 + qFromLittleEndian<quint16>(bytes.constData() + second + 26)
+            + qFromLittleEndian<quint16>(bytes.constData() + second + 28);
+        damagedData[data + 5] = char(damagedData[data + 5] ^ 0xFF);
+        const std::string dataDamaged = app.Path("data damaged.KIV");
+        WriteFile(dataDamaged, std::vector<std::uint8_t>(damagedData.begin(), damagedData.end()));
+        app.prompts.QueueFile(dataDamaged);
+        app.main().ArchiveRepair->trigger();
+        lines = app.OutputLines();
+        QVERIFY2(lines.filter(QStringLiteral("20010513.DAY はデータが壊れていますが")).size() == 1, qPrintable(lines.join('\n')));
+        QVERIFY2(lines.filter(QStringLiteral("修復の必要がありません")).isEmpty(), qPrintable(lines.join('\n')));
     }
 
     void openAsksAboutLeftoversAndShowsTheBook()

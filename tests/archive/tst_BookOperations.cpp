@@ -2,6 +2,11 @@
 #include "Error.h"
 #include "FakeLibraries.h"
 
+#include "Files.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace kiv;
@@ -53,6 +58,24 @@ private slots:
         QCOMPARE(f.zip.run.options.fRecurse, 1);
         QCOMPARE(f.zip.run.names, std::vector<std::string> { "*.DAY" });
         QVERIFY(f.prompts.shown().empty());
+    }
+
+    // A day file larger than the readers take is refused before any run,
+    // alone or among the working directory's days.
+    void dayFilesTheReadersWouldRefuseAreNeverWritten()
+    {
+        QTemporaryDir work;
+        f.Install(work.path().toStdString());
+        const QString day = work.filePath("sub/20010315.day");
+        QVERIFY(QDir().mkpath(work.filePath("sub")));
+        QFile large(day);
+        QVERIFY(large.open(QIODevice::WriteOnly) && large.resize(qint64(kMaxFileBytes) + 1)); // sparse
+        large.close();
+        QVERIFY_THROWS_EXCEPTION(Error, AddDayFile(kBook, day.toStdString()));
+        QVERIFY_THROWS_EXCEPTION(Error, AddDayFiles(kBook));
+        QVERIFY(f.zip.run.names.empty());
+        QVERIFY(large.resize(qint64(kMaxFileBytes)));
+        QVERIFY(AddDayFiles(kBook));
     }
 
     // The commands stay as they are; the method travels in the options

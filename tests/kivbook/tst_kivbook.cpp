@@ -459,6 +459,22 @@ private slots:
         }
     }
 
+    // A day that reads but is no day file is named, with the reason in the
+    // run's language, and the search says it passed one over, on any
+    // number of threads.
+    void searchNamesADayThatDoesNotParse()
+    {
+        Put("2001/01/01", { "--weather", "rain" });
+        Put("2001/01/03", { "--weather", "rain" });
+        AddMember("20010102.DAY", "no day file at all");
+        for (const char* jobs : { "1", "3" }) {
+            const Run run = Kivbook({ "search", book, "rain", "--jobs", jobs });
+            QCOMPARE(run.status, 1);
+            QVERIFY2(run.err.contains("skipped 20010102.DAY: Invalid stream format.\n"), run.err.constData());
+            QVERIFY2(run.out.contains("2001/01/01\n2001/01/03\n"), run.out.constData());
+        }
+    }
+
     // The days are read on several threads; what is reported, and in which
     // order, is what one thread reports.
     void searchGivesTheSameOnEveryNumberOfJobs()
@@ -539,6 +555,15 @@ private slots:
             if (hits.isEmpty())
                 hits = search.out;
             QCOMPARE(search.out, hits);
+        }
+
+        // In English the reason is English, on any number of threads.
+        for (const char* jobs : { "1", "3" }) {
+            const Run search = Kivbook({ "search", book, "snow", "--password-file", "pw", "--jobs", jobs }, {}, plainC);
+            QCOMPARE(search.status, 1);
+            QVERIFY2(search.err.contains("kivbook: The member's checksum does not match.\n")
+                    && search.err.contains("skipped 20010601.DAY: "),
+                search.err.constData());
         }
 
         const Run check = Kivbook({ "check", book, "--password-file", "pw" }, {}, plainC);

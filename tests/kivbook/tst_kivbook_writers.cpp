@@ -332,6 +332,12 @@ void KivbookWritersTest::inputIsRefusedNotCut_data()
         << "--memo-file" << QByteArray("ok \xed\xa0\x80")
         << QByteArray("kivbook: --memo-file: the text is not UTF-8 (byte 0xED at offset 3)")
         << QByteArray("kivbook: --memo-file: 文字列が UTF-8 ではありません（バイト 0xED、オフセット 3）");
+    // 96 MB of short lines are 144 MB with their line breaks as the day
+    // file has them: more than a reader takes, so never written.
+    QTest::newRow("a diary past the readers' limit once its line breaks are converted")
+        << "--diary-file" << QByteArray("a\n").repeated(48 << 20)
+        << QByteArray("kivbook: The file 20010101.DAY is too large to handle (at most 128 MB)")
+        << QByteArray("kivbook: ファイル 20010101.DAY は大きすぎて扱えません (128 MB まで)");
 }
 
 void KivbookWritersTest::inputIsRefusedNotCut()

@@ -5,6 +5,8 @@
 
 #include <QtTest>
 
+#include <sys/resource.h>
+
 using namespace ziptest;
 
 namespace {
@@ -72,13 +74,16 @@ elif fixture == 'streamed':
             with z.open(info, 'w') as f:
                 f.write(data)
     b = pipe.data[:pipe.data.index(b'PK\x01\x02')]
-elif fixture == 'lzma':  # LZMA with its end marker, as python writes it
+elif fixture.startswith('lzma'):  # LZMA with its end marker, as python writes it
     with zipfile.ZipFile(path, 'w') as z:
         for name, data in days:
             info = zipfile.ZipInfo(name, date_time=(2001, 3, 15, 12, 30, 10))
             info.compress_type = zipfile.ZIP_LZMA
             z.writestr(info, data)
     b = bytearray(open(path, 'rb').read())
+    if fixture != 'lzma':  # the first day's dictionary below the least, or of 4 GiB
+        data = 30 + struct.unpack('<H', b[26:28])[0] + struct.unpack('<H', b[28:30])[0]
+        b[data + 5:data + 9] = struct.pack('<I', 1024 if fixture == 'lzma-small' else 0xFFFFFFFF)
 elif fixture == 'zip64':
     # Every size and offset in Zip64 fields, and a Zip64 end record.
     b = bytearray()
@@ -118,6 +123,8 @@ else:
     elif fixture == 'name':  # 20010316.DAY's directory name damaged into another date
         at = central(b, 1)
         b[at + 46 + 7] = ord('8')
+    elif fixture == 'localname':  # 20010316.DAY's local name damaged into a later date
+        b[b.index(b'20010316.DAY') + 7] = ord('9')
     elif fixture == 'cut':  # cut inside the last day's data: no directory
         b = b[:central(b, 0) - 3]
     elif fixture == 'offset':  # 20010316.DAY's directory offset damaged
@@ -210,6 +217,25 @@ struct Asker {
     void Install() { UnZipSetPasswordCallback(&Ask, this); }
 };
 
+// One wrong password in 256 passes the one-byte check of a traditionally
+// encrypted member's header: one found by trying (empty when none is).
+QByteArray PassesTheCheckByte(const QString& book, const char* member)
+{
+    QByteArray colliding;
+    int error = 0;
+    zip_t* archive = zip_open(book.toLocal8Bit().constData(), ZIP_RDONLY, &error);
+    for (int i = 0; archive && colliding.isEmpty() && i < 20000; ++i) {
+        const QByteArray candidate = "try" + QByteArray::number(i);
+        if (zip_file_t* file = zip_fopen_encrypted(archive, member, 0, candidate.constData())) {
+            zip_fclose(file);
+            colliding = candidate;
+        }
+    }
+    if (archive)
+        zip_discard(archive);
+    return colliding;
+}
+
 void Patch(const QString& path, qsizetype at, const QByteArray& bytes)
 {
     QByteArray data = ReadAll(path);
@@ -241,6 +267,7 @@ private slots:
     void encryptedBooksFromPeers_data();
     void encryptedBooksFromPeers();
     void aRememberedPasswordThatOnlyPassesTheCheckByteStillAsks();
+    void aTypedPasswordThatOnlyPassesTheCheckByteIsAskedAgain();
     void aesDataIsAuthenticatedBeforeUse_data();
     void aesDataIsAuthenticatedBeforeUse();
     void linksAreNotExtracted();
@@ -488,11 +515,14 @@ void TestUnZip32::readsWhatPeersRead_data()
     QTest::newRow("directory name of another date")
         << "name" << QByteArrayList{"20010315.DAY", "20010318.DAY", "20010317.DAY"} << QByteArray("20010318.DAY")
         << int(UNZIP_ERROR_HEADER_BROKEN);
+    QTest::newRow("local name of a date out of order") << "localname" << days << QByteArray("20010316.DAY") << 0;
     QTest::newRow("comment of end-record signatures") << "comment" << days << QByteArray("20010317.DAY") << 0;
     QTest::newRow("directory cut off, last data too")
         << "cut" << QByteArrayList{"20010315.DAY", "20010316.DAY"} << QByteArray("20010316.DAY") << 0;
     QTest::newRow("written to a pipe, directory lost") << "streamed" << days << QByteArray("20010316.DAY") << 0;
     QTest::newRow("LZMA") << "lzma" << days << QByteArray("20010315.DAY") << 0;
+    QTest::newRow("LZMA dictionary below the least") << "lzma-small" << days << QByteArray("20010315.DAY") << 0;
+    QTest::newRow("LZMA dictionary of 4 GiB") << "lzma-huge" << days << QByteArray("20010315.DAY") << 0;
     QTest::newRow("directory offset damaged") << "offset" << days << QByteArray("20010316.DAY") << 0;
     QTest::newRow("end record naming another disk") << "disk" << days << QByteArray("20010317.DAY") << 0;
 }
@@ -517,6 +547,22 @@ void TestUnZip32::readsWhatPeersRead()
         QCOMPARE(names, listed);
     const Extracted day = Extract(book, member, 4096);
     QCOMPARE(day.code, code);
+#if !defined(__SANITIZE_ADDRESS__)
+    // Under a limit of memory a member's dictionary is never taken as
+    // recorded: no more than the member itself.
+    if (fixture == "lzma-huge") {
+        const pid_t child = fork();
+        if (child == 0) {
+            const struct rlimit limit{512u << 20, 512u << 20};
+            setrlimit(RLIMIT_AS, &limit);
+            const Extracted limited = Extract(book, member, 4096);
+            _exit(limited.code == 0 && limited.data == day.data ? 0 : 1);
+        }
+        int status = -1;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+#endif
     if (code == 0) {
         const QByteArray expected = member == "20010316.DAY" ? "second day"
             : member == "20010317.DAY"                        ? "third day"
@@ -653,14 +699,17 @@ void TestUnZip32::passwords()
     QCOMPARE(asker.runningInside, 1);
     QCOMPARE(asker.nestedExtract, int(UNZIP_ERROR_ALREADY_RUNNING));
 
-    // The right password on damaged data is a checksum error.
+    // The right password on damaged data is a checksum error (under the
+    // traditional encryption once it was typed twice: the first time it
+    // might have been a wrong one that passed the check byte).
     const QString damaged = dir.filePath("damaged.KIV");
     QByteArray bytes = ReadAll(book);
     bytes[bytes.indexOf("c.DAY") + 5 + 12 + 100] ^= 0x20; // inside c.DAY's stored, encrypted data
     WriteAll(damaged, bytes);
-    asker = Asker{{pw2}};
+    asker = Asker{{pw2, pw2}};
     asker.Install();
     QCOMPARE(Extract(damaged, "c.DAY").code, int(UNZIP_ERROR_FILE_CRC));
+    QCOMPARE(asker.asked, otherMethod == ZIP32_ENCRYPT_TRADITIONAL ? 2 : 1);
 
     // A traditionally encrypted deflate stream cut short is damage of the
     // same kind as in a member that is not encrypted.
@@ -671,7 +720,7 @@ void TestUnZip32::passwords()
         for (const qsizetype at : {qsizetype(18), central + 20}) // the compressed size, 40 bytes less
             qToLittleEndian(qFromLittleEndian<quint32>(bytes.constData() + at) - 40, bytes.data() + at);
         WriteAll(cut, bytes);
-        asker.answers = {"pw"};
+        asker.answers = {"pw", "pw"};
         QCOMPARE(Extract(cut, "a.DAY").code, int(UNZIP_ERROR_HUFFMAN_CODE));
     }
     UnZipSetPasswordCallback(nullptr, nullptr);
@@ -684,6 +733,8 @@ void TestUnZip32::encryptedBooksFromPeers_data()
     QTest::newRow("zip tool") << "zip" << QStringList{"-q", "-P", "peer pw", "peer.zip", "20010315.DAY"};
     QTest::newRow("7z") << "7z" << QStringList{"a", "-tzip", "-ppeer pw", "-mem=ZipCrypto", "peer.zip", "20010315.DAY"};
     QTest::newRow("7z AES") << "7z" << QStringList{"a", "-tzip", "-ppeer pw", "-mem=AES256", "peer.zip", "20010315.DAY"};
+    QTest::newRow("7z AES-128") << "7z" << QStringList{"a", "-tzip", "-ppeer pw", "-mem=AES128", "peer.zip", "20010315.DAY"};
+    QTest::newRow("7z AES-192") << "7z" << QStringList{"a", "-tzip", "-ppeer pw", "-mem=AES192", "peer.zip", "20010315.DAY"};
     QTest::newRow("bsdtar") << "bsdtar" << QStringList{"--options", "zip:encryption=zipcrypt", "--passphrase", "peer pw",
                                                        "--format", "zip", "-cf", "peer.zip", "20010315.DAY"};
 }
@@ -773,6 +824,44 @@ void TestUnZip32::aesDataIsAuthenticatedBeforeUse()
     UnZipSetPasswordCallback(nullptr, nullptr);
 }
 
+// One wrong password in 256 passes the check byte of the traditional
+// encryption and fails on the data: typed, it is asked for again; the right
+// one failing on the data twice shows them damaged.
+void TestUnZip32::aTypedPasswordThatOnlyPassesTheCheckByteIsAskedAgain()
+{
+    QTemporaryDir dir;
+    const QString book = dir.filePath("typed.KIV");
+    WriteAll(dir.filePath("w/b.DAY"), DayText(9, 2000));
+    ZipRun add;
+    add.options.fEncrypt = -1;
+    add.passwords = {"right", "right"};
+    QCOMPARE(add.Run(book, {"b.DAY"}, dir.filePath("w")), int(ZIP32_OK));
+    const QByteArray colliding = PassesTheCheckByte(book, "b.DAY");
+    QVERIFY(!colliding.isEmpty());
+
+    Asker asker{{colliding, "right"}};
+    asker.Install();
+    const Extracted b = Extract(book, "b.DAY");
+    QCOMPARE(b.code, 0);
+    QCOMPARE(b.data, DayText(9, 2000));
+    QCOMPARE(asker.asked, 2);
+
+    // The data damaged after the encryption header, in a copy of the book
+    // (a path of its own, no password remembered for it).
+    const QString damaged = dir.filePath("damaged.KIV");
+    QByteArray bytes = ReadAll(book);
+    const qsizetype data = 30 + qFromLittleEndian<quint16>(bytes.constData() + 26)
+        + qFromLittleEndian<quint16>(bytes.constData() + 28);
+    bytes[data + 40] = char(bytes[data + 40] ^ 0x55);
+    WriteAll(damaged, bytes);
+    asker = Asker{{"right", "right", "right"}};
+    asker.Install();
+    const int code = Extract(damaged, "b.DAY").code;
+    QVERIFY2(code == UNZIP_ERROR_HUFFMAN_CODE || code == UNZIP_ERROR_FILE_CRC, qPrintable(QString::number(code)));
+    QCOMPARE(asker.asked, 2);
+    UnZipSetPasswordCallback(nullptr, nullptr);
+}
+
 void TestUnZip32::aRememberedPasswordThatOnlyPassesTheCheckByteStillAsks()
 {
     QTemporaryDir dir;
@@ -785,19 +874,8 @@ void TestUnZip32::aRememberedPasswordThatOnlyPassesTheCheckByteStillAsks()
     const QByteArray storedB = RawMember(book, "b.DAY");
 
     // One password in 256 passes the one-byte check of b.DAY's encryption
-    // header; find one by trying.
-    QByteArray colliding;
-    int error = 0;
-    zip_t* archive = zip_open(book.toLocal8Bit().constData(), ZIP_RDONLY, &error);
-    QVERIFY(archive);
-    for (int i = 0; colliding.isEmpty() && i < 20000; ++i) {
-        const QByteArray candidate = "try" + QByteArray::number(i);
-        if (zip_file_t* file = zip_fopen_encrypted(archive, "b.DAY", 0, candidate.constData())) {
-            zip_fclose(file);
-            colliding = candidate;
-        }
-    }
-    zip_discard(archive);
+    // header.
+    const QByteArray colliding = PassesTheCheckByte(book, "b.DAY");
     QVERIFY(!colliding.isEmpty());
 
     // a.DAY is encrypted with it, and opening a.DAY makes it the password

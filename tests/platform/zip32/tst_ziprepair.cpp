@@ -69,6 +69,21 @@ QByteArray Streamed(const QByteArray& bytes, bool keepSize)
     return out;
 }
 
+// The book of the four days in dir, written by zip32 (encrypted with
+// password when one is given).
+QString WriteBook(const QTemporaryDir& dir, const char* password = nullptr)
+{
+    const QString book = dir.filePath("my.KIV"), work = dir.filePath("w/");
+    for (int i = 0; i < kDays.size(); ++i)
+        WriteAll(work + kDays[i], Day(i));
+    ZipRun add;
+    if (password) {
+        add.options.fEncrypt = 1;
+        add.passwords = {password, password};
+    }
+    return add.Run(book, kDays, work) == ZIP32_OK ? book : QString();
+}
+
 } // namespace
 
 using Damage = std::function<void(QByteArray&)>;
@@ -84,6 +99,8 @@ private slots:
     void repairKeepsEveryDay_data();
     void repairKeepsEveryDay();
     void encryptedDayKeepsBothCrcs();
+    void streamedDayThatDoesNotInflateIsNamed();
+    void encryptedDaysAreSaidUnchecked();
 };
 
 void TestZipRepair::repairKeepsEveryDay_data()
@@ -159,11 +176,8 @@ void TestZipRepair::repairKeepsEveryDay()
     QFETCH(Damage, damage);
     QFETCH(QString, said);
     QTemporaryDir dir;
-    const QString book = dir.filePath("my.KIV"), work = dir.filePath("w/");
-    for (int i = 0; i < kDays.size(); ++i)
-        WriteAll(work + kDays[i], Day(i));
-    ZipRun add;
-    QCOMPARE(add.Run(book, kDays, work), int(ZIP32_OK));
+    const QString book = WriteBook(dir);
+    QVERIFY(!book.isEmpty());
     QByteArray bytes = ReadAll(book);
     damage(bytes);
     WriteAll(book, bytes);
@@ -189,13 +203,8 @@ void TestZipRepair::repairKeepsEveryDay()
 void TestZipRepair::encryptedDayKeepsBothCrcs()
 {
     QTemporaryDir dir;
-    const QString book = dir.filePath("my.KIV"), work = dir.filePath("w/");
-    for (int i = 0; i < kDays.size(); ++i)
-        WriteAll(work + kDays[i], Day(i));
-    ZipRun add;
-    add.options.fEncrypt = 1;
-    add.passwords = {"pw", "pw"};
-    QCOMPARE(add.Run(book, kDays, work), int(ZIP32_OK));
+    const QString book = WriteBook(dir, "pw");
+    QVERIFY(!book.isEmpty());
     QByteArray bytes = ReadAll(book);
     Put32(bytes, Central(bytes, 1) + 16, Get32(bytes, Central(bytes, 1) + 16) ^ 0x40);
     WriteAll(book, bytes);
@@ -207,6 +216,51 @@ void TestZipRepair::encryptedDayKeepsBothCrcs()
                                   "different CRCs or sizes") != std::string::npos,
              repair.Output().c_str());
     QCOMPARE(ReadAll(book), bytes);
+}
+
+// A day written to a pipe whose data do not inflate has no end and no size:
+// it is dropped and named, never "kept" with none of its bytes.
+void TestZipRepair::streamedDayThatDoesNotInflateIsNamed()
+{
+    QTemporaryDir dir;
+    const QString book = WriteBook(dir);
+    QVERIFY(!book.isEmpty());
+    QByteArray bytes = Streamed(ReadAll(book), true);
+    // The second day's deflate data: its first block's type made invalid.
+    bytes[Local(bytes, 1) + 30 + kDays[1].size()] = char(0xFF);
+    WriteAll(book, bytes);
+
+    ZipRun repair;
+    repair.options.fRepair = 2;
+    QCOMPARE(repair.Run(book, {}), int(ZIP32_OK));
+    const std::string output = repair.Output();
+    QVERIFY2(output.find("zip warning: dropped 20240102.DAY (data do not inflate)") != std::string::npos,
+             output.c_str());
+    QVERIFY2(output.find("kept 20240102.DAY") == std::string::npos, output.c_str());
+    const auto members = Members(book);
+    QCOMPARE(Names(members), (QStringList{kDays[0], kDays[2], kDays[3]}));
+    QVERIFY2(output.find("3 members kept, 1 dropped") != std::string::npos, output.c_str());
+}
+
+// Without the password an encrypted day's data cannot be checked: a repair
+// keeps them as they are and says so.
+void TestZipRepair::encryptedDaysAreSaidUnchecked()
+{
+    QTemporaryDir dir;
+    const QString book = WriteBook(dir, "pw");
+    QVERIFY(!book.isEmpty());
+    QByteArray bytes = ReadAll(book);
+    const qsizetype end = bytes.lastIndexOf("PK\x05\x06");
+    bytes[end + 8] = bytes[end + 10] = 5; // the end record counts one day more
+    WriteAll(book, bytes);
+
+    ZipRun repair;
+    repair.options.fRepair = 2;
+    QCOMPARE(repair.Run(book, {}), int(ZIP32_OK));
+    const std::string output = repair.Output();
+    QVERIFY2(output.find("4 members kept, 0 dropped") != std::string::npos, output.c_str());
+    QVERIFY2(output.find("4 members were kept without their data checked") != std::string::npos, output.c_str());
+    QCOMPARE(Names(Members(book, "pw")), kDays);
 }
 
 QTEST_APPLESS_MAIN(TestZipRepair)
