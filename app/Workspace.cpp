@@ -285,6 +285,7 @@ void Workspace::ChangeDate()
 {
     const QDate chosen = windows_.calendar->SelectedDate();
     if (chosen != date_) {
+        ClearHits();
         if (modified_ && Ask(prompts_, "変更された日記を保存しますか？", Buttons::YesNo, false) == Answer::Yes) {
             if (StoreDayForBook(date_)) {
                 const std::string path = DayFilePath(date_);

@@ -12,9 +12,7 @@
 #include "Language.h"
 #include "TextForms.h"
 
-#include <algorithm>
 #include <functional>
-#include <map>
 #include <optional>
 #include <ostream>
 #include <set>
@@ -343,28 +341,10 @@ int TagsCommand(CommandContext& context)
     // Every day is a hit of a search without criteria; its tags come with it.
     SearchCriteria criteria;
     criteria.dayTags = true;
-    struct Count {
-        std::string shown; // as first met in the book
-        int days = 0;
-    };
-    std::map<std::string, Count> counts;
-    auto found = [&](const DayFindings& findings) {
-        std::set<std::string> keys;
-        for (const Tag& tag : findings.tags)
-            if (keys.insert(tag.key).second) {
-                Count& count = counts[tag.key];
-                if (count.days++ == 0)
-                    count.shown = tag.shown;
-            }
-    };
-    const int status = RunSearch(context, session, criteria, JobsArgument(context), [](const std::string&) {}, found,
-                                 [](int) {});
-    std::vector<Count> tags;
-    for (auto& [key, count] : counts)
-        tags.push_back(std::move(count));
-    std::sort(tags.begin(), tags.end(), [](const Count& a, const Count& b) {
-        return a.days != b.days ? a.days > b.days : a.shown < b.shown;
-    });
+    TagCounter counter;
+    const int status = RunSearch(context, session, criteria, JobsArgument(context), [](const std::string&) {},
+                                 [&](const DayFindings& findings) { counter.AddDay(findings.tags); }, [](int) {});
+    const std::vector<TagCounter::Count> tags = counter.Counts();
     if (context.arguments.Has("--json")) {
         context.out << '[';
         for (std::size_t i = 0; i < tags.size(); ++i)
@@ -372,7 +352,7 @@ int TagsCommand(CommandContext& context)
                         << ",\"days\":" << tags[i].days << '}';
         context.out << (tags.empty() ? "]\n" : "\n]\n");
     } else {
-        for (const Count& tag : tags)
+        for (const TagCounter::Count& tag : tags)
             context.out << Printable(tag.shown, false) << ' ' << tag.days << '\n';
     }
     return status;

@@ -219,11 +219,7 @@ private:
 SearchEnd SearchBook(const std::string& book, const std::string& first, const std::string& second,
                      const std::string& third, SearchObserver& observer, unsigned jobs)
 {
-    SearchCriteria criteria;
-    for (const std::string* keyword : {&first, &second, &third})
-        if (!keyword->empty())
-            criteria.keywords.push_back(*keyword);
-    return SearchBook(book, criteria, observer, jobs);
+    return SearchBook(book, KeywordCriteria(first, second, third), observer, jobs);
 }
 
 SearchEnd SearchBook(const std::string& book, const SearchCriteria& criteria, SearchObserver& observer, unsigned jobs)

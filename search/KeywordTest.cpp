@@ -65,6 +65,15 @@ bool DayMatches(std::string_view dayText, std::string_view first, std::string_vi
     return KeywordOccurs(dayText, first) && KeywordOccurs(dayText, second) && KeywordOccurs(dayText, third);
 }
 
+SearchCriteria KeywordCriteria(const std::string& first, const std::string& second, const std::string& third)
+{
+    SearchCriteria criteria;
+    for (const std::string* keyword : {&first, &second, &third})
+        if (!keyword->empty())
+            criteria.keywords.push_back(*keyword);
+    return criteria;
+}
+
 DayTest::DayTest(const SearchCriteria& criteria) : criteria_(criteria)
 {
     if (criteria_.fold) {

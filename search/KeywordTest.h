@@ -39,6 +39,9 @@ struct SearchCriteria {
     bool dayTags = false;              // report each hit's tags (SearchObserver::HitFindings)
 };
 
+// The criteria of the keyword search: its non-empty keywords.
+SearchCriteria KeywordCriteria(const std::string& first, const std::string& second, const std::string& third);
+
 // The criteria made ready for testing days: keywords folded once, tags
 // made keys.
 class DayTest {

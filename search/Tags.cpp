@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <set>
 
 namespace kiv {
 namespace {
@@ -60,7 +61,8 @@ std::vector<Tag> TagsIn(std::string_view text)
             end += CharacterSize(text, end);
         if (end > at + size) {
             const std::string_view written = text.substr(at, end - at);
-            tags.push_back(Tag{at, end - at, FoldedText(written, FoldForm::Compatible), FoldedText(written)});
+            tags.push_back(Tag{at, end - at, std::string(written), FoldedText(written, FoldForm::Compatible),
+                               FoldedText(written)});
         }
         at = end;
     }
@@ -74,6 +76,31 @@ std::string TagKey(std::string_view name)
     std::string tag(1, '#');
     tag.append(name);
     return FoldedText(tag);
+}
+
+void TagCounter::AddDay(const std::vector<Tag>& tags)
+{
+    std::set<std::string> seen;
+    for (const Tag& tag : tags)
+        if (seen.insert(tag.key).second) {
+            Count& count = counts_[tag.key];
+            if (count.days++ == 0) {
+                count.written = tag.written;
+                count.shown = tag.shown;
+            }
+        }
+}
+
+std::vector<TagCounter::Count> TagCounter::Counts() const
+{
+    std::vector<Count> counts;
+    counts.reserve(counts_.size());
+    for (const auto& [key, count] : counts_)
+        counts.push_back(count);
+    std::sort(counts.begin(), counts.end(), [](const Count& a, const Count& b) {
+        return a.days != b.days ? a.days > b.days : a.shown < b.shown;
+    });
+    return counts;
 }
 
 } // namespace kiv
