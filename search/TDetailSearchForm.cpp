@@ -195,7 +195,8 @@ void TDetailSearchForm::Search()
         void HitFindings(const DayFindings& findings) override
         {
             const QString snippet = findings.lines.empty() ? QString() : Snippet(test_, findings.lines.front());
-            auto* item = new QListWidgetItem(date_ + QStringLiteral("  ") + snippet, &list_);
+            // A search of a period alone has no hit to show words around.
+            auto* item = new QListWidgetItem(snippet.isEmpty() ? date_ : date_ + QStringLiteral("  ") + snippet, &list_);
             item->setData(kDateRole, date_);
             ++hits;
         }
