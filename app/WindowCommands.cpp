@@ -3,6 +3,7 @@
 #include "ErrorGuard.h"
 #include "Help.h"
 #include "TCalendarForm.h"
+#include "TDetailSearchForm.h"
 #include "TDiaryForm.h"
 #include "TPictureForm.h"
 #include "TScheduleForm.h"
@@ -187,6 +188,8 @@ void TMainForm::ContextHelp()
                 context = TPictureForm::kHelpContext;
             else if (form && form == searchForm_)
                 context = TSearchForm::kHelpContext;
+            else if (form && form->objectName() == TDetailSearchForm::kWindowName)
+                context = TDetailSearchForm::kHelpContext;
         }
         ShowHelp(context);
     });

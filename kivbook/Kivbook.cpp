@@ -79,7 +79,7 @@ const std::vector<Command>& Commands()
                 { "--not", true, true }, { "--tag", true, true }, { "--fold", false, false },
                 { "--lines", false, false }, { "--json", false, false } },
             1, 4, &SearchCommand },
-        { "tags", "tags BOOK [--json] [--password-file FILE]",
+        { "tags", "tags BOOK [--json] [--password-file FILE] [--jobs N]",
             N_("Lists the tags written in the book's days (\"#\" or \"＃\" and the characters\n"
             "up to a blank or punctuation, see search) with the number of days that\n"
             "carry each, most days first, then by name. Tags that differ only in width\n"

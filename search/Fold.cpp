@@ -134,6 +134,24 @@ public:
         out.reserve(text.size() + text.size() / 2);
         for (std::size_t i = 0; i < text.size();) {
             const auto lead = static_cast<unsigned char>(text[i]);
+            if (lead < 0x80) {
+                // A run of ASCII, the most of many texts, folds as itself,
+                // its capitals made small.
+                std::size_t end = i + 1;
+                while (end < text.size() && static_cast<unsigned char>(text[end]) < 0x80)
+                    ++end;
+                const std::size_t at = out.size();
+                out.append(text, i, end - i);
+                if (form == FoldForm::Folded)
+                    for (std::size_t k = at; k < out.size(); ++k)
+                        if (out[k] >= 'A' && out[k] <= 'Z')
+                            out[k] = static_cast<char>(out[k] - 'A' + 'a');
+                if (origins)
+                    for (std::size_t k = i; k < end; ++k)
+                        origins->push_back(static_cast<std::uint32_t>(k));
+                i = end;
+                continue;
+            }
             std::size_t slot = lead;
             std::size_t length = 1;
             if (IsCp932LeadByte(lead) && i + 1 < text.size()

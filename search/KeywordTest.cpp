@@ -99,7 +99,8 @@ bool DayTest::Holds(std::string_view text, const std::string& folded, const std:
 
 bool DayTest::Matches(std::string_view dayText) const
 {
-    const std::string folded = criteria_.fold ? FoldedText(dayText) : std::string();
+    const bool fold = criteria_.fold && (!criteria_.keywords.empty() || !criteria_.leftOut.empty());
+    const std::string folded = fold ? FoldedText(dayText) : std::string();
     const std::vector<std::string>& keywords = criteria_.fold ? foldedKeywords_ : criteria_.keywords;
     const std::vector<std::string>& leftOut = criteria_.fold ? foldedLeftOut_ : criteria_.leftOut;
     for (const std::string& word : keywords)

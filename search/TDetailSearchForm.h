@@ -24,6 +24,7 @@ class TDetailSearchForm : public QWidget {
     Q_OBJECT
 public:
     static constexpr const char* kWindowName = "DetailSearchForm";
+    static constexpr int kHelpContext = 42;
 
     // Reads the book's tags for the tag list.
     explicit TDetailSearchForm(SearchHost& host, QWidget* parent = nullptr);
