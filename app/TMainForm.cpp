@@ -340,7 +340,8 @@ void TMainForm::DetailSearch1Click()
             form, Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
         window->setAttribute(Qt::WA_DeleteOnClose);
         // The window takes the form's whole size, more than an editor's.
-        window->resize(window->size() + (form->minimumSize() - form->size()).expandedTo(QSize(0, 0)));
+        window->resize(
+            window->size().expandedTo(form->minimumSize() + window->size() - window->contentsRect().size()));
     });
 }
 

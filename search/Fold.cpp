@@ -3,6 +3,7 @@
 #include "Cp932.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 
 namespace kiv {
@@ -94,58 +95,76 @@ class FoldTables {
 public:
     FoldTables()
     {
-        for (FoldForm form : {FoldForm::Folded, FoldForm::Compatible}) {
-            Pool& pool = pools_[static_cast<int>(form)];
+        for (Pool& pool : pools_)
             pool.start.reserve(kSingles + kLeadRows * 256 + 1);
-            for (std::size_t slot = 0; slot < kSingles + kLeadRows * 256; ++slot) {
-                pool.start.push_back(static_cast<std::uint32_t>(pool.text.size()));
-                std::string bytes;
-                if (slot < kSingles) {
-                    bytes += static_cast<char>(slot);
-                } else {
-                    const std::size_t row = (slot - kSingles) >> 8;
-                    bytes += static_cast<char>(row < 0x1F ? 0x81 + row : 0xE0 + row - 0x1F);
-                    bytes += static_cast<char>((slot - kSingles) & 0xFF);
-                }
-                AppendForm(pool.text, Utf8FromCp932(bytes), form);
-            }
-            pool.start.push_back(static_cast<std::uint32_t>(pool.text.size()));
-        }
-        // A byte pair is one character when it decodes to one (with a
-        // variation selector for a second or third code).
         pairIsCharacter_.resize(kLeadRows * 256);
-        for (std::size_t i = 0; i < pairIsCharacter_.size(); ++i) {
-            const std::size_t row = i >> 8;
-            const char bytes[2] = {static_cast<char>(row < 0x1F ? 0x81 + row : 0xE0 + row - 0x1F),
-                                   static_cast<char>(i & 0xFF)};
-            const std::string utf8 = Utf8FromCp932(std::string_view(bytes, 2));
+        for (std::size_t slot = 0; slot < kSingles + kLeadRows * 256; ++slot) {
+            char bytes[2] = {static_cast<char>(slot), 0};
+            if (slot >= kSingles) {
+                const std::size_t row = (slot - kSingles) >> 8;
+                bytes[0] = static_cast<char>(row < 0x1F ? 0x81 + row : 0xE0 + row - 0x1F);
+                bytes[1] = static_cast<char>((slot - kSingles) & 0xFF);
+            }
+            const std::string utf8 = Utf8FromCp932(std::string_view(bytes, slot < kSingles ? 1 : 2));
+            // A byte pair is one character when it decodes to one (with a
+            // variation selector for a second or third code).
             std::size_t characters = 0;
-            for (std::size_t at = 0; at < utf8.size(); at = NextCharacter(utf8, at))
-                if (const char32_t code = CodeAt(utf8, at); code != kVariationBase && code != kVariationBase + 1)
-                    ++characters;
-            pairIsCharacter_[i] = characters == 1;
+            for (Pool& pool : pools_)
+                pool.start.push_back(static_cast<std::uint32_t>(pool.text.size()));
+            for (std::size_t at = 0; at < utf8.size(); at = NextCharacter(utf8, at)) {
+                const char32_t code = CodeAt(utf8, at);
+                if (code == kVariationBase || code == kVariationBase + 1)
+                    continue;
+                ++characters;
+                AppendForms(code);
+            }
+            if (slot >= kSingles)
+                pairIsCharacter_[slot - kSingles] = characters == 1;
+            // Only the half-width sound marks fold to a form that begins
+            // with a combining mark.
+            const Pool& folded = pools_[0];
+            startsWithMark_.push_back(folded.text.size() > folded.start.back()
+                                      && CombiningClass(CodeAt(folded.text, folded.start.back())) != 0);
         }
+        for (Pool& pool : pools_)
+            pool.start.push_back(static_cast<std::uint32_t>(pool.text.size()));
     }
 
     std::string Fold(std::string_view text, FoldForm form, std::vector<std::uint32_t>* origins) const
     {
         const Pool& pool = pools_[static_cast<int>(form)];
-        std::string out;
-        out.reserve(text.size() + text.size() / 2);
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+        // The text is written into a buffer that holds three bytes for
+        // each one of the text, as much as almost every character needs,
+        // and grows when one needs more; `used` bytes of it are the result.
+        std::string out(text.size() * 3 + 16, '\0');
+        std::size_t used = 0;
         for (std::size_t i = 0; i < text.size();) {
-            const auto lead = static_cast<unsigned char>(text[i]);
+            if (out.size() - used < 32)
+                out.resize(out.size() * 2);
+            const unsigned char lead = bytes[i];
             if (lead < 0x80) {
                 // A run of ASCII, the most of many texts, folds as itself,
                 // its capitals made small.
                 std::size_t end = i + 1;
-                while (end < text.size() && static_cast<unsigned char>(text[end]) < 0x80)
+                for (std::uint64_t word; end + 8 <= text.size(); end += 8) {
+                    std::memcpy(&word, bytes + end, 8);
+                    if (word & 0x8080808080808080u)
+                        break;
+                }
+                while (end < text.size() && bytes[end] < 0x80)
                     ++end;
-                const std::size_t at = out.size();
-                out.append(text, i, end - i);
+                const std::size_t count = end - i;
+                if (out.size() - used < count)
+                    out.resize(used + count + text.size());
+                auto* to = reinterpret_cast<unsigned char*>(out.data()) + used;
                 if (form == FoldForm::Folded)
-                    for (std::size_t k = at; k < out.size(); ++k)
-                        if (out[k] >= 'A' && out[k] <= 'Z')
-                            out[k] = static_cast<char>(out[k] - 'A' + 'a');
+                    for (std::size_t k = 0; k < count; ++k)
+                        to[k] = static_cast<unsigned char>(bytes[i + k]
+                                                           + (static_cast<unsigned char>(bytes[i + k] - 'A') < 26 ? 32 : 0));
+                else
+                    std::memcpy(to, bytes + i, count);
+                used += count;
                 if (origins)
                     for (std::size_t k = i; k < end; ++k)
                         origins->push_back(static_cast<std::uint32_t>(k));
@@ -154,25 +173,27 @@ public:
             }
             std::size_t slot = lead;
             std::size_t length = 1;
-            if (IsCp932LeadByte(lead) && i + 1 < text.size()
-                && pairIsCharacter_[PairSlot(lead, static_cast<unsigned char>(text[i + 1])) - kSingles]) {
-                slot = PairSlot(lead, static_cast<unsigned char>(text[i + 1]));
+            if (IsCp932LeadByte(lead) && i + 1 < text.size() && pairIsCharacter_[PairSlot(lead, bytes[i + 1]) - kSingles]) {
+                slot = PairSlot(lead, bytes[i + 1]);
                 length = 2;
             }
             const std::string_view piece(pool.text.data() + pool.start[slot], pool.start[slot + 1] - pool.start[slot]);
-            // Only the half-width sound marks fold to a form that begins
-            // with a combining mark (U+3099, U+309A: E3 82 99 and E3 82 9A).
-            if (piece.size() >= 3 && static_cast<unsigned char>(piece[0]) == 0xE3
-                && static_cast<unsigned char>(piece[1]) == 0x82
-                && (static_cast<unsigned char>(piece[2]) == 0x99 || static_cast<unsigned char>(piece[2]) == 0x9A))
+            if (startsWithMark_[slot]) {
+                out.resize(used);
                 AppendMark(out, origins, piece, static_cast<std::uint32_t>(i));
-            else {
-                out.append(piece);
+                used = out.size();
+                out.resize(used + (text.size() - i) * 3 + 16);
+            } else {
+                if (out.size() - used < piece.size())
+                    out.resize(used + piece.size() + text.size());
+                std::memcpy(out.data() + used, piece.data(), piece.size());
+                used += piece.size();
                 if (origins)
                     origins->insert(origins->end(), piece.size(), static_cast<std::uint32_t>(i));
             }
             i += length;
         }
+        out.resize(used);
         if (origins)
             origins->push_back(static_cast<std::uint32_t>(text.size()));
         return out;
@@ -190,20 +211,18 @@ private:
         return at + (first < 0x80 ? 1 : first < 0xE0 ? 2 : first < 0xF0 ? 3 : 4);
     }
 
-    // The form of a decoded character (variation selectors dropped).
-    static void AppendForm(std::string& out, const std::string& utf8, FoldForm form)
+    // The two forms of a character.
+    void AppendForms(char32_t code)
     {
-        for (std::size_t at = 0; at < utf8.size(); at = NextCharacter(utf8, at)) {
-            const char32_t code = CodeAt(utf8, at);
-            if (code == kVariationBase || code == kVariationBase + 1)
-                continue;
-            const FoldEntry* end = std::end(kFolds);
-            const FoldEntry* found = std::lower_bound(std::begin(kFolds), end, code,
-                                                      [](const FoldEntry& e, char32_t c) { return e.code < c; });
-            if (found != end && found->code == code)
-                out += form == FoldForm::Folded ? found->folded : found->compatible;
-            else
-                AppendUtf8(out, code);
+        const FoldEntry* end = std::end(kFolds);
+        const FoldEntry* found
+            = std::lower_bound(std::begin(kFolds), end, code, [](const FoldEntry& e, char32_t c) { return e.code < c; });
+        if (found != end && found->code == code) {
+            pools_[static_cast<int>(FoldForm::Folded)].text += found->folded;
+            pools_[static_cast<int>(FoldForm::Compatible)].text += found->compatible;
+        } else {
+            for (Pool& pool : pools_)
+                AppendUtf8(pool.text, code);
         }
     }
 
@@ -253,6 +272,7 @@ private:
 
     Pool pools_[2];
     std::vector<std::uint8_t> pairIsCharacter_;
+    std::vector<std::uint8_t> startsWithMark_; // per slot
 };
 
 const FoldTables& Tables()

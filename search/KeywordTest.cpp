@@ -94,7 +94,9 @@ bool DayTest::InPeriod(std::string_view memberName) const
 
 bool DayTest::Holds(std::string_view text, const std::string& folded, const std::string& word) const
 {
-    return criteria_.fold ? folded.find(word) != std::string::npos : KeywordOccurs(text, word);
+    // Folded texts are UTF-8: any match starts on a character.
+    return criteria_.fold ? ::memmem(folded.data(), folded.size(), word.data(), word.size()) != nullptr
+                          : KeywordOccurs(text, word);
 }
 
 bool DayTest::Matches(std::string_view dayText) const

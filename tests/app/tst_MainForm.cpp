@@ -57,7 +57,7 @@ private slots:
             (QStringList { "日記を開く", "-", "名前を付けて保存", "上書き保存", "-", "閉じる", "-", "終了" }));
         QCOMPARE(Captions(app.main().Edit1->actions()),
             (QStringList { "画像の取り込み", "画像の保存", "-", "画像の削除", "-", "日記の削除" }));
-        QCOMPARE(Captions(app.main().Tool1->actions()), (QStringList { "書庫の修復", "-", "暗号化の方式" }));
+        QCOMPARE(Captions(app.main().Tool1->actions()), (QStringList { "書庫の修復", "詳しい検索", "-", "暗号化の方式" }));
         QCOMPARE(Captions(app.main().EncryptionMethod1->actions()), (QStringList { "従来のZIP暗号化", "AES-256" }));
         QCOMPARE(Captions(app.main().Window1->actions()),
             (QStringList { "重ねて表示", "縦に並べて表示", "横に並べて表示", "-", "予定表を一番上に表示",
