@@ -230,8 +230,11 @@ int RunSearch(CommandContext& context, BookSession& session, const SearchCriteri
         return skipped == 0 ? 0 : 1;
     }
     case SearchEnd::ExtractFailed: {
-        // The day after the last one read is the one that failed.
-        const std::vector<std::string> members = session.Members();
+        // The day after the last one read (of the period) is the one that
+        // failed.
+        std::vector<std::string> members = session.Members();
+        const DayTest test(criteria);
+        std::erase_if(members, [&](const std::string& member) { return !test.InPeriod(member); });
         if (printer.done < members.size())
             context.prompts.Print(Fill(_("%s: this day cannot be read"), { ShownName(members[printer.done]) }));
         if (context.prompts.LastError() == archive::ExtractErrorMessage(0x800A) && session.Password().Given())

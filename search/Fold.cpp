@@ -160,8 +160,8 @@ public:
                 auto* to = reinterpret_cast<unsigned char*>(out.data()) + used;
                 if (form == FoldForm::Folded)
                     for (std::size_t k = 0; k < count; ++k)
-                        to[k] = static_cast<unsigned char>(bytes[i + k]
-                                                           + (static_cast<unsigned char>(bytes[i + k] - 'A') < 26 ? 32 : 0));
+                        to[k] = static_cast<unsigned char>(
+                            bytes[i + k] + (static_cast<unsigned char>(bytes[i + k] - 'A') < 26 ? 32 : 0));
                 else
                     std::memcpy(to, bytes + i, count);
                 used += count;
@@ -173,7 +173,8 @@ public:
             }
             std::size_t slot = lead;
             std::size_t length = 1;
-            if (IsCp932LeadByte(lead) && i + 1 < text.size() && pairIsCharacter_[PairSlot(lead, bytes[i + 1]) - kSingles]) {
+            if (IsCp932LeadByte(lead) && i + 1 < text.size()
+                && pairIsCharacter_[PairSlot(lead, bytes[i + 1]) - kSingles]) {
                 slot = PairSlot(lead, bytes[i + 1]);
                 length = 2;
             }
@@ -215,8 +216,8 @@ private:
     void AppendForms(char32_t code)
     {
         const FoldEntry* end = std::end(kFolds);
-        const FoldEntry* found
-            = std::lower_bound(std::begin(kFolds), end, code, [](const FoldEntry& e, char32_t c) { return e.code < c; });
+        const FoldEntry* found =
+            std::lower_bound(std::begin(kFolds), end, code, [](const FoldEntry& e, char32_t c) { return e.code < c; });
         if (found != end && found->code == code) {
             pools_[static_cast<int>(FoldForm::Folded)].text += found->folded;
             pools_[static_cast<int>(FoldForm::Compatible)].text += found->compatible;
@@ -283,10 +284,7 @@ const FoldTables& Tables()
 
 } // namespace
 
-std::string FoldedText(std::string_view cp932, FoldForm form)
-{
-    return Tables().Fold(cp932, form, nullptr);
-}
+std::string FoldedText(std::string_view cp932, FoldForm form) { return Tables().Fold(cp932, form, nullptr); }
 
 std::string FoldedText(std::string_view cp932, std::vector<std::uint32_t>& origins)
 {

@@ -13,7 +13,7 @@
 namespace kiv {
 
 enum class FoldForm {
-    Folded,    // NFKC, then case folded: what the folded search compares
+    Folded, // NFKC, then case folded: what the folded search compares
     Compatible // NFKC alone: how a tag is shown
 };
 

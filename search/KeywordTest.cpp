@@ -60,11 +60,6 @@ std::size_t KeywordAt(std::string_view text, std::string_view keyword, std::size
     return std::string_view::npos;
 }
 
-bool DayMatches(std::string_view dayText, std::string_view first, std::string_view second, std::string_view third)
-{
-    return KeywordOccurs(dayText, first) && KeywordOccurs(dayText, second) && KeywordOccurs(dayText, third);
-}
-
 SearchCriteria KeywordCriteria(const std::string& first, const std::string& second, const std::string& third)
 {
     SearchCriteria criteria;

@@ -23,10 +23,6 @@ bool KeywordOccurs(std::string_view text, std::string_view keyword);
 // boundary); npos when it does not.
 std::size_t KeywordAt(std::string_view text, std::string_view keyword, std::size_t from = 0);
 
-// A day is a hit when the first keyword occurs and each further non-empty
-// keyword occurs too.
-bool DayMatches(std::string_view dayText, std::string_view first, std::string_view second, std::string_view third);
-
 // What a wider search asks of a day. Every part may be left empty; texts
 // are code page 932.
 struct SearchCriteria {

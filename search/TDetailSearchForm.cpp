@@ -27,7 +27,7 @@ namespace kiv {
 
 namespace {
 
-constexpr int kDateRole = Qt::UserRole;    // a result's date
+constexpr int kDateRole = Qt::UserRole; // a result's date
 constexpr int kWrittenRole = Qt::UserRole; // a tag as written (code page 932)
 // Characters of a snippet before its first hit, and in all.
 constexpr int kBeforeHit = 8;
@@ -97,12 +97,12 @@ TDetailSearchForm::TDetailSearchForm(SearchHost& host, QWidget* parent) : QWidge
     TagList = Place(new QListWidget(this), 208, 26, 150, 160, "チェックしたタグの付いた日を探します");
     StartBitBtn = Place(new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("開始"), this),
                         376, 26, 75, 25, "検索を開始します");
-    CloseBitBtn
-        = Place(new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("閉じる"), this),
-                376, 62, 75, 25, "フォームを閉じます");
+    CloseBitBtn =
+        Place(new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("閉じる"), this), 376,
+              62, 75, 25, "フォームを閉じます");
     Place(new QLabel(QStringLiteral("探し出した日："), this), 8, 226, 150, 14, nullptr);
-    ResultList = Place(new QListWidget(this), 16, 244, 435, 150,
-                       "日付の上でダブルクリックすると、その日の内容を表示します");
+    ResultList =
+        Place(new QListWidget(this), 16, 244, 435, 150, "日付の上でダブルクリックすると、その日の内容を表示します");
     CountLabel = Place(new QLabel(this), 16, 400, 435, 16, nullptr);
 
     for (QLineEdit* edit : {Edit1, Edit2, Edit3, LeaveOutEdit, FromEdit, ToEdit})
@@ -129,8 +129,8 @@ void TDetailSearchForm::LoadTags()
     // Every day is a hit of a search without criteria; its tags come with it.
     class Collector : public SearchObserver {
     public:
-        void Started(std::size_t) override {}
-        void Hit(const std::string&) override {}
+        void Started(std::size_t) override { }
+        void Hit(const std::string&) override { }
         void HitFindings(const DayFindings& findings) override { counter.AddDay(findings.tags); }
         bool DayDone(std::size_t) override { return true; }
         TagCounter counter;
@@ -143,8 +143,8 @@ void TDetailSearchForm::LoadTags()
     } restore;
     SearchBook(host_.BookFileName(), criteria, collector);
     for (const TagCounter::Count& tag : collector.counter.Counts()) {
-        auto* item = new QListWidgetItem(
-            QStringLiteral("%1 (%2)").arg(QString::fromStdString(tag.shown)).arg(tag.days), TagList);
+        auto* item = new QListWidgetItem(QStringLiteral("%1 (%2)").arg(QString::fromStdString(tag.shown)).arg(tag.days),
+                                         TagList);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Unchecked);
         item->setData(kWrittenRole, QByteArray::fromStdString(tag.written));
@@ -189,14 +189,15 @@ void TDetailSearchForm::Search()
     const DayTest test(criteria);
     class Lister : public SearchObserver {
     public:
-        Lister(QListWidget& list, const DayTest& test) : list_(list), test_(test) {}
-        void Started(std::size_t) override {}
+        Lister(QListWidget& list, const DayTest& test) : list_(list), test_(test) { }
+        void Started(std::size_t) override { }
         void Hit(const std::string& line) override { date_ = QString::fromStdString(line); }
         void HitFindings(const DayFindings& findings) override
         {
             const QString snippet = findings.lines.empty() ? QString() : Snippet(test_, findings.lines.front());
             // A search of a period alone has no hit to show words around.
-            auto* item = new QListWidgetItem(snippet.isEmpty() ? date_ : date_ + QStringLiteral("  ") + snippet, &list_);
+            auto* item =
+                new QListWidgetItem(snippet.isEmpty() ? date_ : date_ + QStringLiteral("  ") + snippet, &list_);
             item->setData(kDateRole, date_);
             ++hits;
         }

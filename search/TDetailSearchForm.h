@@ -32,7 +32,7 @@ public:
     QLineEdit *Edit1, *Edit2, *Edit3;
     QLineEdit* LeaveOutEdit; // words separated by blanks
     QLineEdit *FromEdit, *ToEdit;
-    QListWidget* TagList;   // checkable: "#旅行 (42)"
+    QListWidget* TagList; // checkable: "#旅行 (42)"
     QCheckBox* FoldCheck;
     QListWidget* ResultList; // "yyyy/mm/dd  …words…"
     QLabel* CountLabel;

@@ -97,9 +97,8 @@ std::vector<TagCounter::Count> TagCounter::Counts() const
     counts.reserve(counts_.size());
     for (const auto& [key, count] : counts_)
         counts.push_back(count);
-    std::sort(counts.begin(), counts.end(), [](const Count& a, const Count& b) {
-        return a.days != b.days ? a.days > b.days : a.shown < b.shown;
-    });
+    std::sort(counts.begin(), counts.end(),
+              [](const Count& a, const Count& b) { return a.days != b.days ? a.days > b.days : a.shown < b.shown; });
     return counts;
 }
 

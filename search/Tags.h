@@ -14,11 +14,11 @@
 namespace kiv {
 
 struct Tag {
-    std::size_t at = 0;   // where it starts in the text (code page 932 bytes)
+    std::size_t at = 0; // where it starts in the text (code page 932 bytes)
     std::size_t size = 0; // its bytes, the "#" included
-    std::string written;  // as written (code page 932)
-    std::string shown;    // UTF-8, NFKC
-    std::string key;      // UTF-8, folded: equal keys, same tag
+    std::string written; // as written (code page 932)
+    std::string shown; // UTF-8, NFKC
+    std::string key; // UTF-8, folded: equal keys, same tag
 };
 
 // The tags of a text (code page 932), in order, each as often as written.
@@ -33,7 +33,7 @@ class TagCounter {
 public:
     struct Count {
         std::string written; // as first written in the book (code page 932)
-        std::string shown;   // that spelling's NFKC form
+        std::string shown; // that spelling's NFKC form
         int days = 0;
     };
     // The tags of one day (a tag written twice counts once).

@@ -38,10 +38,11 @@ QStringList Marked(const QPlainTextEdit& edit)
 TDetailSearchForm& StartOnTaggedBook(App& app)
 {
     const std::string book = app.Path("tags.KIV");
-    app.MakeBook(book, {{QDate(2001, 1, 1), "雨の日 #旅行 ＰＣを買った"},
-                        {QDate(2001, 1, 2), "晴れ ＃旅行。pcで調べた"},
-                        {QDate(2001, 1, 3), "#カメラ PC 雨"},
-                        {QDate(2002, 5, 5), "#旅行 PC"}});
+    app.MakeBook(book,
+                 {{QDate(2001, 1, 1), "雨の日 #旅行 ＰＣを買った"},
+                  {QDate(2001, 1, 2), "晴れ ＃旅行。pcで調べた"},
+                  {QDate(2001, 1, 3), "#カメラ PC 雨"},
+                  {QDate(2002, 5, 5), "#旅行 PC"}});
     app.setup.arguments = QStringList{QString::fromStdString(book)};
     app.Create();
     if (!app.Start())
@@ -141,8 +142,8 @@ private slots:
         TSearchForm& search = *app.main().SearchForm();
         search.Edit1->setText("雨");
         search.StartBitBtnClick();
-        search.Memo1MouseDown(search.Memo1->cursorRect(QTextCursor(search.Memo1->document()->findBlockByNumber(1)))
-                                  .center());
+        search.Memo1MouseDown(
+            search.Memo1->cursorRect(QTextCursor(search.Memo1->document()->findBlockByNumber(1))).center());
         search.Show1Click();
         QCOMPARE(app.ws().Date(), QDate(2001, 1, 3));
         QCOMPARE(Marked(*app.diary().DayBookMemo), QStringList{"雨"});

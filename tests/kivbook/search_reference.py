@@ -194,6 +194,11 @@ def compare(kivbook, folder):
     expected = "".join(hit["date"] + "\n" + "".join("  " + line + "\n" for line in hit["lines"]) for hit in lines)
     got = run(kivbook, "search", book, "pc", "--tag", "旅行", "--fold", "--lines")
     check("--lines", got.rsplit("\n", 2)[0] + "\n", expected)
+    # Nothing to search for, and a period that ends before it begins, are
+    # wrong use.
+    for args in [[], ["--fold"], ["--from", "2015/01/02", "--to", "2015/01/01"], ["--from", "2015/02/30"]]:
+        status = subprocess.run([kivbook, "search", book, *args], capture_output=True).returncode
+        check("search " + " ".join(args) + ": exit status", status, 2)
     print("%d days, %d searches, %d differ" % (len(days), len(searches) * 2 + 3, failures))
     return 1 if failures else 0
 

@@ -24,21 +24,22 @@ void tst_Tags::tagsAndTheirKeys_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("shown"); // each tag found, NFKC
-    QTest::addColumn<QStringList>("keys");  // and its key
+    QTest::addColumn<QStringList>("keys"); // and its key
 
     QTest::newRow("ends at a blank") << "a #旅行 b" << QStringList{"#旅行"} << QStringList{"#旅行"};
     QTest::newRow("ends at an ideographic space") << "#旅行　b" << QStringList{"#旅行"} << QStringList{"#旅行"};
     QTest::newRow("ends at a line break") << "#旅行\r\nb" << QStringList{"#旅行"} << QStringList{"#旅行"};
     QTest::newRow("ends at the end") << "x#旅行" << QStringList{"#旅行"} << QStringList{"#旅行"};
-    QTest::newRow("ends at punctuation")
-        << "#a、#b。#c，#d．#e,#f.#g!#h?#i！#j？「#k」『#l』（#m）(#n)【#o】[#p]"
-        << QStringList{"#a", "#b", "#c", "#d", "#e", "#f", "#g", "#h", "#i", "#j", "#k", "#l", "#m", "#n", "#o", "#p"}
-        << QStringList{"#a", "#b", "#c", "#d", "#e", "#f", "#g", "#h", "#i", "#j", "#k", "#l", "#m", "#n", "#o", "#p"};
-    QTest::newRow("other punctuation belongs to the tag") << "#a:b/c-d・e" << QStringList{"#a:b/c-d・e"}
-                                                          << QStringList{"#a:b/c-d・e"};
+    QTest::newRow("ends at punctuation") << "#a、#b。#c，#d．#e,#f.#g!#h?#i！#j？「#k」『#l』（#m）(#n)【#o】[#p]"
+                                         << QStringList{"#a", "#b", "#c", "#d", "#e", "#f", "#g", "#h",
+                                                        "#i", "#j", "#k", "#l", "#m", "#n", "#o", "#p"}
+                                         << QStringList{"#a", "#b", "#c", "#d", "#e", "#f", "#g", "#h",
+                                                        "#i", "#j", "#k", "#l", "#m", "#n", "#o", "#p"};
+    QTest::newRow("other punctuation belongs to the tag")
+        << "#a:b/c-d・e" << QStringList{"#a:b/c-d・e"} << QStringList{"#a:b/c-d・e"};
     QTest::newRow("a hash alone is no tag") << "# ＃　#。#" << QStringList{} << QStringList{};
-    QTest::newRow("a hash inside a tag is part of it") << "##x #a#b" << QStringList{"##x", "#a#b"}
-                                                       << QStringList{"##x", "#a#b"};
+    QTest::newRow("a hash inside a tag is part of it")
+        << "##x #a#b" << QStringList{"##x", "#a#b"} << QStringList{"##x", "#a#b"};
     QTest::newRow("full-width hash, shown half width") << "＃旅行" << QStringList{"#旅行"} << QStringList{"#旅行"};
     QTest::newRow("half-width kana are one tag with full-width")
         << "#ｶﾒﾗ #カメラ #ｶﾞｲﾄﾞ" << QStringList{"#カメラ", "#カメラ", "#ガイド"}
@@ -93,18 +94,20 @@ void tst_Tags::everyCharacterFoldsAsUnicodeSays()
     const std::size_t characters = texts.size();
     for (std::size_t i = 0; i < characters; ++i)
         texts.push_back(texts[i] + "\xDE"); // ﾞ
-    texts.push_back("\x81\x4E\xDE");       // ¨ﾞ: the mark goes before the diaeresis
-    texts.push_back("\xB6\x81\x4E\xDF");   // ｶ¨ﾟ
+    texts.push_back("\x81\x4E\xDE"); // ¨ﾞ: the mark goes before the diaeresis
+    texts.push_back("\xB6\x81\x4E\xDF"); // ｶ¨ﾟ
 
     QByteArray input;
     for (const std::string& text : texts)
         input += QByteArray::fromStdString(Utf8FromCp932(text)).toBase64() + '\n';
     QProcess process;
-    process.start(python, {"-c", "import sys, base64, unicodedata\n"
-                                 "for line in sys.stdin:\n"
-                                 "    text = base64.b64decode(line).decode().replace('\\ufe00', '').replace('\\ufe01', '')\n"
-                                 "    print(base64.b64encode(unicodedata.normalize('NFKC', text).casefold().encode())"
-                                 ".decode())\n"});
+    process.start(python,
+                  {"-c",
+                   "import sys, base64, unicodedata\n"
+                   "for line in sys.stdin:\n"
+                   "    text = base64.b64decode(line).decode().replace('\\ufe00', '').replace('\\ufe01', '')\n"
+                   "    print(base64.b64encode(unicodedata.normalize('NFKC', text).casefold().encode())"
+                   ".decode())\n"});
     QVERIFY(process.waitForStarted());
     process.write(input);
     process.closeWriteChannel();
