@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDate>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -124,7 +125,8 @@ TDetailSearchForm::TDetailSearchForm(SearchHost& host, QWidget* parent) : QWidge
 void TDetailSearchForm::LoadTags()
 {
     TagList->clear();
-    if (host_.BookFileName().empty())
+    // A book named but not yet saved has no days.
+    if (host_.BookFileName().empty() || !QFileInfo::exists(QString::fromStdString(host_.BookFileName())))
         return;
     // Every day is a hit of a search without criteria; its tags come with it.
     class Collector : public SearchObserver {

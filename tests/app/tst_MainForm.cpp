@@ -2,6 +2,7 @@
 
 #include "Help.h"
 #include "Registry.h"
+#include "TDetailSearchForm.h"
 #include "WorkingDirectory.h"
 
 #include <QAction>
@@ -255,6 +256,7 @@ private slots:
         QTest::newRow("diary") << "diary" << "diary.html#context-5" << "日記ウィンドウ";
         QTest::newRow("picture") << "picture" << "picture.html#context-9" << "画像ウィンドウ";
         QTest::newRow("search") << "search" << "search.html#context-41" << "検索ウィンドウ";
+        QTest::newRow("wider search") << "wider search" << "search.html#context-42" << "詳しい検索";
         QTest::newRow("calendar") << "calendar" << "calendar.html#context-31" << "カレンダーウィンドウ";
         QTest::newRow("help menu") << "menu" << "index.html#context-1" << "ＫＩＶの日記 ヘルプ";
     }
@@ -266,11 +268,13 @@ private slots:
         App app;
         app.ws().SetBookFileName(app.Path("book.KIV"));
         app.main().Find1->trigger();
+        app.main().DetailSearch1->trigger();
         app.main().show();
         app.main().activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&app.main()));
         const std::map<QString, QWidget*> forms { { "schedule", &app.schedule() }, { "diary", &app.diary() },
-            { "picture", &app.picture() }, { "search", app.main().SearchForm() } };
+            { "picture", &app.picture() }, { "search", app.main().SearchForm() },
+            { "wider search", app.main().findChild<TDetailSearchForm*>() } };
         if (window == "menu") {
             app.main().Help2->trigger();
         } else if (window == "calendar") {
