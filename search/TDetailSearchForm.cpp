@@ -28,8 +28,9 @@ namespace kiv {
 
 namespace {
 
-constexpr int kDateRole = Qt::UserRole; // a result's date
-constexpr int kWrittenRole = Qt::UserRole; // a tag as written (code page 932)
+// What a line of a list stands for: a result's date, a tag as written
+// (code page 932).
+constexpr int kDataRole = Qt::UserRole;
 // Characters of a snippet before its first hit, and in all.
 constexpr int kBeforeHit = 8;
 constexpr int kSnippet = 32;
@@ -149,7 +150,7 @@ void TDetailSearchForm::LoadTags()
                                          TagList);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Unchecked);
-        item->setData(kWrittenRole, QByteArray::fromStdString(tag.written));
+        item->setData(kDataRole, QByteArray::fromStdString(tag.written));
     }
 }
 
@@ -170,7 +171,7 @@ void TDetailSearchForm::Search()
         criteria.leftOut.push_back(RecordText(word));
     for (int i = 0; i < TagList->count(); ++i)
         if (TagList->item(i)->checkState() == Qt::Checked)
-            criteria.tags.push_back(TagList->item(i)->data(kWrittenRole).toByteArray().toStdString());
+            criteria.tags.push_back(TagList->item(i)->data(kDataRole).toByteArray().toStdString());
     const std::optional<std::string> from = PeriodBound(FromEdit->text());
     const std::optional<std::string> to = PeriodBound(ToEdit->text());
     if (!from || !to) {
@@ -200,7 +201,7 @@ void TDetailSearchForm::Search()
             // A search of a period alone has no hit to show words around.
             auto* item =
                 new QListWidgetItem(snippet.isEmpty() ? date_ : date_ + QStringLiteral("  ") + snippet, &list_);
-            item->setData(kDateRole, date_);
+            item->setData(kDataRole, date_);
             ++hits;
         }
         bool DayDone(std::size_t) override { return true; }
@@ -231,7 +232,7 @@ void TDetailSearchForm::ResultListDblClick(QListWidgetItem* item)
 {
     if (!item)
         return;
-    ShowFoundDay(host_, item->data(kDateRole).toString(), searched_);
+    ShowFoundDay(host_, item->data(kDataRole).toString(), searched_);
 }
 
 void TDetailSearchForm::CloseBitBtnClick()
