@@ -108,7 +108,7 @@ bool DayTest::Matches(std::string_view dayText) const
             return false;
     if (tagKeys_.empty())
         return true;
-    const std::vector<Tag> tags = TagsIn(dayText);
+    const std::vector<Tag> tags = TagsIn(dayText, false);
     return std::all_of(tagKeys_.begin(), tagKeys_.end(), [&](const std::string& key) {
         return std::any_of(tags.begin(), tags.end(), [&](const Tag& tag) { return tag.key == key; });
     });
@@ -131,7 +131,7 @@ std::vector<std::pair<std::size_t, std::size_t>> DayTest::HitRanges(std::string_
                 ranges.emplace_back(at, at + word.size());
     }
     if (!tagKeys_.empty())
-        for (const Tag& tag : TagsIn(text))
+        for (const Tag& tag : TagsIn(text, false))
             if (std::find(tagKeys_.begin(), tagKeys_.end(), tag.key) != tagKeys_.end())
                 ranges.emplace_back(tag.at, tag.at + tag.size);
     // Overlapping hits (one keyword inside another) make one part.

@@ -45,7 +45,7 @@ std::size_t CharacterSize(std::string_view text, std::size_t at)
 
 } // namespace
 
-std::vector<Tag> TagsIn(std::string_view text)
+std::vector<Tag> TagsIn(std::string_view text, bool spellings)
 {
     static const Terminators terminators;
     std::vector<Tag> tags;
@@ -61,8 +61,11 @@ std::vector<Tag> TagsIn(std::string_view text)
             end += CharacterSize(text, end);
         if (end > at + size) {
             const std::string_view written = text.substr(at, end - at);
-            tags.push_back(Tag{at, end - at, std::string(written), FoldedText(written, FoldForm::Compatible),
-                               FoldedText(written)});
+            Tag& tag = tags.emplace_back(Tag{at, end - at, {}, {}, FoldedText(written)});
+            if (spellings) {
+                tag.written = written;
+                tag.shown = FoldedText(written, FoldForm::Compatible);
+            }
         }
         at = end;
     }

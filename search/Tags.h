@@ -22,7 +22,9 @@ struct Tag {
 };
 
 // The tags of a text (code page 932), in order, each as often as written.
-std::vector<Tag> TagsIn(std::string_view cp932);
+// Without `spellings` only their places and keys are filled in, which is
+// all a search compares.
+std::vector<Tag> TagsIn(std::string_view cp932, bool spellings = true);
 
 // The key of a tag as a user names it (code page 932), with or without its
 // "#" or "＃".
