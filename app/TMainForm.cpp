@@ -12,6 +12,7 @@
 #include "PictureCommands.h"
 #include "Prompts.h"
 #include "TCalendarForm.h"
+#include "TDetailSearchForm.h"
 #include "TSearchForm.h"
 #include "WorkingDirectory.h"
 #include "Workspace.h"
@@ -144,6 +145,9 @@ void TMainForm::CreateMenu()
 
     Tool1 = bar->addMenu(QStringLiteral("ツール"));
     ArchiveRepair = AddItem(Tool1, "書庫の修復", "日記書庫を選んで修復します", &TMainForm::ArchiveRepairClick);
+    DetailSearch1 = AddItem(Tool1, "詳しい検索", "期間やタグ、除く語を指定して日記を探します",
+        &TMainForm::DetailSearch1Click);
+    DetailSearch1->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
     Tool1->addSeparator();
     EncryptionMethod1 = Tool1->addMenu(QStringLiteral("暗号化の方式"));
     EncryptionMethod1->menuAction()->setStatusTip(QStringLiteral("パスワードで保護する日記の暗号化の方式を選びます"));
@@ -316,18 +320,11 @@ void TMainForm::Find1Click()
             ShowPlain(prompts_, "日記が開いていないので検索はできません。", true);
             return;
         }
-        // The three editor windows always exist; a fourth child may be the
-        // search window.
-        const QList<QMdiSubWindow*> children = MdiArea->subWindowList();
-        if (children.size() > 3) {
-            for (QMdiSubWindow* window : children) {
-                if (window->widget() && window->widget()->objectName() == TSearchForm::kWindowName) {
-                    searchForm_ = static_cast<TSearchForm*>(window->widget());
-                    workspace_->ShowOnTop(searchForm_);
-                    FindMenu->setEnabled(true);
-                    return;
-                }
-            }
+        if (QWidget* shown = ChildForm(TSearchForm::kWindowName)) {
+            searchForm_ = static_cast<TSearchForm*>(shown);
+            workspace_->ShowOnTop(searchForm_);
+            FindMenu->setEnabled(true);
+            return;
         }
         auto* form = new TSearchForm(*workspace_);
         connect(form, &TSearchForm::closed, this, [this] { FindMenu->setEnabled(false); });
@@ -336,6 +333,35 @@ void TMainForm::Find1Click()
         window->setAttribute(Qt::WA_DeleteOnClose);
         searchForm_ = form;
         FindMenu->setEnabled(true);
+    });
+}
+
+QWidget* TMainForm::ChildForm(const char* name) const
+{
+    for (QMdiSubWindow* window : MdiArea->subWindowList())
+        if (window->widget() && window->widget()->objectName() == QLatin1String(name))
+            return window->widget();
+    return nullptr;
+}
+
+void TMainForm::DetailSearch1Click()
+{
+    Run([this] {
+        if (workspace_->BookFileName().empty()) {
+            ShowPlain(prompts_, "日記が開いていないので検索はできません。", true);
+            return;
+        }
+        if (QWidget* shown = ChildForm(TDetailSearchForm::kWindowName)) {
+            workspace_->ShowOnTop(shown);
+            return;
+        }
+        auto* form = new TDetailSearchForm(*workspace_);
+        QMdiSubWindow* window = AddChildWindow(
+            form, Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        // The window takes the form's whole size, more than an editor's.
+        window->resize(
+            window->size().expandedTo(form->minimumSize() + window->size() - window->contentsRect().size()));
     });
 }
 

@@ -94,6 +94,7 @@ public:
     QAction* Find1;
     QMenu* Tool1;
     QAction* ArchiveRepair;
+    QAction* DetailSearch1;
     QMenu* EncryptionMethod1; // the method of encrypted days: one of the two, checked
     QAction* TraditionalEncryption1;
     QAction* Aes256Encryption1;
@@ -134,6 +135,9 @@ public:
     // the search window, which is added to the frame like any child.
     void Find1Click();
     void FindMenuClick();
+    // "詳しい検索" (ツール, Ctrl+Shift+F): opens or brings forward the wider
+    // search window.
+    void DetailSearch1Click();
     // Window commands.
     void Cascade1Click();
     void Tile1Click();
@@ -176,6 +180,8 @@ private:
     void ShowEncryption();
     // Makes a child window of the frame at the editor windows' outer size.
     QMdiSubWindow* AddChildWindow(QWidget* form, Qt::WindowFlags flags);
+    // The form of the frame's child window of that object name, if any.
+    QWidget* ChildForm(const char* name) const;
     // While a search runs, the book and the program stay: the command asks
     // the search to end and comes back once it has. True when it was put off.
     bool PutOffWhileSearching(void (TMainForm::*command)());

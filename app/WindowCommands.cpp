@@ -3,6 +3,7 @@
 #include "ErrorGuard.h"
 #include "Help.h"
 #include "TCalendarForm.h"
+#include "TDetailSearchForm.h"
 #include "TDiaryForm.h"
 #include "TPictureForm.h"
 #include "TScheduleForm.h"
@@ -205,6 +206,8 @@ void TMainForm::ContextHelp()
                 context = TSearchForm::kHelpContext;
             else if (form && form == yearsForm_)
                 context = TYearsForm::kHelpContext;
+            else if (form && form->objectName() == TDetailSearchForm::kWindowName)
+                context = TDetailSearchForm::kHelpContext;
         }
         ShowHelp(context);
     });

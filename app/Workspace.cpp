@@ -464,6 +464,7 @@ void Workspace::ChangeDate()
 {
     const QDate chosen = windows_.calendar->SelectedDate();
     if (chosen != date_) {
+        ClearHits();
         if (modified_ && Ask(prompts_, "変更された日記を保存しますか？", Buttons::YesNo, false) == Answer::Yes) {
             bool stored = false;
             try {

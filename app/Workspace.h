@@ -66,7 +66,8 @@ public:
     // FormHost
     Prompts& prompts() override { return prompts_; }
     bool Modified() const override { return modified_; }
-    void SetModified(bool modified) override { modified_ = modified; }
+    // An edit ends the marking of a search's hits.
+    void SetModified(bool modified) override;
     bool BookNamed() const override { return !bookFileName_.empty(); }
     void ClearEditors() override;
     void ChangeDate() override;
@@ -77,6 +78,11 @@ public:
     FormHost& formHost() override { return *this; }
     const std::string& BookFileName() const override { return bookFileName_; }
     void SelectCalendarDate(const QDate& date) override;
+    // Marks the hits in the diary and schedule windows (HitMarks.cpp): in
+    // the memo and the diary each hit, elsewhere the field that holds one;
+    // the next edit or change of date takes the marks away.
+    void ShowHits(const SearchCriteria& criteria) override;
+    void ClearHits();
 
     // State.
     const std::string& WorkingDirectory() const { return workingDirectory_; }
@@ -191,6 +197,7 @@ private:
     // written with the choice encrypt; those of another choice are set aside.
     void OwnDayFiles(bool encrypt, const std::string& keep);
 
+    bool hitsShown_ = false;
     TDayBook& record_;
     Prompts& prompts_;
     QMdiArea& frame_;

@@ -424,6 +424,11 @@ int main(int argc, char** argv)
                 "kivbook search vs search --jobs 1",
                 [&](const std::string& k) { return Run({ k, "search", book, "rain", "walk" }); },
                 [&] { return Run({ KIVBOOK_PATH, "search", book, "rain", "walk", "--jobs", "1" }); }, false, nothing);
+            // Folding width and case against the exact search, both on every core.
+            measure(
+                "kivbook search --fold vs search",
+                [&](const std::string& k) { return Run({ k, "search", book, "rain", "walk", "--fold" }); },
+                [&] { return Run({ KIVBOOK_PATH, "search", book, "rain", "walk" }); }, false, nothing);
             measure(
                 "kivbook put vs zip BOOK DAY (copy)",
                 [&](const std::string& k) {

@@ -75,6 +75,20 @@ void Search(benchmark::State& state, const bench::Book* book)
     }
 }
 
+// The same search with width and case folded.
+void FoldedSearch(benchmark::State& state, const bench::Book* book)
+{
+    SearchCriteria criteria;
+    criteria.keywords = {"rain", "walk"};
+    criteria.fold = true;
+    for (auto _ : state) {
+        Counter counter;
+        if (SearchBook(book->path, criteria, counter) != SearchEnd::Completed)
+            state.SkipWithError("search failed");
+        benchmark::DoNotOptimize(counter.hits);
+    }
+}
+
 void LibzipPass(benchmark::State& state, const bench::Book* book)
 {
     for (auto _ : state)
@@ -110,6 +124,7 @@ int main(int argc, char** argv)
     archive::SetHost(host);
 
     benchmark::RegisterBenchmark("search/ten_years", Search, &plain)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("search/ten_years_folded", FoldedSearch, &plain)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("libzip_pass/ten_years", LibzipPass, &plain)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("search/ten_years_pictures", Search, &pictures)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("libzip_pass/ten_years_pictures", LibzipPass, &pictures)

@@ -30,6 +30,7 @@ SessionSettings SettingsFor(const CommandContext& context);
 int ListCommand(CommandContext& context);
 int ShowCommand(CommandContext& context);
 int SearchCommand(CommandContext& context);
+int TagsCommand(CommandContext& context);
 int CheckCommand(CommandContext& context);
 int PutCommand(CommandContext& context);
 int DeleteCommand(CommandContext& context);

@@ -51,18 +51,46 @@ const std::vector<Command>& Commands()
             "Control characters of the texts are shown escaped (\\x1b); --hex and\n"
             "--json give them exactly.\n"),
             { { "--json", false, false }, { "--hex", false, false }, kPasswordFile }, 2, 2, &ShowCommand },
-        { "search", "search BOOK KEYWORD [KEYWORD [KEYWORD]] [--password-file FILE] [--jobs N]",
+        { "search", "search BOOK [KEYWORD [KEYWORD [KEYWORD]]] [options]",
             N_("Finds the days that hold every keyword, as the program's search window\n"
             "does: one yyyy/mm/dd line per hit in the book's order, then the number\n"
             "of hits. Keywords are compared exactly (case and width count) and may\n"
             "span the space between two fields. Odd members are skipped, each named in\n"
             "a message (see check); the exit status is then 1. A day that cannot be\n"
-            "read is named with the reason and skipped as well.\n"
+            "read is named with the reason and skipped as well. A search may also\n"
+            "consist of tags or a period alone.\n"
             "\n"
+            "  --from DATE           only the days from DATE on\n"
+            "  --to DATE             only the days up to DATE (included)\n"
+            "  --not WORD            leave out the days that hold WORD; may be repeated\n"
+            "  --tag TAG             only the days that carry TAG (#TAG or TAG: \"#\" or\n"
+            "                        \"＃\" and the characters up to a blank, 、。，．,.!?！？\n"
+            "                        「」『』（）()【】[] or the line's end); tags match\n"
+            "                        regardless of width and case; may be repeated\n"
+            "  --fold                compare keywords and words left out regardless of\n"
+            "                        width and case (ＰＣ, PC and pc; ｶﾒﾗ and カメラ)\n"
+            "  --lines               each hit followed by its lines that hold a keyword\n"
+            "                        or tag searched for, indented\n"
+            "  --json                one JSON array of objects: date, lines\n"
             "  --password-file FILE  the password of encrypted days (see show)\n"
             "  --jobs N              read the days on N threads (default: one per\n"
             "                        core); the output is the same for every N\n"),
-            { kPasswordFile, { "--jobs", true, false } }, 2, 4, &SearchCommand },
+            { kPasswordFile, { "--jobs", true, false }, { "--from", true, false }, { "--to", true, false },
+                { "--not", true, true }, { "--tag", true, true }, { "--fold", false, false },
+                { "--lines", false, false }, { "--json", false, false } },
+            1, 4, &SearchCommand },
+        { "tags", "tags BOOK [--json] [--password-file FILE] [--jobs N]",
+            N_("Lists the tags written in the book's days (\"#\" or \"＃\" and the characters\n"
+            "up to a blank or punctuation, see search) with the number of days that\n"
+            "carry each, most days first, then by name. Tags that differ only in width\n"
+            "or case are one tag; a tag is shown in its compatibility form (NFKC), as\n"
+            "first written in the book. Odd members and days that cannot be read are\n"
+            "named and skipped, as search does.\n"
+            "\n"
+            "  --json                one JSON array of objects: tag, days\n"
+            "  --password-file FILE  the password of encrypted days (see show)\n"
+            "  --jobs N              read the days on N threads (see search)\n"),
+            { { "--json", false, false }, kPasswordFile, { "--jobs", true, false } }, 1, 1, &TagsCommand },
         { "put", "put BOOK DATE [options]",
             N_("Writes one day into the book, replacing the day the book held for that\n"
             "date; creates the book when there is none. Fields not given stay empty.\n"
@@ -171,6 +199,7 @@ constexpr const char* kOverview = N_("usage: kivbook COMMAND ARGUMENTS...\n"
                                   "  show    BOOK DATE            one day's schedule, memo, weather, temperature,\n"
                                   "                               diary and picture\n"
                                   "  search  BOOK KEYWORD...      the days that hold up to three keywords\n"
+                                  "  tags    BOOK                 the book's tags and how many days carry each\n"
                                   "  put     BOOK DATE [options]  write one day into the book\n"
                                   "  delete  BOOK DATE            remove one day from the book\n"
                                   "  repair  BOOK                 repair a damaged book\n"

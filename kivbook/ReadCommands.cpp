@@ -1,4 +1,4 @@
-// The commands that only read a book: list, show, search, check.
+// The commands that only read a book: list, show, search, tags, check.
 #include "Archive.h"
 #include "BookSearch.h"
 #include "BookSession.h"
@@ -14,6 +14,7 @@
 #include "YearSpan.h"
 
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <set>
@@ -162,53 +163,32 @@ std::optional<unsigned> JobCount(const std::string& text)
     return value;
 }
 
-} // namespace
-
-int SearchCommand(CommandContext& context)
+// The search loop over a session's book, with kivbook's reporting: a day
+// that does not read is named and passed over, as odd members are; hits and
+// their findings go to the callbacks. Returns the exit status, after
+// `completed` has run on a search that read every day.
+int RunSearch(CommandContext& context, BookSession& session, const SearchCriteria& criteria, unsigned jobs,
+              const std::function<void(const std::string&)>& hit,
+              const std::function<void(const DayFindings&)>& found, const std::function<void(int hits)>& completed)
 {
-    const std::vector<std::string>& words = context.arguments.Positionals();
-    std::string keywords[3];
-    for (std::size_t i = 1; i < words.size(); ++i) {
-        // The window's fields: a keyword field is usable only when the one
-        // above it holds text.
-        if (i > 1 && words[i - 1].empty() && !words[i].empty())
-            throw UsageError(_("an empty keyword cannot come before another one"));
-        try {
-            keywords[i - 1] = Cp932FromUtf8(words[i]);
-        } catch (const Error& error) {
-            throw Failure(Fill(_("keyword '%s': %s"), { words[i], ProgramText(error.what()) }));
-        }
-    }
-    if (keywords[0].empty())
-        throw UsageError(ProgramText("キーワードが書き込まれていないと、検索できません。"));
-
-    unsigned jobs = 0;
-    if (const std::optional<std::string> text = context.arguments.Value("--jobs")) {
-        const std::optional<unsigned> value = JobCount(*text);
-        if (!value)
-            throw UsageError(Fill(_("--jobs takes a number of threads from 1 to %s"), { std::to_string(kMostJobs) }));
-        jobs = *value;
-    }
-
-    BookSession session(context.prompts, SettingsFor(context));
-    session.RequireBook();
-
     // The search window's own loop; its result list becomes the output.
-    // A day that does not read is named and passed over, as odd members are.
     class Printer final : public SearchObserver {
     public:
-        Printer(std::ostream& out, ConsolePrompts& prompts, BookSession& session)
-            : out_(out)
-            , prompts_(prompts)
+        Printer(ConsolePrompts& prompts, BookSession& session, const std::function<void(const std::string&)>& hit,
+                const std::function<void(const DayFindings&)>& found)
+            : prompts_(prompts)
             , session_(session)
+            , hit_(hit)
+            , found_(found)
         {
         }
         void Started(std::size_t) override { errorsWhenListed = prompts_.ErrorCount(); }
         void Hit(const std::string& resultLine) override
         {
-            out_ << ShownName(resultLine) << '\n';
+            hit_(resultLine);
             ++hits;
         }
+        void HitFindings(const DayFindings& findings) override { found_(findings); }
         bool DayDone(std::size_t done) override
         {
             this->done = done;
@@ -231,13 +211,14 @@ int SearchCommand(CommandContext& context)
         std::size_t done = 0; // days read
 
     private:
-        std::ostream& out_;
         ConsolePrompts& prompts_;
         BookSession& session_;
-    } printer(context.out, context.prompts, session);
+        const std::function<void(const std::string&)>& hit_;
+        const std::function<void(const DayFindings&)>& found_;
+    } printer(context.prompts, session, hit, found);
 
     const int errorsBefore = context.prompts.ErrorCount();
-    switch (SearchBook(session.Book(), keywords[0], keywords[1], keywords[2], printer, jobs)) {
+    switch (SearchBook(session.Book(), criteria, printer, jobs)) {
     case SearchEnd::Completed: {
         // A book that cannot be listed searches as an empty one; the archive
         // layer has said why.
@@ -247,12 +228,15 @@ int SearchCommand(CommandContext& context)
             throw Failure(Fill(_("%s: the book's days cannot be listed"), { session.ShownBook() }));
         // The date list passes over odd members; the user hears of them.
         const int skipped = session.ReportOddMembers() + printer.unreadable;
-        context.out << ProgramText(std::to_string(printer.hits) + "件ヒットしました。") << '\n';
+        completed(printer.hits);
         return skipped == 0 ? 0 : 1;
     }
     case SearchEnd::ExtractFailed: {
-        // The day after the last one read is the one that failed.
-        const std::vector<std::string> members = session.Members();
+        // The day after the last one read (of the period) is the one that
+        // failed.
+        std::vector<std::string> members = session.Members();
+        const DayTest test(criteria);
+        std::erase_if(members, [&](const std::string& member) { return !test.InPeriod(member); });
         if (printer.done < members.size())
             context.prompts.Print(Fill(_("%s: this day cannot be read"), { ShownName(members[printer.done]) }));
         if (context.prompts.LastError() == archive::ExtractErrorMessage(0x800A) && session.Password().Given())
@@ -264,6 +248,119 @@ int SearchCommand(CommandContext& context)
         break;
     }
     throw Interrupted();
+}
+
+unsigned JobsArgument(const CommandContext& context)
+{
+    const std::optional<std::string> text = context.arguments.Value("--jobs");
+    if (!text)
+        return 0;
+    const std::optional<unsigned> value = JobCount(*text);
+    if (!value)
+        throw UsageError(Fill(_("--jobs takes a number of threads from 1 to %s"), { std::to_string(kMostJobs) }));
+    return *value;
+}
+
+// A word of the command line in code page 932, as the record holds texts.
+std::string RecordWord(const std::string& word, const char* what)
+{
+    try {
+        return Cp932FromUtf8(word);
+    } catch (const Error& error) {
+        throw Failure(Fill(what, { word, ProgramText(error.what()) }));
+    }
+}
+
+} // namespace
+
+int SearchCommand(CommandContext& context)
+{
+    const std::vector<std::string>& words = context.arguments.Positionals();
+    SearchCriteria criteria;
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        // The window's fields: a keyword field is usable only when the one
+        // above it holds text.
+        if (i > 1 && words[i - 1].empty() && !words[i].empty())
+            throw UsageError(_("an empty keyword cannot come before another one"));
+        if (!words[i].empty())
+            criteria.keywords.push_back(RecordWord(words[i], _("keyword '%s': %s")));
+    }
+    for (const std::string& word : context.arguments.Values("--not"))
+        criteria.leftOut.push_back(RecordWord(word, _("word '%s': %s")));
+    for (const std::string& tag : context.arguments.Values("--tag"))
+        criteria.tags.push_back(RecordWord(tag, _("tag '%s': %s")));
+    if (const std::optional<std::string> from = context.arguments.Value("--from"))
+        criteria.from = DateKey(DateArgument(*from));
+    if (const std::optional<std::string> to = context.arguments.Value("--to"))
+        criteria.to = DateKey(DateArgument(*to));
+    // A search of tags or a period needs no keyword.
+    if (words.size() > 1 && words[1].empty())
+        throw UsageError(ProgramText("キーワードが書き込まれていないと、検索できません。"));
+    if (criteria.keywords.empty() && criteria.tags.empty() && criteria.from.empty() && criteria.to.empty())
+        throw UsageError(ProgramText("キーワードが書き込まれていないと、検索できません。"));
+    if (!criteria.from.empty() && !criteria.to.empty() && criteria.from > criteria.to)
+        throw UsageError(_("the period ends before it begins (--from after --to)"));
+    criteria.fold = context.arguments.Has("--fold");
+    const bool json = context.arguments.Has("--json");
+    criteria.lines = json || context.arguments.Has("--lines");
+    const unsigned jobs = JobsArgument(context);
+
+    BookSession session(context.prompts, SettingsFor(context));
+    session.RequireBook();
+
+    // --json: an array of {"date", "lines"}, written as the hits come.
+    std::ostream& out = context.out;
+    bool first = true;
+    std::string date;
+    auto hit = [&](const std::string& resultLine) {
+        date = ShownName(resultLine);
+        if (!json && !criteria.lines)
+            out << date << '\n';
+    };
+    auto found = [&](const DayFindings& findings) {
+        if (json) {
+            out << (first ? "[\n" : ",\n") << "{\"date\":" << JsonString(date) << ",\"lines\":[";
+            for (std::size_t i = 0; i < findings.lines.size(); ++i)
+                out << (i > 0 ? "," : "") << JsonString(ShownText(findings.lines[i]));
+            out << "]}";
+            first = false;
+            return;
+        }
+        out << date << '\n';
+        for (const std::string& line : findings.lines)
+            out << "  " << Printable(ShownText(line), false) << '\n';
+    };
+    const int status = RunSearch(context, session, criteria, jobs, hit, found, [&](int hits) {
+        if (!json)
+            out << ProgramText(std::to_string(hits) + "件ヒットしました。") << '\n';
+    });
+    if (json)
+        out << (first ? "[]\n" : "\n]\n");
+    return status;
+}
+
+int TagsCommand(CommandContext& context)
+{
+    BookSession session(context.prompts, SettingsFor(context));
+    session.RequireBook();
+    // Every day is a hit of a search without criteria; its tags come with it.
+    SearchCriteria criteria;
+    criteria.dayTags = true;
+    TagCounter counter;
+    const int status = RunSearch(context, session, criteria, JobsArgument(context), [](const std::string&) {},
+                                 [&](const DayFindings& findings) { counter.AddDay(findings.tags); }, [](int) {});
+    const std::vector<TagCounter::Count> tags = counter.Counts();
+    if (context.arguments.Has("--json")) {
+        context.out << '[';
+        for (std::size_t i = 0; i < tags.size(); ++i)
+            context.out << (i > 0 ? ",\n" : "\n") << "{\"tag\":" << JsonString(tags[i].shown)
+                        << ",\"days\":" << tags[i].days << '}';
+        context.out << (tags.empty() ? "]\n" : "\n]\n");
+    } else {
+        for (const TagCounter::Count& tag : tags)
+            context.out << Printable(tag.shown, false) << ' ' << tag.days << '\n';
+    }
+    return status;
 }
 
 int CheckCommand(CommandContext& context)

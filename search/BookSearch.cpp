@@ -4,6 +4,7 @@
 #include "Error.h"
 #include "KeywordTest.h"
 #include "TDayBook.h"
+#include "Tags.h"
 
 #include <algorithm>
 #include <atomic>
@@ -49,12 +50,6 @@ constexpr std::size_t kWindow = 8192;
 // A worker's buffer larger than this (after a picture) is given back.
 constexpr std::size_t kKeptBuffer = 1024 * 1024;
 
-struct Keywords {
-    const std::string& first;
-    const std::string& second;
-    const std::string& third;
-};
-
 // What became of a day.
 enum DayState : int {
     Pending,  // not read yet
@@ -64,25 +59,34 @@ enum DayState : int {
     Failed    // its record did not read (the exception is kept)
 };
 
-DayState Test(MemoryStream& stream, const Keywords& keywords)
+// Tests a day; what the search reports of a hit beside its date goes to
+// `findings`.
+DayState Test(MemoryStream& stream, const DayTest& test, DayFindings& findings)
 {
     stream.SetPosition(0);
     TDayBook record;
     record.Read(stream);
-    return DayMatches(DayText(record), keywords.first, keywords.second, keywords.third) ? Hit : Miss;
+    const std::string text = DayText(record);
+    if (!test.Matches(text))
+        return Miss;
+    if (test.Criteria().lines)
+        findings.lines = test.HitLines(record);
+    if (test.Criteria().dayTags)
+        findings.tags = TagsIn(text);
+    return Hit;
 }
 
 // Reads and tests a day with the reader; throws what reading its record
 // throws.
 DayState ReadAndTest(const archive::DayReader& reader, std::string_view name, std::vector<std::uint8_t>& buffer,
-                     const Keywords& keywords)
+                     const DayTest& test, DayFindings& findings)
 {
     if (!reader.Read(std::string(name), buffer))
         return Ordinary;
     MemoryStream stream(std::vector<std::uint8_t>(buffer.begin(), buffer.end()));
     if (buffer.capacity() > kKeptBuffer)
         std::vector<std::uint8_t>().swap(buffer);
-    return Test(stream, keywords);
+    return Test(stream, test, findings);
 }
 
 // Threads that read and test the days from `first` on, in order of their
@@ -92,9 +96,9 @@ DayState ReadAndTest(const archive::DayReader& reader, std::string_view name, st
 // its own for each thread reading at one time.
 class Workers {
 public:
-    Workers(const archive::DayReader& reader, const std::vector<std::string_view>& names, const Keywords& keywords,
+    Workers(const archive::DayReader& reader, const std::vector<std::string_view>& names, const DayTest& test,
             std::size_t count, std::size_t first)
-        : reader_(reader), names_(names), keywords_(keywords), slots_(kWindow), next_(first), taken_(first)
+        : reader_(reader), names_(names), test_(test), slots_(kWindow), next_(first), taken_(first)
     {
         // Fewer threads than asked for are enough; none fails.
         try {
@@ -121,8 +125,8 @@ public:
     Workers& operator=(const Workers&) = delete;
 
     // Waits for day i, the day after the one taken last, reading days
-    // meanwhile.
-    DayState Take(std::size_t i, std::exception_ptr& error)
+    // meanwhile; a hit's findings go to `findings`.
+    DayState Take(std::size_t i, std::exception_ptr& error, DayFindings& findings)
     {
         Slot& slot = slots_[i % kWindow];
         auto state = static_cast<DayState>(slot.state.load());
@@ -139,6 +143,8 @@ public:
         }
         error = std::move(slot.error);
         slot.error = nullptr;
+        findings = std::move(slot.findings);
+        slot.findings = DayFindings();
         slot.state.store(Pending);
         taken_.store(i + 1);
         if (roomWaiters_.load() > 0) {
@@ -152,6 +158,7 @@ private:
     struct Slot {
         std::atomic<int> state{Pending};
         std::exception_ptr error;
+        DayFindings findings;
     };
     static constexpr std::size_t kNone = ~std::size_t{0};
 
@@ -179,7 +186,7 @@ private:
         Slot& slot = slots_[i % kWindow];
         DayState state;
         try {
-            state = ReadAndTest(reader_, names_[i], buffer, keywords_);
+            state = ReadAndTest(reader_, names_[i], buffer, test_, slot.findings);
         } catch (...) {
             slot.error = std::current_exception();
             state = Failed;
@@ -193,7 +200,7 @@ private:
 
     const archive::DayReader& reader_;
     const std::vector<std::string_view>& names_;
-    const Keywords keywords_;
+    const DayTest& test_;
     std::vector<Slot> slots_;
     std::vector<std::uint8_t> buffer_; // of the thread that takes the days
     std::atomic<std::size_t> next_;       // the next day a worker takes up
@@ -212,13 +219,21 @@ private:
 SearchEnd SearchBook(const std::string& book, const std::string& first, const std::string& second,
                      const std::string& third, SearchObserver& observer, unsigned jobs)
 {
+    return SearchBook(book, KeywordCriteria(first, second, third), observer, jobs);
+}
+
+SearchEnd SearchBook(const std::string& book, const SearchCriteria& criteria, SearchObserver& observer, unsigned jobs)
+{
     std::string list;
     archive::ListDays(book, list);
-    // Views of the list's lines: a hundred years are 36,525 names.
-    const std::vector<std::string_view> names = MemberLines(list);
+    const DayTest test(criteria);
+    // Views of the list's lines: a hundred years are 36,525 names. Days
+    // outside the period are never read.
+    std::vector<std::string_view> names = MemberLines(list);
+    if (!criteria.from.empty() || !criteria.to.empty())
+        std::erase_if(names, [&](std::string_view name) { return !test.InPeriod(name); });
     if (!names.empty())
         observer.Started(names.size());
-    const Keywords keywords{first, second, third};
     // The thread that reports the days reads days too: it is one of them.
     const std::size_t threads = std::min<std::size_t>(jobs == 0 ? AllCores() : jobs, names.size() / kDaysPerWorker);
     const std::size_t workerCount = threads > 1 ? threads - 1 : 0;
@@ -239,12 +254,13 @@ SearchEnd SearchBook(const std::string& book, const std::string& first, const st
     try {
         for (std::size_t i = 0; i < names.size() && end == SearchEnd::Completed; ++i) {
             DayState state = Ordinary;
+            DayFindings findings;
             try {
                 std::exception_ptr error;
                 if (workers)
-                    state = workers->Take(i, error);
+                    state = workers->Take(i, error, findings);
                 else if (reader)
-                    state = ReadAndTest(*reader, names[i], buffer, keywords);
+                    state = ReadAndTest(*reader, names[i], buffer, test, findings);
                 if (error)
                     std::rethrow_exception(error);
             } catch (const Error& failure) {
@@ -262,15 +278,18 @@ SearchEnd SearchBook(const std::string& book, const std::string& first, const st
                 }
                 if (read) {
                     try {
-                        state = Test(stream, keywords);
+                        state = Test(stream, test, findings);
                     } catch (const Error& failure) {
                         if (!observer.DayUnreadable(names[i], failure.what()))
                             throw;
                     }
                 }
             }
-            if (state == Hit)
+            if (state == Hit) {
                 observer.Hit(ResultLine(names[i]));
+                if (criteria.lines || criteria.dayTags)
+                    observer.HitFindings(findings);
+            }
             if (archive::BookHandle != readerHandle) {
                 workers.reset();
                 reader.reset();
@@ -279,7 +298,7 @@ SearchEnd SearchBook(const std::string& book, const std::string& first, const st
                     reader = std::make_unique<archive::DayReader>();
                     if (workerCount > 0)
                         try {
-                            workers = std::make_unique<Workers>(*reader, names, keywords, workerCount, i + 1);
+                            workers = std::make_unique<Workers>(*reader, names, test, workerCount, i + 1);
                         } catch (const std::system_error&) {
                             // no thread to be had: the days are read here
                         }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "KeywordTest.h"
+#include "Tags.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -9,6 +12,12 @@
 // the command-line tool and the benchmarks run this same loop.
 namespace kiv {
 
+// What a search finds in a hit beside its date, when its criteria ask.
+struct DayFindings {
+    std::vector<std::string> lines; // that hold a hit (DayTest::HitLines), code page 932
+    std::vector<Tag> tags;          // all of the day's tags (TagsIn of its DayText)
+};
+
 // What a search reports while it runs.
 class SearchObserver {
 public:
@@ -17,6 +26,9 @@ public:
     virtual void Started(std::size_t total) = 0;
     // A day matched; its result line (yyyy/mm/dd).
     virtual void Hit(const std::string& resultLine) = 0;
+    // When the criteria ask for them: the lines and tags of the day just
+    // reported.
+    virtual void HitFindings(const DayFindings& /*findings*/) {}
     // `done` days have been read; false ends the search.
     virtual bool DayDone(std::size_t done) = 0;
     // The day of that member could not be extracted (the archive layer has
@@ -54,5 +66,10 @@ unsigned AllCores();
 // book's size.
 SearchEnd SearchBook(const std::string& book, const std::string& first, const std::string& second,
                      const std::string& third, SearchObserver& observer, unsigned jobs = 0);
+
+// The same loop for the wider search: the days within the criteria's
+// period (the others are not read) that meet its criteria.
+SearchEnd SearchBook(const std::string& book, const SearchCriteria& criteria, SearchObserver& observer,
+                     unsigned jobs = 0);
 
 } // namespace kiv

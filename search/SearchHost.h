@@ -1,5 +1,7 @@
 #pragma once
 
+#include "KeywordTest.h"
+
 #include <string>
 
 class QDate;
@@ -19,6 +21,8 @@ public:
     virtual const std::string& BookFileName() const = 0;
     // Sets the calendar's date and empties the date list's text.
     virtual void SelectCalendarDate(const QDate& date) = 0;
+    // After a found day is shown: marks what the search found in it.
+    virtual void ShowHits(const SearchCriteria& /*criteria*/) {}
 };
 
 } // namespace kiv

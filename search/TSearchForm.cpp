@@ -146,6 +146,7 @@ void TSearchForm::Search()
     const std::string first = RecordText(Edit1->text());
     const std::string second = RecordText(Edit2->text());
     const std::string third = RecordText(Edit3->text());
+    searched_ = KeywordCriteria(first, second, third);
 
     // While the loop runs, the user may type, click and close other
     // windows; this window's own commands wait until it has ended.
@@ -273,20 +274,26 @@ bool TSearchForm::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void TSearchForm::Show1Click()
+void ShowFoundDay(SearchHost& host, const QString& line, const SearchCriteria& searched)
 {
-    Guarded(host_.formHost().prompts(), [&] {
-        FormHost& form = host_.formHost();
+    Guarded(host.formHost().prompts(), [&] {
+        FormHost& form = host.formHost();
         if (form.Modified()) {
             if (Ask(form.prompts(), "日記は変更されていますが、変更を保存しますか？", Buttons::YesNo, true) == Answer::Yes)
                 return;
             form.ClearEditors();
             form.SetModified(false);
         }
-        const QDate date = ListDate(Memo1->textCursor().selectedText());
-        host_.SelectCalendarDate(date);
+        const QDate date = ListDate(line);
+        host.SelectCalendarDate(date);
         form.ChangeDate();
+        host.ShowHits(searched);
     });
+}
+
+void TSearchForm::Show1Click()
+{
+    ShowFoundDay(host_, Memo1->textCursor().selectedText(), searched_);
 }
 
 void TSearchForm::CloseBitBtnClick()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "KeywordTest.h"
+
 #include <QWidget>
 
 #include <chrono>
@@ -81,6 +83,12 @@ private:
     bool stopRequested_ = false;
     std::vector<std::function<void()>> afterStop_;
     int hits_ = 0;
+    SearchCriteria searched_; // the keywords of the last search, marked in a day shown
 };
+
+// Shows the day of a result line (yyyy/mm/dd) and marks the hits of the
+// search in it. A modified day is kept when the user wants to save it first
+// (the day is then not shown); otherwise its edits are dropped.
+void ShowFoundDay(SearchHost& host, const QString& line, const SearchCriteria& searched);
 
 } // namespace kiv

@@ -24,6 +24,7 @@ constexpr Topic kTopics[] = {
     { 9, "picture.html" },
     { 31, "calendar.html" },
     { 41, "search.html" },
+    { 42, "search.html" },
     { 47, "years.html" },
 };
 

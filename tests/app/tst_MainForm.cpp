@@ -2,6 +2,7 @@
 
 #include "Help.h"
 #include "Registry.h"
+#include "TDetailSearchForm.h"
 #include "WorkingDirectory.h"
 
 #include <QAction>
@@ -59,7 +60,7 @@ private slots:
             (QStringList { "日記を開く", "-", "名前を付けて保存", "上書き保存", "-", "閉じる", "-", "終了" }));
         QCOMPARE(Captions(app.main().Edit1->actions()),
             (QStringList { "画像の取り込み", "画像の保存", "-", "画像の削除", "-", "日記の削除" }));
-        QCOMPARE(Captions(app.main().Tool1->actions()), (QStringList { "書庫の修復", "-", "暗号化の方式" }));
+        QCOMPARE(Captions(app.main().Tool1->actions()), (QStringList { "書庫の修復", "詳しい検索", "-", "暗号化の方式" }));
         QCOMPARE(Captions(app.main().EncryptionMethod1->actions()), (QStringList { "従来のZIP暗号化", "AES-256" }));
         QCOMPARE(Captions(app.main().Window1->actions()),
             (QStringList { "重ねて表示", "縦に並べて表示", "横に並べて表示", "-", "予定表を一番上に表示",
@@ -291,6 +292,7 @@ private slots:
         QTest::newRow("picture") << "picture" << "picture.html#context-9" << "画像ウィンドウ";
         QTest::newRow("search") << "search" << "search.html#context-41" << "検索ウィンドウ";
         QTest::newRow("years") << "years" << "years.html#context-47" << "連用表示";
+        QTest::newRow("wider search") << "wider search" << "search.html#context-42" << "詳しい検索";
         QTest::newRow("calendar") << "calendar" << "calendar.html#context-31" << "カレンダーウィンドウ";
         QTest::newRow("help menu") << "menu" << "index.html#context-1" << "ＫＩＶの日記 ヘルプ";
     }
@@ -303,11 +305,13 @@ private slots:
         app.ws().SetBookFileName(app.Path("book.KIV"));
         app.main().Find1->trigger();
         app.main().YearsFormShow->trigger();
+        app.main().DetailSearch1->trigger();
         app.main().show();
         app.main().activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&app.main()));
         const std::map<QString, QWidget*> forms { { "schedule", &app.schedule() }, { "diary", &app.diary() },
-            { "picture", &app.picture() }, { "search", app.main().SearchForm() }, { "years", app.main().YearsForm() } };
+            { "picture", &app.picture() }, { "search", app.main().SearchForm() }, { "years", app.main().YearsForm() },
+            { "wider search", app.main().findChild<TDetailSearchForm*>() } };
         if (window == "menu") {
             app.main().Help2->trigger();
         } else if (window == "calendar") {

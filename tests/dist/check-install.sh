@@ -126,6 +126,8 @@ check_completion "--memo-file " kivbook put diary.KIV 2001/03/15 --weather x --m
 check_completion "html " kivbook export diary.KIV out --format h
 check_completion "holidays " kivbook hol
 check_completion "--json " kivbook holidays --j
+check_completion "--fold --from " kivbook search diary.KIV --f
+check_completion "2001/03/15 2001/03/16 " kivbook search diary.KIV x --from ""
 year=$(date +%Y)
 check_completion "$year/01/01 " kivbook holidays "$year/01/01"
 

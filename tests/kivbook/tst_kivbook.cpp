@@ -979,13 +979,13 @@ private slots:
         const QStringList noKeyword { "search", "days.KIV", "" };
         QTest::newRow("ja: no keyword") << true << noKeyword << 2 << QByteArray()
                                         << QByteArray("kivbook: キーワードが書き込まれていないと、検索できません。\n"
-                                                      "使い方: kivbook search BOOK KEYWORD [KEYWORD [KEYWORD]] "
-                                                      "[--password-file FILE] [--jobs N]\n"
+                                                      "使い方: kivbook search BOOK [KEYWORD [KEYWORD [KEYWORD]]] "
+                                                      "[options]\n"
                                                       "（詳しくは kivbook search --help で）\n");
         QTest::newRow("C: no keyword") << false << noKeyword << 2 << QByteArray()
                                        << QByteArray("kivbook: Without a keyword there is nothing to search for.\n"
-                                                     "usage: kivbook search BOOK KEYWORD [KEYWORD [KEYWORD]] "
-                                                     "[--password-file FILE] [--jobs N]\n"
+                                                     "usage: kivbook search BOOK [KEYWORD [KEYWORD [KEYWORD]]] "
+                                                     "[options]\n"
                                                      "(kivbook search --help tells more)\n");
         const QStringList show { "show", "days.KIV", "2003/01/01" };
         QTest::newRow("ja: holidays beyond the table")

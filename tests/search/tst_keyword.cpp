@@ -95,7 +95,8 @@ void tst_Keyword::keywordsAreJoinedByAnd()
     QFETCH(QByteArray, third);
     QFETCH(bool, expected);
     const std::string text = "rain walk in the park";
-    QCOMPARE(DayMatches(text, first.toStdString(), second.toStdString(), third.toStdString()), expected);
+    QCOMPARE(DayTest(KeywordCriteria(first.toStdString(), second.toStdString(), third.toStdString())).Matches(text),
+             expected);
 }
 
 void tst_Keyword::matchMaySpanTheJoiningSpace()
@@ -103,8 +104,8 @@ void tst_Keyword::matchMaySpanTheJoiningSpace()
     TDayBook day;
     day.SetSchedule(1, "meet a");
     day.SetSchedule(2, "b later");
-    QVERIFY(DayMatches(DayText(day), "a b", "", ""));
-    QVERIFY(!DayMatches(DayText(day), "ab", "", ""));
+    QVERIFY(DayTest(KeywordCriteria("a b", "", "")).Matches(DayText(day)));
+    QVERIFY(!DayTest(KeywordCriteria("ab", "", "")).Matches(DayText(day)));
 }
 
 QTEST_APPLESS_MAIN(tst_Keyword)
