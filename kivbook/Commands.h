@@ -35,6 +35,7 @@ int PutCommand(CommandContext& context);
 int DeleteCommand(CommandContext& context);
 int RepairCommand(CommandContext& context);
 int ExportCommand(CommandContext& context);
+int ImportCommand(CommandContext& context);
 int HolidaysCommand(CommandContext& context);
 
 } // namespace kiv::kivbook

@@ -1,40 +1,30 @@
 // export: every day of a book as documents in a new folder.
 #include "Commands.h"
 #include "ConsolePrompts.h"
+#include "Calendar.h"
 #include "Cp932.h"
 #include "ExportDocuments.h"
+#include "Import.h"
+#include "KivPdf.h"
 #include "Language.h"
 #include "Png.h"
+#include "ProgressLine.h"
 #include "TemporaryFolder.h"
 #include "TextForms.h"
 
-#include <optional>
+#include <algorithm>
 #include <cctype>
+#include <optional>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dlfcn.h>
 #include <filesystem>
 #include <set>
 #include <sys/stat.h>
 #include <system_error>
 
 namespace kiv::kivbook {
-namespace {
-
-namespace fs = std::filesystem;
-
-constexpr std::size_t kSummaryCharacters = 40;
-
-ExportFormat FormatArgument(const std::optional<std::string>& text)
-{
-    if (!text || *text == "markdown")
-        return ExportFormat::Markdown;
-    if (*text == "html")
-        return ExportFormat::Html;
-    if (*text == "text")
-        return ExportFormat::Text;
-    throw UsageError(Fill(_("--format is markdown, html or text, not '%s'"), { *text }));
-}
 
 void WriteFile(const std::string& path, const void* data, std::size_t size)
 {
@@ -50,6 +40,37 @@ void WriteFile(const std::string& path, const void* data, std::size_t size)
 void WriteFile(const std::string& path, const std::string& text)
 {
     WriteFile(path, text.data(), text.size());
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kSummaryCharacters = 40;
+
+// The formats that make one file rather than a page per day.
+enum class SingleFile { None, Json, Ics, Pdf };
+
+SingleFile SingleFileFormat(const std::optional<std::string>& text)
+{
+    if (text == "json")
+        return SingleFile::Json;
+    if (text == "ics")
+        return SingleFile::Ics;
+    if (text == "pdf")
+        return SingleFile::Pdf;
+    return SingleFile::None;
+}
+
+ExportFormat FormatArgument(const std::optional<std::string>& text)
+{
+    if (!text || *text == "markdown")
+        return ExportFormat::Markdown;
+    if (*text == "html")
+        return ExportFormat::Html;
+    if (*text == "text")
+        return ExportFormat::Text;
+    throw UsageError(Fill(_("--format is markdown, html, text, json, ics or pdf, not '%s'"), { *text }));
 }
 
 // One day to export, named before any day is read so that each document can
@@ -95,6 +116,13 @@ std::vector<Entry> Entries(const std::vector<std::string>& members)
         entries.push_back(std::move(entry));
     }
     return entries;
+}
+
+// The book's name without its extension: the single file's name.
+std::string FileStem(const std::string& bookName)
+{
+    const std::string stem = fs::path(bookName).stem().string();
+    return stem.empty() || stem.front() == '.' ? "book" : stem;
 }
 
 std::string GroupOf(const Entry& entry)
@@ -187,12 +215,242 @@ void RequireFreeTarget(const fs::path& target)
         throw Failure(Fill(_("%s already exists: export writes into a new or empty folder"), { target.string() }));
 }
 
+// Reads the entries' days in turn, naming each that does not read, and
+// shows how far it got.
+struct DayReading {
+    CommandContext& context;
+    BookSession& session;
+    ProgressLine& progress;
+    std::size_t count;
+    std::size_t done = 0;
+    int unreadable = 0;
+
+    bool Read(const Entry& entry, TDayBook& record)
+    {
+        progress.Show(done++, count);
+        BookSession::Reading reading = session.ReadDay(entry.member, record);
+        if (!reading.ok) {
+            progress.Clear();
+            for (const std::string& message : reading.messages)
+                context.prompts.Print(message);
+            context.prompts.Print(Fill(_("skipped %s: it does not read"), { entry.title }));
+            ++unreadable;
+            return false;
+        }
+        record.ConvertPhotoBitmap();
+        return true;
+    }
+};
+
+// A page per day and the index; the unreadable days' count.
+int WriteDocuments(DayReading& reading, const std::vector<Entry>& entries, ExportFormat format,
+                   const std::string& folder, const std::string& bookName)
+{
+    const std::string extension = ExportExtension(format);
+    std::vector<IndexEntry> index;
+    const std::string indexFile = "index" + extension;
+    // A day that does not read is named and passed over; each day's page
+    // links to the exported days around it, so a page is written once the
+    // next exported day is known.
+    std::optional<DayDocument> pending;
+    std::string pendingFile;
+    const Entry* last = nullptr;
+    for (const Entry& entry : entries) {
+        TDayBook record;
+        if (!reading.Read(entry, record))
+            continue;
+        DayDocument day = Document(record, entry);
+        day.indexFile = indexFile;
+        if (last) {
+            day.previous = { last->base + extension, last->title };
+            pending->next = { entry.base + extension, entry.title };
+            WriteFile(pendingFile, RenderDay(format, *pending));
+        }
+        ExportPicture(record, folder, entry.base, format, day);
+        index.push_back({ GroupOf(entry), entry.title, entry.base + extension, Summary(day), record.PhotoSize() > 0 });
+        pending = std::move(day);
+        pendingFile = folder + "/" + entry.base + extension;
+        last = &entry;
+    }
+    if (pending)
+        WriteFile(pendingFile, RenderDay(format, *pending));
+    WriteFile(folder + "/" + indexFile, RenderIndex(format, bookName, index));
+    return reading.unreadable;
+}
+
+// A file written a piece at a time.
+class OutputFile {
+public:
+    explicit OutputFile(std::string path)
+        : path_(std::move(path))
+        , file_(std::fopen(path_.c_str(), "wb"))
+    {
+        if (!file_)
+            throw Failure(Fill(_("cannot write %s: %s"), { path_, std::strerror(errno) }));
+    }
+    ~OutputFile()
+    {
+        if (file_)
+            std::fclose(file_);
+    }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    void Write(const std::string& text)
+    {
+        if (std::fwrite(text.data(), 1, text.size(), file_) != text.size())
+            throw Failure(Fill(_("cannot write %s: %s"), { path_, std::strerror(errno) }));
+    }
+    void Close()
+    {
+        std::FILE* file = file_;
+        file_ = nullptr;
+        if (std::fclose(file) != 0)
+            throw Failure(Fill(_("cannot write %s: %s"), { path_, std::strerror(errno) }));
+    }
+
+private:
+    std::string path_;
+    std::FILE* file_;
+};
+
+// Every field of every dated day, pictures in base64: import reads it back
+// byte for byte.
+int WriteJson(DayReading& reading, const std::vector<Entry>& entries, const std::string& path)
+{
+    OutputFile file(path);
+    file.Write(std::string("{\"format\": \"") + kDayJsonFormat + "\", \"version\": 1, \"days\": [");
+    bool first = true;
+    for (const Entry& entry : entries) {
+        TDayBook record;
+        if (!entry.date || !reading.Read(entry, record))
+            continue;
+        file.Write((first ? "\n" : ",\n") + DayJsonObject(*entry.date, record));
+        first = false;
+    }
+    file.Write("\n]}\n");
+    file.Close();
+    return reading.unreadable;
+}
+
+// A stable, short tag of the book for the events' UIDs (FNV-1a of its name).
+std::string BookTag(const std::string& bookName)
+{
+    std::uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : bookName)
+        hash = (hash ^ c) * 1099511628211ull;
+    char text[24];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+// An event per filled schedule row, the memo as its description.
+int WriteCalendar(DayReading& reading, const std::vector<Entry>& entries, const std::string& path,
+                  const std::string& bookName)
+{
+    int first = 9999, last = 1;
+    for (const Entry& entry : entries)
+        if (entry.date) {
+            first = std::min(first, entry.date->year);
+            last = std::max(last, entry.date->year);
+        }
+    CalendarWriter calendar(BookTag(bookName), std::min(first, last), last);
+    for (const Entry& entry : entries) {
+        TDayBook record;
+        if (!entry.date || !reading.Read(entry, record))
+            continue;
+        const std::string memo = ShownText(record.ScheduleMemo);
+        for (int row = 1; row <= TDayBook::kScheduleRows; ++row)
+            if (!record.Schedule(row).empty())
+                calendar.Event(*entry.date, row + 7, ShownText(record.Schedule(row)), memo);
+    }
+    WriteFile(path, calendar.Finish());
+    return reading.unreadable;
+}
+
+// The PDF module's three calls, loaded when first needed: beside an
+// installed kivbook, else where the build made it.
+struct PdfModule {
+    KivPdfBeginFn begin = nullptr;
+    KivPdfAddDayFn addDay = nullptr;
+    KivPdfEndFn end = nullptr;
+};
+
+PdfModule LoadPdfModule()
+{
+    std::vector<std::string> candidates;
+#ifdef KIV_PDF_MODULE
+    std::error_code error;
+    const fs::path executable = fs::read_symlink("/proc/self/exe", error);
+    if (!error)
+        candidates.push_back((executable.parent_path() / KIV_PDF_MODULE).string());
+#endif
+#ifdef KIV_PDF_BUILD_MODULE
+    candidates.push_back(KIV_PDF_BUILD_MODULE);
+#endif
+    std::string why = _("this kivbook was built without it");
+    for (const std::string& candidate : candidates) {
+        // Never closed: Qt does not unload.
+        void* handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+            why = ::dlerror();
+            continue;
+        }
+        PdfModule module;
+        module.begin = reinterpret_cast<KivPdfBeginFn>(::dlsym(handle, "KivPdfBegin"));
+        module.addDay = reinterpret_cast<KivPdfAddDayFn>(::dlsym(handle, "KivPdfAddDay"));
+        module.end = reinterpret_cast<KivPdfEndFn>(::dlsym(handle, "KivPdfEnd"));
+        if (module.begin && module.addDay && module.end)
+            return module;
+    }
+    throw Failure(Fill(_("PDF export is not available: %s"), { why }));
+}
+
+// The days one after the other on A4 pages, pictures included.
+int WritePdf(DayReading& reading, const std::vector<Entry>& entries, const std::string& path,
+             const std::string& bookName)
+{
+    const PdfModule module = LoadPdfModule();
+    char error[512] = "";
+    KivPdf* pdf = module.begin(path.c_str(), bookName.c_str(), error, sizeof error);
+    if (!pdf)
+        throw Failure(error);
+    for (const Entry& entry : entries) {
+        TDayBook record;
+        if (!reading.Read(entry, record))
+            continue;
+        const DayDocument day = Document(record, entry);
+        KivPdfDay page {};
+        page.title = day.title.c_str();
+        for (int row = 0; row < TDayBook::kScheduleRows; ++row)
+            page.texts[row] = day.schedule[row].c_str();
+        page.texts[11] = day.memo.c_str();
+        page.texts[12] = day.weather.c_str();
+        page.texts[13] = day.temperature.c_str();
+        page.texts[14] = day.diary.c_str();
+        if (record.PhotoSize() > 0 && (record.PhotoKind() == TDayBook::kBmp || record.PhotoKind() == TDayBook::kJpeg)) {
+            page.picture = record.PhotoData().data();
+            page.pictureSize = record.PhotoData().size();
+        }
+        module.addDay(pdf, &page);
+    }
+    if (module.end(pdf, error, sizeof error) != 0)
+        throw Failure(Fill(_("cannot write %s: %s"), { path, error }));
+    return reading.unreadable;
+}
+
 } // namespace
 
 int ExportCommand(CommandContext& context)
 {
-    const ExportFormat format = FormatArgument(context.arguments.Value("--format"));
-    const std::string extension = ExportExtension(format);
+    const SingleFile single = SingleFileFormat(context.arguments.Value("--format"));
+    const ExportFormat
+        format = single == SingleFile::None ? FormatArgument(context.arguments.Value("--format")) : ExportFormat::Text;
+    std::optional<Date> from, to;
+    if (const auto text = context.arguments.Value("--from"))
+        from = DateArgument(*text);
+    if (const auto text = context.arguments.Value("--to"))
+        to = DateArgument(*text);
     std::error_code error;
     fs::path target = fs::absolute(context.arguments.Positionals().at(1), error).lexically_normal();
     if (!error && target.filename().empty() && target.has_parent_path())
@@ -205,49 +463,30 @@ int ExportCommand(CommandContext& context)
 
     BookSession session(context.prompts, SettingsFor(context));
     session.RequireBook();
-    const std::vector<Entry> entries = Entries(session.Members());
+    std::vector<Entry> entries = Entries(session.Members());
+    if (from || to) // a range holds dated days only
+        std::erase_if(entries, [&](const Entry& entry) {
+            return !entry.date || (from && DateKey(*entry.date) < DateKey(*from))
+                || (to && DateKey(*entry.date) > DateKey(*to));
+        });
 
     // Everything is written into a hidden folder beside the target and
     // renamed into place at the end: a failure leaves nothing behind.
     TemporaryFolder folder(target.parent_path().string(), "." + target.filename().string() + ".kivbook-");
-    std::vector<IndexEntry> index;
-    const std::string indexFile = "index" + extension;
-    // A day that does not read is named and passed over; each day's page
-    // links to the exported days around it, so a page is written once the
-    // next exported day is known.
-    int unreadable = 0;
-    std::optional<DayDocument> pending;
-    std::string pendingFile;
-    const Entry* last = nullptr;
-    for (const Entry& entry : entries) {
-        TDayBook record;
-        BookSession::Reading reading = session.ReadDay(entry.member, record);
-        if (!reading.ok) {
-            for (const std::string& message : reading.messages)
-                context.prompts.Print(message);
-            context.prompts.Print(Fill(_("skipped %s: it does not read"), { entry.title }));
-            ++unreadable;
-            continue;
-        }
-        record.ConvertPhotoBitmap();
-
-        DayDocument day = Document(record, entry);
-        day.indexFile = indexFile;
-        if (last) {
-            day.previous = { last->base + extension, last->title };
-            pending->next = { entry.base + extension, entry.title };
-            WriteFile(pendingFile, RenderDay(format, *pending));
-        }
-        ExportPicture(record, folder.Path(), entry.base, format, day);
-        index.push_back({ GroupOf(entry), entry.title, entry.base + extension, Summary(day), record.PhotoSize() > 0 });
-        pending = std::move(day);
-        pendingFile = folder.Path() + "/" + entry.base + extension;
-        last = &entry;
-    }
-    if (pending)
-        WriteFile(pendingFile, RenderDay(format, *pending));
     const std::string bookName = fs::path(session.ShownBook()).filename().string();
-    WriteFile(folder.Path() + "/" + indexFile, RenderIndex(format, bookName, index));
+    int unreadable = 0;
+    {
+        ProgressLine progress(_("exporting"));
+        DayReading reading { context, session, progress, entries.size() };
+        if (single == SingleFile::Json)
+            unreadable = WriteJson(reading, entries, folder.Path() + "/" + FileStem(bookName) + ".json");
+        else if (single == SingleFile::Ics)
+            unreadable = WriteCalendar(reading, entries, folder.Path() + "/" + FileStem(bookName) + ".ics", bookName);
+        else if (single == SingleFile::Pdf)
+            unreadable = WritePdf(reading, entries, folder.Path() + "/" + FileStem(bookName) + ".pdf", bookName);
+        else
+            unreadable = WriteDocuments(reading, entries, format, folder.Path(), bookName);
+    }
     // The date list passes over odd members; the user hears of them.
     const int skipped = session.ReportOddMembers() + unreadable;
 
