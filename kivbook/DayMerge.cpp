@@ -37,10 +37,10 @@ std::string Stored(const std::string& text, bool exact, std::string& left)
         return Cp932FromUtf8(text);
     // Trailing line breaks and blanks would only part an appended text from
     // the next one further.
-    std::string lf = LfFromCrLf(text);
+    std::string lf = Cp932Storable(LfFromCrLf(text), left);
     while (!lf.empty() && (lf.back() == '\n' || lf.back() == ' ' || lf.back() == '\t'))
         lf.pop_back();
-    return CrLfFromLf(Cp932FromUtf8(Cp932Storable(lf, left)));
+    return CrLfFromLf(Cp932FromUtf8(lf));
 }
 
 bool IsEmpty(const ImportedDay& day)

@@ -196,6 +196,7 @@ ImportSource ReadJrnl(const std::string& path)
 std::string WithoutPhotoLinks(const std::string& text)
 {
     std::string out;
+    bool dropped = false; // the line before was a link alone, dropped
     std::size_t start = 0;
     while (start <= text.size()) {
         std::size_t end = text.find('\n', start);
@@ -208,8 +209,12 @@ std::string WithoutPhotoLinks(const std::string& text)
             line.erase(at, close == std::string::npos ? std::string::npos : close + 1 - at);
             removed = true;
         }
-        if (!removed || line.find_first_not_of(" \t") != std::string::npos)
+        const bool blank = line.find_first_not_of(" \t") == std::string::npos;
+        // The blank line after a dropped one goes too, when one is before it.
+        const bool blankBefore = out.empty() || (out.size() >= 2 && out.compare(out.size() - 2, 2, "\n\n") == 0);
+        if (!(removed && blank) && !(dropped && blank && blankBefore))
             out += line + (end < text.size() ? "\n" : "");
+        dropped = removed && blank;
         start = end + 1;
     }
     return out;
@@ -330,11 +335,12 @@ ImportSource ReadDayOne(const std::string& path)
 // objects, sequences arrays. Aliases are refused.
 class Yaml {
 public:
-    Yaml(const std::string& text, const std::string& file)
-        : file_(file)
+    Yaml(std::string text, const std::string& file)
+        : text_(std::move(text))
+        , file_(file)
     {
         yaml_parser_initialize(&parser_);
-        yaml_parser_set_input_string(&parser_, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+        yaml_parser_set_input_string(&parser_, reinterpret_cast<const unsigned char*>(text_.data()), text_.size());
     }
     ~Yaml() { yaml_parser_delete(&parser_); }
     Yaml(const Yaml&) = delete;
@@ -427,6 +433,7 @@ private:
         }
     }
 
+    std::string text_; // the parser reads it in place
     std::string file_;
     yaml_parser_t parser_ {};
 };
@@ -564,7 +571,7 @@ void ReadMarkdownDay(const std::string& text, const std::string& folder, Importe
     std::size_t title = 0;
     while (title < lines.size() && lines[title].rfind("# ", 0) != 0)
         ++title;
-    if (title >= lines.size() || title > 2) {
+    if (title >= lines.size() || title > 2 || lines[title] != "# " + DateListLine(day.date)) {
         day.diary = text;
         return;
     }
@@ -624,7 +631,8 @@ void ReadMarkdownDay(const std::string& text, const std::string& folder, Importe
 void ReadTextDay(const std::string& text, const std::string& folder, ImportedDay& day, ImportSource& source)
 {
     const std::vector<std::string> lines = SplitLines(text);
-    if (lines.size() < 2 || lines[1].empty() || lines[1].find_first_not_of('=') != std::string::npos) {
+    if (lines.size() < 2 || lines[0] != DateListLine(day.date) || lines[1].empty()
+        || lines[1].find_first_not_of('=') != std::string::npos) {
         day.diary = text;
         return;
     }

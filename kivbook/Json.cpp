@@ -1,5 +1,7 @@
 #include "Json.h"
 
+#include "Language.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -38,12 +40,12 @@ public:
         JsonValue value = Value(0);
         Blanks();
         if (position_ != text_.size())
-            Fail("text after the end of the document");
+            Fail(N_("text after the end of the document"));
         return value;
     }
 
 private:
-    [[noreturn]] void Fail(const std::string& what) const { throw JsonError(line_, what); }
+    [[noreturn]] void Fail(const char* what) const { throw JsonError(line_, what); }
 
     void Blanks()
     {
@@ -70,7 +72,7 @@ private:
     void Expect(char c)
     {
         if (!Take(c))
-            Fail(std::string("'") + c + "' expected");
+            Fail(N_("a comma, colon or closing bracket expected"));
     }
 
     bool Word(std::string_view word)
@@ -84,12 +86,12 @@ private:
     JsonValue Value(int depth)
     {
         if (depth > kMaxDepth)
-            Fail("nested too deeply");
+            Fail(N_("nested too deeply"));
         Blanks();
         JsonValue value;
         value.line = line_;
         if (position_ >= text_.size())
-            Fail("unexpected end of the document");
+            Fail(N_("unexpected end of the document"));
         const char c = text_[position_];
         if (c == '{') {
             value.kind = JsonValue::Kind::Object;
@@ -99,7 +101,7 @@ private:
             do {
                 Blanks();
                 if (position_ >= text_.size() || text_[position_] != '"')
-                    Fail("a member name expected");
+                    Fail(N_("a member name expected"));
                 std::string name = String();
                 Expect(':');
                 value.members.emplace_back(std::move(name), Value(depth + 1));
@@ -131,9 +133,9 @@ private:
             char* end = nullptr;
             value.number = std::strtod(value.text.c_str(), &end);
             if (end != value.text.c_str() + value.text.size())
-                Fail("'" + value.text + "' is no number");
+                Fail(N_("a number written wrongly"));
         } else {
-            Fail(std::string("unexpected '") + c + "'");
+            Fail(N_("a value expected"));
         }
         return value;
     }
@@ -141,7 +143,7 @@ private:
     unsigned Hex4()
     {
         if (position_ + 4 > text_.size())
-            Fail("a \\u escape is cut short");
+            Fail(N_("a \\u escape is cut short"));
         unsigned code = 0;
         for (int i = 0; i < 4; ++i) {
             const char c = text_[position_++];
@@ -153,7 +155,7 @@ private:
             else if (c >= 'A' && c <= 'F')
                 code |= static_cast<unsigned>(c - 'A' + 10);
             else
-                Fail("a \\u escape needs four hexadecimal digits");
+                Fail(N_("a \\u escape needs four hexadecimal digits"));
         }
         return code;
     }
@@ -183,18 +185,18 @@ private:
         std::string out;
         while (true) {
             if (position_ >= text_.size())
-                Fail("a string is not closed");
+                Fail(N_("a string is not closed"));
             const char c = text_[position_++];
             if (c == '"')
                 return out;
             if (static_cast<unsigned char>(c) < 0x20)
-                Fail("a control character inside a string");
+                Fail(N_("a control character inside a string"));
             if (c != '\\') {
                 out += c;
                 continue;
             }
             if (position_ >= text_.size())
-                Fail("a string is not closed");
+                Fail(N_("a string is not closed"));
             const char e = text_[position_++];
             switch (e) {
             case '"': case '\\': case '/': out += e; break;
@@ -208,16 +210,16 @@ private:
                 if (code >= 0xD800 && code < 0xDC00 && Word("\\u")) {
                     const unsigned low = Hex4();
                     if (low < 0xDC00 || low > 0xDFFF)
-                        Fail("a lone surrogate in a \\u escape");
+                        Fail(N_("a lone surrogate in a \\u escape"));
                     code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
                 } else if (code >= 0xD800 && code <= 0xDFFF) {
-                    Fail("a lone surrogate in a \\u escape");
+                    Fail(N_("a lone surrogate in a \\u escape"));
                 }
                 Append(out, code);
                 break;
             }
             default:
-                Fail(std::string("unknown escape \\") + e);
+                Fail(N_("an unknown escape"));
             }
         }
     }

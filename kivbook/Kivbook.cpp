@@ -112,7 +112,6 @@ const std::vector<Command>& Commands()
             "are skipped, each named in a message (see check); the exit status is\n"
             "then 1.\n"
             "\n"
-            "\n"
             "json, ics and pdf write one file, named after the book (diary.json):\n"
             "json holds every field of every day and its picture (base64), so that\n"
             "import gives the same days byte for byte; ics is a calendar with an\n"

@@ -10,7 +10,9 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QTemporaryDir>
 #include <QTextLayout>
+#include <QFile>
 
 #include <cstdio>
 #include <memory>
@@ -37,6 +39,9 @@ QFont BodyFont(qreal points, bool bold)
 } // namespace
 
 struct KivPdf {
+    // Qt wants a runtime folder; without the session's, one of our own
+    // that goes with the document.
+    QTemporaryDir runtime;
     std::unique_ptr<QGuiApplication> application;
     std::unique_ptr<QPdfWriter> writer;
     std::unique_ptr<QPainter> painter;
@@ -111,6 +116,8 @@ __attribute__((visibility("default"))) KivPdf* KivPdfBegin(
         // Qt's notes about the session (no runtime folder, ...) are no news
         // for a command writing a file.
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) { });
+        if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && pdf->runtime.isValid())
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(pdf->runtime.path()));
         // No window is shown: the offscreen platform needs no display.
         static int argc = 3;
         static char name[] = "kivbook", option[] = "-platform", platform[] = "offscreen";
