@@ -1,11 +1,9 @@
 // export: every day of a book as documents in a new folder.
 #include "Commands.h"
 #include "ConsolePrompts.h"
-#include "Calendar.h"
 #include "Cp932.h"
 #include "ExportDocuments.h"
-#include "Import.h"
-#include "KivPdf.h"
+#include "SingleFileExport.h"
 #include "Language.h"
 #include "Png.h"
 #include "ProgressLine.h"
@@ -18,8 +16,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <dlfcn.h>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <sys/stat.h>
 #include <system_error>
@@ -47,20 +45,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::size_t kSummaryCharacters = 40;
-
-// The formats that make one file rather than a page per day.
-enum class SingleFile { None, Json, Ics, Pdf };
-
-SingleFile SingleFileFormat(const std::optional<std::string>& text)
-{
-    if (text == "json")
-        return SingleFile::Json;
-    if (text == "ics")
-        return SingleFile::Ics;
-    if (text == "pdf")
-        return SingleFile::Pdf;
-    return SingleFile::None;
-}
 
 ExportFormat FormatArgument(const std::optional<std::string>& text)
 {
@@ -278,174 +262,12 @@ int WriteDocuments(DayReading& reading, const std::vector<Entry>& entries, Expor
     return reading.unreadable;
 }
 
-// A file written a piece at a time.
-class OutputFile {
-public:
-    explicit OutputFile(std::string path)
-        : path_(std::move(path))
-        , file_(std::fopen(path_.c_str(), "wb"))
-    {
-        if (!file_)
-            throw Failure(Fill(_("cannot write %s: %s"), { path_, std::strerror(errno) }));
-    }
-    ~OutputFile()
-    {
-        if (file_)
-            std::fclose(file_);
-    }
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-
-    void Write(const std::string& text)
-    {
-        if (std::fwrite(text.data(), 1, text.size(), file_) != text.size())
-            throw Failure(Fill(_("cannot write %s: %s"), { path_, std::strerror(errno) }));
-    }
-    void Close()
-    {
-        std::FILE* file = file_;
-        file_ = nullptr;
-        if (std::fclose(file) != 0)
-            throw Failure(Fill(_("cannot write %s: %s"), { path_, std::strerror(errno) }));
-    }
-
-private:
-    std::string path_;
-    std::FILE* file_;
-};
-
-// Every field of every dated day, pictures in base64: import reads it back
-// byte for byte.
-int WriteJson(DayReading& reading, const std::vector<Entry>& entries, const std::string& path)
-{
-    OutputFile file(path);
-    file.Write(std::string("{\"format\": \"") + kDayJsonFormat + "\", \"version\": 1, \"days\": [");
-    bool first = true;
-    for (const Entry& entry : entries) {
-        TDayBook record;
-        if (!entry.date || !reading.Read(entry, record))
-            continue;
-        file.Write((first ? "\n" : ",\n") + DayJsonObject(*entry.date, record));
-        first = false;
-    }
-    file.Write("\n]}\n");
-    file.Close();
-    return reading.unreadable;
-}
-
-// A stable, short tag of the book for the events' UIDs (FNV-1a of its name).
-std::string BookTag(const std::string& bookName)
-{
-    std::uint64_t hash = 14695981039346656037ull;
-    for (unsigned char c : bookName)
-        hash = (hash ^ c) * 1099511628211ull;
-    char text[24];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-    return text;
-}
-
-// An event per filled schedule row, the memo as its description.
-int WriteCalendar(DayReading& reading, const std::vector<Entry>& entries, const std::string& path,
-                  const std::string& bookName)
-{
-    int first = 9999, last = 1;
-    for (const Entry& entry : entries)
-        if (entry.date) {
-            first = std::min(first, entry.date->year);
-            last = std::max(last, entry.date->year);
-        }
-    CalendarWriter calendar(BookTag(bookName), std::min(first, last), last);
-    for (const Entry& entry : entries) {
-        TDayBook record;
-        if (!entry.date || !reading.Read(entry, record))
-            continue;
-        const std::string memo = ShownText(record.ScheduleMemo);
-        for (int row = 1; row <= TDayBook::kScheduleRows; ++row)
-            if (!record.Schedule(row).empty())
-                calendar.Event(*entry.date, row + 7, ShownText(record.Schedule(row)), memo);
-    }
-    WriteFile(path, calendar.Finish());
-    return reading.unreadable;
-}
-
-// The PDF module's three calls, loaded when first needed: beside an
-// installed kivbook, else where the build made it.
-struct PdfModule {
-    KivPdfBeginFn begin = nullptr;
-    KivPdfAddDayFn addDay = nullptr;
-    KivPdfEndFn end = nullptr;
-};
-
-PdfModule LoadPdfModule()
-{
-    std::vector<std::string> candidates;
-#ifdef KIV_PDF_MODULE
-    std::error_code error;
-    const fs::path executable = fs::read_symlink("/proc/self/exe", error);
-    if (!error)
-        candidates.push_back((executable.parent_path() / KIV_PDF_MODULE).string());
-#endif
-#ifdef KIV_PDF_BUILD_MODULE
-    candidates.push_back(KIV_PDF_BUILD_MODULE);
-#endif
-    std::string why = _("this kivbook was built without it");
-    for (const std::string& candidate : candidates) {
-        // Never closed: Qt does not unload.
-        void* handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!handle) {
-            why = ::dlerror();
-            continue;
-        }
-        PdfModule module;
-        module.begin = reinterpret_cast<KivPdfBeginFn>(::dlsym(handle, "KivPdfBegin"));
-        module.addDay = reinterpret_cast<KivPdfAddDayFn>(::dlsym(handle, "KivPdfAddDay"));
-        module.end = reinterpret_cast<KivPdfEndFn>(::dlsym(handle, "KivPdfEnd"));
-        if (module.begin && module.addDay && module.end)
-            return module;
-    }
-    throw Failure(Fill(_("PDF export is not available: %s"), { why }));
-}
-
-// The days one after the other on A4 pages, pictures included.
-int WritePdf(DayReading& reading, const std::vector<Entry>& entries, const std::string& path,
-             const std::string& bookName)
-{
-    const PdfModule module = LoadPdfModule();
-    char error[512] = "";
-    KivPdf* pdf = module.begin(path.c_str(), bookName.c_str(), error, sizeof error);
-    if (!pdf)
-        throw Failure(error);
-    for (const Entry& entry : entries) {
-        TDayBook record;
-        if (!reading.Read(entry, record))
-            continue;
-        const DayDocument day = Document(record, entry);
-        KivPdfDay page {};
-        page.title = day.title.c_str();
-        for (int row = 0; row < TDayBook::kScheduleRows; ++row)
-            page.texts[row] = day.schedule[row].c_str();
-        page.texts[11] = day.memo.c_str();
-        page.texts[12] = day.weather.c_str();
-        page.texts[13] = day.temperature.c_str();
-        page.texts[14] = day.diary.c_str();
-        if (record.PhotoSize() > 0 && (record.PhotoKind() == TDayBook::kBmp || record.PhotoKind() == TDayBook::kJpeg)) {
-            page.picture = record.PhotoData().data();
-            page.pictureSize = record.PhotoData().size();
-        }
-        module.addDay(pdf, &page);
-    }
-    if (module.end(pdf, error, sizeof error) != 0)
-        throw Failure(Fill(_("cannot write %s: %s"), { path, error }));
-    return reading.unreadable;
-}
-
 } // namespace
 
 int ExportCommand(CommandContext& context)
 {
-    const SingleFile single = SingleFileFormat(context.arguments.Value("--format"));
-    const ExportFormat
-        format = single == SingleFile::None ? FormatArgument(context.arguments.Value("--format")) : ExportFormat::Text;
+    const std::optional<SingleFile> single = SingleFileNamed(context.arguments.Value("--format").value_or(""));
+    const ExportFormat format = single ? ExportFormat::Text : FormatArgument(context.arguments.Value("--format"));
     std::optional<Date> from, to;
     if (const auto text = context.arguments.Value("--from"))
         from = DateArgument(*text);
@@ -478,14 +300,21 @@ int ExportCommand(CommandContext& context)
     {
         ProgressLine progress(_("exporting"));
         DayReading reading { context, session, progress, entries.size() };
-        if (single == SingleFile::Json)
-            unreadable = WriteJson(reading, entries, folder.Path() + "/" + FileStem(bookName) + ".json");
-        else if (single == SingleFile::Ics)
-            unreadable = WriteCalendar(reading, entries, folder.Path() + "/" + FileStem(bookName) + ".ics", bookName);
-        else if (single == SingleFile::Pdf)
-            unreadable = WritePdf(reading, entries, folder.Path() + "/" + FileStem(bookName) + ".pdf", bookName);
-        else
+        if (single) {
+            std::vector<DatedMember> days;
+            std::map<std::string, const Entry*> entryOf;
+            for (const Entry& entry : entries)
+                if (entry.date) {
+                    days.emplace_back(entry.member, *entry.date);
+                    entryOf[entry.member] = &entry;
+                }
+            WriteSingleFile(*single, days,
+                [&](const std::string& member, TDayBook& record) { return reading.Read(*entryOf[member], record); },
+                folder.Path() + "/" + FileStem(bookName) + SingleFileExtension(*single), bookName);
+            unreadable = reading.unreadable;
+        } else {
             unreadable = WriteDocuments(reading, entries, format, folder.Path(), bookName);
+        }
     }
     // The date list passes over odd members; the user hears of them.
     const int skipped = session.ReportOddMembers() + unreadable;
