@@ -30,6 +30,7 @@ enum class EncryptionMethod;
 
 class BookCommands;
 class PictureCommands;
+class TransferCommands;
 class TDayBook;
 class Workspace;
 class WorkingDirectoryClaim;
@@ -82,6 +83,8 @@ public:
     QAction* Open1;
     QAction* SaveAs1;
     QAction* Save1;
+    QAction* Export1;
+    QAction* Import1;
     QAction* Close1;
     QAction* Exit1;
     QMenu* Edit1;
@@ -116,6 +119,8 @@ public:
     void Exit1Click();
     void DeleteDayBookClick();
     void ArchiveRepairClick();
+    void Export1Click();
+    void Import1Click();
     // The encryption method of the days saved from now on; kept as a
     // setting for the next start.
     void TraditionalEncryption1Click();
@@ -178,6 +183,7 @@ private:
     std::unique_ptr<Workspace> workspace_;
     std::unique_ptr<BookCommands> books_;
     std::unique_ptr<PictureCommands> pictures_;
+    std::unique_ptr<TransferCommands> transfers_;
     bool firstShow_ = true;
     bool firstShowQueued_ = false;
     QPointer<TSearchForm> searchForm_;
