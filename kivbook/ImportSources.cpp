@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 namespace kiv::kivbook {
@@ -859,12 +860,18 @@ ImportFormat DetectImportFormat(const std::string& source)
         if (extension == ".ics")
             return ImportFormat::Ics;
         if (extension == ".json") {
-            const JsonValue root = Json(ReadText(source), FileName(source));
-            if (root.StringOf("format") == kDayJsonFormat)
+            // Told by the names near its start: the whole is read once, by
+            // the reader of the format.
+            std::ifstream file(source, std::ios::binary);
+            std::string start(65536, '\0');
+            file.read(start.data(), static_cast<std::streamsize>(start.size()));
+            start.resize(static_cast<std::size_t>(file.gcount()));
+            if (start.find(std::string("\"") + kDayJsonFormat + "\"") != std::string::npos)
                 return ImportFormat::Json;
-            if (const JsonValue* entries = root.Find("entries");
-                entries && entries->Is(JsonValue::Kind::Array) && !entries->items.empty())
-                return entries->items.front().Find("creationDate") ? ImportFormat::DayOne : ImportFormat::Jrnl;
+            if (start.find("\"creationDate\"") != std::string::npos)
+                return ImportFormat::DayOne;
+            if (start.find("\"entries\"") != std::string::npos)
+                return ImportFormat::Jrnl;
         }
     } else {
         throw Failure(Fill(_("%s: no such file or folder"), { source }));

@@ -550,13 +550,16 @@ private:
     // Lines for the members written, with the sizes as the new book holds them.
     void Report(const std::vector<Planned>& plan)
     {
+        // The first member of each name, found by a lookup: a run adding
+        // tens of thousands of days must not compare every name with every
+        // other.
+        std::unordered_map<std::string_view, const ArchiveImage::Member*> byName;
+        for (const ArchiveImage::Member& member : added_.Members())
+            byName.emplace(member.central.name, &member);
         for (const Planned& p : plan) {
             std::string detail = "(stored 0%)";
-            const auto& members = added_.Members();
-            const auto m = std::find_if(members.begin(), members.end(),
-                [&](const ArchiveImage::Member& a) { return a.central.name == p.file->name; });
-            if (m != members.end()) {
-                const CentralRecord& c = m->central;
+            if (const auto m = byName.find(p.file->name); m != byName.end()) {
+                const CentralRecord& c = m->second->central;
                 // An AES member records its method in its extra field; it was
                 // compressed as every member of the run.
                 const bool aes = c.method == kAesMethod;
