@@ -48,26 +48,36 @@ PY
 "$kivbook" import book.KIV seed.json >/dev/null
 echo "book: $(du -h book.KIV | cut -f1), $("$kivbook" list book.KIV | wc -l) days"
 
-seconds() { local start end; start=$(date +%s.%N); "$@" >/dev/null 2>&1; end=$(date +%s.%N); echo "$end - $start" | bc; }
+# "wall cpu" seconds of one run.
+seconds() { /usr/bin/time -f "%e %U %S" -o "$work/time" "$@" >/dev/null 2>&1; awk '{ print $1, $2 + $3 }' "$work/time"; }
 median() { sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
 
 for ((i = 0; i < runs; i++)); do
     rm -rf out days new.KIV new.zip
     seconds "$kivbook" export book.KIV out --format json >>export.ours
     seconds unzip -q book.KIV -d days >>export.peer
-    seconds "$kivbook" import new.KIV out/book.json >>import.ours
+    seconds env -u TMPDIR "$kivbook" import new.KIV out/book.json >>import.ours
     seconds zip -qr new.zip days >>import.peer
 done
+paste -d ' ' export.ours import.ours | awk '{ print $1 + $3, $2 + $4 }' >both.ours
+paste -d ' ' export.peer import.peer | awk '{ print $1 + $3, $2 + $4 }' >both.peer
 # The round trip gives the same members.
 for member in $(unzip -Z1 book.KIV | sort | awk 'NR % 997 == 1'); do
     cmp -s <(unzip -p book.KIV "$member") <(unzip -p new.KIV "$member") || { echo "differs: $member"; exit 1; }
 done
 
-printf '\n| operation (ours vs peer) | ours s | peer s | ratio |\n|---|---:|---:|---:|\n'
-for step in export import; do
-    ours=$(median <"$step.ours")
-    peer=$(median <"$step.peer")
-    label="kivbook $step --format json vs unzip -q"
-    [ "$step" = import ] && label="kivbook import BOOK.json vs zip -qr"
-    printf '| %s | %.2f | %.2f | %.2f |\n' "$label" "$ours" "$peer" "$(echo "$ours / $peer" | bc -l)"
+printf '\n| operation (ours vs peer) | ours s | peer s | ratio | ours CPU s | peer CPU s | CPU ratio |\n'
+printf '|---|---:|---:|---:|---:|---:|---:|\n'
+for step in export import both; do
+    ours=$(cut -d ' ' -f 1 "$step.ours" | median)
+    peer=$(cut -d ' ' -f 1 "$step.peer" | median)
+    ourCpu=$(cut -d ' ' -f 2 "$step.ours" | median)
+    peerCpu=$(cut -d ' ' -f 2 "$step.peer" | median)
+    case $step in
+        export) label="kivbook export --format json vs unzip -q" ;;
+        import) label="kivbook import BOOK.json vs zip -qr" ;;
+        both) label="JSON out and back vs unzip and zip -r" ;;
+    esac
+    printf '| %s | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |\n' "$label" "$ours" "$peer" "$(echo "$ours / $peer" | bc -l)" \
+        "$ourCpu" "$peerCpu" "$(echo "$ourCpu / $peerCpu" | bc -l)"
 done
