@@ -283,6 +283,34 @@ private slots:
         QCOMPARE(ReadFile(book), before);
     }
 
+    // An encrypted day is read with the password and written back with it;
+    // without the password it is left as it is, and the import says so.
+    void encryptedDaysStayEncrypted()
+    {
+        WriteFile(Path("pw"), "secret\n");
+        WriteFile(Path("d.txt"), "秘密の日記");
+        QCOMPARE(Kivbook({ "put", book, "2020/05/03", "--diary-file", "d.txt", "--encrypt", "--password-file", "pw" })
+                     .status,
+            0);
+        QFile::copy(book, Path("copy.KIV"));
+
+        const Run run = Kivbook({ "import", book, samples + "/jrnl.json", "--password-file", "pw" });
+        QVERIFY2(run.out.endsWith("1 added, 1 extended, 0 unchanged, 0 skipped\n"), run.out.constData());
+        QVERIFY(Kivbook({ "show", book, "2020/05/03" }).status != 0); // no password, no day
+        const Run shown = Kivbook({ "show", book, "2020/05/03", "--json", "--password-file", "pw" });
+        QVERIFY(QJsonDocument::fromJson(shown.out).object()["diary"].toString().startsWith("秘密の日記\n\n09:15 Met"));
+
+        book = Path("copy.KIV");
+        auto held = [&] { return Kivbook({ "show", book, "2020/05/03", "--hex", "--password-file", "pw" }).out; };
+        const QByteArray before = held();
+        QVERIFY(before.contains("94e9")); // 秘 in code page 932
+        const Run refused = Kivbook({ "import", book, samples + "/jrnl.json" });
+        QVERIFY2(refused.out.contains("skipped jrnl.json, entry 2: the book's day 2020/05/03 does not read"),
+            refused.out.constData());
+        QVERIFY(refused.out.endsWith("1 added, 0 extended, 0 unchanged, 2 skipped\n"));
+        QCOMPARE(held(), before);
+    }
+
     void malformedInputChangesNothing_data()
     {
         QTest::addColumn<QString>("name");
