@@ -307,6 +307,10 @@ int ExportCommand(CommandContext& context)
                 if (entry.date) {
                     days.emplace_back(entry.member, *entry.date);
                     entryOf[entry.member] = &entry;
+                } else {
+                    // A day of these formats is a date.
+                    context.prompts.Print(Fill(_("skipped %s: its name is no date"), { entry.title }));
+                    ++reading.unreadable;
                 }
             WriteSingleFile(*single, days,
                 [&](const std::string& member, TDayBook& record) { return reading.Read(*entryOf[member], record); },
