@@ -9,6 +9,7 @@
 #include "Files.h"
 #include "Json.h"
 #include "Language.h"
+#include "OnDemand.h"
 #include "PictureKind.h"
 #include "unzip32.h"
 
@@ -340,7 +341,12 @@ public:
         : text_(std::move(text))
         , file_(file)
     {
-        yaml_parser_initialize(&parser_);
+#ifdef KIV_LIBYAML_SONAME
+        if (std::string why; !ondemand::Loads(KIV_LIBYAML_SONAME, why))
+            throw Failure(Fill(_("%s: reading it needs libyaml: %s"), { file, why }));
+#endif
+        if (!yaml_parser_initialize(&parser_))
+            throw std::bad_alloc();
         yaml_parser_set_input_string(&parser_, reinterpret_cast<const unsigned char*>(text_.data()), text_.size());
     }
     ~Yaml() { yaml_parser_delete(&parser_); }
