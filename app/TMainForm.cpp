@@ -14,6 +14,7 @@
 #include "TCalendarForm.h"
 #include "TDetailSearchForm.h"
 #include "TSearchForm.h"
+#include "TransferCommands.h"
 #include "WorkingDirectory.h"
 #include "Workspace.h"
 
@@ -89,6 +90,7 @@ TMainForm::TMainForm(TDayBook& record, Prompts& prompts, const Setup& setup)
     workspace_->SetBookSink([this](const std::string& book) { bookWatcher_->Watch(book); });
     books_ = std::make_unique<BookCommands>(*workspace_, *this, OpenDialog1, SaveDialog1);
     pictures_ = std::make_unique<PictureCommands>(*workspace_, OpenDialog1, SaveDialog1);
+    transfers_ = std::make_unique<TransferCommands>(*workspace_, *books_);
 
     // Every archive call has to finish before it returns.
     archive::UnZipLibrary& unzip = archive::CurrentUnZip();
@@ -123,6 +125,10 @@ void TMainForm::CreateMenu()
     File1->addSeparator();
     SaveAs1 = AddItem(File1, "名前を付けて保存", "日記に名前を付けて書庫として保存します", &TMainForm::SaveAs1Click);
     Save1 = AddItem(File1, "上書き保存", "現在指定されている書庫の名前で保存します", &TMainForm::Save1Click);
+    File1->addSeparator();
+    Export1 = AddItem(File1, "書き出し…", "日記を JSON、カレンダー、PDF のファイルに書き出します", &TMainForm::Export1Click);
+    Import1 = AddItem(
+        File1, "取り込み…", "ほかの日記やカレンダーの日を、この日記に取り込みます", &TMainForm::Import1Click);
     File1->addSeparator();
     Close1 = AddItem(File1, "閉じる", nullptr, &TMainForm::Close1Click);
     File1->addSeparator();
@@ -258,6 +264,16 @@ void TMainForm::Exit1Click()
 void TMainForm::DeleteDayBookClick()
 {
     Run([this] { books_->DeleteDayBook(); });
+}
+void TMainForm::Export1Click()
+{
+    Run([this] { transfers_->Export(); });
+}
+void TMainForm::Import1Click()
+{
+    if (PutOffWhileSearching(&TMainForm::Import1Click))
+        return;
+    Run([this] { transfers_->Import(); });
 }
 void TMainForm::ArchiveRepairClick()
 {

@@ -32,6 +32,7 @@ enum class EncryptionMethod;
 class BookCommands;
 class BookWatcher;
 class PictureCommands;
+class TransferCommands;
 class TDayBook;
 class Workspace;
 class WorkingDirectoryClaim;
@@ -84,6 +85,8 @@ public:
     QAction* Open1;
     QAction* SaveAs1;
     QAction* Save1;
+    QAction* Export1;
+    QAction* Import1;
     QAction* Close1;
     QAction* Exit1;
     QMenu* Edit1;
@@ -120,6 +123,8 @@ public:
     void Exit1Click();
     void DeleteDayBookClick();
     void ArchiveRepairClick();
+    void Export1Click();
+    void Import1Click();
     // The encryption method of the days saved from now on; kept as a
     // setting for the next start.
     void TraditionalEncryption1Click();
@@ -193,6 +198,7 @@ private:
     BookWatcher* bookWatcher_ = nullptr; // a child of the window
     std::unique_ptr<BookCommands> books_;
     std::unique_ptr<PictureCommands> pictures_;
+    std::unique_ptr<TransferCommands> transfers_;
     bool firstShow_ = true;
     bool firstShowQueued_ = false;
     QPointer<TSearchForm> searchForm_;

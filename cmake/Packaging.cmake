@@ -16,7 +16,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipafont-gothic, qt6-translations-l10n")
-# libzip, libcrypto, liblzma and libpng are loaded when they are first needed, so
+# libzip, libcrypto, liblzma, libpng and libyaml are loaded when they are first needed, so
 # dpkg-shlibdeps does not see them: their packages are named after their
 # sonames, libcrypto's after libssl's (OpenSSL's runtime package holds both).
 # (libzip 1.7 writes the traditional encryption; libpng 1.6 has the
@@ -25,7 +25,7 @@ if(KIV_LIBCRYPTO_SONAME)
   string(REPLACE "libcrypto" "libssl" KIV_LIBSSL_SONAME ${KIV_LIBCRYPTO_SONAME})
 endif()
 foreach(pair "${KIV_LIBZIP_SONAME}=1.7.0" "${KIV_LIBSSL_SONAME}=3.0.0" "${KIV_LIBLZMA_SONAME}=5.2.0"
-             "${KIV_LIBPNG_SONAME}=1.6.0")
+             "${KIV_LIBPNG_SONAME}=1.6.0" "${KIV_LIBYAML_SONAME}=0.2.0")
   string(REPLACE "=" ";" pair "${pair}")
   list(GET pair 0 soname)
   list(GET pair 1 least)

@@ -36,6 +36,7 @@ int PutCommand(CommandContext& context);
 int DeleteCommand(CommandContext& context);
 int RepairCommand(CommandContext& context);
 int ExportCommand(CommandContext& context);
+int ImportCommand(CommandContext& context);
 int HolidaysCommand(CommandContext& context);
 int YearsCommand(CommandContext& context);
 int MergeCommand(CommandContext& context);

@@ -3,38 +3,26 @@
 #include "ConsolePrompts.h"
 #include "Cp932.h"
 #include "ExportDocuments.h"
+#include "SingleFileExport.h"
 #include "Language.h"
 #include "Png.h"
+#include "ProgressLine.h"
 #include "TemporaryFolder.h"
 #include "TextForms.h"
 
-#include <optional>
+#include <algorithm>
 #include <cctype>
+#include <optional>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <sys/stat.h>
 #include <system_error>
 
 namespace kiv::kivbook {
-namespace {
-
-namespace fs = std::filesystem;
-
-constexpr std::size_t kSummaryCharacters = 40;
-
-ExportFormat FormatArgument(const std::optional<std::string>& text)
-{
-    if (!text || *text == "markdown")
-        return ExportFormat::Markdown;
-    if (*text == "html")
-        return ExportFormat::Html;
-    if (*text == "text")
-        return ExportFormat::Text;
-    throw UsageError(Fill(_("--format is markdown, html or text, not '%s'"), { *text }));
-}
 
 void WriteFile(const std::string& path, const void* data, std::size_t size)
 {
@@ -50,6 +38,23 @@ void WriteFile(const std::string& path, const void* data, std::size_t size)
 void WriteFile(const std::string& path, const std::string& text)
 {
     WriteFile(path, text.data(), text.size());
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kSummaryCharacters = 40;
+
+ExportFormat FormatArgument(const std::optional<std::string>& text)
+{
+    if (!text || *text == "markdown")
+        return ExportFormat::Markdown;
+    if (*text == "html")
+        return ExportFormat::Html;
+    if (*text == "text")
+        return ExportFormat::Text;
+    throw UsageError(Fill(_("--format is markdown, html, text, json, ics or pdf, not '%s'"), { *text }));
 }
 
 // One day to export, named before any day is read so that each document can
@@ -95,6 +100,13 @@ std::vector<Entry> Entries(const std::vector<std::string>& members)
         entries.push_back(std::move(entry));
     }
     return entries;
+}
+
+// The book's name without its extension: the single file's name.
+std::string FileStem(const std::string& bookName)
+{
+    const std::string stem = fs::path(bookName).stem().string();
+    return stem.empty() || stem.front() == '.' ? "book" : stem;
 }
 
 std::string GroupOf(const Entry& entry)
@@ -187,12 +199,80 @@ void RequireFreeTarget(const fs::path& target)
         throw Failure(Fill(_("%s already exists: export writes into a new or empty folder"), { target.string() }));
 }
 
+// Reads the entries' days in turn, naming each that does not read, and
+// shows how far it got.
+struct DayReading {
+    CommandContext& context;
+    BookSession& session;
+    ProgressLine& progress;
+    std::size_t count;
+    std::size_t done = 0;
+    int unreadable = 0;
+
+    bool Read(const Entry& entry, TDayBook& record)
+    {
+        progress.Show(done++, count);
+        BookSession::Reading reading = session.ReadDay(entry.member, record);
+        if (!reading.ok) {
+            progress.Clear();
+            for (const std::string& message : reading.messages)
+                context.prompts.Print(message);
+            context.prompts.Print(Fill(_("skipped %s: it does not read"), { entry.title }));
+            ++unreadable;
+            return false;
+        }
+        record.ConvertPhotoBitmap();
+        return true;
+    }
+};
+
+// A page per day and the index; the unreadable days' count.
+int WriteDocuments(DayReading& reading, const std::vector<Entry>& entries, ExportFormat format,
+                   const std::string& folder, const std::string& bookName)
+{
+    const std::string extension = ExportExtension(format);
+    std::vector<IndexEntry> index;
+    const std::string indexFile = "index" + extension;
+    // A day that does not read is named and passed over; each day's page
+    // links to the exported days around it, so a page is written once the
+    // next exported day is known.
+    std::optional<DayDocument> pending;
+    std::string pendingFile;
+    const Entry* last = nullptr;
+    for (const Entry& entry : entries) {
+        TDayBook record;
+        if (!reading.Read(entry, record))
+            continue;
+        DayDocument day = Document(record, entry);
+        day.indexFile = indexFile;
+        if (last) {
+            day.previous = { last->base + extension, last->title };
+            pending->next = { entry.base + extension, entry.title };
+            WriteFile(pendingFile, RenderDay(format, *pending));
+        }
+        ExportPicture(record, folder, entry.base, format, day);
+        index.push_back({ GroupOf(entry), entry.title, entry.base + extension, Summary(day), record.PhotoSize() > 0 });
+        pending = std::move(day);
+        pendingFile = folder + "/" + entry.base + extension;
+        last = &entry;
+    }
+    if (pending)
+        WriteFile(pendingFile, RenderDay(format, *pending));
+    WriteFile(folder + "/" + indexFile, RenderIndex(format, bookName, index));
+    return reading.unreadable;
+}
+
 } // namespace
 
 int ExportCommand(CommandContext& context)
 {
-    const ExportFormat format = FormatArgument(context.arguments.Value("--format"));
-    const std::string extension = ExportExtension(format);
+    const std::optional<SingleFile> single = SingleFileNamed(context.arguments.Value("--format").value_or(""));
+    const ExportFormat format = single ? ExportFormat::Text : FormatArgument(context.arguments.Value("--format"));
+    std::optional<Date> from, to;
+    if (const auto text = context.arguments.Value("--from"))
+        from = DateArgument(*text);
+    if (const auto text = context.arguments.Value("--to"))
+        to = DateArgument(*text);
     std::error_code error;
     fs::path target = fs::absolute(context.arguments.Positionals().at(1), error).lexically_normal();
     if (!error && target.filename().empty() && target.has_parent_path())
@@ -205,49 +285,41 @@ int ExportCommand(CommandContext& context)
 
     BookSession session(context.prompts, SettingsFor(context));
     session.RequireBook();
-    const std::vector<Entry> entries = Entries(session.Members());
+    std::vector<Entry> entries = Entries(session.Members());
+    if (from || to) // a range holds dated days only
+        std::erase_if(entries, [&](const Entry& entry) {
+            return !entry.date || (from && DateKey(*entry.date) < DateKey(*from))
+                || (to && DateKey(*entry.date) > DateKey(*to));
+        });
 
     // Everything is written into a hidden folder beside the target and
     // renamed into place at the end: a failure leaves nothing behind.
     TemporaryFolder folder(target.parent_path().string(), "." + target.filename().string() + ".kivbook-");
-    std::vector<IndexEntry> index;
-    const std::string indexFile = "index" + extension;
-    // A day that does not read is named and passed over; each day's page
-    // links to the exported days around it, so a page is written once the
-    // next exported day is known.
-    int unreadable = 0;
-    std::optional<DayDocument> pending;
-    std::string pendingFile;
-    const Entry* last = nullptr;
-    for (const Entry& entry : entries) {
-        TDayBook record;
-        BookSession::Reading reading = session.ReadDay(entry.member, record);
-        if (!reading.ok) {
-            for (const std::string& message : reading.messages)
-                context.prompts.Print(message);
-            context.prompts.Print(Fill(_("skipped %s: it does not read"), { entry.title }));
-            ++unreadable;
-            continue;
-        }
-        record.ConvertPhotoBitmap();
-
-        DayDocument day = Document(record, entry);
-        day.indexFile = indexFile;
-        if (last) {
-            day.previous = { last->base + extension, last->title };
-            pending->next = { entry.base + extension, entry.title };
-            WriteFile(pendingFile, RenderDay(format, *pending));
-        }
-        ExportPicture(record, folder.Path(), entry.base, format, day);
-        index.push_back({ GroupOf(entry), entry.title, entry.base + extension, Summary(day), record.PhotoSize() > 0 });
-        pending = std::move(day);
-        pendingFile = folder.Path() + "/" + entry.base + extension;
-        last = &entry;
-    }
-    if (pending)
-        WriteFile(pendingFile, RenderDay(format, *pending));
     const std::string bookName = fs::path(session.ShownBook()).filename().string();
-    WriteFile(folder.Path() + "/" + indexFile, RenderIndex(format, bookName, index));
+    int unreadable = 0;
+    {
+        ProgressLine progress(_("exporting"));
+        DayReading reading { context, session, progress, entries.size() };
+        if (single) {
+            std::vector<DatedMember> days;
+            std::map<std::string, const Entry*> entryOf;
+            for (const Entry& entry : entries)
+                if (entry.date) {
+                    days.emplace_back(entry.member, *entry.date);
+                    entryOf[entry.member] = &entry;
+                } else {
+                    // A day of these formats is a date.
+                    context.prompts.Print(Fill(_("skipped %s: its name is no date"), { entry.title }));
+                    ++reading.unreadable;
+                }
+            WriteSingleFile(*single, days,
+                [&](const std::string& member, TDayBook& record) { return reading.Read(*entryOf[member], record); },
+                folder.Path() + "/" + FileStem(bookName) + SingleFileExtension(*single), bookName);
+            unreadable = reading.unreadable;
+        } else {
+            unreadable = WriteDocuments(reading, entries, format, folder.Path(), bookName);
+        }
+    }
     // The date list passes over odd members; the user hears of them.
     const int skipped = session.ReportOddMembers() + unreadable;
 

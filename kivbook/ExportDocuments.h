@@ -41,6 +41,10 @@ struct IndexEntry {
     bool picture = false;
 };
 
+// Writes a whole file of export or import; fails with a Failure naming it.
+void WriteFile(const std::string& path, const void* data, std::size_t size);
+void WriteFile(const std::string& path, const std::string& text);
+
 std::string RenderDay(ExportFormat format, const DayDocument& day);
 std::string RenderIndex(ExportFormat format, const std::string& bookName, const std::vector<IndexEntry>& entries);
 

@@ -131,7 +131,7 @@ const std::vector<Command>& Commands()
             "\n"
             "  --password-file FILE  the password of encrypted days (see show)\n"),
             { kPasswordFile }, 1, 1, &CheckCommand },
-        { "export", "export BOOK DIR [--format markdown|html|text] [--password-file FILE]",
+        { "export", "export BOOK DIR [--format markdown|html|text|json|ics|pdf] [--from DATE] [--to DATE] [--password-file FILE]",
             N_("Writes every day of the book into the new folder DIR (it must not exist,\n"
             "or be empty): one file per day (2001-03-15.md, ...) and an index of the\n"
             "days by month, in UTF-8. A picture is written beside its day byte for\n"
@@ -140,9 +140,19 @@ const std::vector<Command>& Commands()
             "are skipped, each named in a message (see check); the exit status is\n"
             "then 1.\n"
             "\n"
-            "  --format FORMAT       markdown (the default), html or text\n"
+            "json, ics and pdf write one file, named after the book (diary.json):\n"
+            "json holds every field of every day and its picture (base64), so that\n"
+            "import gives the same days byte for byte; ics is a calendar with an\n"
+            "event of one hour per filled schedule row (the memo as its description,\n"
+            "in the local time zone, with UIDs that stay the same on the next export);\n"
+            "pdf is a printable A4 document of the days, pictures included.\n"
+            "\n"
+            "  --format FORMAT       markdown (the default), html, text, json, ics or pdf\n"
+            "  --from DATE           only the days from DATE on\n"
+            "  --to DATE             only the days up to DATE\n"
             "  --password-file FILE  the password of encrypted days (see show)\n"),
-            { { "--format", true, false }, kPasswordFile }, 2, 2, &ExportCommand },
+            { { "--format", true, false }, { "--from", true, false }, { "--to", true, false }, kPasswordFile }, 2, 2,
+            &ExportCommand },
         { "merge", "merge BOOK OTHER... [--dry-run] [--password-file FILE]",
             N_("Brings the days of OTHER (a copy of the book, such as a conflict copy a\n"
             "synced folder keeps beside it) into BOOK, losing nothing. A day only\n"
@@ -160,6 +170,39 @@ const std::vector<Command>& Commands()
             "  --dry-run             tell what would change; write nothing\n"
             "  --password-file FILE  the password of encrypted days (see show)\n"),
             { { "--dry-run", false, false }, kPasswordFile }, 2, 64, &MergeCommand },
+        { "import", "import BOOK SOURCE [--format FORMAT] [--dry-run] [--password-file FILE]",
+            N_("Takes the days of another diary, a calendar or an export into the book;\n"
+            "creates the book when there is none. Nothing the book holds is lost: a\n"
+            "text the day does not already contain is added to its field (the diary\n"
+            "after a blank line, schedule rows, weather and temperature after \" / \"),\n"
+            "so importing twice changes nothing. The book is written once, at the end;\n"
+            "malformed input is named with its file and line or entry and changes\n"
+            "nothing. Characters a day cannot hold (code page 932) are left out and\n"
+            "named. The output ends with the days added, extended, unchanged and the\n"
+            "items skipped, each skipped one named with the reason.\n"
+            "\n"
+            "  --format FORMAT       what SOURCE is, told from it when not given:\n"
+            "                        jrnl         jrnl's JSON export\n"
+            "                        dayone       a Day One JSON export (its folder,\n"
+            "                                     .zip or Journal.json): the day in the\n"
+            "                                     entry's time zone, weather, the first\n"
+            "                                     JPEG photo as the picture, tags as\n"
+            "                                     #tag lines\n"
+            "                        rednotebook  a RedNotebook data folder (YYYY-MM.txt)\n"
+            "                        markdown     a folder of YYYY-MM-DD.md or .txt files,\n"
+            "                                     as export writes them\n"
+            "                        ics          an iCalendar file: events from 8:00 to\n"
+            "                                     18:59 local time (TZ) into that hour's\n"
+            "                                     row, others into the memo with their time\n"
+            "                        json         export --format json (byte for byte)\n"
+            "  --dry-run             tell what would change; write nothing\n"
+            "  --encrypt[=METHOD]    write the imported days encrypted (see put); days\n"
+            "                        read with a password are written encrypted anyway\n"
+            "  --password-file FILE  the password of encrypted days (see show)\n"
+            "  --verbose             show the Zip library's output\n"),
+            { { "--format", true, false }, { "--dry-run", false, false }, { "--encrypt", false, false, true },
+                kPasswordFile, kVerbose },
+            2, 2, &ImportCommand },
         { "holidays", "holidays [FROM [TO]] [--json]",
             N_("Prints Japan's public holidays from FROM to TO, both included, one\n"
             "\"yyyy/mm/dd 名前\" line each in date order, as the calendar window colours\n"
@@ -204,7 +247,9 @@ constexpr const char* kOverview = N_("usage: kivbook COMMAND ARGUMENTS...\n"
                                   "  delete  BOOK DATE            remove one day from the book\n"
                                   "  repair  BOOK                 repair a damaged book\n"
                                   "  check   BOOK                 read every day; list what does not read\n"
-                                  "  export  BOOK DIR             every day as Markdown, HTML or text files\n"
+                                  "  export  BOOK DIR             every day as Markdown, HTML or text files, a\n"
+                                  "                               calendar, a PDF or JSON\n"
+                                  "  import  BOOK SOURCE          days of another diary, a calendar or an export\n"
                                   "  merge   BOOK OTHER...        bring the days of other copies into the book\n"
                                   "  holidays [FROM [TO]]         Japan's public holidays, one yyyy/mm/dd 名前 a\n"
                                   "                               line (this year without dates)\n"

@@ -24,6 +24,11 @@ namespace kiv::kivbook {
 // installed prefix alike). Call once, before the first text.
 void SetUpLanguage();
 
+// Japanese whatever the locale, for the program's windows, which speak
+// nothing else: the catalogue is read from its file (beside the executable,
+// else in the build tree or the installed prefix). False when none is found.
+bool UseJapaneseCatalogue();
+
 // Whether this run speaks Japanese (the Japanese catalogue is in use).
 bool JapaneseRun();
 

@@ -646,11 +646,16 @@ private:
     // Lines for the members written, with the sizes as the new book holds them.
     void Report(const std::vector<Planned>& plan)
     {
+        // The first member of each name, found by a lookup: a run adding
+        // tens of thousands of days must not compare every name with every
+        // other.
+        std::unordered_map<std::string_view, const CentralRecord*> byName;
+        for (const Piece& piece : new_)
+            byName.emplace(NameOf(piece), &piece.from->Members()[piece.index].central);
         for (const Planned& p : plan) {
             std::string detail = "(stored 0%)";
-            const auto m = std::find_if(new_.begin(), new_.end(), [&](const Piece& a) { return NameOf(a) == p.file->name; });
-            if (m != new_.end()) {
-                const CentralRecord& c = m->from->Members()[m->index].central;
+            if (const auto m = byName.find(p.file->name); m != byName.end()) {
+                const CentralRecord& c = *m->second;
                 // An AES member records its method in its extra field; it was
                 // compressed as every member of the run.
                 const bool aes = c.method == kAesMethod;

@@ -57,7 +57,8 @@ private slots:
         QCOMPARE(
             Captions(bar->actions()), (QStringList { "ファイル", "編集", "検索", "ツール", "ウィンドウ", "ヘルプ" }));
         QCOMPARE(Captions(app.main().File1->actions()),
-            (QStringList { "日記を開く", "-", "名前を付けて保存", "上書き保存", "-", "閉じる", "-", "終了" }));
+            (QStringList { "日記を開く", "-", "名前を付けて保存", "上書き保存", "-", "書き出し…", "取り込み…", "-", "閉じる",
+                "-", "終了" }));
         QCOMPARE(Captions(app.main().Edit1->actions()),
             (QStringList { "画像の取り込み", "画像の保存", "-", "画像の削除", "-", "日記の削除" }));
         QCOMPARE(Captions(app.main().Tool1->actions()), (QStringList { "書庫の修復", "詳しい検索", "-", "暗号化の方式" }));

@@ -1093,7 +1093,7 @@ private slots:
             "-" } << 2;
         QTest::newRow("empty first keyword") << QStringList { "search", "a.KIV", "" } << 2;
         QTest::newRow("gap in keywords") << QStringList { "search", "a.KIV", "a", "", "c" } << 2;
-        QTest::newRow("export format") << QStringList { "export", "a.KIV", "out", "--format", "pdf" } << 2;
+        QTest::newRow("export format") << QStringList { "export", "a.KIV", "out", "--format", "docx" } << 2;
         QTest::newRow("holiday range not a date") << QStringList { "holidays", "2026/02/30" } << 2;
         QTest::newRow("holiday range backwards") << QStringList { "holidays", "2026/12/01", "2026/11/30" } << 2;
         QTest::newRow("holiday range of three") << QStringList { "holidays", "2026/01/01", "2026/12/31", "x" } << 2;
