@@ -20,10 +20,24 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
 
 namespace kiv {
 
 const QString Workspace::kMarker = QStringLiteral("  ( 記入あり )");
+
+namespace {
+
+const char* const kUnencryptedQuestion = "この日記は暗号化されていました。暗号化せずに保存しますか？";
+const char* const kOverUnreadableQuestion
+    = "この日の日記は読めなかったので、書庫にある日記の代わりに空の日記が表示されています。\r\n"
+      "保存すると、書庫にある日記は失われます。保存しますか？";
+const char* const kPasswordHint
+    = "この日の日記はパスワードで開けなかったので、書き込めません。もう一度この日付を選ぶと、パスワードを聞きます。";
+const char* const kDamageHint
+    = "この日の日記は読めなかったので、書き込めません。書庫を修復してから、もう一度この日付を選んでください。";
+
+} // namespace
 
 Workspace::Workspace(
     TDayBook& record, Prompts& prompts, const WorkingDirectoryClaim& workingDirectory, QMdiArea& frame)
@@ -180,8 +194,16 @@ void Workspace::StoreDay(const QDate& date)
     MemoryStream stream;
     record_.Write(stream);
     const std::string path = DayFilePath(date);
-    // A day file shown and not edited is written again as it was chosen.
-    OwnDayFiles(!modified_ && dayfiles::IsFile(path) ? DayFilesEncrypted() : PasswordBoxTicked(), path);
+    bool encrypt = PasswordBoxTicked();
+    if (!modified_ && dayfiles::IsFile(path))
+        encrypt = DayFilesEncrypted(); // a day file shown and not edited is written again as it was chosen
+    else if (shownDayEncryption_ && !encrypt)
+        // A day the book holds encrypted loses its protection only when the
+        // user says so; unedited, it keeps it without a question.
+        encrypt = !modified_ || Ask(prompts_, kUnencryptedQuestion, Buttons::YesNoDefaultNo, true) != Answer::Yes;
+    OwnDayFiles(encrypt, path);
+    if (encrypt && shownDayEncryption_)
+        dayFilesMethod_ = shownDayEncryption_;
     stream.SaveToFile(path);
     dayfiles::MakePrivate(path);
     modified_ = false;
@@ -195,8 +217,38 @@ void Workspace::LoadDay(const QDate& date)
         // Nothing of a day that did not load may be taken for the user's.
         ShowNoDay();
         modified_ = false;
+        ShowUnreadable(date);
         throw;
     }
+    if (dayLoaded_)
+        ForgetUnreadableDay();
+    else
+        ShowUnreadable(date);
+}
+
+void Workspace::ShowUnreadable(const QDate& date)
+{
+    dayUnreadable_ = true;
+    SetEditorsReadOnly(true);
+    const bool encrypted = shownDayEncryption_ || archive::DayEncryption(bookFileName_, DayFilePath(date));
+    ShowHint(encrypted ? kPasswordHint : kDamageHint);
+}
+
+void Workspace::ForgetUnreadableDay()
+{
+    if (!dayUnreadable_)
+        return;
+    dayUnreadable_ = false;
+    SetEditorsReadOnly(false);
+    ShowHint({});
+}
+
+void Workspace::SetEditorsReadOnly(bool readOnly)
+{
+    if (windows_.diary)
+        windows_.diary->SetReadOnly(readOnly);
+    if (windows_.schedule)
+        windows_.schedule->SetReadOnly(readOnly);
 }
 
 void Workspace::ShowNoDay()
@@ -211,6 +263,9 @@ bool Workspace::ReadDay(const QDate& date)
 {
     ShowNoDay();
     const std::string path = DayFilePath(date);
+    shownDayEncryption_.reset();
+    if (bookOpen_)
+        shownDayEncryption_ = archive::DayEncryption(bookFileName_, path);
     if (dayfiles::IsFile(path) && ReadDayFile(path))
         return true;
     if (bookOpen_ && archive::BookHasDay(bookFileName_, path)) {
@@ -266,6 +321,11 @@ std::string Workspace::SetAside(const std::string& dayFilePath)
 bool Workspace::StoreDayForBook(const QDate& date)
 {
     if (EditorsHaveContent()) {
+        const std::string path = DayFilePath(date);
+        if (dayUnreadable_ && !bookFileName_.empty() && dayfiles::IsFile(bookFileName_)
+            && archive::BookHasDay(bookFileName_, path)
+            && Ask(prompts_, kOverUnreadableQuestion, Buttons::YesNoDefaultNo, true) != Answer::Yes)
+            return false;
         StoreDay(date);
         return true;
     }
@@ -288,7 +348,7 @@ void Workspace::ChangeDate()
         if (modified_ && Ask(prompts_, "変更された日記を保存しますか？", Buttons::YesNo, false) == Answer::Yes) {
             if (StoreDayForBook(date_)) {
                 const std::string path = DayFilePath(date_);
-                DayFileAdded(path, archive::AddDayFile(bookFileName_, path, DayFilesEncrypted()));
+                DayFileAdded(path, AddDayFiles(bookFileName_, path));
             }
             RefreshDateList();
         }
@@ -302,8 +362,28 @@ void Workspace::ChangeDate()
         }
         modified_ = false;
         ShowDateCaptions();
+    } else if (dayUnreadable_ && (!modified_ || !EditorsHaveContent())) {
+        // Choosing the day that could not be read tries it again (and asks
+        // for the password again).
+        LoadDay(date_);
+        modified_ = false;
+        ShowDateCaptions();
     }
     BringMarkedWindowToFront();
+}
+
+bool Workspace::AddDayFiles(const std::string& book, const std::string& dayFilePath)
+{
+    archive::Host& host = archive::CurrentHost();
+    const archive::EncryptionMethod chosen = host.encryption;
+    host.encryption = dayFilesMethod_.value_or(chosen);
+    const auto restore = qScopeGuard([&] { host.encryption = chosen; });
+    const bool encrypt = DayFilesEncrypted();
+    const bool added = dayFilePath.empty() ? archive::AddDayFiles(book, encrypt)
+                                           : archive::AddDayFile(book, dayFilePath, encrypt);
+    if (added)
+        dayFilesMethod_.reset();
+    return added;
 }
 
 std::vector<std::string> Workspace::DayFileNames() const

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -15,6 +16,10 @@ class QMdiArea;
 class QWidget;
 
 namespace kiv {
+
+namespace archive {
+enum class EncryptionMethod;
+} // namespace archive
 
 class Prompts;
 class TCalendarForm;
@@ -99,18 +104,34 @@ public:
     void RecordToEditors();
     // Writes the shown day as the date's day file when the editors have
     // content, and then clears the modified flag. An edited day goes into
-    // the book as the check box says; a day file shown unedited keeps the
-    // encryption it was written with.
+    // the book as the check box says, except that a day the book holds
+    // encrypted stays encrypted, with its method, unless the user answers
+    // はい to the question whether to save it unencrypted; a day shown
+    // unedited keeps the encryption it was written with or the book holds
+    // it with.
     void StoreDay(const QDate& date);
     // Shows the date's day file, else (with an open book) the book's member.
-    // When that fails the editors stay empty and the day unmodified; a day
+    // When that fails the editors stay empty, read-only, and the day
+    // unmodified, the status bar saying why and how to try again; a day
     // file that cannot be shown is renamed aside (".damaged"), never lost,
     // and the book's member is shown in its place.
     void LoadDay(const QDate& date);
+    // The shown day is one that could not be read: its editors are
+    // read-only, and saving anything over the book's copy of it asks first.
+    bool DayUnreadable() const { return dayUnreadable_; }
+    // No day that could not be read is shown any more: the editors are
+    // writable again (the book is closed).
+    void ForgetUnreadableDay();
+    // Adds the day files to the book (one of them: dayFilePath), encrypted
+    // as they were written and with the method of the day they hold when
+    // that day was encrypted in the book. True when the add succeeded.
+    bool AddDayFiles(const std::string& book, const std::string& dayFilePath = {});
     // The shown day as the user agreed to save it: a day file when it has
     // content (true: there is a file to add). A modified day without any
     // content that had loaded is removed instead, from the working
-    // directory and from the book when the book holds it.
+    // directory and from the book when the book holds it. Content over a
+    // day that could not be read replaces the book's copy only when the
+    // user answers はい to a question that names the risk.
     bool StoreDayForBook(const QDate& date);
 
     // Day files in the working directory.
@@ -160,6 +181,10 @@ private:
     // the name it now has.
     std::string SetAside(const std::string& dayFilePath);
     bool PasswordBoxTicked() const;
+    // Makes the editors read-only and says in the status bar why the day
+    // could not be read and how to try again.
+    void ShowUnreadable(const QDate& date);
+    void SetEditorsReadOnly(bool readOnly);
     // Records that the working directory's day files are the named book's,
     // written with the choice encrypt; those of another choice are set aside.
     void OwnDayFiles(bool encrypt, const std::string& keep);
@@ -177,6 +202,12 @@ private:
     QDate date_;
     bool modified_ = false;
     bool dayLoaded_ = false; // the editors show a day read (or found absent) without failure
+    bool dayUnreadable_ = false; // the shown day could not be read: see DayUnreadable
+    // How the book holds the shown day: encrypted with a method, or not.
+    std::optional<archive::EncryptionMethod> shownDayEncryption_;
+    // The method the waiting day files are to be encrypted with when it is
+    // not the user's setting (a day encrypted so in the book).
+    std::optional<archive::EncryptionMethod> dayFilesMethod_;
     QString scheduleMarker_;
     QString diaryMarker_;
     std::set<std::string> keptDayFiles_; // names in the working directory

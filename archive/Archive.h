@@ -112,6 +112,15 @@ bool ExtractDay(const std::string& book, const std::string& dayFilePath, MemoryS
 // cannot be read). Shows nothing.
 std::optional<bool> PasswordOpensBook(const std::string& book, const std::string& password);
 
+// How the book holds the day: encrypted, and with which method (an AES
+// strength counts as AES-256: days are written only with that one); none
+// when it holds the day plain, does not hold it or cannot be read. Shows
+// nothing.
+std::optional<EncryptionMethod> DayEncryption(const std::string& book, const std::string& dayFilePath);
+// True when the book holds days and every one of them is encrypted. Shows
+// nothing.
+bool AllDaysEncrypted(const std::string& book);
+
 // Reads days of the book BookHandle is open on, on several threads at once
 // and beside the layer's other calls. It reports nothing and never asks
 // for a password: a day it does not read (encrypted with a password not
