@@ -32,10 +32,8 @@ const char* const kUnencryptedQuestion = "この日記は暗号化されてい�
 const char* const kOverUnreadableQuestion
     = "この日の日記は読めなかったので、書庫にある日記の代わりに空の日記が表示されています。\r\n"
       "保存すると、書庫にある日記は失われます。保存しますか？";
-const char* const kPasswordHint
-    = "この日の日記はパスワードで開けなかったので、書き込めません。もう一度この日付を選ぶと、パスワードを聞きます。";
-const char* const kDamageHint
-    = "この日の日記は読めなかったので、書き込めません。書庫を修復してから、もう一度この日付を選んでください。";
+const char* const kPasswordNote = "開けなかった日は書き込めません。日付を選び直すとパスワードを聞きます。";
+const char* const kDamageNote = "読めなかった日は書き込めません。書庫を修復して日付を選び直してください。";
 
 } // namespace
 
@@ -231,7 +229,13 @@ void Workspace::ShowUnreadable(const QDate& date)
     dayUnreadable_ = true;
     SetEditorsReadOnly(true);
     const bool encrypted = shownDayEncryption_ || archive::DayEncryption(bookFileName_, DayFilePath(date));
-    ShowHint(encrypted ? kPasswordHint : kDamageHint);
+    ShowNote(encrypted ? kPasswordNote : kDamageNote);
+}
+
+void Workspace::ShowNote(const char* note)
+{
+    if (noteSink_)
+        noteSink_(QString::fromUtf8(note));
 }
 
 void Workspace::ForgetUnreadableDay()
@@ -240,7 +244,7 @@ void Workspace::ForgetUnreadableDay()
         return;
     dayUnreadable_ = false;
     SetEditorsReadOnly(false);
-    ShowHint({});
+    ShowNote("");
 }
 
 void Workspace::SetEditorsReadOnly(bool readOnly)

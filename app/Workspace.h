@@ -61,6 +61,9 @@ public:
     QMdiArea& Frame() { return frame_; }
     // Where ShowHint sends the hints (the main window's status bar).
     void SetHintSink(std::function<void(const QString&)> sink) { hintSink_ = std::move(sink); }
+    // Where the note about the shown day goes (a standing line of the
+    // status bar, under the hints): why the day cannot be edited.
+    void SetNoteSink(std::function<void(const QString&)> sink) { noteSink_ = std::move(sink); }
 
     // FormHost
     Prompts& prompts() override { return prompts_; }
@@ -184,6 +187,7 @@ private:
     // Makes the editors read-only and says in the status bar why the day
     // could not be read and how to try again.
     void ShowUnreadable(const QDate& date);
+    void ShowNote(const char* note);
     void SetEditorsReadOnly(bool readOnly);
     // Records that the working directory's day files are the named book's,
     // written with the choice encrypt; those of another choice are set aside.
@@ -194,6 +198,7 @@ private:
     QMdiArea& frame_;
     EditorWindows windows_;
     std::function<void(const QString&)> hintSink_;
+    std::function<void(const QString&)> noteSink_;
 
     const WorkingDirectoryClaim& claim_;
     const std::string workingDirectory_;

@@ -3,6 +3,7 @@
 #include "AppFixture.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QStatusBar>
 #include <QTableWidget>
 
@@ -54,6 +55,12 @@ std::string Restart(App& app, const std::string& book)
     app.ws().SetDate(kMay12);
     app.prompts.QueueFile(copy);
     return copy;
+}
+
+// The standing line of the status bar about the shown day.
+QString DayNote(const App& app)
+{
+    return app.main().StatusBar1->findChild<QLabel*>(QStringLiteral("DayNote"))->text();
 }
 
 } // namespace
@@ -162,9 +169,9 @@ private slots:
                  app.diary().TemperatureEdit, app.schedule().ScheduleMemo })
             QVERIFY(editor->property("readOnly").toBool());
         QCOMPARE(app.schedule().ScheduleStringGrid->editTriggers(), QAbstractItemView::NoEditTriggers);
-        QCOMPARE(app.main().StatusBar1->currentMessage(),
-            damaged ? QStringLiteral("この日の日記は読めなかったので、書き込めません。書庫を修復してから、もう一度この日付を選んでください。")
-                    : QStringLiteral("この日の日記はパスワードで開けなかったので、書き込めません。もう一度この日付を選ぶと、パスワードを聞きます。"));
+        QCOMPARE(DayNote(app),
+            damaged ? QStringLiteral("読めなかった日は書き込めません。書庫を修復して日付を選び直してください。")
+                    : QStringLiteral("開けなかった日は書き込めません。日付を選び直すとパスワードを聞きます。"));
 
         // Typing goes nowhere; leaving with はい saves nothing over the book.
         app.TypeDiary("新しい文");
@@ -206,7 +213,7 @@ private slots:
         app.Click(kMay12);
         QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("元の日記"));
         QVERIFY(!app.diary().DayBookMemo->isReadOnly());
-        QVERIFY(app.main().StatusBar1->currentMessage().isEmpty());
+        QVERIFY(DayNote(app).isEmpty());
     }
 };
 
