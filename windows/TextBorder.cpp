@@ -312,8 +312,9 @@ private:
     }
 
     // A drag goes on as the same drag of plain text: what the editor can
-    // hold of what it brings. A drag that brings nothing of that kind is
-    // refused as it enters (no drop follows); a drop names what was left out.
+    // hold of what it brings; the filter inserts what another program
+    // drops. A drag that brings nothing of that kind is refused as it
+    // enters (no drop follows); a drop names what was left out.
     bool Drag(QObject* watched, QDropEvent* drag)
     {
         // A drag moves over the editor in many small steps with the same
@@ -327,6 +328,17 @@ private:
         const Kept& kept = dragKept_;
         if (kept.text.isEmpty()) {
             drag->ignore();
+        } else if (drag->type() == QEvent::Drop && !FromItself(*drag)) {
+            // The drop's text goes in where it was let go, as a paste would:
+            // the editor only shows where that is while the drag moves.
+            QDragLeaveEvent leave;
+            forwarding_ = true;
+            QCoreApplication::sendEvent(watched, &leave);
+            forwarding_ = false;
+            PlaceCursor(edit_, drag->position().toPoint());
+            InsertText(edit_, kept.text);
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
         } else {
             QMimeData plain;
             plain.setText(kept.text);
@@ -340,6 +352,14 @@ private:
         if (drag->type() == QEvent::Drop)
             Report(kept.left, kept.cut, incoming.notText);
         return true;
+    }
+
+    // A drag the editor started itself (its own text moved or copied):
+    // the editor takes that drop.
+    bool FromItself(const QDropEvent& drag) const
+    {
+        const QObject* source = drag.source();
+        return source && (source == edit_ || source == Surface(edit_));
     }
 
     // The middle button pastes the selection where it is let go (on

@@ -6,10 +6,12 @@
 // prompts seam. After each save the books it wrote must read clean and hold
 // every day saved into them as it was typed.
 //
-//   kiv_monkey [--seed N] [--seconds S]
+//   kiv_monkey [--seed N] [--seconds S] [--trace]
 //
 // The seed is printed first; the same seed replays the same run. A broken
-// invariant prints the seed, the step and the steps before it and aborts.
+// invariant prints the seed, the step and the steps before it and aborts;
+// --trace prints every step as it is taken (for a crash, which leaves no
+// such list).
 #include "Archive.h"
 #include "Cp932.h"
 #include "MemoryStream.h"
@@ -129,7 +131,10 @@ private:
 
 class Monkey {
 public:
-    Monkey(std::uint64_t seed, int seconds) : seed_(seed), seconds_(seconds), rng_(seed), prompts_(*this) { }
+    Monkey(std::uint64_t seed, int seconds, bool trace)
+        : seed_(seed), seconds_(seconds), trace_(trace), rng_(seed), prompts_(*this)
+    {
+    }
 
     int Run();
 
@@ -179,6 +184,7 @@ private:
 
     std::uint64_t seed_;
     int seconds_;
+    bool trace_;
     std::mt19937_64 rng_;
     MonkeyPrompts prompts_;
     QTemporaryDir root_;
@@ -313,6 +319,10 @@ bool Monkey::Password(QDialog& dialog)
 
 void Monkey::Log(const std::string& line)
 {
+    if (trace_) {
+        std::fprintf(stderr, "%ld %s\n", step_, line.c_str());
+        std::fflush(stderr);
+    }
     log_.push_back(line);
     if (log_.size() > 400)
         log_.pop_front();
@@ -547,7 +557,8 @@ void Monkey::DropSomething()
     QWidget* surface = memo ? memo->viewport() : editor;
     std::unique_ptr<QMimeData> data(SomeData());
     const QPoint at(Pick(surface->width() + 1), Pick(surface->height() + 1));
-    Log("drop on " + editor->objectName().toStdString() + " (" + data->formats().join(',').toStdString() + ")");
+    Log("drop on " + editor->objectName().toStdString() + (surface->isVisible() ? "" : " (hidden)") + " ("
+        + data->formats().join(',').toStdString() + ")");
     const Qt::DropActions actions = Chance(0.5) ? Qt::CopyAction : Qt::CopyAction | Qt::MoveAction;
     QDragEnterEvent enter(at, actions, data.get(), Qt::LeftButton, {});
     QApplication::sendEvent(surface, &enter);
@@ -742,18 +753,21 @@ int main(int argc, char* argv[])
         setenv("TZ", ":/etc/localtime", 1);
     std::uint64_t seed = std::random_device {}();
     int seconds = 60;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    bool trace = false;
+    for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        if (option == "--seed")
-            seed = std::strtoull(argv[i + 1], nullptr, 10);
-        else if (option == "--seconds")
-            seconds = std::atoi(argv[i + 1]);
+        if (option == "--seed" && i + 1 < argc)
+            seed = std::strtoull(argv[++i], nullptr, 10);
+        else if (option == "--seconds" && i + 1 < argc)
+            seconds = std::atoi(argv[++i]);
+        else if (option == "--trace")
+            trace = true;
         else {
-            std::fprintf(stderr, "usage: kiv_monkey [--seed N] [--seconds S]\n");
+            std::fprintf(stderr, "usage: kiv_monkey [--seed N] [--seconds S] [--trace]\n");
             return 2;
         }
     }
     QApplication application(argc, argv);
     SetUpApplication(application);
-    return Monkey(seed, seconds).Run();
+    return Monkey(seed, seconds, trace).Run();
 }
