@@ -180,6 +180,10 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
+        // Other events pass untouched: the viewport's last ones arrive while
+        // the editor is being destroyed.
+        if (!Watched(event->type()))
+            return false;
         // A read-only editor takes nothing; an input method may not know.
         if (edit_->isReadOnly())
             return event->type() == QEvent::InputMethod;
@@ -191,6 +195,22 @@ protected:
     }
 
 private:
+    static bool Watched(QEvent::Type type)
+    {
+        switch (type) {
+        case QEvent::KeyPress:
+        case QEvent::InputMethod:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+        case QEvent::MouseButtonRelease:
+        case QEvent::ContextMenu:
+            return true;
+        default:
+            return false;
+        }
+    }
+
     bool Filter(QObject* watched, QEvent* event)
     {
         switch (event->type()) {

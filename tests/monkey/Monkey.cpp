@@ -696,7 +696,7 @@ int Monkey::Run()
     // Files that are no book, or a damaged one, for opening and repairing.
     QFile junk(root + "/junk.KIV");
     if (junk.open(QIODevice::WriteOnly))
-        junk.write(QByteArray("PK\x03\x04 this is no book at all", 30));
+        junk.write(QByteArrayLiteral("PK\x03\x04 this is no book at all"));
     junk.close();
     others_ = { (root + "/junk.KIV").toStdString(), (root + "/saved.bmp").toStdString(), (root + "/none.KIV").toStdString() };
 
@@ -741,6 +741,7 @@ int Monkey::Run()
         CheckBook(book);
     std::printf("kiv_monkey: %ld steps, %ld of them saving, seed %llu: no fault found\n", step_, saves,
                 static_cast<unsigned long long>(seed_));
+    std::fflush(stdout);
     program_.reset();
     return 0;
 }
