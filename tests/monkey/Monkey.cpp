@@ -474,10 +474,13 @@ QMimeData* Monkey::SomeData()
     case 4:
         data->setUrls({ QUrl::fromLocalFile(QString::fromStdString(pictures_[0])), QUrl("https://example.com/日記") });
         break;
-    case 5:
-        // A long text, now and then a very long one.
-        data->setText(QString(Chance(0.1) ? 10 * 1024 * 1024 : 1000 + Pick(100000), QChar(u'あ' + Pick(80))));
+    case 5: {
+        // A long text, now and then a very long one, in lines (a single
+        // line of megabytes takes Qt's text layout minutes).
+        const QString line = QString(79, QChar(u'あ' + Pick(80))) + QChar('\n');
+        data->setText(line.repeated(Chance(0.1) ? 10 * 1024 * 1024 / 80 : 10 + Pick(1200)));
         break;
+    }
     case 6:
         data->setData("application/octet-stream", QByteArray(64, '\1'));
         break;
