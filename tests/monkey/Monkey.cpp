@@ -6,9 +6,11 @@
 // prompts seam. After each save the books it wrote must read clean and hold
 // every day saved into them as it was typed.
 //
-//   kiv_monkey [--seed N] [--seconds S] [--trace]
+//   kiv_monkey [--seed N] [--seconds S] [--steps N] [--trace]
 //
-// The seed is printed first; the same seed replays the same run. A broken
+// The seed is printed first; the same seed replays the same run. --steps
+// ends the run after that many steps if the time has not ended it first, so
+// that a run of a fixed seed does the same on a fast machine. A broken
 // invariant prints the seed, the step and the steps before it and aborts;
 // --trace prints every step as it is taken (for a crash, which leaves no
 // such list).
@@ -131,8 +133,8 @@ private:
 
 class Monkey {
 public:
-    Monkey(std::uint64_t seed, int seconds, bool trace)
-        : seed_(seed), seconds_(seconds), trace_(trace), rng_(seed), prompts_(*this)
+    Monkey(std::uint64_t seed, int seconds, long steps, bool trace)
+        : seed_(seed), seconds_(seconds), steps_(steps), trace_(trace), rng_(seed), prompts_(*this)
     {
     }
 
@@ -184,6 +186,7 @@ private:
 
     std::uint64_t seed_;
     int seconds_;
+    long steps_;
     bool trace_;
     std::mt19937_64 rng_;
     MonkeyPrompts prompts_;
@@ -730,7 +733,7 @@ int Monkey::Run()
     QElapsedTimer clock;
     clock.start();
     long saves = 0;
-    while (clock.elapsed() < qint64(seconds_) * 1000) {
+    while (clock.elapsed() < qint64(seconds_) * 1000 && (steps_ <= 0 || step_ < steps_)) {
         ++step_;
         const Step& step = steps[choose(rng_)];
         (this->*step.run)();
@@ -757,6 +760,7 @@ int main(int argc, char* argv[])
         setenv("TZ", ":/etc/localtime", 1);
     std::uint64_t seed = std::random_device {}();
     int seconds = 60;
+    long steps = 0;
     bool trace = false;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
@@ -764,14 +768,16 @@ int main(int argc, char* argv[])
             seed = std::strtoull(argv[++i], nullptr, 10);
         else if (option == "--seconds" && i + 1 < argc)
             seconds = std::atoi(argv[++i]);
+        else if (option == "--steps" && i + 1 < argc)
+            steps = std::atol(argv[++i]);
         else if (option == "--trace")
             trace = true;
         else {
-            std::fprintf(stderr, "usage: kiv_monkey [--seed N] [--seconds S] [--trace]\n");
+            std::fprintf(stderr, "usage: kiv_monkey [--seed N] [--seconds S] [--steps N] [--trace]\n");
             return 2;
         }
     }
     QApplication application(argc, argv);
     SetUpApplication(application);
-    return Monkey(seed, seconds, trace).Run();
+    return Monkey(seed, seconds, steps, trace).Run();
 }
