@@ -117,6 +117,20 @@ private slots:
         QCOMPARE(app.MemberDiary(book, kMay12), QStringLiteral("元の日記、書き足した"));
     }
 
+    // A book that also holds a day in the clear leaves the box as it was.
+    void aBookWithAPlainDayLeavesThePasswordBoxAlone()
+    {
+        App app;
+        MakeEncryptedBook(app, app.Path("mixed.KIV"), false);
+        app.calendar().PassWordCheckBox->setChecked(false);
+        app.MakeBook(app.Path("mixed.KIV"), { { kMay13, "平文の日" } });
+        Restart(app, app.Path("mixed.KIV"));
+        app.prompts.QueueModal(Answer::Ok, TypePassword("pw"));
+        app.main().Open1->trigger();
+        QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("元の日記"));
+        QVERIFY(!app.calendar().PassWordCheckBox->isChecked());
+    }
+
     // Saved without an edit, an encrypted day stays encrypted without a question.
     void anUneditedEncryptedDayIsSavedEncryptedUnasked()
     {
