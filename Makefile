@@ -4,6 +4,9 @@
 # and for installing:
 #   make install [PREFIX=/usr/local] [DESTDIR=staging]
 #   make package                        a Debian package in $(PACKAGE_BUILD)/
+# and for developers:
+#   make monkey [SEED=n] [DURATION=seconds]   random input to the program built
+#                                       with the sanitizers (10 minutes, a new seed)
 
 BUILD ?= build
 # The package is built from what is installed alone: no tests, no benchmarks.
@@ -13,8 +16,11 @@ BOOK ?=
 WERROR := $(if $(CI),ON,OFF)
 PREFIX ?= /usr/local
 DESTDIR ?=
+MONKEY_BUILD ?= $(BUILD)-asan
+SEED ?=
+DURATION ?= 600
 
-.PHONY: run test deps build bench install package clean
+.PHONY: run test deps build bench install package clean monkey
 
 deps:
 	./scripts/install-deps
@@ -44,8 +50,15 @@ package: deps
 	cmake --build $(PACKAGE_BUILD) -j $(JOBS)
 	cd $(PACKAGE_BUILD) && cpack -G DEB
 
+# The seed is printed first; SEED=n runs that one again.
+monkey: deps
+	cmake -S . -B $(MONKEY_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIV_SANITIZE=ON -DKIV_BENCH=OFF -DKIV_WERROR=$(WERROR)
+	cmake --build $(MONKEY_BUILD) -j $(JOBS) --target kiv_monkey
+	QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+		./$(MONKEY_BUILD)/tests/monkey/kiv_monkey $(if $(SEED),--seed $(SEED)) --seconds $(DURATION)
+
 bench: build
 	./scripts/run-benchmarks $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz $(PACKAGE_BUILD)
+	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz $(MONKEY_BUILD) $(PACKAGE_BUILD)

@@ -9,6 +9,7 @@
 #include "TDayBook.h"
 #include "Workspace.h"
 
+#include <QCheckBox>
 #include <QWidget>
 
 namespace kiv {
@@ -83,6 +84,9 @@ void BookCommands::OpenBook(const std::string& book)
     if (workspace_.HasSealedDayFiles() && Ask(workspace_.prompts(), kSealedQuestion, Buttons::YesNo, false) == Answer::Yes
         && workspace_.AddSealedDayFiles())
         workspace_.ClearWorkingDirectory();
+    // A book that protects every day goes on doing so for the days saved next.
+    if (archive::AllDaysEncrypted(book))
+        workspace_.Windows().calendar->PassWordCheckBox->setChecked(true);
     // Only the book's own day files are here now; throwing them away must
     // be the user's deliberate choice.
     if (workspace_.HasDayFiles()
@@ -122,7 +126,7 @@ bool BookCommands::SaveBook(MissingBook missing)
             workspace_.Windows().calendar->SetDateList({});
         return true;
     }
-    const bool added = archive::AddDayFiles(book, workspace_.DayFilesEncrypted());
+    const bool added = workspace_.AddDayFiles(book);
     workspace_.AllDayFilesAdded(added);
     workspace_.RefreshDateList();
     return added;
@@ -197,7 +201,7 @@ bool BookCommands::SaveShownDayUnderName()
     workspace_.SetBookFileName(path);
     if (workspace_.StoreDayForBook(workspace_.Date())) {
         const std::string dayFile = workspace_.DayFilePath(workspace_.Date());
-        workspace_.DayFileAdded(dayFile, archive::AddDayFile(path, dayFile, workspace_.DayFilesEncrypted()));
+        workspace_.DayFileAdded(dayFile, workspace_.AddDayFiles(path, dayFile));
     }
     return true;
 }
@@ -212,6 +216,7 @@ void BookCommands::Close()
     workspace_.SetBookFileName({});
     workspace_.SetBookOpen(false);
     ShowMainCaption();
+    workspace_.ForgetUnreadableDay();
     workspace_.ClearEditors();
     workspace_.Record().Clear();
     workspace_.SetDate(QDate::currentDate());

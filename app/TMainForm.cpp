@@ -20,6 +20,7 @@
 
 #include <QActionGroup>
 #include <QCloseEvent>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -88,6 +89,12 @@ TMainForm::TMainForm(TDayBook& record, Prompts& prompts, const Setup& setup)
         },
         this);
     workspace_->SetBookSink([this](const std::string& book) { bookWatcher_->Watch(book); });
+    // A standing note about the shown day: the hints cover it while they show.
+    auto* dayNote = new QLabel(StatusBar1);
+    dayNote->setObjectName(QStringLiteral("DayNote"));
+    dayNote->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred); // never widens the window
+    StatusBar1->addWidget(dayNote, 1);
+    workspace_->SetNoteSink([dayNote](const QString& note) { dayNote->setText(note); });
     books_ = std::make_unique<BookCommands>(*workspace_, *this, OpenDialog1, SaveDialog1);
     pictures_ = std::make_unique<PictureCommands>(*workspace_, OpenDialog1, SaveDialog1);
     transfers_ = std::make_unique<TransferCommands>(*workspace_, *books_);

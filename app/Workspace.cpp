@@ -62,6 +62,12 @@ const char* const kReplaceEditedQuestion
     = "表示している日の日記が、ほかのプログラムで書き換えられました。\r\n"
       "この画面での変更を捨てて、書き換えられた日記を表示しますか？\r\n"
       "（いいえ：変更はそのまま残り、保存するときに両方の内容を合わせます。）";
+const char* const kUnencryptedQuestion = "この日記は暗号化されていました。暗号化せずに保存しますか？";
+const char* const kOverUnreadableQuestion
+    = "この日の日記は読めなかったので、書庫にある日記の代わりに空の日記が表示されています。\r\n"
+      "保存すると、書庫にある日記は失われます。保存しますか？";
+const char* const kPasswordNote = "開けなかった日は書き込めません。日付を選び直すとパスワードを聞きます。";
+const char* const kDamageNote = "読めなかった日は書き込めません。書庫を修復して日付を選び直してください。";
 
 } // namespace
 
@@ -223,11 +229,15 @@ void Workspace::StoreDay(const QDate& date)
     // A day file shown and not edited is written again as it was chosen;
     // one that waits encrypted already stays as it is.
     const bool unedited = !modified_ && dayfiles::IsFile(path);
-    const bool encrypt = unedited ? DayFilesEncrypted() : PasswordBoxTicked();
+    bool encrypt = unedited ? DayFilesEncrypted() : PasswordBoxTicked();
     if (unedited && (encrypt || archive::IsSealedDayFile(path))) {
         modified_ = false;
         return;
     }
+    if (!unedited && shownDayEncryption_ && !encrypt)
+        // A day the book holds encrypted loses its protection only when the
+        // user says so; unedited, it keeps it without a question.
+        encrypt = !modified_ || Ask(prompts_, kUnencryptedQuestion, Buttons::YesNoDefaultNo, true) != Answer::Yes;
     JoinWithBooksCopy(date);
     MemoryStream stream;
     record_.Write(stream);
@@ -243,7 +253,9 @@ void Workspace::StoreDay(const QDate& date)
         if (!source || !source->AskNewPassword(bookFileName_, password.text))
             throw Error(kNoPasswordMessage);
         OwnDayFiles(true, path);
-        archive::WriteSealedDayFile(path, stream, password.text);
+        // With the method the book holds the day in, or the user's setting.
+        archive::WriteSealedDayFile(
+            path, stream, password.text, shownDayEncryption_.value_or(archive::CurrentHost().encryption));
     }
     modified_ = false;
 }
@@ -284,8 +296,44 @@ void Workspace::LoadDay(const QDate& date)
         // Nothing of a day that did not load may be taken for the user's.
         ShowNoDay();
         modified_ = false;
+        ShowUnreadable(date);
         throw;
     }
+    if (dayLoaded_)
+        ForgetUnreadableDay();
+    else
+        ShowUnreadable(date);
+}
+
+void Workspace::ShowUnreadable(const QDate& date)
+{
+    dayUnreadable_ = true;
+    SetEditorsReadOnly(true);
+    const bool encrypted = shownDayEncryption_ || archive::DayEncryption(bookFileName_, DayFilePath(date));
+    ShowNote(encrypted ? kPasswordNote : kDamageNote);
+}
+
+void Workspace::ShowNote(const char* note)
+{
+    if (noteSink_)
+        noteSink_(QString::fromUtf8(note));
+}
+
+void Workspace::ForgetUnreadableDay()
+{
+    if (!dayUnreadable_)
+        return;
+    dayUnreadable_ = false;
+    SetEditorsReadOnly(false);
+    ShowNote("");
+}
+
+void Workspace::SetEditorsReadOnly(bool readOnly)
+{
+    if (windows_.diary)
+        windows_.diary->SetReadOnly(readOnly);
+    if (windows_.schedule)
+        windows_.schedule->SetReadOnly(readOnly);
 }
 
 void Workspace::ShowNoDay()
@@ -303,6 +351,9 @@ bool Workspace::ReadDay(const QDate& date)
     shownBookCopy_.reset();
     shownBook_ = bookFileName_;
     const std::string path = DayFilePath(date);
+    shownDayEncryption_.reset();
+    if (bookOpen_)
+        shownDayEncryption_ = archive::DayEncryption(bookFileName_, path);
     try {
         if (dayfiles::IsFile(path) && ReadDayFile(path))
             return true;
@@ -436,6 +487,11 @@ std::string Workspace::SetAside(const std::string& dayFilePath)
 bool Workspace::StoreDayForBook(const QDate& date)
 {
     if (EditorsHaveContent()) {
+        const std::string path = DayFilePath(date);
+        if (dayUnreadable_ && !bookFileName_.empty() && dayfiles::IsFile(bookFileName_)
+            && archive::BookHasDay(bookFileName_, path)
+            && Ask(prompts_, kOverUnreadableQuestion, Buttons::YesNoDefaultNo, true) != Answer::Yes)
+            return false;
         // An unedited day that another program removed meanwhile stays removed.
         if (const auto stored = !modified_ ? BooksCopy(date) : std::nullopt;
             stored && stored->bytes.empty() && !shownBookCopy_->empty())
@@ -476,7 +532,7 @@ void Workspace::ChangeDate()
             }
             if (stored) {
                 const std::string path = DayFilePath(date_);
-                DayFileAdded(path, archive::AddDayFile(bookFileName_, path, DayFilesEncrypted()));
+                DayFileAdded(path, AddDayFiles(bookFileName_, path));
             }
             RefreshDateList();
         }
@@ -490,8 +546,20 @@ void Workspace::ChangeDate()
         }
         modified_ = false;
         ShowDateCaptions();
+    } else if (dayUnreadable_ && (!modified_ || !EditorsHaveContent())) {
+        // Choosing the day that could not be read tries it again (and asks
+        // for the password again).
+        LoadDay(date_);
+        modified_ = false;
+        ShowDateCaptions();
     }
     BringMarkedWindowToFront();
+}
+
+bool Workspace::AddDayFiles(const std::string& book, const std::string& dayFilePath)
+{
+    const bool encrypt = DayFilesEncrypted();
+    return dayFilePath.empty() ? archive::AddDayFiles(book, encrypt) : archive::AddDayFile(book, dayFilePath, encrypt);
 }
 
 std::vector<std::string> Workspace::DayFileNames() const

@@ -20,6 +20,10 @@ class QWidget;
 
 namespace kiv {
 
+namespace archive {
+enum class EncryptionMethod;
+} // namespace archive
+
 class Prompts;
 class TCalendarForm;
 class TDayBook;
@@ -62,6 +66,9 @@ public:
     void SetHintSink(std::function<void(const QString&)> sink) { hintSink_ = std::move(sink); }
     // Told the book's path whenever the named book changes (the watcher).
     void SetBookSink(std::function<void(const std::string&)> sink) { bookSink_ = std::move(sink); }
+    // Where the note about the shown day goes (a standing line of the
+    // status bar, under the hints): why the day cannot be edited.
+    void SetNoteSink(std::function<void(const QString&)> sink) { noteSink_ = std::move(sink); }
 
     // FormHost
     Prompts& prompts() override { return prompts_; }
@@ -111,18 +118,34 @@ public:
     void RecordToEditors();
     // Writes the shown day as the date's day file when the editors have
     // content, and then clears the modified flag. An edited day goes into
-    // the book as the check box says; a day file shown unedited keeps the
-    // encryption it was written with.
+    // the book as the check box says, except that a day the book holds
+    // encrypted stays encrypted, with its method, unless the user answers
+    // はい to the question whether to save it unencrypted; a day shown
+    // unedited keeps the encryption it was written with or the book holds
+    // it with.
     void StoreDay(const QDate& date);
     // Shows the date's day file, else (with an open book) the book's member.
-    // When that fails the editors stay empty and the day unmodified; a day
+    // When that fails the editors stay empty, read-only, and the day
+    // unmodified, the status bar saying why and how to try again; a day
     // file that cannot be shown is renamed aside (".damaged"), never lost,
     // and the book's member is shown in its place.
     void LoadDay(const QDate& date);
+    // The shown day is one that could not be read: its editors are
+    // read-only, and saving anything over the book's copy of it asks first.
+    bool DayUnreadable() const { return dayUnreadable_; }
+    // No day that could not be read is shown any more: the editors are
+    // writable again (the book is closed).
+    void ForgetUnreadableDay();
+    // Adds the day files to the book (one of them: dayFilePath), encrypted
+    // as they were written and with the method of the day they hold when
+    // that day was encrypted in the book. True when the add succeeded.
+    bool AddDayFiles(const std::string& book, const std::string& dayFilePath = {});
     // The shown day as the user agreed to save it: a day file when it has
     // content (true: there is a file to add). A modified day without any
     // content that had loaded is removed instead, from the working
-    // directory and from the book when the book holds it.
+    // directory and from the book when the book holds it. Content over a
+    // day that could not be read replaces the book's copy only when the
+    // user answers はい to a question that names the risk.
     bool StoreDayForBook(const QDate& date);
     // Whether day files wait here encrypted (sealed, for an encrypted book).
     bool HasSealedDayFiles() const;
@@ -193,6 +216,11 @@ private:
     // After days were encrypted into the book: offers to remove the book's
     // previous version (BOOK~) when it holds one of them unencrypted.
     void OfferToRemovePlainPreviousBook(const std::vector<std::string>& members);
+    // Makes the editors read-only and says in the status bar why the day
+    // could not be read and how to try again.
+    void ShowUnreadable(const QDate& date);
+    void ShowNote(const char* note);
+    void SetEditorsReadOnly(bool readOnly);
     // Records that the working directory's day files are the named book's,
     // written with the choice encrypt; those of another choice are set aside.
     void OwnDayFiles(bool encrypt, const std::string& keep);
@@ -204,6 +232,7 @@ private:
     EditorWindows windows_;
     std::function<void(const QString&)> hintSink_;
     std::function<void(const std::string&)> bookSink_;
+    std::function<void(const QString&)> noteSink_;
 
     const WorkingDirectoryClaim& claim_;
     const std::string workingDirectory_;
@@ -212,6 +241,9 @@ private:
     QDate date_;
     bool modified_ = false;
     bool dayLoaded_ = false; // the editors show a day read (or found absent) without failure
+    bool dayUnreadable_ = false; // the shown day could not be read: see DayUnreadable
+    // How the book holds the shown day: encrypted with a method, or not.
+    std::optional<archive::EncryptionMethod> shownDayEncryption_;
     QString scheduleMarker_;
     QString diaryMarker_;
     std::set<std::string> keptDayFiles_; // names in the working directory

@@ -112,6 +112,15 @@ bool ExtractDay(const std::string& book, const std::string& dayFilePath, MemoryS
 // cannot be read). Shows nothing.
 std::optional<bool> PasswordOpensBook(const std::string& book, const std::string& password);
 
+// How the book holds the day: encrypted, and with which method (an AES
+// strength counts as AES-256: days are written only with that one); none
+// when it holds the day plain, does not hold it or cannot be read. Shows
+// nothing.
+std::optional<EncryptionMethod> DayEncryption(const std::string& book, const std::string& dayFilePath);
+// True when the book holds days and every one of them is encrypted. Shows
+// nothing.
+bool AllDaysEncrypted(const std::string& book);
+
 // Reads days of the book BookHandle is open on, on several threads at once
 // and beside the layer's other calls. It reports nothing and never asks
 // for a password: a day it does not read (encrypted with a password not
@@ -163,12 +172,13 @@ bool BookHasDay(const std::string& book, const std::string& dayFilePath);
 bool CreateEmptyBook(const std::string& book);
 // A day that goes into an encrypted book waits in the working directory
 // sealed: its day file is an archive of its one member, encrypted with
-// password by the host's method, readable by its owner alone from its
+// password by method, readable by its owner alone from its
 // first byte, and nothing of the day reaches the disk unencrypted. An add
 // run takes the member over as it is (without a password); ExtractDay reads
 // it with the day file named as the book. Fails with kiv::Error when it
 // cannot be written (the day file that was there stays).
-void WriteSealedDayFile(const std::string& dayFilePath, const MemoryStream& day, const std::string& password);
+void WriteSealedDayFile(
+    const std::string& dayFilePath, const MemoryStream& day, const std::string& password, EncryptionMethod method);
 // Whether the day file is sealed: a day file never begins as an archive.
 bool IsSealedDayFile(const std::string& dayFilePath);
 // Whether book (a previous version, say) holds one of the members

@@ -179,7 +179,8 @@ bool AddDayFile(const std::string& book, const std::string& dayFilePath)
     return AddDayFile(book, dayFilePath, PasswordChecked());
 }
 
-void WriteSealedDayFile(const std::string& dayFilePath, const MemoryStream& day, const std::string& password)
+void WriteSealedDayFile(
+    const std::string& dayFilePath, const MemoryStream& day, const std::string& password, EncryptionMethod method)
 {
     const std::string failure = Format("ファイル %s を作成できません", dayFilePath);
     FileReplacement file;
@@ -189,10 +190,8 @@ void WriteSealedDayFile(const std::string& dayFilePath, const MemoryStream& day,
     file.KeepPrivate();
     std::string limited = LimitPassword(password);
     const std::string member = MemberName(dayFilePath);
-    const int method
-        = CurrentHost().encryption == EncryptionMethod::Aes256 ? ZIP32_ENCRYPT_AES256 : ZIP32_ENCRYPT_TRADITIONAL;
     const int code = CurrentZip().Seal(file.Descriptor(), member.c_str(), day.Data(), day.Size(), limited.c_str(),
-        method, '6');
+        method == EncryptionMethod::Aes256 ? ZIP32_ENCRYPT_AES256 : ZIP32_ENCRYPT_TRADITIONAL, '6');
     detail::Wipe(limited);
     if (code != ZIP32_OK || !file.Commit({}, error, ignored))
         throw Error(failure);

@@ -333,4 +333,59 @@ std::optional<bool> PasswordOpensBook(const std::string& book, const std::string
     return std::nullopt;
 }
 
+namespace {
+
+// Calls each with the find record of every day member (by name) of the
+// book, on a handle of its own, reporting nothing; false when the book
+// cannot be read.
+template <typename Each> bool ForEachDayInfo(const std::string& book, const char* name, Each each)
+{
+    UnZipLibrary& unzip = CurrentUnZip();
+    const std::string quoted = "\"" + book + "\"";
+    if (unzip.GetRunning() != 0 || unzip.CheckArchive(quoted.c_str(), kCheckMode) == 0)
+        return false;
+    const HARC handle = unzip.OpenArchive(CurrentHost().window, quoted.c_str(), kOpenMode);
+    if (handle == 0)
+        return false;
+    MemberInfo info;
+    std::memset(&info, 0, sizeof info);
+    for (int found = unzip.FindFirst(handle, name, &info); found == 0; found = unzip.FindNext(handle, &info))
+        if (TroubleOf(info) == MemberTrouble::None)
+            each(info);
+    unzip.CloseArchive(handle);
+    return true;
+}
+
+std::optional<EncryptionMethod> EncryptionOf(const MemberInfo& info)
+{
+    if ((info.uFlag & 1) == 0)
+        return std::nullopt;
+    return (info.uFlag & UNZIP_FLAG_AES) != 0 ? EncryptionMethod::Aes256 : EncryptionMethod::Traditional;
+}
+
+} // namespace
+
+std::optional<EncryptionMethod> DayEncryption(const std::string& book, const std::string& dayFilePath)
+{
+    std::optional<EncryptionMethod> method;
+    bool first = true;
+    ForEachDayInfo(book, MemberName(dayFilePath).c_str(), [&](const MemberInfo& info) {
+        if (first)
+            method = EncryptionOf(info);
+        first = false;
+    });
+    return method;
+}
+
+bool AllDaysEncrypted(const std::string& book)
+{
+    int days = 0;
+    int encrypted = 0;
+    ForEachDayInfo(book, "*.DAY", [&](const MemberInfo& info) {
+        ++days;
+        encrypted += EncryptionOf(info).has_value();
+    });
+    return days > 0 && encrypted == days;
+}
+
 } // namespace kiv::archive

@@ -106,6 +106,13 @@ void TDiaryForm::FormResize()
     DayBookMemo->setGeometry(0, kMemoTop, width(), std::max(0, height() - kMemoTop));
 }
 
+void TDiaryForm::SetReadOnly(bool readOnly)
+{
+    WeatherEdit->setReadOnly(readOnly);
+    TemperatureEdit->setReadOnly(readOnly);
+    DayBookMemo->setReadOnly(readOnly);
+}
+
 void TDiaryForm::WeatherEditChange() { host_.SetModified(true); }
 
 void TDiaryForm::TemperatureEditChange() { host_.SetModified(true); }

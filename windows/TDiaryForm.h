@@ -28,6 +28,9 @@ public:
 
     static constexpr int kHelpContext = 5;
 
+    // Read-only: the texts can be read and copied, not changed.
+    void SetReadOnly(bool readOnly);
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 

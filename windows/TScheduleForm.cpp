@@ -30,6 +30,9 @@ constexpr int kLabelLeft = 8;
 constexpr int kLabelTop = 240;
 constexpr int kHeadingColumnWidth = 64;
 constexpr int kEntryColumnWidth = 512;
+// How a cell's editor opens while the day can be edited.
+constexpr QAbstractItemView::EditTriggers kEditTriggers = QAbstractItemView::DoubleClicked
+    | QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed;
 
 bool IsTab(const QKeyEvent* key)
 {
@@ -319,8 +322,7 @@ TScheduleForm::TScheduleForm(FormHost& host, QWidget* parent) : QWidget(parent),
     ScheduleStringGrid->setSelectionMode(QAbstractItemView::ContiguousSelection);
     ScheduleStringGrid->setSelectionBehavior(QAbstractItemView::SelectItems);
     ScheduleStringGrid->setTabKeyNavigation(false);
-    ScheduleStringGrid->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked
-                                        | QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
+    ScheduleStringGrid->setEditTriggers(kEditTriggers);
     ScheduleStringGrid->setItemDelegate(new ScheduleCellDelegate(*this));
     ScheduleStringGrid->installEventFilter(this);
 
@@ -440,6 +442,15 @@ bool TScheduleForm::eventFilter(QObject* watched, QEvent* event)
             Guarded(host_.prompts(), [this] { ScheduleStringGridKeyDown(); });
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void TScheduleForm::SetReadOnly(bool readOnly)
+{
+    // A cell being edited closes without storing what was typed into it.
+    if (QWidget* editor = ScheduleStringGrid->indexWidget(ScheduleStringGrid->currentIndex()); editor && readOnly)
+        emit ScheduleStringGrid->itemDelegate()->closeEditor(editor, QAbstractItemDelegate::NoHint);
+    ScheduleStringGrid->setEditTriggers(readOnly ? QAbstractItemView::NoEditTriggers : kEditTriggers);
+    ScheduleMemo->setReadOnly(readOnly);
 }
 
 void TScheduleForm::ScheduleMemoChange() { host_.SetModified(true); }

@@ -42,6 +42,10 @@ public:
     // character as half the grid font's point size in pixels.
     void AlignCell(int column, int row, Align mode);
 
+    // Read-only: the memo and the cells can be read and copied, no cell
+    // opens an editor.
+    void SetReadOnly(bool readOnly);
+
     // The text of a cell, (column, row) as in the grid; empty for none.
     QString Cell(int column, int row) const;
     void SetCell(int column, int row, const QString& text);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
+#include <unordered_set>
 
 namespace kiv {
 namespace {
@@ -197,16 +198,21 @@ std::string Cp932Storable(std::string_view utf8, std::string& left)
     std::string kept;
     kept.reserve(utf8.size());
     char32_t code = kNone;
+    // A paste can bring millions of characters and thousands of different
+    // ones that cannot be held: each is looked up in a set, not in left.
+    std::unordered_set<char32_t> named;
+    for (std::size_t pos = 0; pos < left.size();)
+        if (!EncodeNext(left, pos, nullptr, code))
+            named.insert(code == kNone ? 0xFFFD : code);
     for (std::size_t pos = 0; pos < utf8.size();) {
         const std::size_t start = pos;
         if (EncodeNext(utf8, pos, nullptr, code)) {
             kept.append(utf8.substr(start, pos - start));
             continue;
         }
-        std::string character;
-        AppendUtf8(character, code == kNone ? 0xFFFD : code);
-        if (left.find(character) == std::string::npos)
-            left += character;
+        const char32_t shown = code == kNone ? 0xFFFD : code;
+        if (named.insert(shown).second)
+            AppendUtf8(left, shown);
     }
     return kept;
 }

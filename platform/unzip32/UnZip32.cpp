@@ -210,7 +210,8 @@ void FillInfo(const Member& m, bool zoneHasDst, MemberInfo* info)
     info->dwOriginalSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(m.size, 0xFFFFFFFFu));
     info->dwCompressedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(m.compressedSize, 0xFFFFFFFFu));
     info->dwCRC = m.crc;
-    info->uFlag = (m.encrypted ? 1u : 0u) | (m.coding == NameCoding::Utf8 ? 0x800u : 0u);
+    info->uFlag = (m.encrypted ? 1u : 0u) | (m.coding == NameCoding::Utf8 ? 0x800u : 0u)
+        | (m.encrypted && kivzip::IsAes(m.encryption) ? UNZIP_FLAG_AES : 0u);
     info->uOSType = m.hostSystem;
     info->wRatio = m.size > 0
         ? static_cast<std::uint16_t>(std::min<std::uint64_t>(m.compressedSize * 1000 / m.size, 0xFFFF))

@@ -38,13 +38,18 @@ extern "C" {
 typedef uintptr_t HARC;   /* archive handle; 0 means none */
 typedef void* HWND;       /* owner window; not used by this library */
 
+/* Our addition to MemberInfo.uFlag, above the ZIP format's 16 flag bits: the
+ * member is encrypted with AES (WinZip AE-1 or AE-2), not traditionally. */
+#define UNZIP_FLAG_AES 0x10000u
+
 #pragma pack(push, 1)
 /* Filled by UnZipFindFirst / UnZipFindNext for the member found. */
 typedef struct MemberInfo {
     uint32_t dwOriginalSize;   /* offset 0: uncompressed size (0xFFFFFFFF when 4 GiB or more) */
     uint32_t dwCompressedSize; /* offset 4: stored size, encryption header included */
     uint32_t dwCRC;            /* offset 8 */
-    uint32_t uFlag;            /* offset 12: bit 0 encrypted, bit 11 name in UTF-8 */
+    uint32_t uFlag;            /* offset 12: bit 0 encrypted, bit 11 name in UTF-8,
+                                  UNZIP_FLAG_AES encrypted with AES */
     uint32_t uOSType;          /* offset 16: host system of the writer (0 MS-DOS, 3 Unix, 10 NTFS ...) */
     uint16_t wRatio;           /* offset 20: stored size / original size in permille */
     uint16_t wDate;            /* offset 22: MS-DOS date */
