@@ -59,6 +59,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,14 @@ public:
     bool OpenFile(FileDialog& dialog) override;
     bool SaveFile(FileDialog& dialog) override;
     bool RunModal(QDialog& dialog) override;
+    // No other writer holds the monkey's books: a wait ends at once, or
+    // gives up after a moment.
+    bool WaitWhile(const std::string&, const std::function<bool()>& busy) override
+    {
+        for (int tries = 0; tries < 100 && busy(); ++tries)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return !busy();
+    }
 
     // While the books are checked, every password dialog gets the password.
     bool checking = false;
