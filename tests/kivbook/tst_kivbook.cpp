@@ -637,7 +637,7 @@ private slots:
             Run wrong = Kivbook({ "show", book, date, "--password-file", "wrong" });
             QCOMPARE(wrong.status, 1);
             QCOMPARE(wrong.out, QByteArray());
-            QVERIFY(wrong.err.contains("The member is protected by a password."));
+            QVERIFY2(wrong.err.contains("The member is protected by a password."), wrong.err.constData());
             QVERIFY(wrong.err.contains("the password given does not open this day"));
         }
 

@@ -59,8 +59,8 @@
 #include <map>
 #include <optional>
 #include <random>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace kiv;
@@ -618,7 +618,7 @@ void Monkey::ChangeDate()
     Log("choose " + date.toString(Qt::ISODate).toStdString());
     TCalendarForm& calendar = program_->CalendarForm();
     calendar.SetSelectedDate(date);
-    calendar.MonthCalendar1Click();
+    emit calendar.MonthCalendar1->clicked(date); // as a click of the user's, through the window's guard
 }
 
 void Monkey::PickFromDateList()
@@ -629,7 +629,7 @@ void Monkey::PickFromDateList()
     const int index = Pick(list->count());
     Log("pick " + list->itemText(index).toStdString() + " from the date list");
     list->setCurrentIndex(index);
-    program_->CalendarForm().DiaryComboBoxChange(index);
+    emit list->activated(index); // as a choice of the user's, through the window's guard
 }
 
 void Monkey::MenuCommand()
