@@ -8,6 +8,8 @@
 
 namespace kiv::kivbook {
 
+struct JsonMember;
+
 // A parsed JSON (or YAML) document: a tree of values, each knowing the line
 // it starts on so that a complaint can name it.
 struct JsonValue {
@@ -17,7 +19,7 @@ struct JsonValue {
     double number = 0;
     std::string text; // a string's characters; a number's or a YAML scalar's literal
     std::vector<JsonValue> items; // an array's
-    std::vector<std::pair<std::string, JsonValue>> members; // an object's, in order
+    std::vector<JsonMember> members; // an object's, in order
     int line = 0;
 
     bool Is(Kind wanted) const { return kind == wanted; }
@@ -26,6 +28,18 @@ struct JsonValue {
     const JsonValue* Find(std::string_view key) const;
     // The member's string, or "" when it is missing or not a string.
     std::string StringOf(std::string_view key) const;
+};
+
+// One member of an object. (A std::pair would need JsonValue complete where
+// JsonValue is being defined, which not every standard library accepts.)
+struct JsonMember {
+    JsonMember(std::string name, JsonValue value)
+        : name(std::move(name))
+        , value(std::move(value))
+    {
+    }
+    std::string name;
+    JsonValue value;
 };
 
 // A document that is not well-formed: what is wrong and on which line.
