@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The two commands of the README:
 #   make run [BOOK=path/to/diary.KIV]   set up, build and start the program
 #   make test                           set up, build and run every test

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hits of a search, marked in the day shown.
 #include "Workspace.h"
 

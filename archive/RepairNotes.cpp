@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a repair did, as the program's output dialog says it.
 #include "Archive.h"
 

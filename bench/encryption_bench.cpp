@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The keyword search over the ten-year book (3653 days of 300-2000 bytes)
 // with its days encrypted, once with the traditional method and once with
 // AES-256 (the same password), against `7z t -pPASSWORD` testing the same

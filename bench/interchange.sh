@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A hundred-year book to JSON and back, against unzip and zip -r of the same
 # days.
 #

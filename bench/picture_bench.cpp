@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Showing a day's picture: a 4000 x 3000 JPEG, as a camera makes it, decoded
 // with libjpeg and put on the picture window.
 #include "FormHost.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kivbook against the Info-ZIP tools on books of 30 days, 10, 30 and 100
 // years and a 10-year book with a 100 KB picture every tenth day. Every
 // figure is a fresh process, as a user meets it: ours and the peer run

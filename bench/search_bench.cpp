@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The keyword search over a ten-year book (3653 days of 300-2000 bytes),
 // through the same loop as the search window (list, then per day: extract,
 // read the record, build the day text, test), against one libzip pass that

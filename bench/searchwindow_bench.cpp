@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The search window's search, from Start to the completion message, against
 // kivbook search on the same book, on a ten-year book (3,652 days) and a
 // hundred-year book (36,525 days) of 300-2000 bytes a day: once for "PC",

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's start with a book on its command line, until it is first
 // idle (the book open, its date list filled, the day shown): prints the
 // milliseconds from the entry of main.

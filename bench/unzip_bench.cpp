@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Speed of the archive libraries on a ten-year book (3653 days of 300-2000
 // bytes, deflate level 6):
 //  - every day extracted with the call sequence the program uses per day,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writers taking turns on one book, and what a killed encrypted put leaves.
 #
 #   bench/writers.sh [KIVBOOK] [ROUNDS] [TRIALS]

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Damaged and foreign books read by kivbook and by the other ZIP tools.
 
     bench/zip_corpus.py KIVBOOK [--variants 2000] [--seed 1] [--jobs 2]

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # kiv_test(NAME name SOURCES ... LIBS ... [LABELS ...])
 # Builds one test program and registers it with CTest. Tests that need no
 # Qt carry the label "core" so that the sanitizer build can run them alone.

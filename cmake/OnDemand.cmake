@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Libraries loaded on demand (platform/base/OnDemand.h): where the platform
 # loads shared libraries by name, KIV_ON_DEMAND is set and kiv_soname gives
 # the name a library is loaded by, read from the library the build finds.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # make package: a Debian package of the installed tree. Its dependencies are
 # the libraries the programs link (found by dpkg-shlibdeps) and what they
 # load at run time: libzip, libcrypto, liblzma, libpng, the Japanese font and Qt's own

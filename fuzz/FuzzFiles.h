@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the fuzz targets share: the input written as a book, and the bytes
 // of a book a run wrote.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a day file: every input either reads or fails with one of the
 // record's read errors; no crash, no leak, and no more memory taken than the
 // input could hold. A day that reads also writes and reads back unchanged.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Malformed archives through the reading library: check, open, list every
 // member and extract each into a buffer of its recorded size (and one byte
 // too small). Only result codes may come back; buffers are exact so that the

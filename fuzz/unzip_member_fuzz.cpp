@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The member reader: the input is one member's local header and data (the
 // first two bytes pick the directory's method and flags from the local
 // header's or damage them), followed by a central directory made here that

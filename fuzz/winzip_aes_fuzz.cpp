@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An AES member's data as any bytes: the first byte picks the key strength
 // and the password's length, the password follows, the rest is the data
 // (salt, verifier, encrypted data, authentication code). Whatever the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The writer's reading of the old book: any bytes as the book that a day
 // is put into, then deleted from. A run may refuse the book, but a book it
 // reports written must open with libzip and give back the day whenever the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Any bytes through the format module's parsers, as the directory reader
 // uses them: the end of the directory, every record the walker gives, each
 // member's local header where the record says, its extra fields and a data

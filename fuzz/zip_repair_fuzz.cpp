@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Damaged books through the repair (-F / -FF): the run may fail, but a book
 // it reports repaired must read back strictly with libzip and still hold
 // every member that libzip read right from the damaged book, and a failed

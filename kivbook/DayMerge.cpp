@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Merging imported days into the days a book holds.
 #include "Import.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // export: every day of a book as documents in a new folder.
 #include "Commands.h"
 #include "ConsolePrompts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // holidays: Japan's public holidays, from the table the calendar window
 // colours its days by.
 #include "Commands.h"

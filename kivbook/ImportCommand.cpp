@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // import: the days of another diary, a calendar or our own export into a
 // book, never losing what the book holds.
 #include "Archive.h"

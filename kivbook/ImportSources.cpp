@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading the sources an import takes: other diaries' exports, calendars,
 // our own export's files.
 #include "Import.h"

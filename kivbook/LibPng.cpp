@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libpng, loaded when export first writes a picture: no other command needs
 // it, and every start would otherwise load it and the maths library.
 #include "OnDemand.h"

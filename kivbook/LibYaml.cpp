@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libyaml, loaded when a notebook of month files is first read: no other
 // command needs it.
 #include "OnDemand.h"

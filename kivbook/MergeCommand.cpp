@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // merge: the days of other copies of a book brought into it.
 #include "Archive.h"
 #include "BookMerge.h"

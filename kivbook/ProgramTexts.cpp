@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The English of the program's own Japanese texts that reach kivbook's
 // output: the archive layer's messages, the day record's and the file
 // helpers' errors, the error report's and the search window's texts. A new

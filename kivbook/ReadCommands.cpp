@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The commands that only read a book: list, show, search, tags, check.
 #include "Archive.h"
 #include "BookSearch.h"

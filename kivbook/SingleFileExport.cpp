@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The exports into one file: our lossless JSON, a calendar, a PDF.
 #include "SingleFileExport.h"
 

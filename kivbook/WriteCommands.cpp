@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The commands that change a book: put, delete, repair.
 #include "Archive.h"
 #include "Commands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kivbook: the diary book on the command line.
 #include "Interrupt.h"
 #include "Kivbook.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes FoldTable.inc: the folded form (NFKC, then full case folding) of
 every character code page 932 holds, as the folded search compares texts,
 and its NFKC form, as tags are shown.

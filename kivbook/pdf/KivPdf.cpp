@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Days as an A4 document, one after the other: the date as a heading, the
 // schedule's filled rows, the memo, weather and temperature, the diary and
 // the picture. Qt embeds the fonts it uses, with their characters' codes,

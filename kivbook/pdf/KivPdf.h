@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* The PDF writer of kivbook's export, a module of its own: it needs Qt's
  * painting, which no other command loads. A C interface, as the module and
  * kivbook may each have their own C++ runtime. */

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the code page 932 tables as C++ source, taken from the C library's
 // "CP932" converter when the program is built. Making them at every start
 // took two conversions per code, more than reading a day costs.

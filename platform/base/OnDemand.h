@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared libraries loaded the first time one of their functions is called.
 //
 // A library that most runs never need would, linked, be loaded (with what

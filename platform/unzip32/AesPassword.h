@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The password of encrypted members as libzip takes it, shared by zip32 and
 // unzip32.
 //

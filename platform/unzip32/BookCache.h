@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Parsed books kept between calls.
 //
 // A Book is a snapshot of one archive file: its central directory, read

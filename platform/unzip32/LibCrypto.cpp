@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libcrypto, loaded the first time an AES member is read (WinZipAes.cpp):
 // most runs read plain or traditionally encrypted members only. These
 // stand in for the libcrypto functions unzip32 calls.

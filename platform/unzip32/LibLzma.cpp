@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // liblzma, loaded the first time an LZMA member is read (MemberData.cpp):
 // nearly every book holds deflated members only. These stand in for the
 // liblzma functions unzip32 calls.

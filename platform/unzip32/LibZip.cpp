@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libzip, loaded the first time one of its functions is called: most runs
 // of the archive libraries never need it (plain members are read and written
 // with zlib alone), and it brings a crypto library with it. These stand in

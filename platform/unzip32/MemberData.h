@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one place where a member's data is read, decrypted and inflated.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // unzip32 entry points: archive handles, find calls, extraction into memory
 // and the password dialogue with the program.
 #include "unzip32.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Wildcard matching of member and file names, shared by zip32 and unzip32.
 //
 // Names are byte strings, either in the ANSI code page (Shift_JIS) or in

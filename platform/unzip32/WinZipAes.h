@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading members under WinZip's AES encryption (AE-1 and AE-2).
 //
 // The member's data is the salt (8, 12 or 16 bytes for AES-128, -192,

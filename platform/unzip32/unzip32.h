@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* unzip32: the library that checks, lists and extracts diary books.
  *
  * Every call is synchronous. Archive paths arrive enclosed in double quotes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zip32 entry points and the add and delete runs.
 #include "zip32.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finding the files an add run names: plain names and patterns relative to
 // the root directory, walked recursively on request.
 #pragma once

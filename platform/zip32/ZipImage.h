@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Archives read in place and new books spliced from their members: the
 // members a run keeps are copied as they are, in large pieces, and only the
 // central directory is written anew.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Repair of damaged books (-F, -FF).
 //
 // The book is read into memory and rebuilt member by member: -F takes the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What one ZpArchive run shares between its parts: the settings taken from
 // ZipOptions, the output, and the atomic file replacement.
 #pragma once

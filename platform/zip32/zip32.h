@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* zip32: the library that writes diary books.
  *
  * A run is described by ZipOptions (ZpSetOptions) and by the archive name

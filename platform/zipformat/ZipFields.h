@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fields of ZIP records as both archive libraries read them:
 // little-endian integers and DOS dates, shared by zip32 and unzip32.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ZIP format in one place: the records' signatures and layouts, where a
 // book's central directory lies, the directory records, local headers, extra
 // fields and data descriptors as they are read, and the records as the

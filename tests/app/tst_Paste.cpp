@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pastes and drops of anything into every text field of the program's
 // windows: the field takes the plain text it can hold and names what it
 // left out; nothing brought, nothing changes.

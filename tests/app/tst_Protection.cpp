@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A day keeps the protection the book gave it, and a day that could not be
 // read is never saved over the book's copy unasked.
 #include "AppFixture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window on a book that other programs write: kivbook, a sync tool.
 #include "AppFixture.h"
 #include "ConflictCopies.h"

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a staging folder and checks what a desktop reads
 # from it: the files, the menu entry, the software centre's metadata, the
 # diary book's file type and its handler, the manual pages, the bash

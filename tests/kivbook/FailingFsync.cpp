@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Preloaded into a process to make every flush to the disk fail with EIO, as
 // on a disk that went bad.
 #include <cerrno>

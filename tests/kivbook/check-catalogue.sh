@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Every text of kivbook that is marked for translation has its Japanese in
 # kivbook/po/ja.po (msgcmp names the ones that have none).
 # Usage: check-catalogue.sh SOURCE_DIR

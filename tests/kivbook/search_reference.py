@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """kivbook tags and search against a plain reference over the day text.
 
 A twelve-year book is written with zipfile, its days full of tags and words

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A library of damaged books, each named after its fault, read, checked,
 // written to and repaired as a user would: every day the readers list shows
 // its own text or none (never another day's), check says the book is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // import and the single-file exports, run through the built kivbook on the
 // samples in import-samples/ and on books made here.
 #include "Archive.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pieces import and the one-file exports are made of, in-process.
 #include "Calendar.h"
 #include "Import.h"

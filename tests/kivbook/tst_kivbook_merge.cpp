@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kivbook merge on two copies of one book, each written after they split.
 #include "Archive.h"
 #include "BookMerge.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // kivbook's writers on one book: they take turns, leave no plain text
 // behind, refuse what they would cut, and report a book they could not
 // write as unchanged.

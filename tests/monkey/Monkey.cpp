@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The monkey: the whole program, offscreen, fed random but plausible input
 // for a fixed time. Keys (Japanese text included), pastes and drops of every
 // kind, clicks and double clicks in every window, menu commands, date

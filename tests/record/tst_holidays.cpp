@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The holiday table: each rule at its first and last year, the appointed
 // days, the substitute and citizens' holidays, the equinoxes, the span.
 #include "Holidays.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tags and the folded comparison of texts.
 #include "Cp932.h"
 #include "Fold.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Books that no writer of ours makes, written byte by byte: stored members
 // with any name, the same name twice, symbolic links. Shared by the tests of
 // the readers (unzip32, the search window, kivbook).

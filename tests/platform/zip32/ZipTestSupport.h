@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared by the zip32 and unzip32 tests: files, peer tools and a zip32 run
 // with scripted callbacks.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The writers of one book: they take turns, notice a book changed under
 // them, and write the file the user named, as its owner had it.
 #include "Files.h"

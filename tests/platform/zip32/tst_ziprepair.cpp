@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Repair of books damaged in one place: every day whose bytes are still in
 // the book comes back, under its own name, and the output says what changed.
 #include "ZipTestSupport.h"

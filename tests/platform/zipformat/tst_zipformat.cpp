@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The format module on records made byte by byte: what the walk through a
 // directory takes and refuses, the end record's count, and where the data
 // of a member written to a pipe end.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The calendar window: start state, the guard for an unnamed diary, the
 // date list and the click-only date changes.
 #include "TCalendarForm.h"

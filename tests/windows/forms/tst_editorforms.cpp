@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The diary and schedule windows: start state, the modified flag, the
 // resize rules, in-place editing of the schedule grid and what the editors
 // take in.

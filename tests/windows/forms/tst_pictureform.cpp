@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The picture window: the three display states, decoding of BMP and JPEG
 // pictures made here, and the decoding errors.
 #include "ErrorGuard.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The border between record texts and controls, the program's font and the
 // Qt prompts.
 #include "Error.h"
