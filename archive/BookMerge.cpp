@@ -6,10 +6,13 @@
 #include "DayJoin.h"
 #include "Error.h"
 #include "Files.h"
+#include "MemoryStream.h"
 #include "TDayBook.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,20 +63,25 @@ public:
     const std::string& Path() const { return path_; }
 
     // The day file, private, with the member time it is to keep (0: now).
-    void Put(const std::string& member, const std::vector<std::uint8_t>& bytes, std::time_t time) const
+    // An encrypted day is sealed with password by its method: nothing of it
+    // lies here unencrypted, and it goes into the book as it is (dated now:
+    // the traditional encryption's check byte is made from the time).
+    void Put(const std::string& member, const std::vector<std::uint8_t>& bytes, std::time_t time,
+             const std::optional<EncryptionMethod>& sealWith, const std::string& password) const
     {
         const std::string path = path_ + "/" + member;
+        if (sealWith) {
+            MemoryStream day;
+            day.Write(bytes.data(), bytes.size());
+            WriteSealedDayFile(path, day, password, *sealWith);
+            return;
+        }
         WriteFileAtomically(path, bytes.data(), bytes.size());
         ::chmod(path.c_str(), 0600);
         if (time > 0) {
             const struct timespec times[2] = { { time, 0 }, { time, 0 } };
             ::utimensat(AT_FDCWD, path.c_str(), times, 0);
         }
-    }
-    void Clear() const
-    {
-        for (const auto& entry : std::filesystem::directory_iterator(path_))
-            std::filesystem::remove(entry.path());
     }
 
 private:
@@ -101,8 +109,15 @@ struct DayToWrite {
     std::string member;
     std::vector<std::uint8_t> bytes;
     std::time_t time;
-    bool encrypted;
+    std::optional<EncryptionMethod> encryption; // none: written plain
 };
+
+std::optional<EncryptionMethod> EncryptionOf(const StoredDay& day)
+{
+    if (!day.encrypted)
+        return std::nullopt;
+    return day.aes ? EncryptionMethod::Aes256 : EncryptionMethod::Traditional;
+}
 
 } // namespace
 
@@ -123,6 +138,7 @@ std::map<std::string, std::pair<std::string, StoredDay>> StoredDays(const std::s
             StoredDay day;
             day.time = FromDosTime(info.wDate, info.wTime);
             day.encrypted = (info.uFlag & 1) != 0;
+            day.aes = (info.uFlag & UNZIP_FLAG_AES) != 0;
             // Of names that differ only in letter case, the later is the one read.
             std::string key = CaseKey(name);
             days[key] = { std::move(name), day };
@@ -244,7 +260,7 @@ MergeResult MergeBooks(const std::string& book, const std::string& other, const 
         const auto found = mine.find(key);
         if (found == mine.end()) {
             result.days.push_back({ entry.first, MergedDay::Change::Added, {} });
-            writes.push_back({ entry.first, std::move(theirDay.bytes), theirDay.time, theirDay.encrypted });
+            writes.push_back({ entry.first, std::move(theirDay.bytes), theirDay.time, EncryptionOf(theirDay) });
             continue;
         }
         const std::string& member = found->second.first;
@@ -261,7 +277,8 @@ MergeResult MergeBooks(const std::string& book, const std::string& other, const 
                 = KeepPictureAside(book, member, outcome.olderPictureKind, outcome.olderPicture, dryRun);
         if (outcome.bytes)
             writes.push_back(
-                { member, std::move(*outcome.bytes), outcome.time, myDay.encrypted || theirDay.encrypted });
+                { member, std::move(*outcome.bytes), outcome.time,
+                    myDay.encrypted ? EncryptionOf(myDay) : EncryptionOf(theirDay) });
         result.days.push_back(std::move(merged));
     }
     if (dryRun || writes.empty())
@@ -269,20 +286,25 @@ MergeResult MergeBooks(const std::string& book, const std::string& other, const 
 
     const Scratch scratch(scratchParent);
     const WorkingDirectoryOf working(scratch.Path());
-    for (const bool encrypt : { false, true }) {
-        bool any = false;
+    // The encrypted days are sealed before the run, so that the book is
+    // written once and no day lies unencrypted in the scratch folder.
+    std::string password;
+    const bool anyEncrypted
+        = std::any_of(writes.begin(), writes.end(), [](const DayToWrite& day) { return day.encryption.has_value(); });
+    PasswordSource* source = CurrentHost().password;
+    if (anyEncrypted && (!source || !source->AskNewPassword(book, password)))
+        throw Error("日記を合わせられませんでした。");
+    try {
         for (const DayToWrite& day : writes)
-            if (day.encrypted == encrypt) {
-                scratch.Put(day.member, day.bytes, day.time);
-                any = true;
-            }
-        if (!any)
-            continue;
-        if (!AddDayFiles(book, encrypt))
-            throw Error("日記を合わせられませんでした。");
-        result.written = true;
-        scratch.Clear();
+            scratch.Put(day.member, day.bytes, day.time, day.encryption, password);
+    } catch (...) {
+        detail::Wipe(password);
+        throw;
     }
+    detail::Wipe(password);
+    if (!AddDayFiles(book, false))
+        throw Error("日記を合わせられませんでした。");
+    result.written = true;
     return result;
 }
 

@@ -25,6 +25,7 @@ struct StoredDay {
     std::vector<std::uint8_t> bytes; // the day file
     std::time_t time = 0;            // the member's time
     bool encrypted = false;
+    bool aes = false; // encrypted with AES
 };
 
 // The days of book: member name by CaseKey, with its time and encryption;

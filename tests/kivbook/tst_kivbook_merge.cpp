@@ -188,7 +188,9 @@ private slots:
             QCOMPARE(day->encrypted, row.expected.encrypted);
             if (row.byteForByteTheirs) {
                 QVERIFY2(day->bytes == BytesOf(DayOf(row.theirs)), row.member);
-                QCOMPARE(day->time, row.theirs.time);
+                // An encrypted day is sealed anew, dated at the merge.
+                if (!row.theirs.encrypted)
+                    QCOMPARE(day->time, row.theirs.time);
             }
             const TDayBook joined = archive::DayOfBytes(day->bytes);
             // Every text of both versions is in the book.
