@@ -241,8 +241,6 @@ void Workspace::StoreDay(const QDate& date)
     JoinWithBooksCopy(date);
     MemoryStream stream;
     record_.Write(stream);
-    shownBookCopy_.emplace(stream.Data(), stream.Data() + stream.Size());
-    shownBook_ = bookFileName_;
     if (!encrypt) {
         OwnDayFiles(false, path);
         stream.SaveToFile(path, FileAccess::Private);
@@ -257,6 +255,10 @@ void Workspace::StoreDay(const QDate& date)
         archive::WriteSealedDayFile(
             path, stream, password.text, shownDayEncryption_.value_or(archive::CurrentHost().encryption));
     }
+    // Only a day that was written is the one the book will hold: a write
+    // that failed (no password, say) leaves the copy shown as it was.
+    shownBookCopy_.emplace(stream.Data(), stream.Data() + stream.Size());
+    shownBook_ = bookFileName_;
     modified_ = false;
 }
 

@@ -4,6 +4,7 @@
 #include "DayJoin.h"
 #include "TMainForm.h"
 
+#include <QCheckBox>
 #include <QProcess>
 #include <QStatusBar>
 
@@ -143,6 +144,33 @@ private slots:
         QCOMPARE(app.MemberDiary(open.book, open.today), QStringLiteral("新しい"));
         QCOMPARE(app.main().StatusBar1->currentMessage(),
                  QStringLiteral("この日の日記はほかのプログラムで書き換えられていたので、日記帳から削除しませんでした。"));
+    }
+
+    // A day saved under the name of an existing book replaces the day the
+    // book held, even when the first try was not written (its password
+    // cancelled): what was never written is no copy another program changed.
+    void aSaveThatWasNotWrittenJoinsNothing()
+    {
+        App app;
+        const QDate date(2001, 5, 5);
+        const std::string book = app.Path("old.KIV");
+        app.MakeBook(book, { { date, "古い日" } });
+        QVERIFY(app.Start());
+        app.Click(date);
+        app.calendar().PassWordCheckBox->setChecked(true);
+        app.TypeDiary("新しい日");
+        app.prompts.QueueFile(book);
+        app.prompts.Queue(Answer::Yes); // overwrite
+        app.prompts.QueueModal(Answer::Cancel);
+        app.main().SaveAs1->trigger();
+        QCOMPARE(app.Messages().last(), QStringLiteral("パスワードが入力されなかったので、日記を保存しませんでした."));
+        QCOMPARE(app.MemberDiary(book, date), QStringLiteral("古い日"));
+        QVERIFY(app.ws().Modified());
+
+        app.calendar().PassWordCheckBox->setChecked(false);
+        app.main().Save1Click();
+        QCOMPARE(app.MemberDiary(book, date), QStringLiteral("新しい日"));
+        QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("新しい日"));
     }
 
     void conflictCopiesAreFoundAndOffered()
