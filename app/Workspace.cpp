@@ -166,6 +166,11 @@ void Workspace::SetBookFileName(const std::string& book)
     bookFileName_ = book;
     if (bookSink_)
         bookSink_(book);
+    if (!sameBook) {
+        // Nothing shown is any longer a copy of the named book's.
+        shownBookCopy_.reset();
+        writtenDay_.reset();
+    }
     if (owner.empty() || sameBook)
         return;
     std::optional<bool> encrypt;
@@ -255,10 +260,9 @@ void Workspace::StoreDay(const QDate& date)
         archive::WriteSealedDayFile(
             path, stream, password.text, shownDayEncryption_.value_or(archive::CurrentHost().encryption));
     }
-    // Only a day that was written is the one the book will hold: a write
-    // that failed (no password, say) leaves the copy shown as it was.
-    shownBookCopy_.emplace(stream.Data(), stream.Data() + stream.Size());
-    shownBook_ = bookFileName_;
+    // The book's copy once the add has put it there (see DayFileAdded): a
+    // write or an add that failed leaves the copy shown as it was.
+    writtenDay_.emplace(stream.Data(), stream.Data() + stream.Size());
     modified_ = false;
 }
 
@@ -352,6 +356,7 @@ bool Workspace::ReadDay(const QDate& date)
     // The book's copy is known for a day shown from the book only.
     shownBookCopy_.reset();
     shownBook_ = bookFileName_;
+    writtenDay_.reset();
     const std::string path = DayFilePath(date);
     shownDayEncryption_.reset();
     if (bookOpen_)
@@ -602,6 +607,8 @@ void Workspace::DayFileAdded(const std::string& dayFilePath, bool succeeded)
         keptDayFiles_.erase(dayfiles::FileName(dayFilePath));
     else
         keptDayFiles_.insert(dayfiles::FileName(dayFilePath));
+    if (succeeded && dayFilePath == DayFilePath(date_))
+        WrittenDayAdded();
     if (succeeded)
         OfferToRemovePlainPreviousBook({ archive::MemberName(dayFilePath) });
 }
@@ -613,10 +620,21 @@ void Workspace::AllDayFilesAdded(bool succeeded)
     for (const std::string& name : DayFileNames()) {
         if (!succeeded)
             keptDayFiles_.insert(name);
+        else if (name == dayfiles::FileName(DayFilePath(date_)))
+            WrittenDayAdded();
         members.push_back(archive::MemberName(name));
     }
     if (succeeded)
         OfferToRemovePlainPreviousBook(members);
+}
+
+void Workspace::WrittenDayAdded()
+{
+    if (!writtenDay_)
+        return;
+    shownBookCopy_ = std::move(writtenDay_);
+    writtenDay_.reset();
+    shownBook_ = bookFileName_;
 }
 
 void Workspace::OfferToRemovePlainPreviousBook(const std::vector<std::string>& members)
