@@ -167,6 +167,11 @@ void Workspace::SetBookFileName(const std::string& book)
     bookFileName_ = book;
     if (bookSink_)
         bookSink_(book);
+    if (!sameBook) {
+        // Nothing shown is any longer a copy of the named book's.
+        shownBookCopy_.reset();
+        writtenDay_.reset();
+    }
     if (owner.empty() || sameBook)
         return;
     std::optional<bool> encrypt;
@@ -242,8 +247,6 @@ void Workspace::StoreDay(const QDate& date)
     JoinWithBooksCopy(date);
     MemoryStream stream;
     record_.Write(stream);
-    shownBookCopy_.emplace(stream.Data(), stream.Data() + stream.Size());
-    shownBook_ = bookFileName_;
     if (!encrypt) {
         OwnDayFiles(false, path);
         stream.SaveToFile(path, FileAccess::Private);
@@ -258,6 +261,9 @@ void Workspace::StoreDay(const QDate& date)
         archive::WriteSealedDayFile(
             path, stream, password.text, shownDayEncryption_.value_or(archive::CurrentHost().encryption));
     }
+    // The book's copy once the add has put it there (see DayFileAdded): a
+    // write or an add that failed leaves the copy shown as it was.
+    writtenDay_.emplace(stream.Data(), stream.Data() + stream.Size());
     modified_ = false;
 }
 
@@ -351,6 +357,7 @@ bool Workspace::ReadDay(const QDate& date)
     // The book's copy is known for a day shown from the book only.
     shownBookCopy_.reset();
     shownBook_ = bookFileName_;
+    writtenDay_.reset();
     const std::string path = DayFilePath(date);
     shownDayEncryption_.reset();
     if (bookOpen_)
@@ -601,6 +608,8 @@ void Workspace::DayFileAdded(const std::string& dayFilePath, bool succeeded)
         keptDayFiles_.erase(dayfiles::FileName(dayFilePath));
     else
         keptDayFiles_.insert(dayfiles::FileName(dayFilePath));
+    if (succeeded && dayFilePath == DayFilePath(date_))
+        WrittenDayAdded();
     if (succeeded)
         OfferToRemovePlainPreviousBook({ archive::MemberName(dayFilePath) });
 }
@@ -612,10 +621,21 @@ void Workspace::AllDayFilesAdded(bool succeeded)
     for (const std::string& name : DayFileNames()) {
         if (!succeeded)
             keptDayFiles_.insert(name);
+        else if (name == dayfiles::FileName(DayFilePath(date_)))
+            WrittenDayAdded();
         members.push_back(archive::MemberName(name));
     }
     if (succeeded)
         OfferToRemovePlainPreviousBook(members);
+}
+
+void Workspace::WrittenDayAdded()
+{
+    if (!writtenDay_)
+        return;
+    shownBookCopy_ = std::move(writtenDay_);
+    writtenDay_.reset();
+    shownBook_ = bookFileName_;
 }
 
 void Workspace::OfferToRemovePlainPreviousBook(const std::vector<std::string>& members)

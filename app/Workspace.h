@@ -225,6 +225,8 @@ private:
     // Records that the working directory's day files are the named book's,
     // written with the choice encrypt; those of another choice are set aside.
     void OwnDayFiles(bool encrypt, const std::string& keep);
+    // The shown day's day file went into the named book.
+    void WrittenDayAdded();
 
     bool hitsShown_ = false;
     TDayBook& record_;
@@ -252,6 +254,9 @@ private:
     // and the book it is of; nullopt when not known.
     std::optional<std::vector<std::uint8_t>> shownBookCopy_;
     std::string shownBook_;
+    // The shown day as last written to its day file, until an add puts it
+    // into the book (it is then the book's copy).
+    std::optional<std::vector<std::uint8_t>> writtenDay_;
 };
 
 } // namespace kiv

@@ -3,8 +3,10 @@
 #include "AppFixture.h"
 #include "ConflictCopies.h"
 #include "DayJoin.h"
+#include "Files.h"
 #include "TMainForm.h"
 
+#include <QCheckBox>
 #include <QProcess>
 #include <QStatusBar>
 
@@ -144,6 +146,72 @@ private slots:
         QCOMPARE(app.MemberDiary(open.book, open.today), QStringLiteral("新しい"));
         QCOMPARE(app.main().StatusBar1->currentMessage(),
                  QStringLiteral("この日の日記はほかのプログラムで書き換えられていたので、日記帳から削除しませんでした。"));
+    }
+
+    // A day saved over an existing book's day replaces it, even when the
+    // first try did not reach the book (its password cancelled, or the book
+    // held by another writer and the wait given up): what never reached
+    // the book is no copy another program changed.
+    void aSaveThatDidNotReachTheBookJoinsNothing_data()
+    {
+        QTest::addColumn<bool>("locked");
+        QTest::newRow("password cancelled") << false;
+        QTest::newRow("book held by another writer") << true;
+    }
+    void aSaveThatDidNotReachTheBookJoinsNothing()
+    {
+        QFETCH(bool, locked);
+        App app;
+        const QDate date(2001, 5, 5);
+        const std::string book = app.Path("old.KIV");
+        app.MakeBook(book, { { date, "古い日" } });
+        QVERIFY(app.Start());
+        app.Click(date);
+        app.diary().DayBookMemo->clear();
+        app.TypeDiary("新しい日");
+        WriterLock holder;
+        std::string error;
+        if (locked) {
+            QVERIFY(holder.Take(book, 0, error));
+            app.prompts.QueueFile(book);
+            app.prompts.Queue(Answer::Yes); // overwrite
+            app.prompts.QueueWait(Answer::Cancel);
+        } else {
+            app.calendar().PassWordCheckBox->setChecked(true);
+            app.prompts.QueueFile(book);
+            app.prompts.Queue(Answer::Yes); // overwrite
+            app.prompts.QueueModal(Answer::Cancel);
+        }
+        app.main().SaveAs1->trigger();
+        QCOMPARE(app.MemberDiary(book, date), QStringLiteral("古い日"));
+
+        holder.Release();
+        app.calendar().PassWordCheckBox->setChecked(false);
+        app.main().Save1Click();
+        QCOMPARE(app.MemberDiary(book, date), QStringLiteral("新しい日"));
+        QCOMPARE(app.diary().DayBookMemo->toPlainText(), QStringLiteral("新しい日"));
+    }
+
+    // After the book is closed, a day typed and saved into it again is
+    // no join with whatever day was shown before the close.
+    void aClosedBooksShownDayIsNoCopyOfAnother()
+    {
+        App app;
+        const QDate today = QDate::currentDate();
+        const QDate other(2001, 5, 12);
+        const std::string book = app.Path("diary.KIV");
+        app.MakeBook(book, { { today, "古い今日" }, { other, "十二日" } });
+        QVERIFY(app.Start());
+        app.prompts.QueueFile(book);
+        app.main().Open1->trigger();
+        app.Click(other);
+        app.main().Close1->trigger();
+
+        app.TypeDiary("新しい今日");
+        app.prompts.QueueFile(book);
+        app.prompts.Queue(Answer::Yes); // overwrite
+        app.main().SaveAs1->trigger();
+        QCOMPARE(app.MemberDiary(book, today), QStringLiteral("新しい今日"));
     }
 
     void conflictCopiesAreFoundAndOffered()
