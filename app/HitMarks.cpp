@@ -11,6 +11,9 @@
 #include <QTableWidget>
 #include <QTextBlock>
 
+#include <algorithm>
+#include <map>
+
 namespace kiv {
 namespace {
 
@@ -18,12 +21,34 @@ const QColor kHitColour(255, 236, 120);
 
 // The parts of a control's text that hold a hit, in the control's
 // characters.
+// The text is converted a piece at a time, from one hit's edge to the next:
+// a day of megabytes with thousands of hits is converted once, not once a
+// hit. At most kMostMarks hits are marked.
+constexpr std::size_t kMostMarks = 10000;
+
 std::vector<std::pair<int, int>> HitsIn(const DayTest& test, const QString& text)
 {
     const std::string stored = RecordText(text);
+    std::vector<std::pair<std::size_t, std::size_t>> ranges = test.HitRanges(stored);
+    if (ranges.size() > kMostMarks)
+        ranges.resize(kMostMarks);
+    std::vector<std::size_t> edges;
+    for (const auto& [first, last] : ranges)
+        edges.insert(edges.end(), { first, last });
+    std::sort(edges.begin(), edges.end());
+    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+    // Each edge's place in the control's characters.
+    std::map<std::size_t, int> place;
+    std::size_t done = 0;
+    int characters = 0;
+    for (const std::size_t edge : edges) {
+        characters += static_cast<int>(ControlText(stored.substr(done, edge - done)).size());
+        done = edge;
+        place[edge] = characters;
+    }
     std::vector<std::pair<int, int>> hits;
-    for (const auto& [first, last] : test.HitRanges(stored))
-        hits.emplace_back(ControlText(stored.substr(0, first)).size(), ControlText(stored.substr(0, last)).size());
+    for (const auto& [first, last] : ranges)
+        hits.emplace_back(place[first], place[last]);
     return hits;
 }
 
