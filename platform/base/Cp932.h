@@ -22,6 +22,8 @@ inline bool IsCp932LeadByte(unsigned char byte)
 
 // Code page 932 bytes to UTF-8. Never fails.
 std::string Utf8FromCp932(std::string_view cp932);
+// Appends code (a Unicode code point) to out in UTF-8.
+void AppendUtf8(std::string& out, char32_t code);
 
 // UTF-8 to code page 932. A character that code page 932 cannot hold fails
 // with kiv::Error naming it; so does invalid UTF-8.
