@@ -102,6 +102,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ZpSetOptions(&options);
     const std::string book = BookPath();
     const int result = ZpArchive(0, book.c_str(), nullptr);
+    // A repair keeps the damaged book as BOOK.bak, or BOOK.bak.N when that
+    // is taken: left there, a thousand runs would use up the names and every
+    // later repair would fail before it repaired anything.
+    unlink((book + ".bak").c_str());
+    unlink((book + "~").c_str());
 
     if (result != 0) {
         if (ReadFileBytes(BookPath()) != input)
