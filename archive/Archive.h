@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -199,6 +200,10 @@ std::string CaseKey(const std::string& name);
 // may have been cut), or a symbolic link.
 enum class MemberTrouble { None, FolderInName, NameTooLong, Link };
 MemberTrouble TroubleOf(const MemberInfo& info);
+// Calls each with the find record of every day member of book that has no
+// trouble, in the book's order, with the book open (BookHandle) and closed
+// again whatever each throws; false when the book cannot be opened.
+bool ForEachDayMember(const std::string& book, const std::function<void(const MemberInfo&)>& each);
 
 // Member names of the book's days, ascending, each followed by CR LF; text
 // keeps what it held when the book has no day. Members with a trouble are

@@ -124,30 +124,18 @@ std::optional<EncryptionMethod> EncryptionOf(const StoredDay& day)
 std::map<std::string, std::pair<std::string, StoredDay>> StoredDays(const std::string& book)
 {
     std::map<std::string, std::pair<std::string, StoredDay>> days;
-    if (!OpenBookArchive(book))
+    const bool opened = ForEachDayMember(book, [&days](const MemberInfo& info) {
+        std::string name(info.szFileName, strnlen(info.szFileName, sizeof info.szFileName));
+        StoredDay day;
+        day.time = FromDosTime(info.wDate, info.wTime);
+        day.encrypted = (info.uFlag & 1) != 0;
+        day.aes = (info.uFlag & UNZIP_FLAG_AES) != 0;
+        // Of names that differ only in letter case, the later is the one read.
+        std::string key = CaseKey(name);
+        days[key] = { std::move(name), day };
+    });
+    if (!opened)
         throw Error(Format("日記 %s を読めません", book));
-    try {
-        UnZipLibrary& unzip = CurrentUnZip();
-        MemberInfo info;
-        std::memset(&info, 0, sizeof info);
-        for (int found = unzip.FindFirst(BookHandle, "*.DAY", &info); found == 0;
-             found = unzip.FindNext(BookHandle, &info)) {
-            if (TroubleOf(info) != MemberTrouble::None)
-                continue;
-            std::string name(info.szFileName, strnlen(info.szFileName, sizeof info.szFileName));
-            StoredDay day;
-            day.time = FromDosTime(info.wDate, info.wTime);
-            day.encrypted = (info.uFlag & 1) != 0;
-            day.aes = (info.uFlag & UNZIP_FLAG_AES) != 0;
-            // Of names that differ only in letter case, the later is the one read.
-            std::string key = CaseKey(name);
-            days[key] = { std::move(name), day };
-        }
-    } catch (...) {
-        CloseBookArchive();
-        throw;
-    }
-    CloseBookArchive();
     return days;
 }
 

@@ -311,6 +311,26 @@ bool BookHasDay(const std::string& book, const std::string& dayFilePath)
     return result;
 }
 
+bool ForEachDayMember(const std::string& book, const std::function<void(const MemberInfo&)>& each)
+{
+    if (!OpenBookArchive(book))
+        return false;
+    try {
+        UnZipLibrary& unzip = CurrentUnZip();
+        MemberInfo info;
+        std::memset(&info, 0, sizeof info);
+        for (int found = unzip.FindFirst(BookHandle, "*.DAY", &info); found == 0;
+             found = unzip.FindNext(BookHandle, &info))
+            if (TroubleOf(info) == MemberTrouble::None)
+                each(info);
+    } catch (...) {
+        CloseBookArchive();
+        throw;
+    }
+    CloseBookArchive();
+    return true;
+}
+
 void ListDays(const std::string& book, std::string& text)
 {
     // The names go straight into the list, each with where it begins and its
@@ -318,24 +338,11 @@ void ListDays(const std::string& book, std::string& text)
     // when it does not.
     std::string list;
     std::vector<std::pair<std::size_t, std::size_t>> lines;
-    OpenBookArchive(book);
-    try {
-        UnZipLibrary& unzip = CurrentUnZip();
-        MemberInfo info;
-        std::memset(&info, 0, sizeof info);
-        for (int found = unzip.FindFirst(BookHandle, "*.DAY", &info); found == 0;
-             found = unzip.FindNext(BookHandle, &info)) {
-            if (TroubleOf(info) != MemberTrouble::None)
-                continue;
-            const std::string_view name = InfoName(info);
-            lines.emplace_back(list.size(), name.size());
-            list.append(name).append("\r\n");
-        }
-    } catch (...) {
-        CloseBookArchive();
-        throw;
-    }
-    CloseBookArchive();
+    ForEachDayMember(book, [&](const MemberInfo& info) {
+        const std::string_view name = InfoName(info);
+        lines.emplace_back(list.size(), name.size());
+        list.append(name).append("\r\n");
+    });
     if (lines.empty())
         return;
 
