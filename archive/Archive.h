@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <optional>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
